@@ -1,0 +1,95 @@
+// The one process-wide record: the operating account, task flags and counters,
+// the locks, the log pane and status bar, and the platform every part reports to.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/log.h"
+#include "platform/platform.h"
+
+namespace pansift {
+
+class CatalogueDb;
+class WorkerPool;
+class FolderQueue;
+
+/// A text shared between threads: written by one thread at a time, read by many.
+class SharedText {
+ public:
+  std::string get() const {
+    std::lock_guard lock(mutex_);
+    return value_;
+  }
+  void set(std::string value) {
+    std::lock_guard lock(mutex_);
+    value_ = std::move(value);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string value_;
+};
+
+struct AppState {
+  /// `programDir` is the folder of settings and logs (a file system path).
+  AppState(Platform& platform, std::string programDir);
+  AppState(const AppState&) = delete;
+  AppState& operator=(const AppState&) = delete;
+  ~AppState();
+
+  Platform& platform;
+  const std::string programDir;
+  const std::string versionText = "11129";
+
+  std::atomic<bool> curlMode{false};
+  std::atomic<int> screenDpi{96};
+
+  // The operating account (local text).
+  SharedText currentUserName;
+  SharedText currentCookies;
+  SharedText currentBdstoken;
+
+  // The running task.
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> fileOpBusy{false};
+  std::atomic<int> blockedCount{0};
+  std::atomic<long long> prereadCount{0};
+  SharedText taskStartedAt;       // "MM-dd HH:mm:ss"
+  SharedText depthText;           // the depth box's text at task start
+  SharedText selectedFolderPath;  // Netdisk path of the task's folder
+
+  // Owned by the subsystems that define them; created when first needed.
+  std::shared_ptr<CatalogueDb> catalogue;
+  std::shared_ptr<WorkerPool> workerPool;
+  std::shared_ptr<FolderQueue> folderQueue;
+
+  // The sign cache of the download probe, under signLock.
+  std::string signCacheSign;
+  std::string signCacheTimestamp;
+
+  // Re-entrant locks. logLock may be taken while catalogueLock is held, never the
+  // reverse; catalogueLock, errorLogLock and folderQueueLock are never held together.
+  std::recursive_mutex listLock;
+  std::recursive_mutex catalogueLock;
+  std::recursive_mutex errorLogLock;
+  std::recursive_mutex folderQueueLock;
+  std::recursive_mutex signLock;
+  std::recursive_mutex logLock;
+
+  LogPane log;
+  StatusBar status;
+
+  /// ProgramDir + "/" + name.
+  std::string pathBeside(std::string_view name) const;
+};
+
+/// Appends `text` and CR LF to err.txt under errorLogLock; failures are ignored.
+void AppendErrorLine(AppState& app, std::string_view text);
+/// Empties err.txt (creating it when missing); failures are ignored.
+void ResetErrorLog(AppState& app);
+
+}  // namespace pansift

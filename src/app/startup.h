@@ -1,0 +1,34 @@
+// Start-up of the program: where its files live, the HTTP back-end switch,
+// the error log, and the close question.
+#pragma once
+
+#include <string>
+
+namespace pansift {
+
+struct AppState;
+
+struct ProgramDirChoice {
+  std::string path;
+  bool fellBack = false;  // the executable's folder was not writable
+};
+
+/// The folder for settings and logs: the executable's folder when writable,
+/// else $XDG_DATA_HOME/pansift (default ~/.local/share/pansift), created if needed.
+ProgramDirChoice ResolveProgramDir(const std::string& executableDir);
+
+/// Whether netset.ini switches the curl back end on: the file's text up to its
+/// first NUL byte holds the exact text "curl":"1".
+bool ReadCurlSwitch(const std::string& netsetPath);
+
+/// The status bar's notice about the back end in use (local text).
+std::string CurlNotice(bool curlMode);
+
+/// The start-up work of the main window: read netset.ini, show the back-end
+/// notice, empty err.txt.
+void StartUp(AppState& app);
+
+/// The main window's close question; true when the window may close.
+bool QueryClose(AppState& app, bool taskRunning);
+
+}  // namespace pansift

@@ -1,0 +1,147 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include "platform/qt/qt_text.h"
+#include "util/clock.h"
+
+namespace pansift {
+namespace {
+
+int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int style, WindowId owner) {
+  QWidget* parent = owner ? reinterpret_cast<QWidget*>(owner) : QApplication::activeWindow();
+  QMessageBox box(parent);
+  box.setWindowTitle(caption);
+  box.setText(text);
+  box.setObjectName(QStringLiteral("TimedMessageBox"));
+  struct ButtonId {
+    QMessageBox::StandardButton button;
+    int id;
+  };
+  std::vector<ButtonId> buttons;
+  switch (style) {
+    case kStyleOkCancelQuestion:
+      box.setIcon(QMessageBox::Question);
+      buttons = {{QMessageBox::Ok, kIdOk}, {QMessageBox::Cancel, kIdCancel}};
+      break;
+    case kStyleYesNoQuestion:
+      box.setIcon(QMessageBox::Question);
+      buttons = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
+      break;
+    case kStyleWarning:
+      box.setIcon(QMessageBox::Warning);
+      buttons = {{QMessageBox::Ok, kIdOk}};
+      break;
+    default:
+      box.setIcon(QMessageBox::Information);
+      buttons = {{QMessageBox::Ok, kIdOk}};
+  }
+  for (const ButtonId& b : buttons) box.addButton(b.button);
+  bool timedOut = false;
+  if (timeoutMs > 0) {
+    QTimer::singleShot(timeoutMs, &box, [&box, &timedOut] {
+      timedOut = true;
+      box.done(0);
+    });
+  }
+  box.exec();
+  if (timedOut) return kIdTimeout;
+  QAbstractButton* clicked = box.clickedButton();
+  for (const ButtonId& b : buttons) {
+    if (clicked == box.button(b.button)) return b.id;
+  }
+  // Closed with Escape or the window's close box: the negative answer.
+  return buttons.size() > 1 ? buttons.back().id : kIdOk;
+}
+
+}  // namespace
+
+QtPlatform::QtPlatform(Clock* clock) : clock_(clock ? clock : &SystemClock::instance()) {}
+
+bool QtPlatform::isUiThread() const { return QThread::currentThread() == qApp->thread(); }
+
+void QtPlatform::runOnUi(const std::function<void()>& work) {
+  if (isUiThread()) {
+    work();
+    return;
+  }
+  QMetaObject::invokeMethod(qApp, [&work] { work(); }, Qt::BlockingQueuedConnection);
+}
+
+int QtPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
+                           WindowId owner) {
+  QString c = FromLocal(caption);
+  QString t = FromLocal(text);
+  int result = kIdTimeout;
+  runOnUi([&] { result = ShowTimedBox(c, t, timeoutMs, style, owner); });
+  return result;
+}
+
+void QtPlatform::setClipboard(std::u16string text) {
+  QString value = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+  post([value] { QGuiApplication::clipboard()->setText(value); });
+}
+
+void QtPlatform::openUrl(const std::string& url) {
+  QUrl target(QString::fromUtf8(url.c_str()));
+  post([target] { QDesktopServices::openUrl(target); });
+}
+
+void QtPlatform::showInFileManager(const std::string& path) {
+  // Desktop-neutral: open the folder that holds the file.
+  QString folder = QFileInfo(QString::fromUtf8(path.c_str())).absolutePath();
+  post([folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+}
+
+void QtPlatform::openWithDefaultProgram(const std::string& path) {
+  QString file = QString::fromUtf8(path.c_str());
+  post([file] { QDesktopServices::openUrl(QUrl::fromLocalFile(file)); });
+}
+
+std::string QtPlatform::chooseOpenFile(const OpenFileRequest& request) {
+  std::string chosen;
+  runOnUi([&] {
+    QWidget* parent = request.owner ? reinterpret_cast<QWidget*>(request.owner) : QApplication::activeWindow();
+    QString file = QFileDialog::getOpenFileName(parent, FromLocal(request.title),
+                                                QString::fromUtf8(request.startDir.c_str()),
+                                                FromLocal(request.filter));
+    chosen = file.toStdString();
+  });
+  return chosen;
+}
+
+void QtPlatform::processEvents() {
+  if (isUiThread()) QCoreApplication::processEvents();
+}
+
+void QtPlatform::waitPumping(std::chrono::milliseconds duration) {
+  if (!isUiThread()) {
+    clock_->sleepFor(duration);
+    return;
+  }
+  // QTimer takes at most about 24 days; longer waits run in steps of a day.
+  constexpr std::chrono::milliseconds kStep(86400000);
+  while (duration.count() > 0) {
+    std::chrono::milliseconds step = std::min(duration, kStep);
+    QEventLoop loop;
+    QTimer::singleShot(step, &loop, &QEventLoop::quit);
+    loop.exec();
+    duration -= step;
+  }
+}
+
+void QtPlatform::post(std::function<void()> uiWork) {
+  QMetaObject::invokeMethod(qApp, std::move(uiWork), Qt::QueuedConnection);
+}
+
+}  // namespace pansift

@@ -1,0 +1,32 @@
+// The desktop platform: Qt message boxes, clipboard, shell and event loop.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace pansift {
+
+class QtPlatform : public Platform {
+ public:
+  /// Must be made on the GUI thread after the QApplication.
+  explicit QtPlatform(Clock* clock = nullptr);
+
+  int messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
+                 WindowId owner) override;
+  void setClipboard(std::u16string text) override;
+  void openUrl(const std::string& url) override;
+  void showInFileManager(const std::string& path) override;
+  void openWithDefaultProgram(const std::string& path) override;
+  std::string chooseOpenFile(const OpenFileRequest& request) override;
+  bool isUiThread() const override;
+  void processEvents() override;
+  void waitPumping(std::chrono::milliseconds duration) override;
+  void post(std::function<void()> uiWork) override;
+  Clock& clock() override { return *clock_; }
+
+ private:
+  /// Runs `work` on the GUI thread and waits for it (at once when already there).
+  void runOnUi(const std::function<void()>& work);
+  Clock* clock_;
+};
+
+}  // namespace pansift

@@ -1,0 +1,110 @@
+#include "util/codepage.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace pansift {
+namespace {
+
+// Runs one iconv conversion. When a character cannot be represented, `replacement`
+// (already in the target encoding) is written and `skipIn` bytes of input are skipped.
+std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
+                    std::string_view replacement, size_t skipIn) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out;
+  std::vector<char> buf(inLen * 4 + 16);
+  char* inPtr = const_cast<char*>(in);
+  size_t inLeft = inLen;
+  while (inLeft > 0) {
+    char* outPtr = buf.data();
+    size_t outLeft = buf.size();
+    size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    out.append(buf.data(), buf.size() - outLeft);
+    if (rc != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL: an unconvertible or incomplete character.
+    out.append(replacement);
+    size_t skip = std::min(skipIn, inLeft);
+    // A surrogate pair in UTF-16 is one character: skip both units.
+    if (std::strcmp(from, "UTF-16LE") == 0 && inLeft >= 4) {
+      unsigned unit = static_cast<unsigned char>(inPtr[0]) | (static_cast<unsigned char>(inPtr[1]) << 8);
+      unsigned next = static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
+      if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) skip = 4;
+    }
+    // A GBK lead byte with a trail byte forms one (unknown) character.
+    if (std::strcmp(from, "CP936") == 0 && static_cast<unsigned char>(inPtr[0]) >= 0x81 &&
+        inLeft >= 2 && static_cast<unsigned char>(inPtr[1]) >= 0x40) {
+      skip = 2;
+    }
+    inPtr += skip;
+    inLeft -= skip;
+  }
+  char* outPtr = buf.data();
+  size_t outLeft = buf.size();
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buf.data(), buf.size() - outLeft);
+  iconv_close(cd);
+  return out;
+}
+
+std::u16string FromUtf16Bytes(const std::string& bytes) {
+  std::u16string out(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < out.size(); ++i) {
+    out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                   (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  }
+  return out;
+}
+
+std::string ToUtf16Bytes(std::u16string_view text) {
+  std::string bytes(text.size() * 2, '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+  }
+  return bytes;
+}
+
+const std::string kReplacementUtf16("\xFD\xFF", 2);  // U+FFFD, little-endian
+
+}  // namespace
+
+std::u16string CutAtTerminator(std::u16string_view unicode) {
+  size_t end = unicode.find(u'\0');
+  return std::u16string(unicode.substr(0, end));
+}
+
+std::u16string LocalToUnicode(std::string_view local) {
+  if (local.empty()) return {};
+  return FromUtf16Bytes(Convert("UTF-16LE", "CP936", local.data(), local.size(), kReplacementUtf16, 1));
+}
+
+std::string UnicodeToLocal(std::u16string_view unicode) {
+  std::string bytes = ToUtf16Bytes(CutAtTerminator(unicode));
+  if (bytes.empty()) return {};
+  return Convert("CP936", "UTF-16LE", bytes.data(), bytes.size(), "?", 2);
+}
+
+std::string UnicodeToUtf8(std::u16string_view unicode) {
+  std::string bytes = ToUtf16Bytes(CutAtTerminator(unicode));
+  if (bytes.empty()) return {};
+  return Convert("UTF-8", "UTF-16LE", bytes.data(), bytes.size(), "\xEF\xBF\xBD", 2);
+}
+
+std::u16string Utf8ToUnicode(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  return FromUtf16Bytes(Convert("UTF-16LE", "UTF-8", utf8.data(), utf8.size(), kReplacementUtf16, 1));
+}
+
+std::string LocalToUtf8(std::string_view local) { return UnicodeToUtf8(LocalToUnicode(local)); }
+
+std::string Utf8ToLocal(std::string_view utf8) { return UnicodeToLocal(Utf8ToUnicode(utf8)); }
+
+std::string L8(std::string_view utf8) { return Utf8ToLocal(utf8); }
+
+}  // namespace pansift

@@ -1,0 +1,29 @@
+// Conversions between local text (GBK bytes), Unicode text (UTF-16) and UTF-8.
+//
+// Local text is a std::string of GBK (code page 936) bytes; Unicode text is a
+// std::u16string, where a 0x0000 unit ends the text for every later conversion.
+// A character GBK cannot hold becomes "?".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pansift {
+
+/// Local text to Unicode. The result carries no terminator unit: a std::u16string
+/// knows its length. Invalid GBK sequences become U+FFFD.
+std::u16string LocalToUnicode(std::string_view local);
+/// Unicode text (read up to the first 0x0000 unit) to local text.
+std::string UnicodeToLocal(std::u16string_view unicode);
+/// The code units before the first 0x0000 unit.
+std::u16string CutAtTerminator(std::u16string_view unicode);
+
+std::string UnicodeToUtf8(std::u16string_view unicode);  // up to the first 0x0000 unit
+std::u16string Utf8ToUnicode(std::string_view utf8);
+std::string LocalToUtf8(std::string_view local);
+std::string Utf8ToLocal(std::string_view utf8);
+
+/// A UTF-8 literal of the program's own texts as local text: L8("提示").
+std::string L8(std::string_view utf8);
+
+}  // namespace pansift

@@ -1,0 +1,112 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "platform/headless/headless_platform.h"
+#include "support/temp_dir.h"
+#include "util/codepage.h"
+
+namespace pansift {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(CurlSwitch, OnlyTheExactMarkerBeforeAnyNulCounts) {
+  testing::TempDir dir;
+  struct Case {
+    std::string bytes;
+    bool on;
+  } cases[] = {
+      {"{\"curl\":\"1\"}", true},
+      {"junk {\"other\":2,\"curl\":\"1\"} junk", true},
+      {"{\"curl\": \"1\"}", false},
+      {"{\"CURL\":\"1\"}", false},
+      {"{\"curl\":1}", false},
+      {"{\"curl\":\"0\"}", false},
+      {std::string("{\0\"curl\":\"1\"}", 13), false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    WriteAll(dir.file("netset.ini"), c.bytes);
+    EXPECT_EQ(ReadCurlSwitch(dir.file("netset.ini")), c.on) << c.bytes;
+  }
+  EXPECT_FALSE(ReadCurlSwitch(dir.file("missing.ini")));
+}
+
+TEST(StartUp, ReadsTheSwitchShowsTheNoticeAndEmptiesTheErrorLog) {
+  testing::TempDir dir;
+  WriteAll(dir.file("netset.ini"), "{\"curl\":\"1\"}");
+  WriteAll(dir.file("err.txt"), "left from the last run\r\n");
+  HeadlessPlatform platform;
+  AppState app(platform, dir.path());
+  StartUp(app);
+  EXPECT_TRUE(app.curlMode);
+  EXPECT_EQ(app.status.text(), CurlNotice(true));
+  EXPECT_EQ(ReadAll(dir.file("err.txt")), "");
+  EXPECT_NE(CurlNotice(true).find(L8("      通过")), std::string::npos);
+
+  AppendErrorLine(app, "one");
+  AppendErrorLine(app, "two");
+  EXPECT_EQ(ReadAll(dir.file("err.txt")), "one\r\ntwo\r\n");
+}
+
+TEST(StartUp, MissingSettingsMeanCurlOffAndNoMessage) {
+  testing::TempDir dir;
+  HeadlessPlatform platform;
+  AppState app(platform, dir.path());
+  StartUp(app);
+  EXPECT_FALSE(app.curlMode);
+  EXPECT_EQ(app.status.text(), CurlNotice(false));
+  EXPECT_TRUE(platform.prompts().empty());
+}
+
+TEST(ProgramDir, FallsBackToTheUserDataFolderWhenNotWritable) {
+  testing::TempDir dir;
+  EXPECT_EQ(ResolveProgramDir(dir.path()).path, dir.path());
+  EXPECT_FALSE(ResolveProgramDir(dir.path()).fellBack);
+
+  std::string readOnly = dir.file("ro");
+  mkdir(readOnly.c_str(), 0500);
+  std::string data = dir.file("data");
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  ProgramDirChoice choice = ResolveProgramDir(geteuid() == 0 ? "/nonexistent/dir" : readOnly);
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_TRUE(choice.fellBack);
+  EXPECT_EQ(choice.path, data + "/pansift");
+  struct stat st {};
+  EXPECT_EQ(stat(choice.path.c_str(), &st), 0);
+}
+
+TEST(QueryClose, AsksAccordingToTheTaskAndClosesOnlyOnOk) {
+  testing::TempDir dir;
+  HeadlessPlatform platform;
+  AppState app(platform, dir.path());
+  platform.answerNext(kIdOk);
+  EXPECT_TRUE(QueryClose(app, false));
+  EXPECT_FALSE(QueryClose(app, true));  // times out
+  platform.answerNext(kIdCancel);
+  EXPECT_FALSE(QueryClose(app, false));
+  auto prompts = platform.prompts();
+  ASSERT_EQ(prompts.size(), 3u);
+  EXPECT_EQ(prompts[0].text, L8("确定关闭软件？"));
+  EXPECT_EQ(prompts[1].text, L8("当前有运行中的任务，确定关闭软件？"));
+  EXPECT_EQ(prompts[1].caption, L8("提示："));
+  EXPECT_EQ(prompts[1].style, kStyleOkCancelQuestion);
+  EXPECT_EQ(prompts[1].timeoutMs, 15000);
+}
+
+}  // namespace
+}  // namespace pansift
