@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/log.h"
+#include "app/service_origins.h"
 #include "platform/platform.h"
 
 namespace pansift {
@@ -43,6 +44,9 @@ struct AppState {
   Platform& platform;
   const std::string programDir;
   const std::string versionText = "11129";
+
+  /// Set once at start-up, before any worker runs; read freely afterwards.
+  ServiceOrigins origins = OriginsFromEnvironment();
 
   std::atomic<bool> curlMode{false};
   std::atomic<int> screenDpi{96};
