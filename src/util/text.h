@@ -38,16 +38,30 @@ std::string TextLeftOf(std::string_view text, std::string_view marker, int from 
 /// the first (length - k) bytes; -k the first at or after k.
 std::string TextRightOf(std::string_view text, std::string_view marker, int from = 0, bool ignoreCase = false);
 
+/// The trimmed text before the first colon of a header line; empty without a colon.
 std::string HeaderName(std::string_view line);
+/// The trimmed text after the first colon of a header line; empty without a colon.
 std::string HeaderValue(std::string_view line);
+/// Header lines joined by CR LF, with lines without a colon dropped and every name
+/// piece between hyphens capitalised ("x-requested-with" -> "X-Requested-With").
+/// No trailing CR LF.
 std::string NormaliseHeaderCase(std::string_view lines);
 
+/// Percent-encodes local text for a query value (as UTF-8 when `asUtf8`). Kept:
+/// letters, digits and - . _ ' ( ) *; a space becomes "+"; 0x00 bytes are dropped.
 std::string UrlEncode(std::string_view text, bool keepUnreserved = true, bool asUtf8 = true);
+/// Percent-encodes raw bytes. Kept: letters, digits and - . _; a space becomes "+";
+/// every other byte, 0x00 included, becomes %XX.
 std::string UrlEncodeBytes(std::string_view bytes, bool upperCase = true);
+/// "%20" back to a space and "%7E" back to a tilde, ignoring case.
 std::string DecodeSpaceAndTilde(std::string_view text);
+/// & [ ] , ' " as "&amp;" "&#91;" "&#93;" "&#44;" "&apos;" "&quot;".
 std::string EncodeEntities(std::string_view text);
+/// The inverse of EncodeEntities.
 std::string DecodeEntities(std::string_view text);
+/// DecodeEntities, then "&#126;" to a tilde.
 std::string DecodeEntitiesWithTilde(std::string_view text);
+/// Removes the words "amp;", "quot;" and "divide;", ignoring case.
 std::string StripEntityWords(std::string_view text);
 
 }  // namespace pansift
