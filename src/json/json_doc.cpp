@@ -1,0 +1,901 @@
+#include "json/json_doc.h"
+
+#include <iconv.h>
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "util/codepage.h"
+
+// Our own small parser and writer rather than a general JSON library: number
+// literals must come back exactly as written, apostrophe-quoted strings must parse,
+// backslashes of SetText pass through as escapes, and the writer follows
+// JSON.stringify's escaping table and converts to GBK with \u escapes for what GBK
+// cannot hold. None of that is what general libraries do.
+//
+// Layout: every value is a Node in one vector; containers link their children
+// (first/next), arrays get an index vector the first time they are read by index.
+// String and number texts are spans of one UTF-16 buffer that starts as the parsed
+// input; texts added by the writing operations are appended to that buffer.
+
+namespace pansift {
+namespace {
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr int kMaxDepth = 512;
+// An index this far past the end of an array is a mistake, not a wish for a
+// million nulls.
+constexpr std::size_t kMaxGap = 100000;
+
+enum class Kind : std::uint8_t { Null, False, True, Number, String, Array, Object };
+
+enum Flag : std::uint8_t {
+  kTextEscaped = 1,     // the text span holds JSON escapes still to decode
+  kNameEscaped = 2,     // the name span holds JSON escapes still to decode
+  kRawBackslashes = 4,  // a string from SetText: its backslashes are written as escapes
+  kSetNumber = 8,       // a number from SetNumber: `number` holds its value
+};
+
+struct Node {
+  std::uint32_t nameBegin = 0, nameLen = 0;  // member name, when inside an object
+  std::uint32_t textBegin = 0, textLen = 0;  // string characters or number literal
+  std::uint32_t first = kNone, last = kNone, next = kNone;
+  std::uint32_t count = 0;
+  std::uint32_t indexSlot = kNone;  // into Impl::indexes for arrays read by index
+  double number = 0;
+  Kind kind = Kind::Null;
+  std::uint8_t flags = 0;
+};
+
+struct Step {
+  bool isIndex = false;
+  std::size_t index = 0;
+  std::u16string name;
+};
+
+bool IsHex(char16_t c) {
+  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return c - u'A' + 10;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string_view UpToNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+// Local text to Unicode; replies are ASCII, so skip the converter for them.
+std::u16string LocalToU16(std::string_view local) {
+  local = UpToNul(local);
+  if (IsAscii(local)) return std::u16string(local.begin(), local.end());
+  return LocalToUnicode(local);
+}
+
+void AppendUnitEscape(std::u16string& out, char16_t unit) {
+  static const char16_t kHex[] = u"0123456789abcdef";
+  out += u"\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+}
+
+void AppendUnitEscape(std::string& out, char16_t unit) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+}
+
+// The characters JSON.stringify leaves as they are but the writer escapes anyway:
+// invisible and line-breaking characters that break naive readers of the file.
+bool NeedsUnitEscape(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xAD || (c >= 0x600 && c <= 0x604) ||
+         c == 0x70F || c == 0x17B4 || c == 0x17B5 || (c >= 0x200C && c <= 0x200F) ||
+         (c >= 0x2028 && c <= 0x202F) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || c >= 0xFFF0;
+}
+
+// ECMAScript Number::toString: the shortest digits that read back as the same
+// double, plain up to 21 integer digits, exponent form beyond.
+std::string FormatNumber(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (value == 0) return "0";
+  if (value < 0) return "-" + FormatNumber(-value);
+  if (std::isinf(value)) return "Infinity";
+  char buf[64];
+  auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  std::string_view sci(buf, result.ptr - buf);
+  std::size_t e = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(0, e)) {
+    if (c != '.') digits += c;
+  }
+  int exponent = std::atoi(std::string(sci.substr(e + 1)).c_str());
+  int k = static_cast<int>(digits.size());
+  int n = exponent + 1;
+  if (k <= n && n <= 21) return digits + std::string(n - k, '0');
+  if (0 < n && n <= 21) return digits.substr(0, n) + "." + digits.substr(n);
+  if (-6 < n && n <= 0) return "0." + std::string(-n, '0') + digits;
+  std::string out = digits.substr(0, 1);
+  if (k > 1) out += "." + digits.substr(1);
+  out += (n - 1 >= 0) ? "e+" : "e-";
+  out += std::to_string(std::abs(n - 1));
+  return out;
+}
+
+// The value of a number literal, independent of the process locale.
+double LiteralValue(std::u16string_view literal) {
+  static locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+  std::string ascii(literal.begin(), literal.end());
+  return strtod_l(ascii.c_str(), nullptr, cLocale);
+}
+
+// Unicode to GBK with a character GBK cannot hold written as \uXXXX (each unit of a
+// surrogate pair on its own). The iconv handle is opened on first need and belongs
+// to the document, which one thread uses at a time.
+class GbkEncoder {
+ public:
+  GbkEncoder() = default;
+  GbkEncoder(const GbkEncoder&) {}
+  GbkEncoder& operator=(const GbkEncoder&) { return *this; }
+  ~GbkEncoder() {
+    if (cd_ != kClosed) iconv_close(cd_);
+  }
+
+  // Stops at the first U+0000: local text ends there.
+  std::string Encode(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      char16_t c = text[i];
+      if (c == 0) break;
+      if (c < 0x80) {
+        out += static_cast<char>(c);
+        continue;
+      }
+      std::size_t units = 1;
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] < 0xE000) {
+        units = 2;
+      }
+      if (!EncodeOne(text.substr(i, units), out)) {
+        for (std::size_t u = 0; u < units; ++u) AppendUnitEscape(out, text[i + u]);
+      }
+      i += units - 1;
+    }
+    return out;
+  }
+
+ private:
+  static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
+
+  bool EncodeOne(std::u16string_view units, std::string& out) {
+    if (units[0] >= 0xD800 && units[0] < 0xE000) return false;  // GBK holds nothing beyond the BMP
+    if (cd_ == kClosed) {
+      cd_ = iconv_open("CP936", "UTF-16LE");
+      if (cd_ == kClosed) return false;
+    }
+    char in[4];
+    for (std::size_t u = 0; u < units.size(); ++u) {
+      in[2 * u] = static_cast<char>(units[u] & 0xFF);
+      in[2 * u + 1] = static_cast<char>(units[u] >> 8);
+    }
+    char buf[16];
+    char* inPtr = in;
+    std::size_t inLeft = units.size() * 2;
+    char* outPtr = buf;
+    std::size_t outLeft = sizeof buf;
+    if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+      return false;
+    }
+    out.append(buf, sizeof buf - outLeft);
+    return true;
+  }
+
+  iconv_t cd_ = kClosed;
+};
+
+// Parses a path into steps; false for a malformed path, which leads nowhere.
+bool ParsePath(std::string_view localPath, std::vector<Step>& steps) {
+  std::u16string p = LocalToU16(localPath);
+  std::size_t n = p.size();
+  std::size_t i = 0;
+  if (n == 0) return true;
+  bool afterStop = false;
+  while (true) {
+    Step step;
+    if (!afterStop && p[i] == u'[') {
+      ++i;
+      std::size_t start = i;
+      while (i < n && p[i] >= u'0' && p[i] <= u'9') {
+        if (i - start >= 9) return false;  // beyond any real array
+        step.index = step.index * 10 + (p[i] - u'0');
+        ++i;
+      }
+      if (i == start || i == n || p[i] != u']') return false;
+      ++i;
+      step.isIndex = true;
+    } else {
+      while (i < n && p[i] != u'.' && p[i] != u'[' && p[i] != u']') {
+        if (p[i] == u'\\') {
+          if (i + 1 == n) return false;
+          ++i;
+        }
+        step.name += p[i++];
+      }
+      if (step.name.empty()) return false;
+    }
+    steps.push_back(std::move(step));
+    afterStop = false;
+    if (i == n) return true;
+    if (p[i] == u'.') {
+      if (++i == n) return false;
+      afterStop = true;
+    } else if (p[i] != u'[') {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+struct JsonDoc::Impl {
+  std::u16string text;
+  std::vector<Node> nodes;
+  std::vector<std::vector<std::uint32_t>> indexes;
+  std::uint32_t root = kNone;
+  GbkEncoder encoder;
+
+  // ---- parsing ----
+
+  struct Parser {
+    Impl& doc;
+    std::size_t pos;
+    std::size_t end;
+    int depth = 0;
+
+    char16_t Peek() const { return pos < end ? doc.text[pos] : 0; }
+
+    void SkipSpace() {
+      while (pos < end) {
+        char16_t c = doc.text[pos];
+        if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') break;
+        ++pos;
+      }
+    }
+
+    std::uint32_t NewNode(Kind kind) {
+      doc.nodes.emplace_back();
+      doc.nodes.back().kind = kind;
+      return static_cast<std::uint32_t>(doc.nodes.size() - 1);
+    }
+
+    // A string between double quotes or apostrophes; the span excludes the quotes.
+    bool ScanString(std::uint32_t& begin, std::uint32_t& len, bool& escaped) {
+      char16_t quote = Peek();
+      if (quote != u'"' && quote != u'\'') return false;
+      ++pos;
+      begin = static_cast<std::uint32_t>(pos);
+      escaped = false;
+      while (pos < end) {
+        char16_t c = doc.text[pos];
+        if (c == quote) {
+          len = static_cast<std::uint32_t>(pos - begin);
+          ++pos;
+          return true;
+        }
+        if (c == u'\\') {
+          escaped = true;
+          if (pos + 1 >= end) return false;
+          char16_t e = doc.text[pos + 1];
+          if (e == u'u') {
+            if (pos + 6 > end) return false;
+            for (std::size_t k = pos + 2; k < pos + 6; ++k) {
+              if (!IsHex(doc.text[k])) return false;
+            }
+            pos += 6;
+            continue;
+          }
+          if (std::u16string_view(u"\"\\/bfnrt'").find(e) == std::u16string_view::npos)
+            return false;
+          pos += 2;
+          continue;
+        }
+        // Raw control characters are tolerated: one odd file name must not cost
+        // a whole listing page.
+        ++pos;
+      }
+      return false;
+    }
+
+    bool ScanDigits() {
+      std::size_t start = pos;
+      while (pos < end && doc.text[pos] >= u'0' && doc.text[pos] <= u'9') ++pos;
+      return pos > start;
+    }
+
+    std::uint32_t ParseNumber() {
+      std::size_t start = pos;
+      if (Peek() == u'-') ++pos;
+      if (Peek() == u'0') {
+        ++pos;
+      } else if (!ScanDigits()) {
+        return kNone;
+      }
+      if (Peek() == u'.') {
+        ++pos;
+        if (!ScanDigits()) return kNone;
+      }
+      if (Peek() == u'e' || Peek() == u'E') {
+        ++pos;
+        if (Peek() == u'+' || Peek() == u'-') ++pos;
+        if (!ScanDigits()) return kNone;
+      }
+      std::uint32_t node = NewNode(Kind::Number);
+      doc.nodes[node].textBegin = static_cast<std::uint32_t>(start);
+      doc.nodes[node].textLen = static_cast<std::uint32_t>(pos - start);
+      return node;
+    }
+
+    std::uint32_t ParseWord(std::u16string_view word, Kind kind) {
+      if (doc.text.compare(pos, word.size(), word) != 0 || pos + word.size() > end) return kNone;
+      pos += word.size();
+      return NewNode(kind);
+    }
+
+    std::uint32_t ParseValue() {
+      switch (Peek()) {
+        case u'{':
+          return ParseContainer(Kind::Object, u'}');
+        case u'[':
+          return ParseContainer(Kind::Array, u']');
+        case u'"':
+        case u'\'': {
+          std::uint32_t begin, len;
+          bool escaped;
+          if (!ScanString(begin, len, escaped)) return kNone;
+          std::uint32_t node = NewNode(Kind::String);
+          doc.nodes[node].textBegin = begin;
+          doc.nodes[node].textLen = len;
+          if (escaped) doc.nodes[node].flags |= kTextEscaped;
+          return node;
+        }
+        case u't':
+          return ParseWord(u"true", Kind::True);
+        case u'f':
+          return ParseWord(u"false", Kind::False);
+        case u'n':
+          return ParseWord(u"null", Kind::Null);
+        default:
+          return ParseNumber();
+      }
+    }
+
+    std::uint32_t ParseContainer(Kind kind, char16_t close) {
+      if (++depth > kMaxDepth) return kNone;
+      ++pos;
+      std::uint32_t container = NewNode(kind);
+      SkipSpace();
+      if (Peek() == close) {
+        ++pos;
+        --depth;
+        return container;
+      }
+      while (true) {
+        std::uint32_t nameBegin = 0, nameLen = 0;
+        bool nameEscaped = false;
+        if (kind == Kind::Object) {
+          if (!ScanString(nameBegin, nameLen, nameEscaped)) return kNone;
+          SkipSpace();
+          if (Peek() != u':') return kNone;
+          ++pos;
+          SkipSpace();
+        }
+        std::uint32_t child = ParseValue();
+        if (child == kNone) return kNone;
+        Node& c = doc.nodes[child];
+        c.nameBegin = nameBegin;
+        c.nameLen = nameLen;
+        if (nameEscaped) c.flags |= kNameEscaped;
+        doc.Link(container, child);
+        SkipSpace();
+        if (Peek() == u',') {
+          ++pos;
+          SkipSpace();
+          continue;
+        }
+        if (Peek() != close) return kNone;
+        ++pos;
+        --depth;
+        return container;
+      }
+    }
+  };
+
+  // Parses text[begin, end) as one value; on failure the nodes it made are dropped.
+  std::uint32_t ParseAt(std::size_t begin) {
+    if (text.size() >= kNone) return kNone;
+    std::size_t nodeMark = nodes.size();
+    Parser parser{*this, begin, text.size()};
+    if (parser.Peek() == 0xFEFF) ++parser.pos;  // a byte-order mark left by an editor
+    parser.SkipSpace();
+    std::uint32_t value = parser.ParseValue();
+    parser.SkipSpace();
+    if (value == kNone || parser.pos != parser.end) {
+      nodes.resize(nodeMark);
+      return kNone;
+    }
+    return value;
+  }
+
+  bool ParseWhole(std::u16string input) {
+    text = std::move(input);
+    nodes.clear();
+    indexes.clear();
+    root = kNone;
+    nodes.reserve(text.size() / 24 + 4);
+    root = ParseAt(0);
+    if (root == kNone) {
+      text.clear();
+      nodes.clear();
+    }
+    return root != kNone;
+  }
+
+  // Parses a fragment of the writing operations into unlinked nodes.
+  std::uint32_t ParseFragment(std::string_view localJson) {
+    std::size_t textMark = text.size();
+    std::u16string fragment = LocalToU16(localJson);
+    if (fragment.find_first_not_of(u" \t\r\n") == std::u16string::npos) fragment = u"{}";
+    text += fragment;
+    std::uint32_t value = ParseAt(textMark);
+    if (value == kNone) text.resize(textMark);
+    return value;
+  }
+
+  // ---- tree ----
+
+  void Link(std::uint32_t container, std::uint32_t child) {
+    Node& c = nodes[container];
+    if (c.last == kNone) {
+      c.first = child;
+    } else {
+      nodes[c.last].next = child;
+    }
+    c.last = child;
+    ++c.count;
+    nodes[child].next = kNone;
+    if (c.indexSlot != kNone) indexes[c.indexSlot].push_back(child);
+  }
+
+  std::u16string Decode(std::uint32_t begin, std::uint32_t len) const {
+    std::u16string out;
+    out.reserve(len);
+    std::size_t end = std::size_t(begin) + len;
+    for (std::size_t i = begin; i < end; ++i) {
+      char16_t c = text[i];
+      if (c != u'\\') {
+        out += c;
+        continue;
+      }
+      char16_t e = text[++i];
+      switch (e) {
+        case u'b':
+          out += u'\b';
+          break;
+        case u'f':
+          out += u'\f';
+          break;
+        case u'n':
+          out += u'\n';
+          break;
+        case u'r':
+          out += u'\r';
+          break;
+        case u't':
+          out += u'\t';
+          break;
+        case u'u': {
+          char16_t unit = 0;
+          for (int k = 1; k <= 4; ++k)
+            unit = static_cast<char16_t>(unit * 16 + HexValue(text[i + k]));
+          out += unit;
+          i += 4;
+          break;
+        }
+        default:
+          out += e;
+          break;  // " \ / '
+      }
+    }
+    return out;
+  }
+
+  std::u16string_view Span(std::uint32_t begin, std::uint32_t len) const {
+    return std::u16string_view(text).substr(begin, len);
+  }
+
+  std::u16string StringValue(const Node& node) const {
+    if (node.flags & kTextEscaped) return Decode(node.textBegin, node.textLen);
+    return std::u16string(Span(node.textBegin, node.textLen));
+  }
+
+  bool NameIs(const Node& node, std::u16string_view name) const {
+    if (node.flags & kNameEscaped) return Decode(node.nameBegin, node.nameLen) == name;
+    return Span(node.nameBegin, node.nameLen) == name;
+  }
+
+  std::uint32_t FindMember(std::uint32_t object, std::u16string_view name) const {
+    for (std::uint32_t child = nodes[object].first; child != kNone; child = nodes[child].next) {
+      if (NameIs(nodes[child], name)) return child;
+    }
+    return kNone;
+  }
+
+  std::uint32_t Element(std::uint32_t array, std::size_t index) {
+    Node& a = nodes[array];
+    if (index >= a.count) return kNone;
+    if (a.indexSlot == kNone) {
+      std::vector<std::uint32_t> index;
+      index.reserve(a.count);
+      for (std::uint32_t child = a.first; child != kNone; child = nodes[child].next)
+        index.push_back(child);
+      indexes.push_back(std::move(index));
+      nodes[array].indexSlot = static_cast<std::uint32_t>(indexes.size() - 1);
+    }
+    return indexes[nodes[array].indexSlot][index];
+  }
+
+  std::uint32_t StepFrom(std::uint32_t node, const Step& step) {
+    if (node == kNone) return kNone;
+    if (step.isIndex) return nodes[node].kind == Kind::Array ? Element(node, step.index) : kNone;
+    return nodes[node].kind == Kind::Object ? FindMember(node, step.name) : kNone;
+  }
+
+  std::uint32_t Resolve(std::string_view path) {
+    std::vector<Step> steps;
+    if (!ParsePath(path, steps)) return kNone;
+    std::uint32_t node = root;
+    for (const Step& step : steps) node = StepFrom(node, step);
+    return node;
+  }
+
+  std::uint32_t NewNode(Kind kind) {
+    nodes.emplace_back();
+    nodes.back().kind = kind;
+    return static_cast<std::uint32_t>(nodes.size() - 1);
+  }
+
+  std::uint32_t AddText(std::u16string_view value) {
+    std::uint32_t begin = static_cast<std::uint32_t>(text.size());
+    text += value;
+    return begin;
+  }
+
+  // The node a write goes to: found, or created at the end of its object or array.
+  // kNone when a step before the last does not lead to an object or array.
+  std::uint32_t WriteTarget(std::string_view path) {
+    std::vector<Step> steps;
+    if (!ParsePath(path, steps)) return kNone;
+    if (steps.empty()) {
+      if (root == kNone) root = NewNode(Kind::Null);
+      return root;
+    }
+    if (root == kNone) {
+      if (steps.size() > 1) return kNone;
+      root = NewNode(steps[0].isIndex ? Kind::Array : Kind::Object);
+    }
+    std::uint32_t parent = root;
+    for (std::size_t s = 0; s + 1 < steps.size(); ++s) parent = StepFrom(parent, steps[s]);
+    if (parent == kNone) return kNone;
+    const Step& last = steps.back();
+    if (last.isIndex) {
+      if (nodes[parent].kind != Kind::Array) return kNone;
+      if (last.index < nodes[parent].count) return Element(parent, last.index);
+      if (last.index - nodes[parent].count > kMaxGap) return kNone;
+      std::uint32_t child = kNone;
+      while (nodes[parent].count <= last.index) {
+        child = NewNode(Kind::Null);
+        Link(parent, child);
+      }
+      return child;
+    }
+    if (nodes[parent].kind != Kind::Object) return kNone;
+    std::uint32_t child = FindMember(parent, last.name);
+    if (child != kNone) return child;
+    child = NewNode(Kind::Null);
+    nodes[child].nameBegin = AddText(last.name);
+    nodes[child].nameLen = static_cast<std::uint32_t>(last.name.size());
+    Link(parent, child);
+    return child;
+  }
+
+  // Gives `target` the value of the unlinked node `value`, keeping its name and place.
+  void Assign(std::uint32_t target, std::uint32_t value) {
+    Node& t = nodes[target];
+    const Node& v = nodes[value];
+    t.kind = v.kind;
+    t.textBegin = v.textBegin;
+    t.textLen = v.textLen;
+    t.first = v.first;
+    t.last = v.last;
+    t.count = v.count;
+    t.number = v.number;
+    t.indexSlot = kNone;
+    t.flags = static_cast<std::uint8_t>((t.flags & kNameEscaped) | (v.flags & ~kNameEscaped));
+  }
+
+  void MergeObject(std::uint32_t target, std::uint32_t object) {
+    std::uint32_t child = nodes[object].first;
+    while (child != kNone) {
+      std::uint32_t next = nodes[child].next;
+      std::u16string name =
+          (nodes[child].flags & kNameEscaped)
+              ? Decode(nodes[child].nameBegin, nodes[child].nameLen)
+              : std::u16string(Span(nodes[child].nameBegin, nodes[child].nameLen));
+      std::uint32_t existing = FindMember(target, name);
+      if (existing != kNone) {
+        Assign(existing, child);
+      } else {
+        Link(target, child);
+      }
+      child = next;
+    }
+  }
+
+  // ---- writing JSON ----
+
+  void WriteString(std::u16string_view s, bool rawBackslashes, std::u16string& out) const {
+    out += u'"';
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      char16_t c = s[i];
+      if (c == u'\\' && rawBackslashes) {
+        // Text given to SetText may carry JSON escapes of its own (\uXXXX from a
+        // reply): those go out as escapes. A backslash that starts none would make
+        // the file unreadable, so it is escaped like any other.
+        char16_t e = i + 1 < s.size() ? s[i + 1] : 0;
+        if (e == u'u' && i + 5 < s.size() && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
+            IsHex(s[i + 4]) && IsHex(s[i + 5])) {
+          out += s.substr(i, 6);
+          i += 5;
+          continue;
+        }
+        if (e != 0 && std::u16string_view(u"\"\\/bfnrt").find(e) != std::u16string_view::npos) {
+          out += c;
+          out += e;
+          ++i;
+          continue;
+        }
+        out += u"\\\\";
+        continue;
+      }
+      switch (c) {
+        case u'\\':
+          out += u"\\\\";
+          break;
+        case u'"':
+          out += u"\\\"";
+          break;
+        case u'\b':
+          out += u"\\b";
+          break;
+        case u'\t':
+          out += u"\\t";
+          break;
+        case u'\n':
+          out += u"\\n";
+          break;
+        case u'\f':
+          out += u"\\f";
+          break;
+        case u'\r':
+          out += u"\\r";
+          break;
+        default:
+          if (NeedsUnitEscape(c)) {
+            AppendUnitEscape(out, c);
+          } else {
+            out += c;
+          }
+      }
+    }
+    out += u'"';
+  }
+
+  void WriteValue(std::uint32_t index, std::u16string& out) const {
+    const Node& node = nodes[index];
+    switch (node.kind) {
+      case Kind::Null:
+        out += u"null";
+        return;
+      case Kind::True:
+        out += u"true";
+        return;
+      case Kind::False:
+        out += u"false";
+        return;
+      case Kind::Number: {
+        double value = (node.flags & kSetNumber) ? node.number
+                                                 : LiteralValue(Span(node.textBegin, node.textLen));
+        if (!std::isfinite(value)) {
+          out += u"null";
+          return;
+        }
+        std::string formatted = FormatNumber(value);
+        out.append(formatted.begin(), formatted.end());
+        return;
+      }
+      case Kind::String:
+        WriteString(StringValue(node), node.flags & kRawBackslashes, out);
+        return;
+      case Kind::Array:
+      case Kind::Object: {
+        bool object = node.kind == Kind::Object;
+        out += object ? u'{' : u'[';
+        for (std::uint32_t child = node.first; child != kNone; child = nodes[child].next) {
+          if (child != node.first) out += u',';
+          if (object) {
+            const Node& c = nodes[child];
+            std::u16string name = (c.flags & kNameEscaped)
+                                      ? Decode(c.nameBegin, c.nameLen)
+                                      : std::u16string(Span(c.nameBegin, c.nameLen));
+            WriteString(name, false, out);
+            out += u':';
+          }
+          WriteValue(child, out);
+        }
+        out += object ? u'}' : u']';
+        return;
+      }
+    }
+  }
+
+  std::string Json(std::uint32_t index) {
+    if (index == kNone) return {};
+    std::u16string out;
+    WriteValue(index, out);
+    return encoder.Encode(out);
+  }
+};
+
+JsonDoc::JsonDoc() : impl_(std::make_unique<Impl>()) {}
+JsonDoc::~JsonDoc() = default;
+JsonDoc::JsonDoc(const JsonDoc& other) : impl_(std::make_unique<Impl>(*other.impl_)) {}
+JsonDoc& JsonDoc::operator=(const JsonDoc& other) {
+  if (this != &other) impl_ = std::make_unique<Impl>(*other.impl_);
+  return *this;
+}
+JsonDoc::JsonDoc(JsonDoc&& other) noexcept : impl_(std::make_unique<Impl>()) {
+  impl_.swap(other.impl_);
+}
+JsonDoc& JsonDoc::operator=(JsonDoc&& other) noexcept {
+  impl_.swap(other.impl_);
+  return *this;
+}
+
+bool JsonDoc::Parse(std::string_view localText) {
+  return impl_->ParseWhole(LocalToU16(localText));
+}
+
+bool JsonDoc::ParseUtf8(std::string_view utf8) {
+  utf8 = UpToNul(utf8);
+  if (IsAscii(utf8)) return impl_->ParseWhole(std::u16string(utf8.begin(), utf8.end()));
+  return impl_->ParseWhole(Utf8ToUnicode(utf8));
+}
+
+std::string JsonDoc::GetText(std::string_view path) const {
+  std::uint32_t index = impl_->Resolve(path);
+  if (index == kNone) return {};
+  const Node& node = impl_->nodes[index];
+  switch (node.kind) {
+    case Kind::String:
+      return impl_->encoder.Encode(impl_->StringValue(node));
+    case Kind::Number: {
+      std::u16string_view literal = impl_->Span(node.textBegin, node.textLen);
+      return std::string(literal.begin(), literal.end());
+    }
+    case Kind::True:
+      return "true";
+    case Kind::False:
+      return "false";
+    default:
+      return {};
+  }
+}
+
+std::string JsonDoc::GetJson(std::string_view path) const {
+  return impl_->Json(impl_->Resolve(path));
+}
+
+int JsonDoc::Count(std::string_view path) const {
+  std::uint32_t index = impl_->Resolve(path);
+  if (index == kNone) return 0;
+  const Node& node = impl_->nodes[index];
+  return (node.kind == Kind::Array || node.kind == Kind::Object) ? static_cast<int>(node.count) : 0;
+}
+
+void JsonDoc::SetText(std::string_view path, std::string_view text) {
+  std::uint32_t target = impl_->WriteTarget(path);
+  if (target == kNone) return;
+  std::u16string value = LocalToU16(text);
+  std::uint32_t node = impl_->NewNode(Kind::String);
+  impl_->nodes[node].textBegin = impl_->AddText(value);
+  impl_->nodes[node].textLen = static_cast<std::uint32_t>(value.size());
+  impl_->nodes[node].flags = kRawBackslashes;
+  impl_->Assign(target, node);
+}
+
+void JsonDoc::SetNumber(std::string_view path, double number) {
+  std::uint32_t target = impl_->WriteTarget(path);
+  if (target == kNone) return;
+  std::string formatted = FormatNumber(number);
+  std::uint32_t node = impl_->NewNode(Kind::Number);
+  impl_->nodes[node].textBegin = impl_->AddText(std::u16string(formatted.begin(), formatted.end()));
+  impl_->nodes[node].textLen = static_cast<std::uint32_t>(formatted.size());
+  impl_->nodes[node].number = number;
+  impl_->nodes[node].flags = kSetNumber;
+  impl_->Assign(target, node);
+}
+
+void JsonDoc::SetJson(std::string_view path, std::string_view jsonText) {
+  std::uint32_t value = impl_->ParseFragment(jsonText);
+  if (value == kNone) return;
+  std::uint32_t target = impl_->WriteTarget(path);
+  if (target == kNone) return;
+  if (impl_->nodes[target].kind == Kind::Object && impl_->nodes[value].kind == Kind::Object) {
+    impl_->MergeObject(target, value);
+  } else {
+    impl_->Assign(target, value);
+  }
+}
+
+void JsonDoc::Append(std::string_view path, std::string_view jsonText) {
+  std::uint32_t value = impl_->ParseFragment(jsonText);
+  if (value == kNone) return;
+  std::uint32_t target = impl_->WriteTarget(path);
+  if (target == kNone) return;
+  Node& t = impl_->nodes[target];
+  if (t.kind != Kind::Array) {
+    t.kind = Kind::Array;
+    t.first = t.last = kNone;
+    t.count = 0;
+    t.indexSlot = kNone;
+    t.flags &= kNameEscaped;
+  }
+  impl_->Link(target, value);
+}
+
+std::string JsonDoc::ToText() const {
+  return impl_->Json(impl_->root);
+}
+
+std::string EscapeJsonPathName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x81 &&
+        i + 1 < name.size()) {  // a GBK pair: its trail byte may look like [ ] or a backslash
+      out += name.substr(i, 2);
+      ++i;
+      continue;
+    }
+    if (c == '.' || c == '[' || c == ']' || c == '\\') out += '\\';
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
+}  // namespace pansift
