@@ -67,9 +67,9 @@ class JsonDoc {
   // A write creates the last step of its path when it is missing (a member is added
   // at the end of its object; an index one past the end appends, one further fills
   // the gap with null). Every earlier step must already lead to an object or array,
-  // otherwise the write does nothing. On an empty document the root becomes an empty
-  // object (or array, when the path starts with an index) first. The empty path
-  // writes the root itself.
+  // otherwise the write does nothing. A one-step write on an empty document first
+  // makes the root an empty object (an empty array when the step is an index), so a
+  // document can be built from nothing. The empty path writes the root itself.
 
   /// Sets the value at `path` to a string. Backslashes of `text` are kept as they
   /// are: ToText writes a backslash that starts a JSON escape (\n, \\, \uXXXX, ...)
