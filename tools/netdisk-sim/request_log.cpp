@@ -1,0 +1,75 @@
+#include "request_log.h"
+
+#include <strings.h>
+
+namespace pansift::sim {
+
+std::string LoggedRequest::header(std::string_view name) const {
+  for (const auto& [k, v] : headers) {
+    if (k.size() == name.size() && strncasecmp(k.data(), name.data(), k.size()) == 0) return v;
+  }
+  return {};
+}
+
+void RequestLog::add(LoggedRequest request) {
+  std::lock_guard lock(mutex_);
+  ++counts_[request.endpoint];
+  ++total_;
+  if (!request.rejection.empty()) ++rejected_;
+  entries_.push_back(std::move(request));
+  while (entries_.size() > limit_) entries_.pop_front();
+}
+
+std::vector<LoggedRequest> RequestLog::entries() const {
+  std::lock_guard lock(mutex_);
+  return {entries_.begin(), entries_.end()};
+}
+
+std::vector<LoggedRequest> RequestLog::entries(std::string_view endpoint) const {
+  std::lock_guard lock(mutex_);
+  std::vector<LoggedRequest> out;
+  for (const LoggedRequest& r : entries_) {
+    if (r.endpoint == endpoint) out.push_back(r);
+  }
+  return out;
+}
+
+std::optional<LoggedRequest> RequestLog::last(std::string_view endpoint) const {
+  std::lock_guard lock(mutex_);
+  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+    if (endpoint.empty() || it->endpoint == endpoint) return *it;
+  }
+  return std::nullopt;
+}
+
+std::uint64_t RequestLog::count(std::string_view endpoint) const {
+  std::lock_guard lock(mutex_);
+  auto it = counts_.find(endpoint);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+std::uint64_t RequestLog::total() const {
+  std::lock_guard lock(mutex_);
+  return total_;
+}
+
+std::uint64_t RequestLog::rejected() const {
+  std::lock_guard lock(mutex_);
+  return rejected_;
+}
+
+void RequestLog::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+  counts_.clear();
+  total_ = 0;
+  rejected_ = 0;
+}
+
+void RequestLog::setLimit(size_t limit) {
+  std::lock_guard lock(mutex_);
+  limit_ = limit;
+  while (entries_.size() > limit_) entries_.pop_front();
+}
+
+}  // namespace pansift::sim

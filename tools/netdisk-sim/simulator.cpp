@@ -1,0 +1,971 @@
+#include "simulator.h"
+
+#include <openssl/ssl.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "codec.h"
+#include "https_server.h"
+
+namespace pansift::sim {
+namespace {
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+const char* const k414Page =
+    "<html>\r\n<head><title>414 Request-URI Too Large</title></head>\r\n<body>\r\n"
+    "<center><h1>414 Request-URI Too Large</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n";
+
+// JavaScript the web page would run to sign; the service sends it as sign2.
+const char* const kSign2 =
+    "function s(j,r){var a=[];var p=[];var o=\"\";var v=j.length;for(var q=0;q<256;q++){a[q]=j.substr((q%v),1)."
+    "charCodeAt(0);p[q]=q}for(var u=q=0;q<256;q++){u=(u+p[q]+a[q])%256;var t=p[q];p[q]=p[u];p[u]=t}for(var i=u=q=0;"
+    "q<r.length;q++){i=(i+1)%256;u=(u+p[i])%256;var t=p[i];p[i]=p[u];p[u]=t;k=p[((p[i]+p[u])%256)];o+=String."
+    "fromCharCode(r.charCodeAt(q)^k)}return o};";
+
+struct Reply {
+  int status = 200;
+  std::string body;
+  std::string contentType = kJson;
+  std::vector<std::pair<std::string, std::string>> headers;
+  bool drop = false;
+  std::string rejection;
+};
+
+std::int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+std::string HtmlEscape(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// Raw value of a key in a raw query, without decoding.
+std::string RawQueryValue(std::string_view raw, std::string_view key) {
+  size_t start = 0;
+  while (start <= raw.size()) {
+    size_t end = raw.find('&', start);
+    if (end == std::string_view::npos) end = raw.size();
+    std::string_view piece = raw.substr(start, end - start);
+    size_t eq = piece.find('=');
+    if (piece.substr(0, eq) == key) return std::string(eq == std::string_view::npos ? "" : piece.substr(eq + 1));
+    start = end + 1;
+  }
+  return {};
+}
+
+int Category(const std::string& name, bool isdir) {
+  if (isdir) return 6;
+  std::string ext = name.substr(name.rfind('.') == std::string::npos ? name.size() : name.rfind('.') + 1);
+  for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (ext == "mp4" || ext == "mkv" || ext == "avi") return 1;
+  if (ext == "mp3" || ext == "flac") return 2;
+  if (ext == "jpg" || ext == "png" || ext == "gif") return 3;
+  if (ext == "txt" || ext == "pdf" || ext == "docx" || ext == "xlsx") return 4;
+  if (ext == "exe" || ext == "apk") return 5;
+  if (ext == "torrent") return 7;
+  return 6;
+}
+
+// A required query key with an exact value ("" = any non-empty value, "#" = digits).
+struct Need {
+  const char* key;
+  const char* value;
+};
+
+std::string CheckKeys(const QueryItems& q, std::initializer_list<Need> needs) {
+  for (const Need& n : needs) {
+    bool found = false;
+    std::string v = QueryValue(q, n.key, &found);
+    if (!found) return std::string("missing key ") + n.key;
+    std::string_view want = n.value;
+    if (want == "#") {
+      if (!AllDigits(v)) return std::string("key ") + n.key + " is not a number";
+    } else if (want == "*") {
+      // present, any value (also empty)
+    } else if (want.empty()) {
+      if (v.empty()) return std::string("key ") + n.key + " is empty";
+    } else if (v != want) {
+      return std::string("key ") + n.key + " is '" + v + "', expected '" + n.value + "'";
+    }
+  }
+  return {};
+}
+
+std::string CheckLogId(const QueryItems& q) {
+  bool found = false;
+  std::string v = QueryValue(q, "dp-logid", &found);
+  if (!found) return "missing key dp-logid";
+  if (!AllDigits(v) || (v.size() != 16 && v.size() != 20)) return "dp-logid '" + v + "' is not 16 or 20 digits";
+  return {};
+}
+
+}  // namespace
+
+void EndpointFaults::reset() {
+  latencyMs = 0;
+  emptyReplies = 0;
+  emptyProbability = 0;
+  dropConnections = 0;
+  dropProbability = 0;
+  errno2Replies = 0;
+  errno2Probability = 0;
+  rateLimitRequests = 0;
+  rateLimitWindowMs = 1000;
+  maxUrlLength = 0;
+}
+
+EndpointFaults* Faults::forEndpoint(std::string_view endpoint) {
+  if (endpoint == "/") return &root;
+  if (endpoint == "/mbox/relation/getfollowlist") return &followList;
+  if (endpoint == "/api/list") return &list;
+  if (endpoint == "/api/gettemplatevariable") return &templateVariable;
+  if (endpoint == "/api/download") return &download;
+  if (endpoint == "/api/filemanager") return &fileManager;
+  if (endpoint == "/api/create") return &create;
+  if (endpoint == "login") return &login;
+  return nullptr;
+}
+
+void Faults::reset() {
+  for (EndpointFaults* f : {static_cast<EndpointFaults*>(&root), &followList, &list, &templateVariable,
+                            static_cast<EndpointFaults*>(&download), static_cast<EndpointFaults*>(&fileManager),
+                            &create, &login}) {
+    f->reset();
+  }
+  root.redirect = RootRedirect::Both;
+  download.signUses = 0;
+  download.signMaxAgeSeconds = 0;
+  fileManager.busyDeletes = 0;
+  fileManager.busyCode = 111;
+  fileManager.identityCheck = false;
+}
+
+struct Simulator::Impl {
+  struct SignState {
+    std::string sign1, sign3, expected;
+    int uses = 0;
+    bool retired = true;  // nothing issued yet
+    std::deque<std::string> old;
+    std::deque<std::int64_t> timestamps;
+  };
+  struct Account {
+    AccountSpec spec;
+    FileTree tree;
+    SignState sign;
+    explicit Account(std::uint64_t seed) : tree(seed) {}
+  };
+  struct Window {
+    std::chrono::steady_clock::time_point start;
+    int count = 0;
+  };
+
+  SimulatorOptions options;
+  Faults faults;
+  RequestLog log;
+  mutable std::mutex mutex;  // accounts, trees, signs, rng, windows
+  std::vector<std::unique_ptr<Account>> accounts;
+  std::mt19937_64 rng;
+  std::map<std::string, Window> windows;
+  std::atomic<std::uint64_t> requestId{0};
+  std::unique_ptr<HttpsServer> netdisk, passport, portal;
+  std::string caFile;
+  bool ownCaFile = false;
+
+  explicit Impl(SimulatorOptions o) : options(std::move(o)), rng(options.seed) {
+    requestId = 8990486541227834040ULL + options.seed * 7919;
+    log.setLimit(options.logLimit);
+  }
+
+  std::string hostOf(Origin origin) const {
+    if (!options.hostNames) return "127.0.0.1";
+    switch (origin) {
+      case Origin::Netdisk: return "pan.sim.localhost";
+      case Origin::Passport: return "passport.sim.localhost";
+      case Origin::Portal: return "www.sim.localhost";
+    }
+    return "127.0.0.1";
+  }
+  std::string originOf(Origin origin) const {
+    const HttpsServer* s = origin == Origin::Netdisk ? netdisk.get() : origin == Origin::Passport ? passport.get()
+                                                                                                  : portal.get();
+    return s ? "https://" + hostOf(origin) + ":" + std::to_string(s->port()) : std::string();
+  }
+
+  std::string nextRequestId() { return std::to_string(requestId.fetch_add(1 + (requestId.load() % 7))); }
+  std::string errnoReply(int code) {
+    return "{\"errno\":" + std::to_string(code) + ",\"request_id\":" + nextRequestId() + "}";
+  }
+
+  std::string drawHex(size_t n) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += hex[rng() % 16];
+    return out;
+  }
+  std::string drawDigits(size_t n) {
+    std::string out(1, static_cast<char>('1' + rng() % 9));
+    while (out.size() < n) out += static_cast<char>('0' + rng() % 10);
+    return out;
+  }
+  bool draw(double probability) {
+    if (probability <= 0) return false;
+    std::lock_guard lock(mutex);
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < probability;
+  }
+
+  Account* findAccount(std::string_view userName) const {
+    for (const auto& a : accounts) {
+      if (a->spec.userName == userName) return a.get();
+    }
+    return nullptr;
+  }
+  Account* accountByCookies(const std::string& cookieHeader) const {
+    std::string bduss;
+    for (const auto& [k, v] : ParseCookies(cookieHeader)) {
+      if (k == "BDUSS") bduss = v;
+    }
+    if (bduss.empty()) return nullptr;
+    for (const auto& a : accounts) {
+      if (a->spec.bduss == bduss) return a.get();
+    }
+    return nullptr;
+  }
+  static std::vector<std::pair<std::string, std::string>> ParseCookies(const std::string& header) {
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t start = 0;
+    while (start < header.size()) {
+      size_t end = header.find(';', start);
+      if (end == std::string::npos) end = header.size();
+      std::string piece = header.substr(start, end - start);
+      size_t a = piece.find_first_not_of(' ');
+      if (a != std::string::npos) {
+        piece = piece.substr(a);
+        size_t eq = piece.find('=');
+        if (eq != std::string::npos) out.emplace_back(piece.substr(0, eq), piece.substr(eq + 1));
+      }
+      start = end + 1;
+    }
+    return out;
+  }
+  static std::string CookieString(const AccountSpec& s) {
+    return "BAIDUID=" + s.baiduid + "; BDUSS=" + s.bduss + "; STOKEN=" + s.stoken;
+  }
+
+  // ---- faults ----
+
+  // Applies the endpoint's faults; true when a fault answered instead of the endpoint.
+  bool applyFaults(EndpointFaults& f, const std::string& endpoint, const httplib::Request& req, Reply& reply,
+                   std::string& fault) {
+    if (int ms = f.latencyMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (int limit = f.maxUrlLength.load(); limit > 0 && req.target.size() > static_cast<size_t>(limit)) {
+      fault = "url length";
+      reply.status = 414;
+      reply.contentType = kHtml;
+      reply.body = k414Page;
+      return true;
+    }
+    if (takeOne(f.dropConnections) || draw(f.dropProbability.load())) {
+      fault = "drop";
+      reply.drop = true;
+      return true;
+    }
+    if (takeOne(f.emptyReplies) || draw(f.emptyProbability.load())) {
+      fault = "empty";
+      reply.contentType = kHtml;
+      return true;
+    }
+    if (int n = f.rateLimitRequests.load(); n > 0) {
+      bool limited = false;
+      {
+        std::lock_guard lock(mutex);
+        Window& w = windows[endpoint];
+        auto now = std::chrono::steady_clock::now();
+        if (w.count == 0 || now - w.start >= std::chrono::milliseconds(f.rateLimitWindowMs.load())) {
+          w.start = now;
+          w.count = 0;
+        }
+        limited = ++w.count > n;
+      }
+      if (limited) {
+        fault = "rate limit";
+        reply.body = "{\"errno\":9019,\"request_id\":" + nextRequestId() +
+                     ",\"show_msg\":" + JsonString("操作频率太快了，请稍后再试") + "}";
+        return true;
+      }
+    }
+    if (takeOne(f.errno2Replies) || draw(f.errno2Probability.load())) {
+      fault = "errno 2";
+      reply.body = errnoReply(2);
+      return true;
+    }
+    return false;
+  }
+  static bool takeOne(std::atomic<int>& counter) {
+    int n = counter.load();
+    while (n > 0) {
+      if (counter.compare_exchange_weak(n, n - 1)) return true;
+    }
+    return false;
+  }
+
+  // ---- dispatch ----
+
+  static std::string EndpointOf(Origin origin, const std::string& rawPath) {
+    if (origin == Origin::Netdisk) {
+      if (rawPath == "/" || rawPath == "/disk/home" || rawPath == "/disk/main" || rawPath == "/mbox/homepage") return "/";
+      if (rawPath == "/login") return "login";
+      return rawPath;
+    }
+    if (origin == Origin::Passport) return rawPath.rfind("/v2/", 0) == 0 || rawPath == "/" ? "login" : rawPath;
+    return rawPath == "/" ? "portal" : rawPath;
+  }
+
+  void handle(Origin origin, const httplib::Request& req, httplib::Response& res) {
+    LoggedRequest entry;
+    entry.origin = origin;
+    entry.method = req.method;
+    entry.target = req.target;
+    size_t q = req.target.find('?');
+    entry.path = req.target.substr(0, q);
+    entry.query = q == std::string::npos ? "" : req.target.substr(q + 1);
+    entry.body = req.body;
+    entry.cookies = req.get_header_value("Cookie");
+    for (const auto& [k, v] : req.headers) entry.headers.emplace_back(k, v);
+    entry.endpoint = EndpointOf(origin, entry.path);
+
+    Reply reply;
+    EndpointFaults* f = faults.forEndpoint(entry.endpoint);
+    if (!f || !applyFaults(*f, entry.endpoint, req, reply, entry.fault)) {
+      reply = route(origin, entry, req);
+    }
+    entry.status = reply.drop ? 0 : reply.status;
+    entry.reply = reply.body.substr(0, 4096);
+    entry.rejection = reply.rejection;
+    log.add(std::move(entry));
+
+    if (reply.drop) {
+      if (req.ssl) ::shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
+      res.status = 500;
+      return;
+    }
+    res.status = reply.status;
+    for (const auto& [k, v] : reply.headers) res.headers.emplace(k, v);
+    res.set_content(reply.body, reply.contentType);
+  }
+
+  Reply route(Origin origin, LoggedRequest& entry, const httplib::Request& req) {
+    std::lock_guard lock(mutex);
+    Account* account = accountByCookies(entry.cookies);
+    if (account) entry.account = account->spec.userName;
+    QueryItems query = ParseQuery(entry.query);
+    const std::string& ep = entry.endpoint;
+    bool get = req.method == "GET" || req.method == "HEAD";
+    bool post = req.method == "POST";
+    if (origin == Origin::Netdisk) {
+      if (ep == "/" && get) return rootPage(entry.path, account);
+      if (ep == "/mbox/relation/getfollowlist" && get) return followList(query, account);
+      if (ep == "/api/list" && get) return listing(entry.query, query, account);
+      if (ep == "/api/gettemplatevariable" && get) return templateVariable(query, account);
+      if (ep == "/api/download" && get) return download(entry.query, query, account);
+      if (ep == "/api/filemanager" && post) return fileManager(query, ParseQuery(req.body), account);
+      if (ep == "/api/create" && post) return create(query, ParseQuery(req.body), account);
+      if (ep == "login" && get) return loginPage("/login", QueryValue(query, "redirecturl"), "");
+      if (ep == "login" && post) return doLogin(ParseQuery(req.body), QueryValue(query, "redirecturl"));
+    } else if (origin == Origin::Passport) {
+      if (ep == "login" && get) return loginPage("/v2/api/?login", QueryValue(query, "u"), "");
+      if (ep == "login" && post) return doLogin(ParseQuery(req.body), "");
+    } else if (ep == "portal" && get) {
+      return portalPage(account);
+    }
+    Reply r;
+    r.status = 404;
+    r.contentType = kHtml;
+    r.body = "<html><head><title>404 Not Found</title></head><body><h1>404 Not Found</h1></body></html>";
+    r.rejection = "no such endpoint: " + req.method + " " + entry.path;
+    return r;
+  }
+
+  Reply reject(const std::string& why) {
+    Reply r;
+    r.body = "{\"errno\":2,\"request_id\":" + nextRequestId() + ",\"show_msg\":" + JsonString(why) + "}";
+    r.rejection = why;
+    return r;
+  }
+  static bool LoginLive(const Account* a) { return a && a->spec.login == LoginState::Live; }
+
+  // ---- Netdisk endpoints ----
+
+  Reply rootPage(const std::string& path, const Account* account) {
+    Reply r;
+    RootRedirect mode = faults.root.redirect.load();
+    std::string origin = originOf(Origin::Netdisk);
+    if (path == "/" && mode != RootRedirect::None && mode != RootRedirect::NoLocation) {
+      r.status = 302;
+      r.contentType = kHtml;
+      std::string location = mode == RootRedirect::Relative ? "/disk/main"
+                             : mode == RootRedirect::Absolute ? origin + "/disk/main"
+                                                              : "/disk/home";
+      r.headers.emplace_back("Location", location);
+      r.body = "<html><body>Found</body></html>";
+      return r;
+    }
+    if (path == "/disk/home") {
+      r.status = 302;
+      r.contentType = kHtml;
+      r.headers.emplace_back("Location", origin + "/disk/main");
+      r.body = "<html><body>Found</body></html>";
+      return r;
+    }
+    if (path == "/" && mode == RootRedirect::NoLocation) r.status = 302;
+    r.contentType = kHtml;
+    std::string locals;
+    if (account) {
+      auto text = [](const std::string& s) {
+        std::string out;
+        for (char c : s) {
+          if (c == '"' || c == '\\') out += '\\';
+          out += c;
+        }
+        return out;
+      };
+      // The page carries the user data as raw UTF-8 inside a script object.
+      locals = "{\"loginstate\":1,\"userInfo\":{\"username\":\"" + text(account->spec.userName) +
+               "\",\"photo\":\"https:\\/\\/ss0.bdstatic.com\\/avatar.jpg\",\"uk\":\"" + account->spec.uk +
+               "\",\"bdstoken\":\"" + account->spec.bdstoken + "\",\"is_vip\":0,\"is_svip\":0}}";
+    } else {
+      locals = "{\"loginstate\":0}";
+    }
+    r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度网盘-全部文件</title></head>\n<body>"
+             "<div id=\"app\"></div>\n<script>var locals=" + locals + ";</script>\n</body></html>\n";
+    return r;
+  }
+
+  Reply followList(const QueryItems& q, const Account* account) {
+    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"start", "#"},
+                                    {"limit", "#"}});
+    if (bad.empty()) bad = CheckLogId(q);
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"total_count\":0,\"follow_list\":[]}";
+    return r;
+  }
+
+  Reply listing(const std::string& rawQuery, const QueryItems& q, Account* account) {
+    std::string bad = CheckKeys(q, {{"order", ""}, {"desc", "#"}, {"page", "#"}, {"num", "#"}, {"dir", "*"},
+                                    {"web", "1"}, {"app_id", "250528"}, {"clienttype", "0"}});
+    std::string order = QueryValue(q, "order");
+    if (bad.empty() && order != "name" && order != "time" && order != "size") bad = "order '" + order + "' unknown";
+    if (bad.empty() && QueryValue(q, "desc") != "0" && QueryValue(q, "desc") != "1") bad = "desc is not 0 or 1";
+    if (bad.empty() && RawQueryValue(rawQuery, "dir").rfind("%2F", 0) != 0) bad = "dir does not start with %2F";
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    std::string dir = QueryValue(q, "dir");
+    std::uint64_t page = std::strtoull(QueryValue(q, "page").c_str(), nullptr, 10);
+    std::uint64_t num = std::strtoull(QueryValue(q, "num").c_str(), nullptr, 10);
+    if (num > 1000) num = 1000;
+    std::vector<EntryInfo> entries;
+    FileTree::ListResult result = account->tree.list(dir, order, QueryValue(q, "desc") == "1", page, num, entries);
+    if (result != FileTree::ListResult::Ok) {
+      r.body = errnoReply(-9);
+      return r;
+    }
+    std::string body = "{\"errno\":0,\"guid_info\":\"\",\"list\":[";
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const EntryInfo& e = entries[i];
+      std::string t = std::to_string(e.mtime);
+      if (i) body += ',';
+      body += "{\"server_filename\":" + JsonString(e.name) + ",\"isdir\":" + (e.isdir ? "1" : "0") +
+              ",\"path\":" + JsonString(e.path) + ",\"size\":" + std::to_string(e.size) +
+              ",\"fs_id\":" + std::to_string(e.fsId) + ",\"category\":" + std::to_string(Category(e.name, e.isdir)) +
+              ",\"server_mtime\":" + t + ",\"server_ctime\":" + t + ",\"local_mtime\":" + t +
+              ",\"local_ctime\":" + t + ",\"unlist\":0,\"share\":0,\"oper_id\":0";
+      if (!e.isdir) {
+        std::mt19937_64 md5(e.fsId);
+        char buf[33];
+        snprintf(buf, sizeof buf, "%016llx%016llx", static_cast<unsigned long long>(md5()),
+                 static_cast<unsigned long long>(md5()));
+        body += ",\"md5\":\"" + std::string(buf) + "\"";
+      } else {
+        body += ",\"dir_empty\":0";
+      }
+      body += '}';
+    }
+    body += "],\"request_id\":" + nextRequestId() + ",\"guid\":0}";
+    r.body = std::move(body);
+    return r;
+  }
+
+  void newSign(SignState& s) {
+    if (!s.expected.empty()) {
+      s.old.push_back(s.expected);
+      if (s.old.size() > 64) s.old.pop_front();
+    }
+    s.sign1 = drawHex(40);
+    s.sign3 = drawHex(32);
+    s.expected = ComputeSign(s.sign3, s.sign1);
+    s.uses = 0;
+    s.retired = false;
+  }
+
+  Reply templateVariable(const QueryItems& q, Account* account) {
+    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fields", ""}});
+    if (bad.empty()) bad = CheckLogId(q);
+    JsonValue fields;
+    if (bad.empty() && (!ParseJson(QueryValue(q, "fields"), fields) || !fields.isArray())) bad = "fields is not a JSON array";
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    SignState& s = account->sign;
+    if (s.retired) newSign(s);
+    std::int64_t now = NowSeconds();
+    if (s.timestamps.empty() || s.timestamps.back() != now) s.timestamps.push_back(now);
+    if (s.timestamps.size() > 1024) s.timestamps.pop_front();
+    auto wanted = [&](std::string_view name) {
+      for (const JsonValue& f : fields.items) {
+        if (f.text == name) return true;
+      }
+      return false;
+    };
+    std::string result;
+    auto add = [&](std::string_view name, const std::string& value) {
+      if (!wanted(name)) return;
+      result += (result.empty() ? "" : ",") + std::string("\"") + std::string(name) + "\":" + value;
+    };
+    add("sign1", JsonString(s.sign1));
+    add("sign2", JsonString(kSign2));
+    add("sign3", JsonString(s.sign3));
+    add("timestamp", std::to_string(now));
+    r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"result\":{" + result + "}}";
+    return r;
+  }
+
+  Reply download(const std::string& rawQuery, const QueryItems& q, Account* account) {
+    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fidlist", ""},
+                                    {"type", "dlink"}, {"vip", "#"}, {"sign", ""}, {"timestamp", "#"}});
+    if (bad.empty()) bad = CheckLogId(q);
+    JsonValue fidlist;
+    if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() || fidlist.items.empty()))
+      bad = "fidlist is not a JSON array of ids";
+    if (bad.empty() && RawQueryValue(rawQuery, "fidlist").rfind("%5B", 0) != 0) bad = "fidlist is not encoded";
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    SignState& s = account->sign;
+    std::string sign = QueryValue(q, "sign");
+    std::int64_t timestamp = std::strtoll(QueryValue(q, "timestamp").c_str(), nullptr, 10);
+    bool current = !s.expected.empty() && sign == s.expected;
+    bool old = (current && s.retired) || std::find(s.old.begin(), s.old.end(), sign) != s.old.end();
+    bool issued = std::find(s.timestamps.begin(), s.timestamps.end(), timestamp) != s.timestamps.end();
+    int maxAge = faults.download.signMaxAgeSeconds.load();
+    if (old || (current && issued && maxAge > 0 && NowSeconds() - timestamp > maxAge)) {
+      r.body = errnoReply(112);
+      return r;
+    }
+    if (!current || !issued) {
+      r.body = errnoReply(113);
+      return r;
+    }
+    int uses = faults.download.signUses.load();
+    if (uses > 0 && ++s.uses >= uses) s.retired = true;
+
+    std::vector<std::uint64_t> ids;
+    for (const JsonValue& v : fidlist.items) ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
+    for (std::uint64_t id : ids) {
+      auto e = account->tree.findById(id);
+      if (e && e->blocked) {
+        r.body = errnoReply(-1);
+        return r;
+      }
+    }
+    std::string links;
+    for (std::uint64_t id : ids) {
+      auto e = account->tree.findById(id);
+      if (!e || e->isdir) continue;
+      std::string fid = std::to_string(id);
+      links += (links.empty() ? "" : ",") + std::string("{\"fs_id\":\"") + fid + "\",\"dlink\":" +
+               JsonString(originOf(Origin::Netdisk) + "/file/" + fid + "?fid=" + account->spec.uk + "-250528-" +
+                          fid + "&dstime=" + std::to_string(timestamp)) +
+               "}";
+    }
+    r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"dlink\":[" + links + "]}";
+    return r;
+  }
+
+  std::string checkFileOpKeys(const QueryItems& q, const Account* account) {
+    if (!account) return {};
+    std::string token = QueryValue(q, "bdstoken");
+    if (token != account->spec.bdstoken) return "bdstoken '" + token + "' is not the login's";
+    return {};
+  }
+
+  Reply fileManager(const QueryItems& q, const QueryItems& form, Account* account) {
+    std::string bad = CheckKeys(q, {{"async", "#"}, {"onnest", ""}, {"opera", ""}, {"bdstoken", "*"},
+                                    {"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}});
+    if (bad.empty()) bad = CheckLogId(q);
+    std::string opera = QueryValue(q, "opera");
+    std::string async = QueryValue(q, "async");
+    if (bad.empty() && opera != "delete" && opera != "move") bad = "opera '" + opera + "' unknown";
+    if (bad.empty() && async != "0" && async != "1" && async != "2") bad = "async is not 0, 1 or 2";
+    JsonValue list;
+    bool hasList = false;
+    std::string listText = QueryValue(form, "filelist", &hasList);
+    if (bad.empty() && (!hasList || !ParseJson(listText, list) || !list.isArray() || list.items.empty()))
+      bad = "filelist is not a JSON array";
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    if (std::string wrong = checkFileOpKeys(q, account); !wrong.empty()) {
+      r.body = errnoReply(-6);
+      r.rejection = wrong;
+      return r;
+    }
+    std::string rid = nextRequestId();
+    std::string info;
+    bool allOk = true;
+    auto addInfo = [&](int code, const std::string& path) {
+      if (code != 0) allOk = false;
+      info += (info.empty() ? "" : ",") + std::string("{\"errno\":") + std::to_string(code) +
+              ",\"path\":" + JsonString(path) + "}";
+    };
+    if (opera == "delete") {
+      std::string first = list.items[0].type == JsonValue::Type::String ? list.items[0].text : std::string();
+      if (faults.fileManager.identityCheck.load()) {
+        r.body = "{\"errno\":132,\"request_id\":" + rid + ",\"show_msg\":" +
+                 JsonString("为了你的帐号安全，请完成身份验证") + "}";
+        return r;
+      }
+      if (takeOne(faults.fileManager.busyDeletes)) {
+        if (faults.fileManager.busyCode.load() == 31034) {
+          r.body = "{\"errno\":31034,\"request_id\":" + rid + "}";
+        } else {
+          r.body = "{\"errno\":12,\"info\":[{\"errno\":111,\"path\":" + JsonString(first) + "}],\"request_id\":" +
+                   rid + ",\"taskid\":0}";
+        }
+        return r;
+      }
+      for (const JsonValue& item : list.items) {
+        std::string path = item.type == JsonValue::Type::String ? item.text : item.string("path");
+        addInfo(account->tree.remove(path) ? 0 : -9, path);
+      }
+    } else {
+      for (const JsonValue& item : list.items) {
+        std::string path = item.string("path");
+        std::string ondup = item.string("ondup", "fail");
+        OnDup mode = ondup == "newcopy" ? OnDup::NewCopy : ondup == "overwrite" ? OnDup::Overwrite : OnDup::Fail;
+        FileTree::MoveResult moved = account->tree.move(path, item.string("dest"), item.string("newname"), mode);
+        int code = moved == FileTree::MoveResult::Moved           ? 0
+                   : moved == FileTree::MoveResult::SourceMissing ? -9
+                   : moved == FileTree::MoveResult::Exists        ? -8
+                                                                  : -7;
+        addInfo(code, path);
+      }
+    }
+    if (allOk && async != "0") {
+      r.body = "{\"errno\":0,\"info\":[],\"request_id\":" + rid + ",\"taskid\":" + drawDigits(15) + "}";
+      return r;
+    }
+    r.body = "{\"errno\":" + std::string(allOk ? "0" : "12") + ",\"info\":[" + info + "],\"request_id\":" + rid +
+             ",\"taskid\":0}";
+    return r;
+  }
+
+  Reply create(const QueryItems& q, const QueryItems& form, Account* account) {
+    std::string bad = CheckKeys(q, {{"a", "commit"}, {"bdstoken", "*"}, {"clienttype", "0"}, {"app_id", "250528"},
+                                    {"web", "1"}});
+    if (bad.empty()) bad = CheckLogId(q);
+    if (bad.empty()) bad = CheckKeys(form, {{"path", ""}, {"isdir", "1"}, {"block_list", ""}});
+    if (!bad.empty()) return reject(bad);
+    Reply r;
+    if (!LoginLive(account)) {
+      r.body = errnoReply(-6);
+      return r;
+    }
+    if (std::string wrong = checkFileOpKeys(q, account); !wrong.empty()) {
+      r.body = errnoReply(-6);
+      r.rejection = wrong;
+      return r;
+    }
+    std::int64_t now = NowSeconds();
+    std::uint64_t fsId = 0;
+    std::string created = account->tree.createFolderUnique(QueryValue(form, "path"), now, &fsId);
+    if (created.empty()) {
+      r.body = errnoReply(-7);
+      return r;
+    }
+    std::string t = std::to_string(now);
+    r.body = "{\"fs_id\":" + std::to_string(fsId) + ",\"path\":" + JsonString(created) + ",\"ctime\":" + t +
+             ",\"mtime\":" + t + ",\"status\":0,\"isdir\":1,\"errno\":0,\"name\":" + JsonString(created) +
+             ",\"category\":6}";
+    return r;
+  }
+
+  // ---- login pages ----
+
+  Reply loginPage(const std::string& action, const std::string& target, const std::string& message) {
+    Reply r;
+    r.contentType = kHtml;
+    std::string u = HtmlEscape(target);
+    std::string act = HtmlEscape(action);
+    std::string body =
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度帐号登录</title></head><body>\n"
+        "<h1>登录百度帐号</h1>\n";
+    if (!message.empty()) body += "<p id=\"error\">" + HtmlEscape(message) + "</p>\n";
+    body += "<form id=\"login\" method=\"post\" action=\"" + act + "\">\n<input type=\"hidden\" name=\"u\" value=\"" +
+            u + "\">\n<label>用户名 <input type=\"text\" id=\"username\" name=\"username\"></label>\n"
+            "<label>密码 <input type=\"password\" id=\"password\" name=\"password\"></label>\n"
+            "<button type=\"submit\" id=\"submit\">登录</button>\n</form>\n<ul id=\"accounts\">\n";
+    for (const auto& a : accounts) {
+      std::string name = HtmlEscape(a->spec.userName);
+      body += "<li><form method=\"post\" action=\"" + act + "\"><input type=\"hidden\" name=\"u\" value=\"" + u +
+              "\"><input type=\"hidden\" name=\"username\" value=\"" + name +
+              "\"><button type=\"submit\" class=\"account\" id=\"login-" + a->spec.uk + "\">" + name +
+              "</button></form></li>\n";
+    }
+    body += "</ul>\n</body></html>\n";
+    r.body = std::move(body);
+    return r;
+  }
+
+  Reply doLogin(const QueryItems& form, const std::string& redirectUrl) {
+    std::string target = QueryValue(form, "u");
+    if (target.empty()) target = redirectUrl;
+    if (target.empty()) target = originOf(Origin::Netdisk) + "/disk/main";
+    std::string action = redirectUrl.empty() ? "/v2/api/?login" : "/login?redirecturl=" + PercentEncode(redirectUrl);
+    Account* account = findAccount(QueryValue(form, "username"));
+    if (!account) return loginPage(action, target, "用户名或密码有误，请重新输入");
+    account->spec.login = LoginState::Live;
+    Reply r;
+    r.status = 302;
+    r.contentType = kHtml;
+    r.headers.emplace_back("Location", target);
+    std::string attributes = "; expires=Fri, 01 Jan 2100 00:00:00 GMT; path=/";
+    if (options.hostNames) attributes += "; domain=.sim.localhost";
+    attributes += "; secure";
+    r.headers.emplace_back("Set-Cookie", "BAIDUID=" + account->spec.baiduid + attributes);
+    r.headers.emplace_back("Set-Cookie", "BDUSS=" + account->spec.bduss + attributes + "; httponly");
+    r.headers.emplace_back("Set-Cookie", "STOKEN=" + account->spec.stoken + attributes + "; httponly");
+    r.body = "<html><body>Found</body></html>";
+    return r;
+  }
+
+  Reply portalPage(const Account* account) {
+    Reply r;
+    r.contentType = kHtml;
+    std::string portal = originOf(Origin::Portal);
+    std::string login = originOf(Origin::Passport) + "/v2/?login&tpl=mn&u=" + PercentEncode(portal + "/");
+    r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度一下，你就知道</title></head><body>\n"
+             "<div id=\"top\"><a id=\"netdisk\" href=\"" + HtmlEscape(originOf(Origin::Netdisk) + "/disk/main") +
+             "\">网盘</a></div>\n<div id=\"right\">" +
+             (account ? "<span id=\"user\">" + HtmlEscape(account->spec.userName) + "</span>"
+                      : "<a id=\"login\" href=\"" + HtmlEscape(login) + "\">登录</a>") +
+             "</div>\n</body></html>\n";
+    return r;
+  }
+};
+
+Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start() {
+  Impl& d = *impl_;
+  if (d.netdisk) return true;
+  Certificate cert = MakeSelfSignedCertificate(
+      {"localhost", "pan.sim.localhost", "passport.sim.localhost", "www.sim.localhost", "*.sim.localhost"},
+      {"127.0.0.1"});
+  d.caFile = d.options.certFile;
+  d.ownCaFile = d.caFile.empty();
+  if (d.ownCaFile) {
+    std::string templ = (std::filesystem::temp_directory_path() / "netdisk-sim-XXXXXX.pem").string();
+    int fd = mkstemps(templ.data(), 4);
+    if (fd < 0) return false;
+    ::close(fd);
+    d.caFile = templ;
+  }
+  if (!WriteTextFile(d.caFile, cert.certPem)) return false;
+
+  auto make = [&](Origin origin, int port) -> std::unique_ptr<HttpsServer> {
+    auto server = std::make_unique<HttpsServer>(cert);
+    httplib::Server& http = server->http();
+    int threads = d.options.threads > 0 ? d.options.threads : 8;
+    http.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    auto handler = [this, origin](const httplib::Request& req, httplib::Response& res) {
+      impl_->handle(origin, req, res);
+    };
+    http.Get("(.*)", handler);
+    http.Post("(.*)", handler);
+    // The HTTP library refuses overlong request lines itself; answer like the service's front end.
+    http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+      if (res.status == 414) res.set_content(k414Page, kHtml);
+    });
+    if (!server->start(port)) return nullptr;
+    return server;
+  };
+  d.netdisk = make(Origin::Netdisk, d.options.netdiskPort);
+  d.passport = make(Origin::Passport, d.options.passportPort);
+  d.portal = make(Origin::Portal, d.options.portalPort);
+  if (!d.netdisk || !d.passport || !d.portal) {
+    stop();
+    return false;
+  }
+  return true;
+}
+
+void Simulator::stop() {
+  Impl& d = *impl_;
+  for (auto* s : {&d.netdisk, &d.passport, &d.portal}) {
+    if (*s) (*s)->stop();
+    s->reset();
+  }
+  if (d.ownCaFile && !d.caFile.empty()) {
+    ::unlink(d.caFile.c_str());
+    d.caFile.clear();
+  }
+}
+
+std::string Simulator::netdiskOrigin() const { return impl_->originOf(Origin::Netdisk); }
+std::string Simulator::passportOrigin() const { return impl_->originOf(Origin::Passport); }
+std::string Simulator::portalOrigin() const { return impl_->originOf(Origin::Portal); }
+std::string Simulator::caFile() const { return impl_->caFile; }
+
+std::string Simulator::addAccount(AccountSpec spec) {
+  Impl& d = *impl_;
+  std::lock_guard lock(d.mutex);
+  if (spec.uk.empty()) spec.uk = d.drawDigits(10);
+  if (spec.bdstoken.empty()) spec.bdstoken = d.drawHex(32);
+  if (spec.bduss.empty()) {
+    static const char* chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-~";
+    for (int i = 0; i < 192; ++i) spec.bduss += chars[d.rng() % 64];
+  }
+  if (spec.stoken.empty()) spec.stoken = d.drawHex(64);
+  if (spec.baiduid.empty()) {
+    std::string id = d.drawHex(32);
+    for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    spec.baiduid = id + ":FG=1";
+  }
+  std::string cookies = Impl::CookieString(spec);
+  if (Impl::Account* existing = d.findAccount(spec.userName)) {
+    existing->spec = std::move(spec);
+  } else {
+    auto account = std::make_unique<Impl::Account>(d.options.seed * 1000003 + d.accounts.size());
+    account->spec = std::move(spec);
+    d.accounts.push_back(std::move(account));
+  }
+  return cookies;
+}
+
+std::optional<AccountSpec> Simulator::account(std::string_view userName) const {
+  std::lock_guard lock(impl_->mutex);
+  Impl::Account* a = impl_->findAccount(userName);
+  if (!a) return std::nullopt;
+  return a->spec;
+}
+
+std::vector<AccountSpec> Simulator::accounts() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<AccountSpec> out;
+  for (const auto& a : impl_->accounts) out.push_back(a->spec);
+  return out;
+}
+
+std::string Simulator::cookies(std::string_view userName) const {
+  std::lock_guard lock(impl_->mutex);
+  Impl::Account* a = impl_->findAccount(userName);
+  return a ? Impl::CookieString(a->spec) : std::string();
+}
+
+bool Simulator::setLogin(std::string_view userName, LoginState state) {
+  std::lock_guard lock(impl_->mutex);
+  Impl::Account* a = impl_->findAccount(userName);
+  if (!a) return false;
+  a->spec.login = state;
+  return true;
+}
+
+bool Simulator::withTree(std::string_view userName, const std::function<void(FileTree&)>& work) {
+  std::lock_guard lock(impl_->mutex);
+  Impl::Account* a = impl_->findAccount(userName);
+  if (!a) return false;
+  work(a->tree);
+  return true;
+}
+
+std::uint64_t Simulator::addFolder(std::string_view userName, std::string_view path) {
+  std::uint64_t id = 0;
+  withTree(userName, [&](FileTree& t) { id = t.addFolder(path, NowSeconds()); });
+  return id;
+}
+
+std::uint64_t Simulator::addFile(std::string_view userName, std::string_view path, std::uint64_t size, bool blocked) {
+  std::uint64_t id = 0;
+  withTree(userName, [&](FileTree& t) { id = t.addFile(path, size, blocked, NowSeconds()); });
+  return id;
+}
+
+std::optional<EntryInfo> Simulator::find(std::string_view userName, std::string_view path) const {
+  std::lock_guard lock(impl_->mutex);
+  Impl::Account* a = impl_->findAccount(userName);
+  if (!a) return std::nullopt;
+  return a->tree.find(path);
+}
+
+GenerateStats Simulator::generate(std::string_view userName, const GenerateOptions& options) {
+  GenerateStats stats;
+  withTree(userName, [&](FileTree& t) { stats = t.generate(options); });
+  return stats;
+}
+
+Faults& Simulator::faults() { return impl_->faults; }
+RequestLog& Simulator::log() { return impl_->log; }
+
+}  // namespace pansift::sim

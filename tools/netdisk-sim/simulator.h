@@ -1,0 +1,161 @@
+// The simulated netdisk service: the Netdisk web origin, the passport origin and
+// the portal origin, each an HTTPS listener on 127.0.0.1, with accounts, a file
+// tree per account, a request log and switchable faults.
+//
+//   sim::Simulator sim;
+//   sim.start();
+//   std::string cookies = sim.addAccount({.userName = "测试*用户"});
+//   sim.addFile("测试*用户", "/电影/a.mp4", 1024, /*blocked=*/true);
+//   sim.faults().download.errno2Probability = 0.5;
+//   ... requests to sim.netdiskOrigin(), trusting sim.caFile() ...
+//   sim.log().count("/api/download");
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "file_tree.h"
+#include "request_log.h"
+
+namespace pansift::sim {
+
+enum class LoginState {
+  Live,
+  Expired,  // the web page still shows the user; the API answers errno -6
+};
+
+struct AccountSpec {
+  std::string userName;  // UTF-8; may hold "*"
+  std::string uk;        // digits; empty: drawn
+  std::string bdstoken;  // empty: drawn
+  std::string bduss;     // the cookie values that identify the login; empty: drawn
+  std::string stoken;
+  std::string baiduid;
+  LoginState login = LoginState::Live;
+};
+
+/// Faults of one endpoint. Counters ("the next N") count down as they fire;
+/// probabilities are drawn per request. Safe to change while serving.
+struct EndpointFaults {
+  std::atomic<int> latencyMs{0};
+  std::atomic<int> emptyReplies{0};  // HTTP 200 with an empty body
+  std::atomic<double> emptyProbability{0};
+  std::atomic<int> dropConnections{0};  // connection closed before any reply byte
+  std::atomic<double> dropProbability{0};
+  std::atomic<int> errno2Replies{0};  // {"errno":2,...}
+  std::atomic<double> errno2Probability{0};
+  std::atomic<int> rateLimitRequests{0};  // above N requests per window: the rate-limit reply
+  std::atomic<int> rateLimitWindowMs{1000};
+  std::atomic<int> maxUrlLength{0};  // a longer request target: the 414 page (0: only the
+                                     // HTTP library's own limit of 8192)
+  void reset();
+};
+
+enum class RootRedirect {
+  None,        // "/" is the page
+  Relative,    // "/" -> 302 "/disk/main"
+  Absolute,    // "/" -> 302 "<origin>/disk/main"
+  Both,        // "/" -> 302 "/disk/home" -> 302 "<origin>/disk/main"
+  NoLocation,  // "/" -> 302 without Location, the page as its body
+};
+
+struct RootFaults : EndpointFaults {
+  std::atomic<RootRedirect> redirect{RootRedirect::Both};
+};
+
+struct DownloadFaults : EndpointFaults {
+  std::atomic<int> signUses{0};           // a sign is refused (112) after N uses; 0: never
+  std::atomic<int> signMaxAgeSeconds{0};  // older timestamps are refused (112); 0: never
+};
+
+struct FileManagerFaults : EndpointFaults {
+  std::atomic<int> busyDeletes{0};        // the next N deletes answer "busy"
+  std::atomic<int> busyCode{111};         // 111: errno 12 with inner 111; 31034: errno 31034
+  std::atomic<bool> identityCheck{false}; // deletes answer errno 132
+};
+
+struct Faults {
+  RootFaults root;
+  EndpointFaults followList;
+  EndpointFaults list;
+  EndpointFaults templateVariable;
+  DownloadFaults download;
+  FileManagerFaults fileManager;
+  EndpointFaults create;
+  EndpointFaults login;  // the login pages of all three origins
+  /// The faults of an endpoint path ("/", "/api/list", ...), or nullptr.
+  EndpointFaults* forEndpoint(std::string_view endpoint);
+  void reset();
+};
+
+struct SimulatorOptions {
+  /// Origins named https://pan.sim.localhost:<port>, passport.sim.localhost and
+  /// www.sim.localhost (curl and Chromium resolve *.localhost to loopback), login
+  /// cookies with Domain=sim.localhost. Otherwise all three are https://127.0.0.1
+  /// on different ports and the login cookies are host cookies, which a browser
+  /// sends to every port of the host alike.
+  bool hostNames = false;
+  int netdiskPort = 0;  // 0: any free port
+  int passportPort = 0;
+  int portalPort = 0;
+  /// Where the certificate (PEM) is written; empty: a file in the temp folder,
+  /// removed at stop().
+  std::string certFile;
+  std::uint64_t seed = 1;  // ids, tokens and fault draws
+  size_t logLimit = 200000;
+  int threads = 32;  // worker threads per listener
+};
+
+class Simulator {
+ public:
+  explicit Simulator(SimulatorOptions options = {});
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  /// Starts the three listeners; false when one cannot bind or the certificate
+  /// cannot be written.
+  bool start();
+  void stop();
+
+  std::string netdiskOrigin() const;
+  std::string passportOrigin() const;
+  std::string portalOrigin() const;
+  /// The PEM file of the self-signed certificate, to trust as a CA.
+  std::string caFile() const;
+
+  /// Adds (or replaces, by user name) an account; returns its cookie string
+  /// ("BAIDUID=...; BDUSS=...; STOKEN=...").
+  std::string addAccount(AccountSpec spec);
+  std::optional<AccountSpec> account(std::string_view userName) const;
+  std::vector<AccountSpec> accounts() const;
+  std::string cookies(std::string_view userName) const;
+  bool setLogin(std::string_view userName, LoginState state);
+
+  /// Runs `work` on the account's tree under the simulator's lock; false when
+  /// there is no such account.
+  bool withTree(std::string_view userName, const std::function<void(FileTree&)>& work);
+  std::uint64_t addFolder(std::string_view userName, std::string_view path);
+  std::uint64_t addFile(std::string_view userName, std::string_view path, std::uint64_t size, bool blocked = false);
+  std::optional<EntryInfo> find(std::string_view userName, std::string_view path) const;
+  GenerateStats generate(std::string_view userName, const GenerateOptions& options);
+
+  /// Loads accounts and trees from the fixture format (see tests/data/sim/*.json).
+  bool loadFixture(const std::string& file, std::string* error = nullptr);
+  bool loadFixtureText(std::string_view json, std::string* error = nullptr);
+
+  Faults& faults();
+  RequestLog& log();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pansift::sim
