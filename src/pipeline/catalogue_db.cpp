@@ -1,0 +1,324 @@
+#include "pipeline/catalogue_db.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "app/app_state.h"
+#include "util/clock.h"
+#include "util/codepage.h"
+
+namespace pansift {
+namespace {
+
+// The schema exactly as the catalogue stores it. The index text keeps the line
+// feeds before its terminator: SQLite stores them as part of the statement.
+constexpr const char* kCreateTable =
+    "CREATE TABLE \"list\" (\n"
+    "\t`id`\tINTEGER PRIMARY KEY AUTOINCREMENT UNIQUE,\n"
+    "\t`folder`\tTEXT,\n"
+    "\t`filename`\tTEXT,\n"
+    "\t`order`\tTEXT,\n"
+    "\t`type`\tTEXT,\n"
+    "\t`time`\tTEXT,\n"
+    "\t`size`\tTEXT,\n"
+    "\t`ordersign`\tTEXT,\n"
+    "\t`queried`\tTEXT,\n"
+    "\t`count`\tTEXT,\n"
+    "\t`lowernum`\tTEXT,\n"
+    "\t`target`\tTEXT,\n"
+    "\t`other_1`\tTEXT\n"
+    ");";
+constexpr const char* kCreateIndex =
+    "CREATE INDEX `aaa` ON `list` (`folder` ,`filename` ,`order` ,`type` )"
+    "\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n;";
+
+constexpr int kBeginRetries = 10;
+constexpr std::chrono::milliseconds kBeginRetryWait{50};
+
+// The empty catalogue's file image, built once in memory: page size 1 024, UTF-8,
+// rollback journal, and the AUTOINCREMENT counter of `list` at 0 so the first id is 1.
+std::string BuildTemplateImage() {
+  sqlite3* db = nullptr;
+  std::string image;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+    // The page size must be set before the first table exists.
+    const std::string script = std::string("PRAGMA page_size=1024;PRAGMA encoding='UTF-8';") + kCreateTable +
+                               kCreateIndex + "INSERT INTO sqlite_sequence (name, seq) VALUES ('list', 0);";
+    if (sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+      sqlite3_int64 size = 0;
+      if (unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0)) {
+        image.assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+        sqlite3_free(bytes);
+      }
+    }
+  }
+  sqlite3_close_v2(db);
+  return image;
+}
+
+const std::string& TemplateImage() {
+  static const std::string image = BuildTemplateImage();
+  return image;
+}
+
+std::string CataloguePath(const std::string& folder) {
+  if (folder.empty()) return kCatalogueFileName;
+  std::string path = folder;
+  if (path.back() != '/') path += '/';
+  return path + kCatalogueFileName;
+}
+
+// A value as an SQL string literal. Apostrophes are doubled, so a value can never
+// end its literal and add to the statement; a value without one is unchanged. A
+// NUL byte ends local text, and would otherwise cut the whole statement text short.
+// (GBK trail bytes never take the value 0x27, so doubling byte-wise is safe.)
+std::string Quote(std::string_view value) {
+  value = value.substr(0, value.find('\0'));
+  std::string out = "'";
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The byte offset of the first "from" keyword outside parentheses, quoted texts and
+// comments, or npos.
+size_t FindTopLevelFrom(std::string_view sql) {
+  int depth = 0;
+  size_t i = 0;
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      char close = c == '[' ? ']' : c;
+      size_t end = sql.find(close, i + 1);
+      // A doubled quote inside a literal stands for itself: find() just resumes after it.
+      while (end != std::string_view::npos && close != ']' && end + 1 < sql.size() && sql[end + 1] == close) {
+        end = sql.find(close, end + 2);
+      }
+      if (end == std::string_view::npos) return std::string_view::npos;
+      i = end + 1;
+      continue;
+    }
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      size_t end = sql.find('\n', i);
+      if (end == std::string_view::npos) return std::string_view::npos;
+      i = end + 1;
+      continue;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      size_t end = sql.find("*/", i + 2);
+      if (end == std::string_view::npos) return std::string_view::npos;
+      i = end + 2;
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth == 0 && (c == 'f' || c == 'F') && i + 4 <= sql.size() && (i == 0 || !IsWordChar(sql[i - 1])) &&
+        (i + 4 == sql.size() || !IsWordChar(sql[i + 4]))) {
+      bool match = true;
+      for (size_t k = 0; k < 4; ++k) {
+        if (std::tolower(static_cast<unsigned char>(sql[i + k])) != "from"[k]) match = false;
+      }
+      if (match) return i;
+    }
+    ++i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+// ---- CatalogueQuery ----
+
+CatalogueQuery::CatalogueQuery(CatalogueQuery&& other) noexcept
+    : statement_(std::exchange(other.statement_, nullptr)), hasRow_(std::exchange(other.hasRow_, false)) {}
+
+CatalogueQuery& CatalogueQuery::operator=(CatalogueQuery&& other) noexcept {
+  if (this != &other) {
+    Close();
+    statement_ = std::exchange(other.statement_, nullptr);
+    hasRow_ = std::exchange(other.hasRow_, false);
+  }
+  return *this;
+}
+
+bool CatalogueQuery::Step() {
+  hasRow_ = statement_ != nullptr && sqlite3_step(statement_) == SQLITE_ROW;
+  return hasRow_;
+}
+
+std::string CatalogueQuery::Text(int column) const {
+  if (!hasRow_ || column < 0 || column >= sqlite3_column_count(statement_)) return {};
+  const unsigned char* text = sqlite3_column_text(statement_, column);
+  if (!text) return {};
+  return Utf8ToLocal(reinterpret_cast<const char*>(text));
+}
+
+long long CatalogueQuery::Count() const {
+  if (!statement_) return -1;
+  std::string_view sql = sqlite3_sql(statement_);
+  size_t from = FindTopLevelFrom(sql);
+  if (from == std::string_view::npos) return -1;
+  std::string countSql = "select count(*) ";
+  countSql += sql.substr(from);
+  sqlite3_stmt* count = nullptr;
+  long long result = -1;
+  if (sqlite3_prepare_v2(sqlite3_db_handle(statement_), countSql.c_str(), -1, &count, nullptr) == SQLITE_OK &&
+      count && sqlite3_step(count) == SQLITE_ROW) {
+    result = sqlite3_column_int64(count, 0);
+  }
+  sqlite3_finalize(count);
+  return result;
+}
+
+void CatalogueQuery::Close() {
+  sqlite3_finalize(statement_);
+  statement_ = nullptr;
+  hasRow_ = false;
+}
+
+// ---- CatalogueDb ----
+
+CatalogueDb::CatalogueDb(AppState& app, Clock* clock) : app_(app), clock_(clock ? *clock : app.platform.clock()) {}
+
+CatalogueDb::~CatalogueDb() { CloseCatalogue(); }
+
+bool CatalogueDb::CreateCatalogue(const std::string& folder) {
+  std::lock_guard lock(app_.catalogueLock);
+  // Writing under a live connection would leave it reading pages of the old file.
+  CloseCatalogue();
+  const std::string& image = TemplateImage();
+  if (image.empty()) return false;
+  const std::string path = CataloguePath(folder);
+  // A journal left by an interrupted task would be played back into the new file.
+  std::remove((path + "-journal").c_str());
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+bool CatalogueDb::OpenCatalogue(const std::string& folder) {
+  std::lock_guard lock(app_.catalogueLock);
+  CloseCatalogue();
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return false;
+  }
+  db_ = db;
+  return true;
+}
+
+void CatalogueDb::CloseCatalogue() {
+  std::lock_guard lock(app_.catalogueLock);
+  // close_v2: a result set still open keeps the handle alive until it is closed,
+  // instead of the close failing and the connection leaking.
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+bool CatalogueDb::ExecuteStatement(std::string_view sql) {
+  if (!db_) return false;
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  for (int retry = 0; rc == SQLITE_ERROR && retry < kBeginRetries; ++retry) {
+    clock_.sleepFor(kBeginRetryWait);
+    rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) return false;
+  const std::string utf8 = LocalToUtf8(sql);
+  if (sqlite3_exec(db_, utf8.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+      sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    return true;
+  }
+  // Statements before the failing one must not stay: the caller retries the whole
+  // text, which would insert their rows a second time.
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CatalogueDb::ExecuteLogged(std::string_view sql) {
+  bool ok;
+  {
+    std::lock_guard lock(app_.catalogueLock);
+    ok = ExecuteStatement(sql);
+  }
+  // Outside catalogueLock: it and errorLogLock are never held together.
+  if (!ok) AppendErrorLine(app_, sql);
+  return ok;
+}
+
+CatalogueQuery CatalogueDb::QueryRows(std::string_view sql) {
+  if (!db_) return {};
+  const std::string utf8 = LocalToUtf8(sql);
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, utf8.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return {};
+  }
+  return CatalogueQuery(statement);
+}
+
+CatalogueDb& Catalogue(AppState& app) {
+  std::lock_guard lock(app.catalogueLock);
+  if (!app.catalogue) app.catalogue = std::make_shared<CatalogueDb>(app);
+  return *app.catalogue;
+}
+
+// ---- Statements ----
+
+std::string InsertEntryStatement(const CatalogueRow& row) {
+  std::string sql =
+      "INSERT INTO list ('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+      "'target') VALUES (";
+  for (const std::string* value : {&row.folder, &row.filename, &row.order, &row.type, &row.time, &row.size,
+                                   &row.ordersign}) {
+    sql += Quote(*value);
+    sql += ',';
+  }
+  sql += "'0',";
+  sql += Quote(row.count) + ',' + Quote(row.lowernum) + ',' + Quote(row.target) + ");";
+  return sql;
+}
+
+std::string NextFolderQuery() { return "select * from list where type='1' and queried='0'"; }
+
+std::string MarkFolderQueriedStatement(long long id) {
+  return "UPDATE list  SET queried='1' WHERE id=" + std::to_string(id) + ";";
+}
+
+std::string UncheckedRowsQuery() {
+  static const std::string text = L8("select * from list where other_1 is null or other_1='检查中'");
+  return text;
+}
+
+std::string UncheckedRangeQuery(long long from, long long to) {
+  static const std::string head = L8("select * from list where (other_1 is null or other_1='检查中') and id>");
+  return head + std::to_string(from) + " and id<=" + std::to_string(to) + ";";
+}
+
+std::string MarkBlockedStatement(std::string_view fsId) {
+  static const std::string head = L8("update list set other_1='已和谐' where target=");
+  return head + Quote(fsId) + ";";
+}
+
+std::string RowByTargetQuery(std::string_view fsId) { return "select * from list where target=" + Quote(fsId) + ";"; }
+
+std::string MarkNormalStatement(std::string_view fsId) {
+  static const std::string head = L8("update list set other_1='正常' where target=");
+  return head + Quote(fsId) + ";";
+}
+
+}  // namespace pansift

@@ -1,0 +1,149 @@
+// The catalogue: the SQLite file `vintrel.db` holding one row per Netdisk entry of
+// the running scan-and-check task, the one connection to it, and every statement
+// the task issues.
+//
+// All texts crossing this interface are local text (GBK); the file stores UTF-8.
+// The connection is shared by the task's threads: every use of it (a statement, or
+// a query from QueryRows to Close) happens under AppState::catalogueLock.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace pansift {
+
+struct AppState;
+class Clock;
+
+/// The file name of the catalogue, relative to the folder it lives in.
+inline constexpr const char* kCatalogueFileName = "vintrel.db";
+
+/// Column numbers of table `list`, in table order.
+enum CatalogueColumn : int {
+  kColId = 0,
+  kColFolder = 1,
+  kColFilename = 2,
+  kColOrder = 3,
+  kColType = 4,
+  kColTime = 5,
+  kColSize = 6,
+  kColOrdersign = 7,
+  kColQueried = 8,
+  kColCount = 9,
+  kColLowernum = 10,
+  kColTarget = 11,
+  kColOther1 = 12,
+};
+
+/// One row of table `list` (local text). `folder` and `filename` hold the entry's
+/// path and name entity-encoded twice; `other1` is the check result, empty while
+/// unchecked.
+struct CatalogueRow {
+  std::string folder;
+  std::string filename;
+  std::string order;      // level below the selected folder, "01", "02", ...
+  std::string type;       // "1" folder, "0" file
+  std::string time;       // FormatLocalTime(now, 0, 0)
+  std::string size;       // bytes, decimal
+  std::string ordersign;  // parent's ordersign + three-digit page position
+  std::string count;      // page position, plain decimal
+  std::string lowernum;   // order + 1, two digits
+  std::string target;     // fs_id, decimal
+};
+
+/// A prepared query and its current row. Move-only; closes itself when destroyed.
+/// Use it only while holding catalogueLock, from QueryRows to Close.
+class CatalogueQuery {
+ public:
+  CatalogueQuery() = default;
+  explicit CatalogueQuery(sqlite3_stmt* statement) : statement_(statement) {}
+  CatalogueQuery(CatalogueQuery&& other) noexcept;
+  CatalogueQuery& operator=(CatalogueQuery&& other) noexcept;
+  CatalogueQuery(const CatalogueQuery&) = delete;
+  CatalogueQuery& operator=(const CatalogueQuery&) = delete;
+  ~CatalogueQuery() { Close(); }
+
+  /// Whether the query text was prepared; an unprepared query has no rows.
+  bool prepared() const { return statement_ != nullptr; }
+  /// Advances to the next row; true while a row is available.
+  bool Step();
+  /// The column's value of the current row as local text; NULL, no current row or
+  /// a column out of range read as empty text.
+  std::string Text(int column) const;
+  /// How many rows the query matches: "select count(*) " followed by the query's
+  /// text from its first top-level "from". -1 when that count cannot be made.
+  long long Count() const;
+  /// Finalises the statement; further Steps return false.
+  void Close();
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+  bool hasRow_ = false;
+};
+
+class CatalogueDb {
+ public:
+  /// Failed statements are logged to the err.txt of `app`; retry waits go through
+  /// `clock`, or the platform's clock when none is given.
+  explicit CatalogueDb(AppState& app, Clock* clock = nullptr);
+  CatalogueDb(const CatalogueDb&) = delete;
+  CatalogueDb& operator=(const CatalogueDb&) = delete;
+  ~CatalogueDb();
+
+  /// Overwrites `folder`/vintrel.db (the current directory when `folder` is empty)
+  /// with the empty catalogue. An open connection is closed first and a journal
+  /// left beside the old file is removed, so nothing of the old file survives.
+  /// False when the file cannot be written.
+  bool CreateCatalogue(const std::string& folder = {});
+  /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
+  /// connection that is still open first.
+  bool OpenCatalogue(const std::string& folder = {});
+  /// Closes the connection; it counts as closed afterwards whatever the close said.
+  void CloseCatalogue();
+  bool isOpen() const { return db_ != nullptr; }
+
+  /// Runs `sql` (local text, one or more statements) in its own transaction and
+  /// commits it when every statement succeeded; otherwise nothing of it stays.
+  /// Takes no lock: the caller holds catalogueLock.
+  bool ExecuteStatement(std::string_view sql);
+  /// ExecuteStatement under catalogueLock; on failure, after releasing the lock,
+  /// appends `sql` to err.txt. The caller must not hold catalogueLock.
+  bool ExecuteLogged(std::string_view sql);
+  /// Prepares the first statement of `sql` (local text). The caller holds
+  /// catalogueLock until it has closed the result.
+  CatalogueQuery QueryRows(std::string_view sql);
+
+ private:
+  AppState& app_;
+  Clock& clock_;
+  sqlite3* db_ = nullptr;
+};
+
+/// The process's catalogue object (AppState::catalogue), made on first use.
+CatalogueDb& Catalogue(AppState& app);
+
+// The statements of the task. Values are quoted so that no value can end its
+// literal early; valid values are stored exactly as given. All results are local text.
+
+/// Adds an entry with `queried` "0".
+std::string InsertEntryStatement(const CatalogueRow& row);
+/// The next folder row not yet taken by the dispatcher, in id order.
+std::string NextFolderQuery();
+/// Marks a folder row as taken.
+std::string MarkFolderQueriedStatement(long long id);
+/// Every row without a check result; its Count is the check phase's total.
+std::string UncheckedRowsQuery();
+/// The unchecked rows with from < id <= to.
+std::string UncheckedRangeQuery(long long from, long long to);
+/// Marks the file with this fs_id as blocked ("已和谐").
+std::string MarkBlockedStatement(std::string_view fsId);
+/// The row of the file with this fs_id.
+std::string RowByTargetQuery(std::string_view fsId);
+/// Marks the file with this fs_id as not blocked ("正常").
+std::string MarkNormalStatement(std::string_view fsId);
+
+}  // namespace pansift

@@ -1,0 +1,481 @@
+#include "pipeline/catalogue_db.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "platform/headless/headless_platform.h"
+#include "support/temp_dir.h"
+#include "util/clock.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Reads the file through a connection of its own, so the checks do not depend on
+// the code under test. Values are the raw UTF-8 bytes; NULL reads as "<null>".
+Rows RawRows(const std::string& path, const std::string& sql) {
+  Rows rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+          const unsigned char* t = sqlite3_column_text(st, i);
+          row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+        }
+        rows.push_back(row);
+      }
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+CatalogueRow Entry(int n, std::string type = "0") {
+  CatalogueRow row;
+  row.folder = "/docs/file" + std::to_string(n);
+  row.filename = "file" + std::to_string(n);
+  row.order = "01";
+  row.type = std::move(type);
+  row.time = L8("2024年03月05日 14时07分09秒");
+  row.size = std::to_string(1000 + n);
+  row.ordersign = "001";
+  row.count = std::to_string(n);
+  row.lowernum = "02";
+  row.target = std::to_string(900000 + n);
+  return row;
+}
+
+std::string Batch(int first, int count) {
+  std::string text;
+  for (int n = first; n < first + count; ++n) text += InsertEntryStatement(Entry(n));
+  return text;
+}
+
+// A clock whose sleeps can act on the world, e.g. end a lock someone holds.
+class ScriptedClock final : public Clock {
+ public:
+  TimePoint now() override { return TimePoint(std::chrono::milliseconds(sleptMs)); }
+  void sleepFor(std::chrono::milliseconds duration) override {
+    ++sleeps;
+    sleptMs += duration.count();
+    if (onSleep) onSleep(sleeps);
+  }
+  int sleeps = 0;
+  long long sleptMs = 0;
+  std::function<void(int)> onSleep;
+};
+
+class CatalogueDbTest : public ::testing::Test {
+ protected:
+  std::string dbPath() const { return dir.file(kCatalogueFileName); }
+  void CreateAndOpen() {
+    ASSERT_TRUE(db.CreateCatalogue(dir.path()));
+    ASSERT_TRUE(db.OpenCatalogue(dir.path()));
+  }
+  std::vector<std::string> ErrorLines() const {
+    std::vector<std::string> lines = SplitText(ReadFile(dir.file("err.txt")), "\r\n");
+    return lines;
+  }
+  long long RowCount() { return std::stoll(RawRows(dbPath(), "select count(*) from list")[0][0]); }
+
+  testing::TempDir dir;
+  ScriptedClock clock;
+  HeadlessPlatform platform{&clock};
+  AppState app{platform, dir.path()};
+  CatalogueDb db{app};
+};
+
+// ---- The template ----
+
+TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
+  ASSERT_TRUE(db.CreateCatalogue(dir.path()));
+  const std::string bytes = ReadFile(dbPath());
+  ASSERT_GE(bytes.size(), 100u);
+  auto u8 = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  auto be32 = [&](size_t at) { return (u8(at) << 24) | (u8(at + 1) << 16) | (u8(at + 2) << 8) | u8(at + 3); };
+  EXPECT_EQ(bytes.substr(0, 16), std::string("SQLite format 3\0", 16));
+  EXPECT_EQ((u8(16) << 8) | u8(17), 1024);  // page size
+  EXPECT_EQ(u8(18), 1);                      // write version: legacy rollback journal
+  EXPECT_EQ(u8(19), 1);                      // read version
+  EXPECT_EQ(be32(44), 4);                    // schema format
+  EXPECT_EQ(be32(52), 0);                    // no auto-vacuum
+  EXPECT_EQ(be32(56), 1);                    // UTF-8
+  EXPECT_EQ(be32(60), 0);                    // user version
+  EXPECT_EQ(bytes.size() % 1024, 0u);
+
+  const std::string table =
+      "CREATE TABLE \"list\" (\n\t`id`\tINTEGER PRIMARY KEY AUTOINCREMENT UNIQUE,\n\t`folder`\tTEXT,\n"
+      "\t`filename`\tTEXT,\n\t`order`\tTEXT,\n\t`type`\tTEXT,\n\t`time`\tTEXT,\n\t`size`\tTEXT,\n"
+      "\t`ordersign`\tTEXT,\n\t`queried`\tTEXT,\n\t`count`\tTEXT,\n\t`lowernum`\tTEXT,\n\t`target`\tTEXT,\n"
+      "\t`other_1`\tTEXT\n)";
+  const std::string index =
+      "CREATE INDEX `aaa` ON `list` (`folder` ,`filename` ,`order` ,`type` )" + std::string(15, '\n');
+  Rows schema = RawRows(dbPath(), "select type, name, sql from sqlite_master order by name");
+  ASSERT_EQ(schema.size(), 4u);  // aaa, list, sqlite_autoindex_list_1 (UNIQUE), sqlite_sequence
+  EXPECT_EQ(schema[0], (std::vector<std::string>{"index", "aaa", index}));
+  EXPECT_EQ(schema[1], (std::vector<std::string>{"table", "list", table}));
+  EXPECT_EQ(schema[3][1], "sqlite_sequence");
+
+  EXPECT_EQ(RawRows(dbPath(), "select name, seq from sqlite_sequence"), (Rows{{"list", "0"}}));
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(RawRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
+  EXPECT_EQ(RawRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
+}
+
+TEST_F(CatalogueDbTest, CreateReplacesAnOldCatalogueEvenWhileItIsOpen) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 5)));
+  // A journal left behind by a crashed task must not be played back into the new file.
+  std::ofstream(dir.file("vintrel.db-journal")) << "stale journal";
+
+  ASSERT_TRUE(db.CreateCatalogue(dir.path()));
+  EXPECT_FALSE(db.isOpen());
+  EXPECT_FALSE(std::filesystem::exists(dir.file("vintrel.db-journal")));
+  ASSERT_TRUE(db.OpenCatalogue(dir.path()));
+  EXPECT_EQ(RowCount(), 0);
+  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 1)));
+  EXPECT_EQ(RawRows(dbPath(), "select id from list"), (Rows{{"1"}}));
+}
+
+TEST_F(CatalogueDbTest, OpenNeedsAnExistingFileAndCreateNeedsAWritableFolder) {
+  EXPECT_FALSE(db.OpenCatalogue(dir.path()));
+  EXPECT_FALSE(std::filesystem::exists(dbPath()));
+  EXPECT_FALSE(db.isOpen());
+  EXPECT_FALSE(db.ExecuteStatement(Batch(1, 1)));
+  EXPECT_FALSE(db.QueryRows(NextFolderQuery()).prepared());
+  EXPECT_FALSE(db.CreateCatalogue(dir.file("no-such-folder")));
+}
+
+TEST_F(CatalogueDbTest, LivesInTheCurrentDirectoryByDefault) {
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  const bool created = db.CreateCatalogue();
+  const bool opened = db.OpenCatalogue();
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(std::filesystem::exists(dbPath()));
+}
+
+// ---- Ids, text and quoting ----
+
+TEST_F(CatalogueDbTest, IdsStartAtOneAndStayDense) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteLogged(Batch(1, 10)));
+  ASSERT_TRUE(db.ExecuteLogged(Batch(11, 50)));
+  Rows ids = RawRows(dbPath(), "select id, target from list order by id");
+  ASSERT_EQ(ids.size(), 60u);
+  for (int i = 0; i < 60; ++i) {
+    EXPECT_EQ(ids[i][0], std::to_string(i + 1));
+    EXPECT_EQ(ids[i][1], std::to_string(900001 + i));  // insertion order
+  }
+}
+
+TEST_F(CatalogueDbTest, StoresUtf8AndReadsBackLocalText) {
+  CreateAndOpen();
+  CatalogueRow row = Entry(1);
+  // "it's" the way the crawler stores names: entity-encoded twice.
+  row.filename = EncodeEntities(EncodeEntities("it's"));
+  row.folder = EncodeEntities(EncodeEntities(L8("/资料/it's & 文件")));
+  ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row)));
+
+  EXPECT_EQ(RawRows(dbPath(), "select filename, folder, time, other_1 from list"),
+            (Rows{{"it&amp;apos;s", "/资料/it&amp;apos;s &amp;amp; 文件", "2024年03月05日 14时07分09秒", "<null>"}}));
+
+  std::lock_guard lock(app.catalogueLock);
+  CatalogueQuery q = db.QueryRows(RowByTargetQuery(row.target));
+  ASSERT_TRUE(q.prepared());
+  EXPECT_EQ(q.Text(kColFilename), "");  // no current row before the first Step
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(DecodeEntities(DecodeEntities(q.Text(kColFilename))), "it's");
+  EXPECT_EQ(DecodeEntities(DecodeEntities(q.Text(kColFolder))), L8("/资料/it's & 文件"));
+  EXPECT_EQ(q.Text(kColTime), row.time);
+  EXPECT_EQ(q.Text(kColQueried), "0");
+  EXPECT_EQ(q.Text(kColOther1), "");  // NULL
+  EXPECT_EQ(q.Text(13), "");          // out of range
+  EXPECT_FALSE(q.Step());
+  EXPECT_EQ(q.Text(kColId), "");
+  q.Close();
+  EXPECT_FALSE(q.Step());
+}
+
+// Values from the service end up inside statement texts: none may end its literal.
+TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterStatements) {
+  struct Case {
+    const char* what;
+    std::function<void(CatalogueRow&, const std::string&)> set;
+    int column;
+  };
+  const std::vector<std::string> hostile = {
+      "it's",
+      "1'); DELETE FROM list; --",
+      "x','y','z','w','v','u','t','s','r','q','p');",
+      "'",
+      "a\x81'",  // a lone GBK lead byte before the apostrophe must not swallow it
+      "' or '1'='1",
+  };
+  // What reads back is what went in; a lone lead byte is invalid GBK and reads back as "?".
+  auto ReadBack = [](const std::string& value) { return value == "a\x81'" ? std::string("a?'") : value; };
+  const std::vector<Case> cases = {
+      {"size", [](CatalogueRow& r, const std::string& v) { r.size = v; }, kColSize},
+      {"target", [](CatalogueRow& r, const std::string& v) { r.target = v; }, kColTarget},
+      {"filename", [](CatalogueRow& r, const std::string& v) { r.filename = v; }, kColFilename},
+      {"folder", [](CatalogueRow& r, const std::string& v) { r.folder = v; }, kColFolder},
+      {"time", [](CatalogueRow& r, const std::string& v) { r.time = v; }, kColTime},
+      {"ordersign", [](CatalogueRow& r, const std::string& v) { r.ordersign = v; }, kColOrdersign},
+  };
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 3)));
+  long long expectedRows = 3;
+  for (const Case& c : cases) {
+    for (const std::string& value : hostile) {
+      SCOPED_TRACE(std::string(c.what) + ": " + value);
+      CatalogueRow row = Entry(0);
+      row.target = "T" + std::to_string(expectedRows);
+      c.set(row, value);
+      ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row)));
+      ++expectedRows;
+      EXPECT_EQ(RowCount(), expectedRows);
+      std::lock_guard lock(app.catalogueLock);
+      CatalogueQuery q = db.QueryRows("select * from list where id=" + std::to_string(expectedRows));
+      ASSERT_TRUE(q.Step());
+      EXPECT_EQ(q.Text(c.column), ReadBack(value));
+      EXPECT_EQ(q.Text(kColQueried), "0");
+    }
+  }
+
+  // The fs_id statements quote their value too: a hostile id matches no row.
+  for (const std::string& fsId : hostile) {
+    SCOPED_TRACE(fsId);
+    ASSERT_TRUE(db.ExecuteStatement(MarkBlockedStatement(fsId) + MarkNormalStatement(fsId)));
+    std::lock_guard lock(app.catalogueLock);
+    CatalogueQuery q = db.QueryRows(RowByTargetQuery(fsId));
+    ASSERT_TRUE(q.prepared());
+    ASSERT_TRUE(q.Step());  // the row of the target case that holds exactly this id
+    EXPECT_EQ(q.Text(kColTarget), ReadBack(fsId));
+    EXPECT_FALSE(q.Step());
+  }
+  EXPECT_EQ(RawRows(dbPath(), "select count(*) from list where other_1 is not null"), (Rows{{"6"}}));
+  EXPECT_EQ(RowCount(), expectedRows);
+}
+
+TEST_F(CatalogueDbTest, NulEndsAValueInsteadOfCuttingTheStatement) {
+  CreateAndOpen();
+  CatalogueRow row = Entry(1);
+  row.filename = std::string("name\0rest", 9);
+  ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row) + InsertEntryStatement(Entry(2))));
+  EXPECT_EQ(RawRows(dbPath(), "select filename from list order by id"), (Rows{{"name"}, {"file2"}}));
+}
+
+TEST(CatalogueStatements, TextsAreExact) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {InsertEntryStatement(Entry(7, "1")),
+       "INSERT INTO list ('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+       "'target') VALUES ('/docs/file7','file7','01','1','2024年03月05日 14时07分09秒','1007','001','0','7','02',"
+       "'900007');"},
+      {NextFolderQuery(), "select * from list where type='1' and queried='0'"},
+      {MarkFolderQueriedStatement(42), "UPDATE list  SET queried='1' WHERE id=42;"},
+      {UncheckedRowsQuery(), "select * from list where other_1 is null or other_1='检查中'"},
+      {UncheckedRangeQuery(50, 100),
+       "select * from list where (other_1 is null or other_1='检查中') and id>50 and id<=100;"},
+      {MarkBlockedStatement("123"), "update list set other_1='已和谐' where target='123';"},
+      {RowByTargetQuery("123"), "select * from list where target='123';"},
+      {MarkNormalStatement("123"), "update list set other_1='正常' where target='123';"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(LocalToUtf8(text), expected);
+}
+
+// ---- Queries and counts ----
+
+TEST_F(CatalogueDbTest, CountsFollowTheCheckPhase) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteLogged(Batch(1, 120)));
+  std::lock_guard lock(app.catalogueLock);
+  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 120);
+  EXPECT_EQ(db.QueryRows(UncheckedRangeQuery(100, 150)).Count(), 20);
+
+  // One batch of the check phase: read its targets, mark them.
+  CatalogueQuery batch = db.QueryRows(UncheckedRangeQuery(0, 50));
+  ASSERT_EQ(batch.Count(), 50);
+  std::string marks;
+  for (long long i = 0; i < 50 && batch.Step(); ++i) marks += MarkNormalStatement(batch.Text(kColTarget));
+  batch.Close();
+  ASSERT_TRUE(db.ExecuteLogged(marks));
+  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 70);
+
+  // A file under check ("检查中") still counts as unchecked.
+  ASSERT_TRUE(db.ExecuteStatement(L8("update list set other_1='检查中' where id=51;")));
+  EXPECT_EQ(db.QueryRows(UncheckedRangeQuery(50, 51)).Count(), 1);
+
+  ASSERT_TRUE(db.ExecuteLogged(MarkBlockedStatement("900051")));
+  ASSERT_TRUE(db.ExecuteLogged(L8("update list set other_1='正常' where id>51;")));
+  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 0);
+  EXPECT_EQ(RawRows(dbPath(), "select id from list where other_1='已和谐'"), (Rows{{"51"}}));
+}
+
+TEST_F(CatalogueDbTest, CountStartsAtTheFirstTopLevelFrom) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 4)));
+  const std::vector<std::pair<std::string, long long>> cases = {
+      {"SELECT * FROM list", 4},
+      {"select id,(select count(*) from list) n from list where id>1", 3},
+      {"select 'from', * from list where target<>'from x'", 4},
+      {"select \"id\" as `from x`, id from list where filename='it''s from'", 0},
+      {"select id /* from */ from list -- from\n where id<3", 2},
+      {"select fromage.id from list as fromage where fromage.id=2", 1},
+      {"select 1", -1},  // nothing to count from
+  };
+  std::lock_guard lock(app.catalogueLock);
+  for (const auto& [sql, expected] : cases) {
+    SCOPED_TRACE(sql);
+    CatalogueQuery q = db.QueryRows(sql);
+    ASSERT_TRUE(q.prepared());
+    EXPECT_EQ(q.Count(), expected);
+  }
+}
+
+TEST_F(CatalogueDbTest, DispatcherWalksFolderRowsInIdOrder) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteLogged(InsertEntryStatement(Entry(1, "0")) + InsertEntryStatement(Entry(2, "1")) +
+                               InsertEntryStatement(Entry(3, "1"))));
+  std::vector<std::string> taken;
+  std::lock_guard lock(app.catalogueLock);
+  for (;;) {
+    CatalogueQuery q = db.QueryRows(NextFolderQuery());
+    ASSERT_TRUE(q.prepared());
+    if (!q.Step()) break;
+    const std::string id = q.Text(kColId);
+    q.Close();
+    taken.push_back(id);
+    ASSERT_TRUE(db.ExecuteStatement(MarkFolderQueriedStatement(std::stoll(id))));
+  }
+  EXPECT_EQ(taken, (std::vector<std::string>{"2", "3"}));
+}
+
+TEST_F(CatalogueDbTest, UnpreparableQueryHasNoRows) {
+  CreateAndOpen();
+  std::lock_guard lock(app.catalogueLock);
+  CatalogueQuery q = db.QueryRows("select * from no_such_table");
+  EXPECT_FALSE(q.prepared());
+  EXPECT_FALSE(q.Step());
+  EXPECT_EQ(q.Text(0), "");
+  EXPECT_EQ(q.Count(), -1);
+}
+
+// ---- Failures and retries ----
+
+TEST_F(CatalogueDbTest, BatchFailingPartWayLeavesNoRowsAndOneErrorLinePerAttempt) {
+  CreateAndOpen();
+  // The third statement of the batch fails after two rows went in.
+  ASSERT_TRUE(db.ExecuteStatement(
+      "CREATE TRIGGER refuse BEFORE INSERT ON list WHEN NEW.target='900003' BEGIN SELECT RAISE(ABORT, 'no'); END;"));
+  const std::string batch = Batch(1, 5);
+  for (int attempt = 0; attempt < 3; ++attempt) EXPECT_FALSE(db.ExecuteLogged(batch));
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(ErrorLines(), (std::vector<std::string>{batch, batch, batch}));
+
+  // The caller's retry after the cause is gone inserts every row exactly once, ids from 1.
+  ASSERT_TRUE(db.ExecuteStatement("DROP TRIGGER refuse;"));
+  ASSERT_TRUE(db.ExecuteLogged(batch));
+  EXPECT_EQ(RawRows(dbPath(), "select id, target from list order by id"),
+            (Rows{{"1", "900001"}, {"2", "900002"}, {"3", "900003"}, {"4", "900004"}, {"5", "900005"}}));
+  EXPECT_EQ(ErrorLines().size(), 3u);
+  EXPECT_EQ(clock.sleeps, 0);
+}
+
+TEST_F(CatalogueDbTest, BeginIsRetriedTenTimesFiftyMillisecondsApart) {
+  CreateAndOpen();
+  // A transaction left open on the connection makes BEGIN IMMEDIATE fail with SQLITE_ERROR.
+  auto leaveTransactionOpen = [&] {
+    std::lock_guard lock(app.catalogueLock);
+    CatalogueQuery begin = db.QueryRows("BEGIN");
+    begin.Step();
+  };
+  auto endTransaction = [&] {
+    CatalogueQuery commit = db.QueryRows("COMMIT");
+    commit.Step();
+  };
+
+  leaveTransactionOpen();
+  clock.onSleep = [&](int sleeps) {
+    if (sleeps == 3) endTransaction();
+  };
+  EXPECT_TRUE(db.ExecuteStatement(Batch(1, 1)));
+  EXPECT_EQ(clock.sleeps, 3);
+  EXPECT_EQ(clock.sleptMs, 150);
+  EXPECT_EQ(RowCount(), 1);
+
+  clock.sleeps = 0;
+  clock.sleptMs = 0;
+  clock.onSleep = nullptr;
+  leaveTransactionOpen();
+  EXPECT_FALSE(db.ExecuteStatement(Batch(2, 1)));
+  EXPECT_EQ(clock.sleeps, 10);
+  EXPECT_EQ(clock.sleptMs, 500);
+  endTransaction();
+  EXPECT_EQ(RowCount(), 1);  // the text never ran
+}
+
+TEST_F(CatalogueDbTest, BusyFileIsNotRetried) {
+  CreateAndOpen();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(dbPath().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_FALSE(db.ExecuteLogged(Batch(1, 2)));
+  EXPECT_EQ(clock.sleeps, 0);
+  EXPECT_EQ(ErrorLines().size(), 1u);
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_TRUE(db.ExecuteLogged(Batch(1, 2)));
+  EXPECT_EQ(RowCount(), 2);
+}
+
+TEST_F(CatalogueDbTest, CloseWithAnOpenResultSetStillCloses) {
+  CreateAndOpen();
+  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 2)));
+  std::lock_guard lock(app.catalogueLock);
+  CatalogueQuery q = db.QueryRows(NextFolderQuery() + " or 1");
+  ASSERT_TRUE(q.Step());
+  db.CloseCatalogue();
+  EXPECT_FALSE(db.isOpen());
+  EXPECT_FALSE(db.ExecuteStatement(Batch(3, 1)));
+  q.Close();
+  // The file is free again: it can be re-created and reopened.
+  EXPECT_TRUE(db.CreateCatalogue(dir.path()));
+  EXPECT_TRUE(db.OpenCatalogue(dir.path()));
+  EXPECT_EQ(RowCount(), 0);
+}
+
+TEST(CatalogueOfAppState, IsMadeOnceAndShared) {
+  FakeClock clock;
+  HeadlessPlatform platform(&clock);
+  AppState app(platform, "/nonexistent");
+  CatalogueDb& first = Catalogue(app);
+  EXPECT_EQ(&first, &Catalogue(app));
+  EXPECT_EQ(app.catalogue.get(), &first);
+  EXPECT_FALSE(first.isOpen());
+}
+
+}  // namespace
+}  // namespace pansift
