@@ -56,6 +56,11 @@ bool FileTree::SplitPath(std::string_view path, std::vector<std::string_view>& p
   return true;
 }
 
+bool FileTree::ValidPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  return SplitPath(path, parts);
+}
+
 std::int64_t FileTree::child(std::uint32_t folder, std::string_view name) const {
   for (std::uint32_t c : nodes_[folder].children) {
     if (nodes_[c].name == name) return c;

@@ -78,6 +78,9 @@ class FileTree {
 
   GenerateStats generate(const GenerateOptions& options);
 
+  /// "/"-rooted, no empty, "." or ".." names (one trailing slash allowed).
+  static bool ValidPath(std::string_view path);
+
   /// Entries below the root.
   std::uint64_t size() const { return alive_; }
 

@@ -504,6 +504,10 @@ struct Simulator::Impl {
     std::uint64_t page = std::strtoull(QueryValue(q, "page").c_str(), nullptr, 10);
     std::uint64_t num = std::strtoull(QueryValue(q, "num").c_str(), nullptr, 10);
     if (num > 1000) num = 1000;
+    if (!FileTree::ValidPath(dir)) {
+      r.body = errnoReply(-7);
+      return r;
+    }
     std::vector<EntryInfo> entries;
     FileTree::ListResult result = account->tree.list(dir, order, QueryValue(q, "desc") == "1", page, num, entries);
     if (result != FileTree::ListResult::Ok) {
@@ -744,8 +748,8 @@ struct Simulator::Impl {
     }
     std::string t = std::to_string(now);
     r.body = "{\"fs_id\":" + std::to_string(fsId) + ",\"path\":" + JsonString(created) + ",\"ctime\":" + t +
-             ",\"mtime\":" + t + ",\"status\":0,\"isdir\":1,\"errno\":0,\"name\":" + JsonString(created) +
-             ",\"category\":6}";
+             ",\"mtime\":" + t + ",\"status\":0,\"errno\":0,\"name\":" + JsonString(created) +
+             ",\"category\":6,\"isdir\":1,\"request_id\":" + nextRequestId() + "}";
     return r;
   }
 
