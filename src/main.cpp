@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/log.h"
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "platform/qt/main_window_view.h"
 #include "platform/qt/qt_platform.h"
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("PanSift"));
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Finds and clears the blocked files of a netdisk account."));
+  parser.setApplicationDescription(
+      QStringLiteral("Finds and clears the blocked files of a netdisk account."));
   parser.addHelpOption();
   parser.process(application);
 
@@ -31,14 +33,18 @@ int main(int argc, char** argv) {
   pansift::QtPlatform platform;
   pansift::AppState app(platform, dir.path);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    app.screenDpi = static_cast<int>(std::min(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
+    app.screenDpi =
+        static_cast<int>(std::min(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
   }
 
   pansift::MainWindowView window(app);
   window.show();
-  pansift::StartUp(app);
+  // Loads the saved accounts on a thread of its own, shows the back-end notice and
+  // empties err.txt.
+  window.controller().Start();
   if (dir.fellBack) {
-    pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") + pansift::Utf8ToLocal(dir.path));
+    pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") +
+                                pansift::Utf8ToLocal(dir.path));
   }
   return application.exec();
 }

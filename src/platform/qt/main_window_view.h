@@ -1,39 +1,101 @@
-// The main window: widgets laid out as designed, mirroring the core models.
+// The main window: widgets laid out as designed, mirroring the core models
+// (MainForm, AccountStore, the log pane and status bar) and forwarding every user
+// action to the event table (MainWindow).
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <memory>
+#include <vector>
 
 #include "util/observable.h"
 
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
+class QTreeWidget;
 
 namespace pansift {
 
 struct AppState;
+class AccountStore;
+class MainForm;
+class MainWindow;
 
 class MainWindowView : public QMainWindow {
   Q_OBJECT
 
  public:
+  /// A window with models and event table of its own.
   explicit MainWindowView(AppState& app, QWidget* parent = nullptr);
+  /// A window over the given event table and its models.
+  explicit MainWindowView(MainWindow& controller, QWidget* parent = nullptr);
+  ~MainWindowView() override;
 
-  /// Whether a check task runs: the start button exists and is disabled.
+  MainWindow& controller() { return *controller_; }
+
+  /// Whether a check task runs: 按钮_开始检查 is disabled.
   bool taskRunning() const;
+
+  /// The pop-up menus "cookies操作" and "文件目录树菜单".
+  QMenu* accountMenu() const { return accountMenu_; }
+  QMenu* treeMenu() const { return treeMenu_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  struct Owned;
+  // How a widget follows the window when it is resized beyond its design size:
+  // fractions of the extra width and height added to its place and size.
+  struct Anchor {
+    QPointer<QWidget> widget;
+    QRect design;
+    double moveX, moveY, growX, growY;
+  };
+
+  void build();
+  void buildTabs(QWidget* central);
+  void buildAccountList(QWidget* page);
+  void buildAddCookieTab(QWidget* page);
+  void buildCleanTab(QWidget* page);
+  void buildBottomLeft(QWidget* central);
+  void buildTree(QWidget* central);
   void buildLogGroup(QWidget* central);
   void buildStatusBar();
+  void bindForm();
   void appendLogText(const QString& text);
+  void place(QWidget* widget, const QRect& design, double moveX = 0, double moveY = 0,
+             double growX = 0, double growY = 0);
+  void applyAnchors();
 
+  /// Brings the widgets in line with the models; cheap, run after every change.
+  void syncForm();
+  void syncAccounts();
+  /// Calls `sync` on the GUI thread after each change of `model`: at once when the
+  /// change was made there, else queued (several queued changes make one call).
+  template <class Model>
+  Subscription mirror(Model& model, void (MainWindowView::*sync)());
+
+  std::unique_ptr<Owned> owned_;
+  MainWindow* controller_ = nullptr;
   AppState& app_;
+  MainForm& form_;
+  AccountStore& accounts_;
+
+  QPointer<MainWindowView> self_;
+  std::vector<Anchor> anchors_;
   QPlainTextEdit* logPane_ = nullptr;
   QLabel* statusText_ = nullptr;
+  QTreeWidget* accountList_ = nullptr;
+  QMenu* accountMenu_ = nullptr;
+  QMenu* treeMenu_ = nullptr;
   Subscription logSubscription_;
   Subscription statusSubscription_;
+  Subscription formSubscription_;
+  Subscription accountsSubscription_;
 };
 
 }  // namespace pansift

@@ -1,0 +1,158 @@
+// The accounts the program works with: the ordered rows of the account list, the
+// file baiduset.ini they are saved to and loaded from, and the operations of the
+// list's menu (delete, switch the operating account, copy a cell).
+#pragma once
+
+#include <array>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/observable.h"
+
+namespace pansift {
+
+struct AppState;
+class MainForm;
+
+/// The columns of the account list, in order.
+enum AccountColumn : int {
+  kColumnOrdinal = 0,
+  kColumnUserName = 1,
+  kColumnStatus = 2,
+  kColumnCookies = 3,
+  kColumnUk = 4,
+  kColumnBdstoken = 5,
+  kAccountColumnCount = 6,
+};
+
+struct AccountColumnInfo {
+  const char* header;  // UTF-8
+  int width;           // pixels at 96 DPI
+};
+/// Headers and widths of the six columns: "序" 30, "网盘用户名" 85, "状态" 70,
+/// "cookies" 55, "uk" 30, "bdstoken" 1 (present but practically hidden).
+const std::array<AccountColumnInfo, kAccountColumnCount>& AccountColumns();
+
+/// The texts of the status column.
+enum class AccountStatus { kImported, kAdded, kUpdated, kValidating, kValid, kInvalid };
+/// "从记录导入", "刚添加", "刚更新", "验证中", "有效", "已失效" as local text.
+std::string AccountStatusText(AccountStatus status);
+
+/// One account, one row of the list. Every text is local text; absent is "".
+struct AccountRecord {
+  std::string ordinal;   // the row count right after the row was inserted
+  std::string userName;  // "user" in the file
+  std::string status;    // not saved
+  std::string cookies;   // the cookie string as a browser sends it
+  std::string uk;
+  std::string bdstoken;
+
+  const std::string& cell(int column) const;
+  std::string& cell(int column);
+  bool operator==(const AccountRecord&) const = default;
+};
+
+struct AccountsChanged {
+  enum class Kind { kAppended, kCell, kRemoved, kSelection };
+  Kind kind;
+  int row = -1;
+  int column = -1;  // kCell only
+};
+
+/// The rows of the account list, top to bottom, and the list's selection.
+///
+/// Every operation is safe from any thread (an internal mutex, held only for the
+/// copy or the change itself). Workers that make several updates which belong
+/// together (a validation, the tree's account update) hold AppState::listLock around
+/// them; the UI thread never takes listLock, so it never waits on a worker's network
+/// request. Changes are announced on the thread that made them.
+class AccountStore : public Observable<AccountsChanged> {
+ public:
+  struct Snapshot {
+    std::vector<AccountRecord> rows;
+    int selectedRow = -1;
+  };
+
+  int RowCount() const;
+  /// The text of a cell; "" when row or column is out of range.
+  std::string CellText(int row, int column) const;
+  std::vector<AccountRecord> Rows() const;
+  /// Rows and selection taken together.
+  Snapshot snapshot() const;
+
+  /// The selected row, or -1.
+  int SelectedRow() const;
+  /// Selects a row; -1 or a row out of range clears the selection.
+  void SetSelectedRow(int row);
+
+  /// Inserts a row at the end; its ordinal becomes the new row count. Returns the
+  /// row's index.
+  int AppendAccountRow(AccountRecord record);
+  /// Sets one cell; false when row or column is out of range.
+  bool SetAccountCell(int row, int column, std::string text);
+  /// Removes a row; the other rows keep their ordinals. A selected row that is
+  /// removed leaves no selection; a selection below it moves up with its row.
+  bool RemoveRow(int row);
+  /// The first row whose user name equals `userName` as a whole text, or -1.
+  int FindAccountRow(std::string_view userName) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<AccountRecord> rows_;
+  int selected_ = -1;
+};
+
+/// Text encodings DetectTextEncoding tells apart.
+enum TextEncoding : int {
+  kEncodingUtf8 = 1,
+  kEncodingUtf16Le = 2,
+  kEncodingUtf16Be = 3,
+  kEncodingAnsi = 4,  // GBK
+};
+
+/// Guesses the encoding of a file's bytes: a UTF-8 or UTF-16 byte-order mark; then
+/// LooksLikeUtf16Le; then the first non-ASCII byte: the start of a valid three- or
+/// four-byte UTF-8 sequence means UTF-8, anything else (or no such byte) GBK.
+int DetectTextEncoding(std::string_view bytes);
+
+/// Whether bytes without a byte-order mark are plausibly UTF-16 little-endian text:
+/// an even length; every unit a character that text holds (surrogates paired, no
+/// U+FFFE/U+FFFF, no control character but tab, CR and LF, U+0000 only as a final
+/// terminator); and at least a quarter of the units ASCII characters, i.e. units
+/// whose high byte is zero. Text in GBK or UTF-8 has no zero bytes, so it never
+/// passes; UTF-16 text of only CJK characters is not recognised either.
+bool LooksLikeUtf16Le(std::string_view bytes);
+
+/// The account file beside the program.
+std::string AccountFilePath(const AppState& app);
+
+/// The account file's content for these rows: compact JSON in GBK, members
+/// "dataname", "num", "data"; each element "user", "cookies", "uk", "bdstoken".
+std::string AccountsToJson(const std::vector<AccountRecord>& rows);
+/// The rows a file's bytes describe (ordinal and status left empty): only the
+/// "data" array is read; anything that is not JSON gives no rows.
+std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes);
+
+/// Appends the accounts of baiduset.ini to the list with status "从记录导入", then
+/// selects tab "清理和谐文件" when the list has rows, else "选择百度帐号". A missing
+/// or broken file gives no rows and no message. Returns the number of rows read.
+int LoadAccounts(AppState& app, AccountStore& store, MainForm& form);
+
+/// Asks, then writes every row to baiduset.ini (created readable by the user only,
+/// replaced as a whole) and says "保存成功。". True when the file was written.
+bool SaveAccounts(AppState& app, const AccountStore& store);
+
+/// Asks, then removes the selected row. "没有选中项目。" when none is selected.
+void DeleteSelectedAccount(AppState& app, AccountStore& store);
+
+/// Makes the selected row the operating account (user name and cookie string in
+/// AppState). "没有选中项目。" and false when none is selected. The caller starts
+/// the root refresh of the folder tree when this returns true.
+bool SwitchOperatingAccount(AppState& app, const AccountStore& store);
+
+/// Puts one cell of the selected row on the clipboard; nothing without a selection.
+void CopySelectedField(AppState& app, const AccountStore& store, int column);
+
+}  // namespace pansift

@@ -1,0 +1,206 @@
+#include "app/main_form.h"
+
+#include <climits>
+
+#include "util/codepage.h"
+
+namespace pansift {
+namespace {
+
+constexpr size_t Index(FormText box) {
+  return static_cast<size_t>(box);
+}
+constexpr size_t Index(FormButton button) {
+  return static_cast<size_t>(button);
+}
+
+struct TextBox {
+  const char* name;
+  const char* defaultText;
+};
+constexpr std::array<TextBox, Index(FormText::kCount)> kTextBoxes = {{
+    {"编辑框_百度cookies", ""},
+    {"编辑框_预读取线程数", "10"},
+    {"编辑框_检查线程数", ""},
+    {"编辑框_每次检查文件数量", "50"},
+    {"编辑框_检查深度", ""},
+    {"编辑框_自动延时秒数", "30"},
+    {"编辑框_检测违规文件提交间隔", ""},
+    {"编辑框_删除违规文件操作间隔", ""},
+}};
+
+struct Button {
+  const char* name;
+  const char* caption;
+};
+constexpr std::array<Button, Index(FormButton::kCount)> kButtons = {{
+    {"按钮1", "刷新根目录"},
+    {"按钮2", "帐号登陆"},
+    {"按钮3", "手动添加，或通过下方的帐号登陆方式添加"},
+    {"按钮4", "保存cookies"},
+    {"按钮7", "已和谐文件"},
+    {"按钮_停止检查", "停止"},
+    {"按钮_暂停检查", "暂停"},
+    {"按钮_开始检查", "开始检查"},
+}};
+
+constexpr std::array<const char*, 4> kSortRadios = {"单选框_按名称正排", "单选框_按名称倒排",
+                                                    "单选框_按时间正排", "单选框_按时间倒排"};
+
+}  // namespace
+
+const char* ControlName(FormText box) {
+  return kTextBoxes[Index(box)].name;
+}
+const char* ControlName(FormButton button) {
+  return kButtons[Index(button)].name;
+}
+const char* ControlName(SortOrder order) {
+  return kSortRadios[static_cast<size_t>(order)];
+}
+
+int ParseBoxNumber(std::string_view text) {
+  size_t i = 0;
+  auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  };
+  while (i < text.size() && blank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    // Stop growing once past int's range; the result is clamped below.
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[i] - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+MainForm::MainForm() {
+  for (size_t i = 0; i < kTextBoxes.size(); ++i) texts_[i] = L8(kTextBoxes[i].defaultText);
+  for (size_t i = 0; i < kButtons.size(); ++i) {
+    captions_[i] = L8(kButtons[i].caption);
+    enabled_[i] = true;
+  }
+}
+
+void MainForm::changed(FormChanged::Kind kind, int index) {
+  notify(FormChanged{kind, index});
+}
+
+std::string MainForm::text(FormText box) const {
+  std::lock_guard lock(mutex_);
+  return texts_[Index(box)];
+}
+
+void MainForm::setText(FormText box, std::string text) {
+  {
+    std::lock_guard lock(mutex_);
+    if (texts_[Index(box)] == text) return;
+    texts_[Index(box)] = std::move(text);
+  }
+  changed(FormChanged::Kind::kText, static_cast<int>(box));
+}
+
+int MainForm::number(FormText box) const {
+  return ParseBoxNumber(text(box));
+}
+
+bool MainForm::deleteFiles() const {
+  std::lock_guard lock(mutex_);
+  return deleteFiles_;
+}
+
+void MainForm::setDeleteFiles(bool checked) {
+  {
+    std::lock_guard lock(mutex_);
+    if (deleteFiles_ == checked) return;
+    deleteFiles_ = checked;
+  }
+  changed(FormChanged::Kind::kDeleteFiles);
+}
+
+SortOrder MainForm::sortOrder() const {
+  std::lock_guard lock(mutex_);
+  return sortOrder_;
+}
+
+void MainForm::setSortOrder(SortOrder order) {
+  {
+    std::lock_guard lock(mutex_);
+    if (sortOrder_ == order) return;
+    sortOrder_ = order;
+  }
+  changed(FormChanged::Kind::kSortOrder);
+}
+
+std::string MainForm::caption(FormButton button) const {
+  std::lock_guard lock(mutex_);
+  return captions_[Index(button)];
+}
+
+void MainForm::setCaption(FormButton button, std::string caption) {
+  {
+    std::lock_guard lock(mutex_);
+    if (captions_[Index(button)] == caption) return;
+    captions_[Index(button)] = std::move(caption);
+  }
+  changed(FormChanged::Kind::kCaption, static_cast<int>(button));
+}
+
+bool MainForm::enabled(FormButton button) const {
+  std::lock_guard lock(mutex_);
+  return enabled_[Index(button)];
+}
+
+void MainForm::setEnabled(FormButton button, bool enabled) {
+  {
+    std::lock_guard lock(mutex_);
+    if (enabled_[Index(button)] == enabled) return;
+    enabled_[Index(button)] = enabled;
+  }
+  changed(FormChanged::Kind::kEnabled, static_cast<int>(button));
+}
+
+bool MainForm::claim(FormButton button) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!enabled_[Index(button)]) return false;
+    enabled_[Index(button)] = false;
+  }
+  changed(FormChanged::Kind::kEnabled, static_cast<int>(button));
+  return true;
+}
+
+int MainForm::selectedTab() const {
+  std::lock_guard lock(mutex_);
+  return selectedTab_;
+}
+
+void MainForm::setSelectedTab(int tab) {
+  if (tab < kTabAccounts || tab > kTabClean) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (selectedTab_ == tab) return;
+    selectedTab_ = tab;
+  }
+  changed(FormChanged::Kind::kTab);
+}
+
+bool MainForm::refreshHintVisible() const {
+  std::lock_guard lock(mutex_);
+  return refreshHintVisible_;
+}
+
+void MainForm::hideRefreshHint() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!refreshHintVisible_) return;
+    refreshHintVisible_ = false;
+  }
+  changed(FormChanged::Kind::kRefreshHint);
+}
+
+}  // namespace pansift

@@ -1,0 +1,121 @@
+#include "app/main_window.h"
+
+#include <array>
+
+#include "accounts/account_store.h"
+#include "app/app_state.h"
+#include "app/main_form.h"
+#include "app/startup.h"
+
+namespace pansift {
+
+const char* AccountMenuItemText(AccountMenuItem item) {
+  static constexpr std::array<const char*, kAccountMenuItemCount> kTexts = {
+      "切换操作cookies为当前选中",
+      "验证或刷新当前选中cookies有效性",
+      "验证或刷新所有cookies有效性",
+      "删除当前选中",
+      "复制网盘名",
+      "复制cookies",
+      "复制uk"};
+  return kTexts[static_cast<size_t>(item)];
+}
+
+MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
+    : app_(app), form_(form), accounts_(accounts) {}
+
+MainWindow::~MainWindow() {
+  waitForAccountLoader();
+}
+
+void MainWindow::Start() {
+  if (!accountLoader_.joinable()) {
+    accountLoader_ = std::thread([this] { LoadAccounts(app_, accounts_, form_); });
+  }
+  StartUp(app_);
+}
+
+void MainWindow::waitForAccountLoader() {
+  if (accountLoader_.joinable()) accountLoader_.join();
+}
+
+void MainWindow::OnAddAccountClicked() {
+  // Adding an account from the pasted cookie string is not built yet.
+}
+
+void MainWindow::OnAccountDoubleClicked(int row) {
+  if (row < 0) return;
+  accounts_.SetSelectedRow(row);
+  SwitchToSelectedAccount();
+}
+
+void MainWindow::OnAccountMenu(AccountMenuItem item) {
+  switch (item) {
+    case AccountMenuItem::kSwitch:
+      SwitchToSelectedAccount();
+      break;
+    case AccountMenuItem::kValidateSelected:
+    case AccountMenuItem::kValidateAll:
+      // Validating accounts against the service is not built yet.
+      break;
+    case AccountMenuItem::kDelete:
+      DeleteSelectedAccount(app_, accounts_);
+      break;
+    case AccountMenuItem::kCopyUserName:
+      CopySelectedField(app_, accounts_, kColumnUserName);
+      break;
+    case AccountMenuItem::kCopyCookies:
+      CopySelectedField(app_, accounts_, kColumnCookies);
+      break;
+    case AccountMenuItem::kCopyUk:
+      CopySelectedField(app_, accounts_, kColumnUk);
+      break;
+  }
+}
+
+void MainWindow::OnSaveCookiesClicked() {
+  SaveAccounts(app_, accounts_);
+}
+
+void MainWindow::OnLoginClicked() {
+  // The login windows are not built yet.
+}
+
+void MainWindow::OnRefreshRootClicked() {
+  // The folder tree's refresh is not built yet; 按钮1 stays enabled rather than
+  // waiting for a refresh that never comes.
+}
+
+void MainWindow::OnTreeMenuStartCheck() {
+  OnStartCheckClicked();
+}
+
+void MainWindow::OnStartCheckClicked() {
+  // The scan-and-check task is not built yet.
+}
+
+void MainWindow::OnPauseCheckClicked() {
+  // The scan-and-check task is not built yet.
+}
+
+void MainWindow::OnStopCheckClicked() {
+  // The scan-and-check task is not built yet.
+}
+
+void MainWindow::OnBlockedFilesClicked() {
+  // The blocked-file window is not built yet.
+}
+
+bool MainWindow::OnCloseRequested() {
+  return QueryClose(app_, form_.taskRunning());
+}
+
+void MainWindow::SwitchToSelectedAccount() {
+  if (SwitchOperatingAccount(app_, accounts_)) StartRootRefresh();
+}
+
+void MainWindow::StartRootRefresh() {
+  // The folder tree is not built yet.
+}
+
+}  // namespace pansift

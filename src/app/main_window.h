@@ -1,0 +1,75 @@
+// The main window's event table: every user action on the window enters here and
+// is handed to the operation of its subsystem. The widgets (platform/qt) only
+// forward events to these handlers and mirror the models.
+#pragma once
+
+#include <thread>
+
+namespace pansift {
+
+struct AppState;
+class MainForm;
+class AccountStore;
+
+/// The items of the account list's pop-up menu "cookies操作", in order (the
+/// separator between kDelete and kCopyUserName is not an item).
+enum class AccountMenuItem : int {
+  kSwitch,            // "切换操作cookies为当前选中"
+  kValidateSelected,  // "验证或刷新当前选中cookies有效性"
+  kValidateAll,       // "验证或刷新所有cookies有效性"
+  kDelete,            // "删除当前选中"
+  kCopyUserName,      // "复制网盘名"
+  kCopyCookies,       // "复制cookies"
+  kCopyUk,            // "复制uk"
+};
+inline constexpr int kAccountMenuItemCount = 7;
+/// The item's text (UTF-8).
+const char* AccountMenuItemText(AccountMenuItem item);
+
+class MainWindow {
+ public:
+  MainWindow(AppState& app, MainForm& form, AccountStore& accounts);
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+  /// Waits for the account loader (it only reads one small file).
+  ~MainWindow();
+
+  AppState& app() { return app_; }
+  MainForm& form() { return form_; }
+  AccountStore& accounts() { return accounts_; }
+
+  /// The start-up work once the window shows: starts LoadAccounts on a thread of
+  /// its own, shows the back-end notice and empties err.txt.
+  void Start();
+  /// Waits until the account loader has finished (tests, shutdown).
+  void waitForAccountLoader();
+
+  // The event table. Each runs on the UI thread and returns at once.
+  void OnAddAccountClicked();                // 按钮3
+  void OnAccountDoubleClicked(int row);      // 超级列表框1, a row
+  void OnAccountMenu(AccountMenuItem item);  // "cookies操作"
+  void OnSaveCookiesClicked();               // 按钮4
+  void OnLoginClicked();                     // 按钮2
+  void OnRefreshRootClicked();               // 按钮1
+  void OnTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
+  void OnStartCheckClicked();                // 按钮_开始检查
+  void OnPauseCheckClicked();                // 按钮_暂停检查
+  void OnStopCheckClicked();                 // 按钮_停止检查
+  void OnBlockedFilesClicked();              // 按钮7
+  /// The close question; true when the window may close.
+  bool OnCloseRequested();
+
+ private:
+  /// Switches the operating account to the selected row and refreshes the tree.
+  void SwitchToSelectedAccount();
+  /// Lists the root folder of the operating account into the tree (the tree's
+  /// refresh is not built yet: nothing happens).
+  void StartRootRefresh();
+
+  AppState& app_;
+  MainForm& form_;
+  AccountStore& accounts_;
+  std::thread accountLoader_;
+};
+
+}  // namespace pansift
