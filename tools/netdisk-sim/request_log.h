@@ -56,7 +56,7 @@ class RequestLog {
   std::map<std::string, std::uint64_t, std::less<>> counts_;
   std::uint64_t total_ = 0;
   std::uint64_t rejected_ = 0;
-  size_t limit_ = 200000;
+  size_t limit_ = 20000;
 };
 
 }  // namespace pansift::sim
