@@ -1,0 +1,98 @@
+// The curl back end: one request object around one libcurl easy handle, with
+// growable buffers for the reply body, the reply headers and upload data, the
+// request header lines and a CookieJar. Used for exactly one exchange.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/cookies.h"
+#include "net/http.h"
+
+namespace pansift {
+
+/// A zero-filled byte area that doubles (needed length × 2) when data does not fit.
+class GrowBuffer {
+ public:
+  /// Appends the bytes; returns their count, or 0 when memory cannot be had (which
+  /// makes libcurl abort the transfer).
+  size_t Append(const char* data, size_t count);
+  void Clear() {
+    length_ = 0;
+    readPos_ = 0;
+  }
+  std::string_view View() const { return {data_.get(), length_}; }
+  /// Copies up to `count` unread bytes out; 0 at the end.
+  size_t Read(char* out, size_t count);
+
+ private:
+  static constexpr size_t kInitialCapacity = 4096;
+  std::unique_ptr<char[]> data_;
+  size_t capacity_ = 0;
+  size_t length_ = 0;
+  size_t readPos_ = 0;
+};
+
+class CurlRequest {
+ public:
+  CurlRequest() = default;
+  ~CurlRequest() { Destroy(); }
+  CurlRequest(const CurlRequest&) = delete;
+  CurlRequest& operator=(const CurlRequest&) = delete;
+
+  /// Creates the handle and installs the callbacks; false when libcurl cannot
+  /// create one (every later call then does nothing).
+  bool Init(bool followRedirects = true, bool noSignals = true);
+  /// Verification on means peer 1 and host 2.
+  void SetSslVerify(bool verifyPeer, bool verifyHost);
+  void SetAcceptEncoding(bool gzip);
+  void SetTimeoutsMs(long connectMs = 15000, long totalMs = 15000);
+  void SetFollowRedirects(bool follow);
+  /// Clears the buffers and header lines; "GET" (or "") and "POST" choose the verb.
+  void Open(std::string_view method, const std::string& url);
+  /// kind 1 (default) http, 2 socks4, 3 socks5, 4 socks4a, 5 socks5h.
+  void SetProxy(const std::string& address, int kind = 1, const std::string& user = "",
+                const std::string& password = "");
+  /// Drops every LF CR pair, trims and splits at CR LF into header lines.
+  void SetHeaderText(std::string_view text);
+  void SetCookies(std::string_view cookies) { jar_.Set(cookies); }
+  /// Both perform the exchange; false when libcurl reported an error.
+  bool SendText(std::string_view body) { return Send(body); }
+  bool SendBytes(std::string_view bytes) { return Send(bytes); }
+
+  std::string ResponseHeaders() const { return std::string(headerBuffer_.View()); }
+  std::string ResponseCookies() const { return jar_.Get(); }
+  int Status() const;
+  std::string ResponseBody() const { return std::string(bodyBuffer_.View()); }
+  const std::vector<std::string>& headerLines() const { return headerLines_; }
+
+  void Destroy();
+
+ private:
+  bool Send(std::string_view body);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnRead(char* out, size_t size, size_t count, void* self);
+
+  CURL* handle_ = nullptr;
+  GrowBuffer bodyBuffer_;
+  GrowBuffer uploadBuffer_;
+  GrowBuffer headerBuffer_;
+  std::vector<std::string> headerLines_;
+  bool post_ = false;
+  int cookieMode_ = 1;
+  CookieJar jar_;
+  curl_slist* headerList_ = nullptr;
+};
+
+/// One exchange of SendRequest on the curl back end; `headers` are already
+/// prepared, `timeoutMs` -1 keeps libcurl's own time-outs.
+HttpResponse SendWithCurl(const HttpRequest& request, int method, const std::string& headers,
+                          int timeoutMs);
+
+}  // namespace pansift

@@ -1,0 +1,83 @@
+// One HTTP exchange: SendRequest takes an HttpRequest, performs it with the back end
+// chosen at start-up and returns an HttpResponse. Blocking, thread-safe, never
+// throws; failure is an empty body and status 0.
+#pragma once
+
+#include <string>
+
+namespace pansift {
+
+/// Every text is local (GBK) text; byte strings are raw bytes.
+struct HttpRequest {
+  std::string url;
+  /// 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; others count as 0.
+  int method = 0;
+  std::string body;
+  /// Sent instead of `body` when not empty.
+  std::string bodyBytes;
+  /// The Cookie header value: "a=1; b=2".
+  std::string cookies;
+  /// Extra header lines "Name: value" joined by CR LF.
+  std::string headers;
+  bool noRedirect = false;
+  /// 0 (or below 1 but not -1): 15 s; -1: the back end's own time-outs; n: n seconds.
+  int timeoutSeconds = 0;
+  /// When above 0, replaces `timeoutSeconds` with this many milliseconds (tests,
+  /// local tools).
+  int timeoutMs = 0;
+  /// "host:port"; empty for a direct connection.
+  std::string proxy;
+  std::string proxyUser;
+  std::string proxyPassword;
+  /// 1: the credentials are for the proxy; 0: for the server.
+  int proxyCredentialTarget = 1;
+  /// Platform back end: merge the reply's cookies into `cookies` and the response.
+  bool mergeCookies = false;
+  /// Add the standard headers that `headers` lacks.
+  bool completeHeaders = true;
+  /// Capitalise the names of `headers` and drop lines without a colon.
+  bool normaliseHeaderCase = true;
+};
+
+struct HttpResponse {
+  /// The body as received (decompressed by the curl back end); empty on failure.
+  std::string body;
+  /// Platform: the final response's header lines, each ending in CR LF, without
+  /// status line. Curl: the raw header blocks of every response, redirects included.
+  std::string headers;
+  /// 0 when no reply was received.
+  int status = 0;
+  /// Platform: the reply's own cookies (merged on request). Curl: the request's
+  /// cookies updated by the replies.
+  std::string cookies;
+};
+
+enum class Transport { Platform, Curl };
+
+/// Chooses the back end of every later SendRequest; called once at start-up with
+/// the curl switch of netset.ini, before any worker starts.
+void SelectTransport(bool useCurl);
+Transport SelectedTransport();
+
+/// The origin ("https://host") in front of "/disk/main" in the curl back end's
+/// default Referer. Until set, the Netdisk origin of the environment (see
+/// app/service_origins.h).
+void SetRefererOrigin(std::string origin);
+std::string RefererOrigin();
+
+/// Performs one exchange. May write into the caller's values: empty `headers`
+/// become the default User-Agent line, and the platform back end removes a
+/// "Cookie:" prefix from `cookies` and, with `mergeCookies`, stores the merge there.
+HttpResponse SendRequest(HttpRequest& request);
+inline HttpResponse SendRequest(HttpRequest&& request) {
+  return SendRequest(request);
+}
+/// The same with an explicit back end, whatever was selected.
+HttpResponse SendRequestVia(Transport transport, HttpRequest& request);
+
+/// The User-Agent line empty headers become.
+inline constexpr const char* kDefaultUserAgentLine =
+    "User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/94.0.4606.71 Safari/537.36";
+
+}  // namespace pansift

@@ -1,0 +1,351 @@
+#include "net/http.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <thread>
+
+#include "https_fixture.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+using testing::SeenRequest;
+using testing::TestServer;
+
+constexpr const char* kChromeUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/94.0.4606.71 "
+    "Safari/537.36";
+constexpr const char* kRefererOrigin = "https://netdisk.example";
+
+// The PANSIFT_CA_FILE setting for the length of one scope.
+class ScopedCaFile {
+ public:
+  explicit ScopedCaFile(const std::string& path) {
+    if (const char* old = getenv("PANSIFT_CA_FILE")) old_ = old, hadOld_ = true;
+    if (path.empty()) {
+      unsetenv("PANSIFT_CA_FILE");
+    } else {
+      setenv("PANSIFT_CA_FILE", path.c_str(), 1);
+    }
+  }
+  ~ScopedCaFile() {
+    if (hadOld_) {
+      setenv("PANSIFT_CA_FILE", old_.c_str(), 1);
+    } else {
+      unsetenv("PANSIFT_CA_FILE");
+    }
+  }
+
+ private:
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+class HttpTransport : public ::testing::TestWithParam<Transport> {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new TestServer();
+    ASSERT_TRUE(server_->started());
+    SetRefererOrigin(kRefererOrigin);
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override { server_->clearSeen(); }
+
+  bool curl() const { return GetParam() == Transport::Curl; }
+
+  HttpResponse Send(HttpRequest& request) {
+    ScopedCaFile trust(server_->caFile());
+    return SendRequestVia(GetParam(), request);
+  }
+
+  SeenRequest OnlySeen() {
+    std::vector<SeenRequest> seen = server_->seen();
+    EXPECT_EQ(seen.size(), 1u);
+    return seen.empty() ? SeenRequest{} : seen.back();
+  }
+
+  static TestServer* server_;
+};
+
+TestServer* HttpTransport::server_ = nullptr;
+
+TEST_P(HttpTransport, EmptyHeadersGetTheDefaultSet) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.cookies = "BDUSS=abc; STOKEN=def";
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "cookie=BDUSS=abc; STOKEN=def");
+  EXPECT_EQ(request.headers, kDefaultUserAgentLine) << "empty headers are written back";
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(seen.method, "GET");
+  EXPECT_EQ(seen.Count("User-Agent"), 1);
+  EXPECT_EQ(seen.Value("User-Agent"), kChromeUserAgent);
+  EXPECT_EQ(seen.Count("Accept"), 1);
+  EXPECT_EQ(seen.Value("Accept"), "*/*");
+  EXPECT_EQ(seen.Value("Accept-Language"), "zh-cn");
+  EXPECT_EQ(seen.Value("Referer"),
+            curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
+  EXPECT_EQ(seen.Value("Cookie"), "BDUSS=abc; STOKEN=def");
+  EXPECT_FALSE(seen.HasNameIgnoringCase("Content-Type"));
+}
+
+TEST_P(HttpTransport, CallerHeadersAreCompletedNotDuplicatedAndCapitalised) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.method = 1;
+  request.body = "fid_list=%5B1%5D";
+  request.headers = "referer: https://caller.example/page\r\nx-requested-with: XMLHttpRequest";
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.status, 200);
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(seen.method, "POST");
+  EXPECT_EQ(seen.body, "fid_list=%5B1%5D");
+  EXPECT_EQ(seen.Count("Referer"), 1);
+  EXPECT_EQ(seen.Value("Referer"), "https://caller.example/page");
+  EXPECT_FALSE(seen.Count("referer"));
+  EXPECT_EQ(seen.Value("X-Requested-With"), "XMLHttpRequest");
+  EXPECT_EQ(seen.Count("Content-Type"), 1);
+  EXPECT_EQ(seen.Value("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(seen.Value("Accept"), "*/*");
+  EXPECT_EQ(seen.Value("Accept-Language"), "zh-cn");
+  // Headers without a User-Agent get the back end's own fallback line.
+  EXPECT_EQ(seen.Value("User-Agent"),
+            curl() ? kChromeUserAgent : "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
+}
+
+TEST_P(HttpTransport, WithoutCompletionOnlyTheCallersHeadersGoOut) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.headers = "user-agent: probe";
+  request.completeHeaders = false;
+  request.normaliseHeaderCase = false;
+  Send(request);
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(seen.Value("user-agent"), "probe");
+  EXPECT_FALSE(seen.HasNameIgnoringCase("Referer"));
+  EXPECT_FALSE(seen.HasNameIgnoringCase("Accept-Language"));
+}
+
+TEST_P(HttpTransport, RedirectsFollowedByDefault) {
+  HttpRequest request;
+  request.url = server_->url("/redirect");
+  request.cookies = "a=1";
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "landed");
+  std::vector<SeenRequest> seen = server_->seen();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].path, "/landing");
+  EXPECT_EQ(seen[1].Value("Cookie"), "a=1");
+  if (curl()) {
+    // Every response's header block, and the cookies of both responses in the jar.
+    EXPECT_NE(FindText(response.headers, "HTTP/1.1 302"), -1);
+    EXPECT_NE(FindText(response.headers, "HTTP/1.1 200"), -1);
+    EXPECT_EQ(response.cookies, "a=1; r=1; land=2");
+  } else {
+    // The final response only, without status line.
+    EXPECT_EQ(FindText(response.headers, "HTTP/"), -1);
+    EXPECT_EQ(FindText(response.headers, "Location"), -1);
+    EXPECT_EQ(response.cookies, "land=2");
+  }
+}
+
+TEST_P(HttpTransport, RedirectNotFollowedReportsStatusAndLocation) {
+  HttpRequest request;
+  request.url = server_->url("/redirect");
+  request.noRedirect = true;
+  request.headers = kDefaultUserAgentLine;
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.status, 302);
+  EXPECT_EQ(TextBetween(response.headers, "Location: ", "\r\n"), "/landing");
+  EXPECT_EQ(server_->seen().size(), 1u);
+}
+
+TEST_P(HttpTransport, ReplyCookiesPerBackEnd) {
+  HttpRequest request;
+  request.url = server_->url("/setcookies");
+  request.cookies = "a=1; b=2; c=3";
+  HttpResponse response = Send(request);
+  ASSERT_EQ(response.status, 200);
+  if (curl()) {
+    EXPECT_EQ(response.cookies, "a=1; b=5; c=deleted; d=6");
+  } else {
+    EXPECT_EQ(response.cookies, "b=5; d=6; c=deleted");
+  }
+  EXPECT_EQ(request.cookies, "a=1; b=2; c=3");
+}
+
+TEST_P(HttpTransport, TimeOutGivesStatusZeroAndEmptyBody) {
+  HttpRequest request;
+  request.url = server_->url("/slow");
+  request.cookies = "a=1";
+  request.timeoutMs = 300;
+  HttpResponse response = Send(request);
+  server_->releaseSlow();
+
+  EXPECT_EQ(response.status, 0);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.headers, "");
+  EXPECT_EQ(response.cookies, curl() ? "a=1" : "");
+}
+
+TEST_P(HttpTransport, GzipRepliesAreDecodedByCurlOnly) {
+  HttpRequest request;
+  request.url = server_->url("/gzip");
+  HttpResponse response = Send(request);
+  ASSERT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, testing::GzipText());
+  SeenRequest seen = OnlySeen();
+  if (curl()) {
+    EXPECT_EQ(seen.Value("Accept-Encoding"), "gzip");
+    EXPECT_NE(FindText(response.headers, "Content-Encoding: gzip", 1, true), -1);
+  } else {
+    EXPECT_FALSE(seen.HasNameIgnoringCase("Accept-Encoding"));
+  }
+}
+
+TEST_P(HttpTransport, SelfSignedCertificateRefusedUnlessTrusted) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  {
+    ScopedCaFile untrusted("");
+    HttpResponse response = SendRequestVia(GetParam(), request);
+    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(response.body, "");
+  }
+  EXPECT_TRUE(server_->seen().empty());
+  EXPECT_EQ(Send(request).status, 200);
+}
+
+TEST_P(HttpTransport, TrustedCertificateForAnotherHostIsRefused) {
+  TestServer other("other.invalid");
+  ASSERT_TRUE(other.started());
+  ScopedCaFile trust(other.caFile());
+  HttpRequest request;
+  request.url = other.url("/echo");
+  HttpResponse response = SendRequestVia(GetParam(), request);
+  EXPECT_EQ(response.status, 0);
+  EXPECT_TRUE(other.seen().empty());
+}
+
+TEST_P(HttpTransport, ConcurrentRequestsShareNothing) {
+  constexpr int kThreads = 6;
+  constexpr int kEach = 3;
+  std::vector<std::thread> threads;
+  std::vector<int> good(kThreads, 0);
+  ScopedCaFile trust(server_->caFile());
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        HttpRequest request;
+        request.url = server_->url("/echo");
+        request.cookies = "worker=" + std::to_string(t) + "; n=" + std::to_string(i);
+        HttpResponse response = SendRequestVia(GetParam(), request);
+        good[t] += response.status == 200 && response.body == "cookie=" + request.cookies ? 1 : 0;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(good[t], kEach) << "worker " << t;
+}
+
+TEST_P(HttpTransport, SelectTransportChoosesTheBackEndOfSendRequest) {
+  Transport before = SelectedTransport();
+  SelectTransport(curl());
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  ScopedCaFile trust(server_->caFile());
+  SendRequest(request);
+  SelectTransport(before == Transport::Curl);
+  EXPECT_EQ(OnlySeen().Value("Referer"),
+            curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport,
+                         ::testing::Values(Transport::Platform, Transport::Curl),
+                         [](const auto& info) {
+                           return info.param == Transport::Curl ? "Curl" : "Platform";
+                         });
+
+// Rules of one back end only, on the same server.
+class BackEndRules : public HttpTransport {};
+
+TEST_P(BackEndRules, PlatformStripsCookiePrefixAndSkipsKeepAlive) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.cookies = "Cookie: a=1; b=2";
+  request.headers = std::string(kDefaultUserAgentLine) + "\r\nConnection: keep-alive\r\nX-Extra: 1";
+  HttpResponse response = Send(request);
+  ASSERT_EQ(response.status, 200);
+  EXPECT_EQ(request.cookies, " a=1; b=2") << "the prefix removal is written back";
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(TrimText(seen.Value("Cookie")), "a=1; b=2");
+  EXPECT_FALSE(seen.HasNameIgnoringCase("Connection"));
+  EXPECT_FALSE(seen.HasNameIgnoringCase("Expect"));
+  EXPECT_EQ(seen.Value("X-Extra"), "1");
+}
+
+TEST_P(BackEndRules, PlatformMergesCookiesOnRequest) {
+  HttpRequest request;
+  request.url = server_->url("/setcookies");
+  request.cookies = "a=1; b=2; c=3";
+  request.mergeCookies = true;
+  HttpResponse response = Send(request);
+  EXPECT_EQ(response.cookies, "b=5; d=6; a=1");
+  EXPECT_EQ(request.cookies, "b=5; d=6; a=1");
+}
+
+TEST_P(BackEndRules, PlatformSendsOtherVerbs) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.method = 3;
+  request.body = "payload";
+  EXPECT_EQ(Send(request).status, 200);
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(seen.method, "PUT");
+  EXPECT_EQ(seen.body, "payload");
+}
+
+INSTANTIATE_TEST_SUITE_P(Platform, BackEndRules, ::testing::Values(Transport::Platform));
+
+class CurlRules : public HttpTransport {};
+
+TEST_P(CurlRules, EmptyHeaderLineIsNotSent) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.headers = "X-One: 1\r\n\r\nX-Two: 2";
+  request.normaliseHeaderCase = false;
+  EXPECT_EQ(Send(request).status, 200);
+  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(seen.Value("X-One"), "1");
+  EXPECT_EQ(seen.Value("X-Two"), "2");
+}
+
+TEST_P(CurlRules, UnsupportedMethodSendsNothing) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.method = 3;
+  request.cookies = "a=1";
+  HttpResponse response = Send(request);
+  EXPECT_EQ(response.status, 0);
+  EXPECT_EQ(response.body, "");
+  EXPECT_EQ(response.cookies, "");
+  EXPECT_TRUE(server_->seen().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Curl, CurlRules, ::testing::Values(Transport::Curl));
+
+}  // namespace
+}  // namespace pansift

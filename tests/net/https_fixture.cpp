@@ -1,0 +1,125 @@
+#include "https_fixture.h"
+
+#include <chrono>
+
+namespace pansift::testing {
+
+int SeenRequest::Count(const std::string& name) const {
+  int count = 0;
+  for (const auto& header : headers) count += header.first == name ? 1 : 0;
+  return count;
+}
+
+std::string SeenRequest::Value(const std::string& name) const {
+  if (Count(name) != 1) return "";
+  for (const auto& header : headers) {
+    if (header.first == name) return header.second;
+  }
+  return "";
+}
+
+bool SeenRequest::HasNameIgnoringCase(const std::string& name) const {
+  for (const auto& header : headers) {
+    if (header.first.size() == name.size() &&
+        std::equal(name.begin(), name.end(), header.first.begin(),
+                   [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string GzipText() {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + " of a compressible reply\n";
+  return text;
+}
+
+TestServer::TestServer(const std::string& dnsName) {
+  sim::Certificate certificate = dnsName.empty() ? sim::MakeSelfSignedCertificate()
+                                                 : sim::MakeSelfSignedCertificate({dnsName}, {});
+  caFile_ = dir_.file("ca.pem");
+  sim::WriteTextFile(caFile_, certificate.certPem);
+  server_ = std::make_unique<sim::HttpsServer>(certificate);
+  httplib::Server& http = server_->http();
+
+  auto echo = [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.set_content("cookie=" + request.get_header_value("Cookie"), "text/plain");
+  };
+  http.Get("/echo", echo);
+  http.Post("/echo", echo);
+  http.Put("/echo", echo);
+  http.Get("/redirect", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.status = 302;
+    response.set_header("Location", "/landing");
+    response.set_header("Set-Cookie", "r=1; Path=/");
+  });
+  http.Get("/landing", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.set_header("Set-Cookie", "land=2");
+    response.set_content("landed", "text/plain");
+  });
+  http.Get("/setcookies", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.set_header("Set-Cookie", "b=5; Path=/; HttpOnly");
+    response.set_header("Set-Cookie", "d=6");
+    response.set_header("Set-Cookie", "c=deleted; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+    response.set_content("{\"errno\":0,}", "application/json");
+  });
+  http.Get("/gzip", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.set_content(GzipText(), "text/plain");
+  });
+  http.Get("/slow", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    std::unique_lock lock(mutex_);
+    int generation = slowGeneration_;
+    slowReleased_.wait_for(lock, std::chrono::seconds(5),
+                           [&] { return slowGeneration_ != generation; });
+    response.set_content("late", "text/plain");
+  });
+  started_ = server_->start();
+}
+
+TestServer::~TestServer() {
+  releaseSlow();
+  server_->stop();
+}
+
+void TestServer::record(const httplib::Request& request) {
+  SeenRequest seen;
+  seen.method = request.method;
+  seen.path = request.path;
+  seen.body = request.body;
+  for (const auto& [name, value] : request.headers) {
+    // The server library adds the peer's addresses as pseudo headers.
+    if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+        name == "LOCAL_PORT")
+      continue;
+    seen.headers.emplace_back(name, value);
+  }
+  std::lock_guard lock(mutex_);
+  seen_.push_back(std::move(seen));
+}
+
+std::vector<SeenRequest> TestServer::seen() {
+  std::lock_guard lock(mutex_);
+  return seen_;
+}
+
+void TestServer::clearSeen() {
+  std::lock_guard lock(mutex_);
+  seen_.clear();
+}
+
+void TestServer::releaseSlow() {
+  {
+    std::lock_guard lock(mutex_);
+    ++slowGeneration_;
+  }
+  slowReleased_.notify_all();
+}
+
+}  // namespace pansift::testing
