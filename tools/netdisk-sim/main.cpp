@@ -25,7 +25,7 @@ const char* const kUsage =
     "  --host-names          origins pan/passport/www.sim.localhost instead of 127.0.0.1\n"
     "  --cert FILE           write the certificate here (default: a temp file)\n"
     "  --fixture FILE        accounts and trees from a JSON fixture (repeatable)\n"
-    "  --generate SPEC       files=N,depth=D,fanout=F,blocked=P,seed=S[,user=NAME][,under=/DIR]\n"
+    "  --generate LIST       files=N,depth=D,fanout=F,blocked=P,seed=S[,user=NAME][,under=/DIR]\n"
     "                        a generated tree (for the given or the default account)\n"
     "  --seed N              seed for ids, tokens and fault draws\n"
     "faults (ENDPOINT: root, followlist, list, template, download, filemanager, create, login, all):\n"
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
       GenerateOptions g;
       std::string user;
       if (!ParseGenerate(value(), g, user)) {
-        std::cerr << "netdisk-sim: bad --generate spec\n" << kUsage;
+        std::cerr << "netdisk-sim: bad --generate value\n" << kUsage;
         return 2;
       }
       generated.emplace_back(g, user);
