@@ -1,0 +1,26 @@
+// Who a cookie string belongs to: the user data of the service's web page and a
+// liveness check of the login.
+#pragma once
+
+#include <string>
+
+namespace pansift {
+
+struct AppState;
+
+/// Every text is local (GBK) text; each may be empty.
+struct AccountIdentity {
+  std::string userName;   // "*" replaced by "_"
+  std::string uk;         // the numeric user id as digits; empty: the login is not valid
+  std::string bdstoken;   // the token file operations send
+  std::string replyText;  // what a caller may show when the read failed
+};
+
+/// Reads the identity of `cookies` with up to `attempts` attempts (0 or below: 2).
+/// Each attempt fetches the web root page (redirects followed by hand, at most 10),
+/// reads the user data, then asks getfollowlist whether the login is live: errno 0
+/// returns the identity, errno -6 returns it without uk and bdstoken. Blocking; for
+/// worker threads.
+AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int attempts);
+
+}  // namespace pansift

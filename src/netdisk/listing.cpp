@@ -1,0 +1,137 @@
+#include "netdisk/listing.h"
+
+#include "app/app_state.h"
+#include "app/main_form.h"
+#include "json/json_doc.h"
+#include "net/http.h"
+#include "netdisk/conventions.h"
+#include "platform/platform.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+constexpr int kListingTimeoutSeconds = 5;
+constexpr int kFolderPageAttempts = 10;
+constexpr int kFolderPageWaitMs = 500;
+
+const char kSuccessMarker[] = "{\"errno\":0,";
+
+std::string GetListing(AppState& app, const std::string& cookies, const std::string& pathAndQuery) {
+  HttpRequest request;
+  request.url = NetdiskUrl(app, pathAndQuery);
+  request.cookies = cookies;
+  request.timeoutSeconds = kListingTimeoutSeconds;
+  return SendRequest(request).body;
+}
+
+TreeListing Classify(std::string reply, bool cookiesCanBeInvalid) {
+  TreeListing listing;
+  if (cookiesCanBeInvalid && FindText(reply, "{\"errno\":-6,") > 0) {
+    listing.outcome = ListingOutcome::kCookiesInvalid;
+  } else if (FindText(reply, "{\"errno\":-9,") > 0) {
+    listing.outcome = ListingOutcome::kFolderGone;
+  } else if (FindText(reply, kSuccessMarker) < 0) {
+    listing.outcome = ListingOutcome::kFailed;
+  } else {
+    listing.outcome = ListingOutcome::kSuccess;
+  }
+  listing.reply = std::move(reply);
+  return listing;
+}
+
+}  // namespace
+
+ListingOrder ReadSortOrder(const MainForm& form) {
+  switch (form.sortOrder()) {
+    case SortOrder::kNameAscending: return {"name", "0"};
+    case SortOrder::kNameDescending: return {"name", "1"};
+    case SortOrder::kTimeAscending: return {"time", "0"};
+    default: return {"time", "1"};
+  }
+}
+
+std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
+  std::vector<NetdiskEntry> entries;
+  JsonDoc doc;
+  if (!doc.Parse(reply)) return entries;
+  int count = doc.Count("list");
+  entries.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    std::string prefix = "list[" + std::to_string(i) + "].";
+    NetdiskEntry entry;
+    entry.serverFilename = doc.GetText(prefix + "server_filename");
+    entry.isdir = doc.GetText(prefix + "isdir") == "1";
+    entry.path = doc.GetText(prefix + "path");
+    entry.size = doc.GetText(prefix + "size");
+    entry.fsId = doc.GetText(prefix + "fs_id");
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::string FolderPathToDir(std::string_view storedPath) {
+  std::string decoded = DecodeEntities(DecodeSpaceAndTilde(storedPath));
+  return UrlEncodeBytes(UnicodeToUtf8(DecodeUnicodeEscapes(decoded)), true);
+}
+
+std::string TreeNamesToDir(const std::vector<std::u16string>& namesTopDown) {
+  std::string dir;
+  for (const std::u16string& name : namesTopDown) {
+    dir += "%2F";
+    dir += UrlEncodeBytes(UnicodeToUtf8(name), true);
+  }
+  return dir;
+}
+
+std::string ListFolderPageUrl(const ListingOrder& order, int page, std::string_view dir) {
+  return "/api/list?order=" + order.order + "&desc=" + order.desc + "&showempty=0&web=1&page=" +
+         std::to_string(page) + "&num=100&dir=" + std::string(dir) +
+         "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
+}
+
+std::string ListTreeRootUrl(const ListingOrder& order) {
+  return "/api/list?order=" + order.order + "&desc=" + order.desc +
+         "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108&channel=chunlei&web=1&app_id=250528"
+         "&bdstoken=&logid=&clienttype=0";
+}
+
+std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir, int page) {
+  std::string head = "/api/list?order=" + order.order + "&desc=" + order.desc + "&showempty=0&web=1&page=" +
+                     std::to_string(page) + "&num=100&dir=" + std::string(dir);
+  if (order.order == "name") {
+    return head + "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0";
+  }
+  return head + "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
+}
+
+std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath, int page) {
+  const std::string cookies = app.currentCookies.get();
+  const std::string dir = FolderPathToDir(storedPath);
+  if (page < 1) page = 1;
+  std::string reply;
+  for (int attempt = 0; attempt < kFolderPageAttempts; ++attempt) {
+    reply = GetListing(app, cookies, ListFolderPageUrl(order, page, dir));
+    if (FindText(reply, kSuccessMarker) > 0) return reply;
+    ProcessEvents(app.platform);
+    WaitPumping(app.platform, kFolderPageWaitMs);
+  }
+  AppendErrorLine(app, std::string(storedPath) + "----" + app.depthText.get() + "----" + reply);
+  return {};
+}
+
+TreeListing ListTreeRoot(AppState& app, const std::string& cookies, const ListingOrder& order) {
+  return Classify(GetListing(app, cookies, ListTreeRootUrl(order)), true);
+}
+
+TreeListing ListTreeNodePage(AppState& app, const std::string& cookies, const ListingOrder& order,
+                             std::string_view dir, int page) {
+  const std::string url = ListTreeNodePageUrl(order, dir, page);
+  std::string reply = GetListing(app, cookies, url);
+  if (reply.empty()) reply = GetListing(app, cookies, url);
+  return Classify(std::move(reply), false);
+}
+
+}  // namespace pansift

@@ -1,0 +1,132 @@
+#include "netdisk/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/main_form.h"
+#include "support/sim_app.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+TEST(ListingDir, StoredPathsAreDecodedThenEncoded) {
+  struct Case {
+    std::string stored;
+    const char* dir;
+  } cases[] = {
+      {"/", "%2F"},
+      {L8("/电影 2023"), "%2F%E7%94%B5%E5%BD%B1+2023"},
+      {"/a%20b%7ec", "%2Fa+b%7Ec"},
+      {"/Tom&amp;Jerry&#44;(1)", "%2FTom%26Jerry%2C%281%29"},
+      {"/x&amp;amp;y", "%2Fx%26amp%3By"},  // stored twice-encoded: one decode here
+      {"/emoji\\ud83d\\ude00", "%2Femoji%F0%9F%98%80"},
+      {"/it&apos;s/~", "%2Fit%27s%2F%7E"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FolderPathToDir(c.stored), c.dir) << c.stored;
+  EXPECT_EQ(TreeNamesToDir({u"电影", u"a b/c"}), "%2F%E7%94%B5%E5%BD%B1%2Fa+b%2Fc");
+}
+
+TEST(ListingUrls, FollowTheSortOrderOfTheRadioButtons) {
+  MainForm form;
+  struct Case {
+    SortOrder sort;
+    const char* root;
+    const char* node;
+  } cases[] = {
+      {SortOrder::kNameAscending, "order=name&desc=0", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {SortOrder::kNameDescending, "order=name&desc=1", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {SortOrder::kTimeAscending, "order=time&desc=0", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+      {SortOrder::kTimeDescending, "order=time&desc=1", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+  };
+  for (const Case& c : cases) {
+    form.setSortOrder(c.sort);
+    ListingOrder order = ReadSortOrder(form);
+    EXPECT_EQ(ListTreeRootUrl(order), std::string("/api/list?") + c.root +
+                                          "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
+                                          "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
+    EXPECT_EQ(ListTreeNodePageUrl(order, "%2Fa", 3),
+              std::string("/api/list?") + c.root + "&showempty=0&web=1&page=3&num=100&dir=%2Fa" + c.node);
+  }
+  EXPECT_EQ(ListFolderPageUrl(ListingOrder{}, 2, "%2F"),
+            "/api/list?order=time&desc=1&showempty=0&web=1&page=2&num=100&dir=%2F&t=0.9874196068828893"
+            "&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
+}
+
+class ListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    cookies = env.sim.addAccount({.userName = "lister"});
+    env.app.currentCookies.set(cookies);
+  }
+  testing::SimApp env;
+  std::string cookies;
+};
+
+TEST_F(ListingTest, FolderPagesReachTheServiceWithDecodedNames) {
+  env.sim.addFile("lister", "/Tom & Jerry, 1~2/电影 a.mp4", 10);
+  env.sim.addFile("lister", "/Tom & Jerry, 1~2/😀.txt", 20);
+  std::string reply = ListFolderPage(env.app, ListingOrder{"name", "0"}, "/Tom%20&amp;%20Jerry&#44; 1%7E2", 0);
+  EXPECT_EQ(env.sim.log().last("/api/list")->query,
+            "order=name&desc=0&showempty=0&web=1&page=1&num=100&dir=%2FTom+%26+Jerry%2C+1%7E2"
+            "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
+  std::vector<NetdiskEntry> entries = ReadEntries(reply);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].serverFilename, L8("电影 a.mp4"));
+  EXPECT_FALSE(entries[0].isdir);
+  EXPECT_EQ(entries[0].size, "10");
+  EXPECT_EQ(entries[0].path, L8("/Tom & Jerry, 1~2/电影 a.mp4"));
+  EXPECT_EQ(entries[0].fsId, std::to_string(env.sim.find("lister", "/Tom & Jerry, 1~2/电影 a.mp4")->fsId));
+  EXPECT_EQ(entries[1].serverFilename, "\\ud83d\\ude00.txt");  // not in GBK: kept as escapes
+  EXPECT_EQ(env.sim.log().rejected(), 0);
+}
+
+TEST_F(ListingTest, TenFailuresCostTenWaitsAndOneErrorLine) {
+  env.app.depthText.set("3");
+  env.sim.faults().list.errno2Replies = 100;
+  EXPECT_EQ(ListFolderPage(env.app, ListingOrder{}, "/gone", 1), "");
+  EXPECT_EQ(env.sim.log().count("/api/list"), 10);
+  EXPECT_EQ(env.clock.sleptMs(), 10 * 500);
+  std::ifstream in(env.dir.file("err.txt"), std::ios::binary);
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.rfind("/gone----3----{\"errno\":2", 0), 0u) << log;
+  EXPECT_EQ(SplitText(log, "\r\n").size(), 1u);
+}
+
+TEST_F(ListingTest, ARecoveringListingStopsAtTheFirstSuccess) {
+  env.sim.faults().list.emptyReplies = 2;
+  EXPECT_NE(ListFolderPage(env.app, ListingOrder{}, "/", 1), "");
+  EXPECT_EQ(env.sim.log().count("/api/list"), 3);
+  EXPECT_EQ(env.clock.sleptMs(), 2 * 500);
+}
+
+TEST_F(ListingTest, TreeRootShowsTheFirst200AndClassifiesErrors) {
+  for (int i = 0; i < 250; ++i) env.sim.addFile("lister", "/f" + std::to_string(1000 + i), 1);
+  TreeListing root = ListTreeRoot(env.app, cookies, ListingOrder{"name", "0"});
+  EXPECT_EQ(root.outcome, ListingOutcome::kSuccess);
+  EXPECT_EQ(ReadEntries(root.reply).size(), 200u);
+
+  env.sim.setLogin("lister", sim::LoginState::Expired);
+  EXPECT_EQ(ListTreeRoot(env.app, cookies, ListingOrder{}).outcome, ListingOutcome::kCookiesInvalid);
+  // A node listing does not look for -6: it just failed.
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Ff1000", 1).outcome, ListingOutcome::kFailed);
+}
+
+TEST_F(ListingTest, NodePagesRetryOnlyAnEmptyReply) {
+  env.sim.addFolder("lister", "/box");
+  env.sim.faults().list.emptyReplies = 1;
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome, ListingOutcome::kSuccess);
+  EXPECT_EQ(env.sim.log().count("/api/list"), 2);
+  env.sim.faults().list.errno2Replies = 1;
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome, ListingOutcome::kFailed);
+  EXPECT_EQ(env.sim.log().count("/api/list"), 3);
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fmissing", 1).outcome,
+            ListingOutcome::kFolderGone);
+}
+
+}  // namespace
+}  // namespace pansift

@@ -1,0 +1,37 @@
+// A running netdisk simulator and an AppState pointed at it, for tests of
+// everything that talks to the service.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/app_state.h"
+#include "platform/headless/headless_platform.h"
+#include "simulator.h"
+#include "support/temp_dir.h"
+#include "util/clock.h"
+
+namespace pansift::testing {
+
+class SimApp {
+ public:
+  explicit SimApp(sim::SimulatorOptions options = {}) : sim(options) {
+    started = sim.start();
+    // Trust the simulator's self-signed certificate like an extra CA.
+    setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
+    app.origins.netdisk = sim.netdiskOrigin();
+    app.origins.passport = sim.passportOrigin();
+    app.origins.portal = sim.portalOrigin();
+  }
+
+  sim::Simulator sim;
+  bool started = false;
+  TempDir dir;
+  FakeClock clock;
+  HeadlessPlatform platform{&clock};
+  AppState app{platform, dir.path()};
+};
+
+}  // namespace pansift::testing
