@@ -5,11 +5,13 @@
 #include <QCommandLineParser>
 #include <QScreen>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/app_state.h"
 #include "app/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "net/http.h"
 #include "platform/qt/main_window_view.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_text.h"
@@ -26,12 +28,36 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       QStringLiteral("Finds and clears the blocked files of a netdisk account."));
   parser.addHelpOption();
+  QCommandLineOption dataDirOption(QStringLiteral("data-dir"),
+                                   QStringLiteral("Keep settings, accounts and logs in <dir> instead of beside the program."),
+                                   QStringLiteral("dir"));
+  QCommandLineOption netdiskOption(QStringLiteral("netdisk-origin"),
+                                   QStringLiteral("The netdisk web origin (default: the real service)."),
+                                   QStringLiteral("url"));
+  QCommandLineOption passportOption(QStringLiteral("passport-origin"),
+                                    QStringLiteral("The account passport origin."), QStringLiteral("url"));
+  QCommandLineOption portalOption(QStringLiteral("portal-origin"), QStringLiteral("The portal origin."),
+                                  QStringLiteral("url"));
+  QCommandLineOption caFileOption(QStringLiteral("ca-file"),
+                                  QStringLiteral("Also trust the certificates in this PEM file."),
+                                  QStringLiteral("file"));
+  parser.addOptions({dataDirOption, netdiskOption, passportOption, portalOption, caFileOption});
   parser.process(application);
+  // The transport reads the extra trusted certificates from the environment.
+  if (parser.isSet(caFileOption)) setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);
 
-  pansift::ProgramDirChoice dir =
-      pansift::ResolveProgramDir(QCoreApplication::applicationDirPath().toStdString());
+  std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
+  if (parser.isSet(dataDirOption)) {
+    executableDir = parser.value(dataDirOption).toStdString();
+    std::error_code ec;
+    std::filesystem::create_directories(executableDir, ec);
+  }
+  pansift::ProgramDirChoice dir = pansift::ResolveProgramDir(executableDir);
   pansift::QtPlatform platform;
   pansift::AppState app(platform, dir.path);
+  if (parser.isSet(netdiskOption)) app.origins.netdisk = pansift::TrimOrigin(parser.value(netdiskOption).toStdString());
+  if (parser.isSet(passportOption)) app.origins.passport = pansift::TrimOrigin(parser.value(passportOption).toStdString());
+  if (parser.isSet(portalOption)) app.origins.portal = pansift::TrimOrigin(parser.value(portalOption).toStdString());
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     app.screenDpi =
         static_cast<int>(std::min(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
@@ -42,6 +68,9 @@ int main(int argc, char** argv) {
   // Loads the saved accounts on a thread of its own, shows the back-end notice and
   // empties err.txt.
   window.controller().Start();
+  // netset.ini has been read: every request of the run goes through the back end it chose.
+  pansift::SelectTransport(app.curlMode);
+  pansift::SetRefererOrigin(app.origins.netdisk);
   if (dir.fellBack) {
     pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") +
                                 pansift::Utf8ToLocal(dir.path));
