@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 
 #include <array>
+#include <chrono>
 
 #include "accounts/account_store.h"
+#include "accounts/add_account.h"
 #include "app/app_state.h"
 #include "app/main_form.h"
 #include "app/startup.h"
@@ -25,6 +27,7 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
     : app_(app), form_(form), accounts_(accounts) {}
 
 MainWindow::~MainWindow() {
+  workers_.waitAll();
   waitForAccountLoader();
 }
 
@@ -39,8 +42,16 @@ void MainWindow::waitForAccountLoader() {
   if (accountLoader_.joinable()) accountLoader_.join();
 }
 
+void MainWindow::waitForWorkers() {
+  while (!workers_.waitAllFor(std::chrono::milliseconds(20))) ProcessEvents(app_.platform);
+}
+
 void MainWindow::OnAddAccountClicked() {
-  // Adding an account from the pasted cookie string is not built yet.
+  if (!AddAccountFromInput(app_, form_)) return;
+  // The worker gets the text that passed the check, as a copy of its own.
+  workers_.start([this, cookies = form_.text(FormText::kCookies)] {
+    AddAccount(app_, form_, accounts_, cookies);
+  });
 }
 
 void MainWindow::OnAccountDoubleClicked(int row) {
@@ -55,8 +66,10 @@ void MainWindow::OnAccountMenu(AccountMenuItem item) {
       SwitchToSelectedAccount();
       break;
     case AccountMenuItem::kValidateSelected:
+      workers_.start([this] { ValidateSelectedAccount(app_, accounts_); });
+      break;
     case AccountMenuItem::kValidateAll:
-      // Validating accounts against the service is not built yet.
+      workers_.start([this] { ValidateAllAccounts(app_, accounts_); });
       break;
     case AccountMenuItem::kDelete:
       DeleteSelectedAccount(app_, accounts_);

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "app/worker_threads.h"
+
 namespace pansift {
 
 struct AppState;
@@ -31,7 +33,9 @@ class MainWindow {
   MainWindow(AppState& app, MainForm& form, AccountStore& accounts);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
-  /// Waits for the account loader (it only reads one small file).
+  /// Waits for the account loader (it only reads one small file) and for the action
+  /// workers. A worker that waits for a prompt needs the UI thread: a front end whose
+  /// event loop has ended calls waitForWorkers first, while its widgets still live.
   ~MainWindow();
 
   AppState& app() { return app_; }
@@ -43,6 +47,11 @@ class MainWindow {
   void Start();
   /// Waits until the account loader has finished (tests, shutdown).
   void waitForAccountLoader();
+  /// The threads of the actions (add, validate, ...): one per action, not waited for.
+  WorkerThreads& workers() { return workers_; }
+  /// Waits until every action worker has ended, keeping the UI's events flowing
+  /// when called on the UI thread (a worker may be waiting for a prompt).
+  void waitForWorkers();
 
   // The event table. Each runs on the UI thread and returns at once.
   void OnAddAccountClicked();                // 按钮3
@@ -70,6 +79,8 @@ class MainWindow {
   MainForm& form_;
   AccountStore& accounts_;
   std::thread accountLoader_;
+  // Last, so it is joined first: its workers use everything above.
+  WorkerThreads workers_;
 };
 
 }  // namespace pansift

@@ -1,0 +1,207 @@
+#include "accounts/add_account.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "accounts/account_store.h"
+#include "app/app_state.h"
+#include "app/log.h"
+#include "app/main_form.h"
+#include "netdisk/identity.h"
+#include "platform/platform.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+// Every caller of the identity read gives it three attempts.
+constexpr int kIdentityAttempts = 3;
+// A Yes/No question with the warning icon.
+constexpr int kStyleYesNoWarning = kStyleWarning | 4;
+
+int Tell(AppState& app, const std::string& text) {
+  return TimedMessageBox(app.platform, L8("提示"), text, kPromptTimeoutMs, kStyleInformation);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A file system path as the path of a file:// URL: every byte but the unreserved
+// characters and "/" percent-encoded, so blanks and non-ASCII names survive.
+std::string FileUrl(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    if (keep) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+// The row that still holds the account a validation read: the row it started on
+// when that row still has the same cookie string, else the first row that has it.
+// Rows can be deleted or replaced while the service is asked, and the answer must
+// not land on another account. -1 when the account is gone.
+int RowOfCookies(const AccountStore& store, int row, const std::string& cookies) {
+  if (row < store.RowCount() && store.CellText(row, kColumnCookies) == cookies) return row;
+  for (int i = 0; i < store.RowCount(); ++i) {
+    if (store.CellText(i, kColumnCookies) == cookies) return i;
+  }
+  return -1;
+}
+
+// "验证中", the identity read without the lock, then the result.
+void ValidateRow(AppState& app, AccountStore& store, int row) {
+  std::string cookies;
+  {
+    std::lock_guard lock(app.listLock);
+    if (row < 0 || row >= store.RowCount()) return;
+    cookies = store.CellText(row, kColumnCookies);
+    store.SetAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kValidating));
+  }
+  AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
+  std::lock_guard lock(app.listLock);
+  int target = RowOfCookies(store, row, cookies);
+  if (target < 0) return;
+  if (identity.uk.empty()) {
+    store.SetAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kInvalid));
+    return;
+  }
+  store.SetAccountCell(target, kColumnUserName, identity.userName);
+  store.SetAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kValid));
+  store.SetAccountCell(target, kColumnUk, identity.uk);
+  store.SetAccountCell(target, kColumnBdstoken, identity.bdstoken);
+}
+
+}  // namespace
+
+std::string ExecutableDir() {
+  std::string buffer(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
+  buffer.resize(static_cast<size_t>(n));
+  size_t slash = buffer.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : buffer.substr(0, slash);
+}
+
+std::string CookieHelpPageUrl(const std::string& executableDir) {
+  if (!executableDir.empty()) {
+    std::string beside = executableDir + "/docs/cookies.html";
+    if (IsFile(beside)) return FileUrl(beside);
+  }
+#ifdef PANSIFT_SOURCE_DOCS_DIR
+  // A program run from its build folder before the page was copied beside it.
+  std::string source = std::string(PANSIFT_SOURCE_DOCS_DIR) + "/cookies.html";
+  if (IsFile(source)) return FileUrl(source);
+#endif
+  return {};
+}
+
+bool AddAccountFromInput(AppState& app, MainForm& form) {
+  std::string text = form.text(FormText::kCookies);
+  if (text.empty()) {
+    TimedMessageBox(app.platform, L8("提示："), L8("请填入要添加的帐号的cookies"), 5000,
+                    kStyleInformation);
+    return false;
+  }
+  if (FindText(text, "baiduid", 1, true) < 0 && FindText(text, "bduss", 1, true) < 0) {
+    int answer =
+        TimedMessageBox(app.platform, L8("提示："),
+                        L8("请填入正确的百度帐号cookies，或填入的不完整。\r\n\r\n是否打开教程？"),
+                        10000, kStyleYesNoWarning);
+    if (answer == kIdYes) {
+      std::string url = CookieHelpPageUrl(ExecutableDir());
+      if (!url.empty()) app.platform.openUrl(url);
+    }
+    return false;
+  }
+  return true;
+}
+
+void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string cookies) {
+  if (cookies.empty()) cookies = form.text(FormText::kCookies);
+  if (cookies.empty()) return;
+  SetStatus(app, L8("正在验证cookies有效性"));
+  AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
+  if (identity.userName.empty()) {
+    SetStatus(app, L8("cookies有效性验证失败"));
+    Tell(app, L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。") + L8(kSupportSentence));
+    return;
+  }
+  SetStatus(app, L8("添加的cookies有效"));
+
+  if (store.FindAccountRow(identity.userName) >= 0) {
+    int answer =
+        TimedMessageBox(app.platform, L8("提示"),
+                        L8("当前用户 ") + identity.userName + L8(" 已存在列表中，是否更新记录？"),
+                        kPromptTimeoutMs, kStyleYesNoQuestion);
+    if (answer != kIdYes) return;
+  }
+
+  bool updated = false;
+  {
+    // The row is looked up again: it may have been deleted or moved while the user
+    // was asked, and the update must not land on another account.
+    std::lock_guard lock(app.listLock);
+    int row = store.FindAccountRow(identity.userName);
+    if (row >= 0) {
+      store.SetAccountCell(row, kColumnUserName, identity.userName);
+      store.SetAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kUpdated));
+      store.SetAccountCell(row, kColumnCookies, cookies);
+      store.SetAccountCell(row, kColumnUk, identity.uk);
+      store.SetAccountCell(row, kColumnBdstoken, identity.bdstoken);
+      updated = true;
+    } else {
+      AccountRecord record;
+      record.userName = identity.userName;
+      record.status = AccountStatusText(AccountStatus::kAdded);
+      record.cookies = cookies;
+      record.uk = identity.uk;
+      record.bdstoken = identity.bdstoken;
+      store.AppendAccountRow(std::move(record));
+    }
+  }
+  form.setText(FormText::kCookies, {});
+  if (updated) {
+    SetStatus(app, L8("cookies更新成功"));
+    Tell(app, L8("更新成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
+  } else {
+    SetStatus(app, L8("cookies添加成功"));
+    Tell(app, L8("添加成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
+  }
+  form.setSelectedTab(kTabAccounts);
+}
+
+void ValidateSelectedAccount(AppState& app, AccountStore& store) {
+  int row = store.SelectedRow();
+  if (row < 0) {
+    Tell(app, L8("没有选中项目。"));
+    return;
+  }
+  ValidateRow(app, store, row);
+}
+
+void ValidateAllAccounts(AppState& app, AccountStore& store) {
+  int count = store.RowCount();
+  if (count == 0) {
+    Tell(app, L8("没有要验证的cookies."));
+    return;
+  }
+  for (int row = 0; row < count; ++row) ValidateRow(app, store, row);
+  Tell(app, L8("全部验证完成。"));
+}
+
+}  // namespace pansift
