@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -75,5 +76,9 @@ int main(int argc, char** argv) {
     pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") +
                                 pansift::Utf8ToLocal(dir.path));
   }
-  return application.exec();
+  int exitCode = application.exec();
+  // Closing the window ends the program at once: workers still waiting for the
+  // service (or for a prompt that can no longer be shown) are not waited for.
+  std::fflush(nullptr);
+  std::_Exit(exitCode);
 }

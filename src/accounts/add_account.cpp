@@ -19,8 +19,6 @@ namespace {
 
 // Every caller of the identity read gives it three attempts.
 constexpr int kIdentityAttempts = 3;
-// A Yes/No question with the warning icon.
-constexpr int kStyleYesNoWarning = kStyleWarning | 4;
 
 int Tell(AppState& app, const std::string& text) {
   return TimedMessageBox(app.platform, L8("提示"), text, kPromptTimeoutMs, kStyleInformation);

@@ -20,6 +20,7 @@ enum MessageBoxStyle : int {
   kStyleOkCancelQuestion = 33,  // question icon, OK/Cancel
   kStyleYesNoQuestion = 36,     // question icon, Yes/No
   kStyleWarning = 48,           // warning icon, OK
+  kStyleYesNoWarning = 52,      // warning icon, Yes/No
   kStyleInformation = 64,       // information icon, OK
 };
 

@@ -42,6 +42,10 @@ int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int
       box.setIcon(QMessageBox::Warning);
       buttons = {{QMessageBox::Ok, kIdOk}};
       break;
+    case kStyleYesNoWarning:
+      box.setIcon(QMessageBox::Warning);
+      buttons = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
+      break;
     default:
       box.setIcon(QMessageBox::Information);
       buttons = {{QMessageBox::Ok, kIdOk}};
