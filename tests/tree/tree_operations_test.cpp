@@ -1,0 +1,406 @@
+#include "tree/tree_operations.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "accounts/account_store.h"
+#include "app/main_form.h"
+#include "app/worker_threads.h"
+#include "support/sim_app.h"
+#include "tree/file_icon.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+constexpr const char* kUser = "网盘用户";  // UTF-8, as the simulator keeps it
+constexpr const char* kUk = "1098765432";
+
+// The query of a node listing in the default order (name, ascending).
+std::string NodeListTarget(const std::string& dir, int page) {
+  return "/api/list?order=name&desc=0&showempty=0&web=1&page=" + std::to_string(page) + "&num=100&dir=" + dir +
+         "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0";
+}
+
+class TreeOperationsTest : public ::testing::Test {
+ public:  // the cases' lambdas arrange through the fixture
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    cookies = env.sim.addAccount({.userName = kUser, .uk = kUk, .bdstoken = "tok123"});
+    AccountRecord row;
+    row.userName = L8(kUser);
+    row.cookies = cookies;
+    row.uk = kUk;
+    accounts.AppendAccountRow(row);
+  }
+
+  // The click on 按钮1: disabled, then the refresh on a worker, waited for.
+  void Refresh() {
+    form.setEnabled(FormButton::kRefreshRoot, false);
+    StartRootRefresh(env.app, form, accounts, tree, workers);
+    workers.waitAll();
+  }
+
+  // The first node below `parent` whose text is `text`.
+  NodeId Child(NodeId parent, const std::u16string& text) const {
+    for (NodeId id : tree.children(parent)) {
+      if (tree.node(id)->text == text) return id;
+    }
+    return kNoNode;
+  }
+
+  // The tree's node event on `node`, as a double-click raises it, waited for.
+  bool Open(NodeId node) {
+    tree.select(node);
+    bool started = OpenOrFoldNode(env.app, form, tree, workers, listing);
+    workers.waitAll();
+    return started;
+  }
+
+  std::string Status() const { return env.app.status.text(); }
+  std::uint64_t Listings() { return env.sim.log().count("/api/list"); }
+
+  testing::SimApp env;
+  MainForm form;
+  AccountStore accounts;
+  FolderTree tree;
+  TreeListingThread listing;
+  WorkerThreads workers;  // last: its threads end before the models go
+  std::string cookies;
+};
+
+TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Entries) {
+  for (int i = 0; i < 250; ++i) env.sim.addFile(kUser, "/f" + std::to_string(1000 + i) + ".mp4", 1);
+  ASSERT_TRUE(form.refreshHintVisible());
+  Refresh();
+
+  EXPECT_EQ(env.app.currentCookies.get(), cookies);
+  EXPECT_EQ(env.app.currentUserName.get(), L8(kUser));
+  EXPECT_EQ(env.app.currentBdstoken.get(), "tok123");
+  EXPECT_FALSE(form.refreshHintVisible());
+  EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
+  EXPECT_TRUE(tree.picturesSet());
+
+  FolderTree::Snapshot snap = tree.snapshot();
+  ASSERT_EQ(tree.children(kNoNode).size(), 1u);
+  const TreeNode& root = snap.nodes.front();
+  EXPECT_EQ(root.text, u"网盘用户的网盘");
+  EXPECT_EQ(root.picture, kPictureAccount);
+  EXPECT_EQ(root.value, kNodeAccountRoot);
+  EXPECT_TRUE(root.expanded);
+  ASSERT_EQ(root.children.size(), 200u);
+  EXPECT_EQ(tree.node(root.children.front())->text, u"f1000.mp4");
+  EXPECT_EQ(tree.node(root.children.back())->text, u"f1199.mp4");
+  EXPECT_EQ(Status(), L8("网盘用户 获取成功"));
+  EXPECT_EQ(Listings(), 1u);
+  EXPECT_EQ(env.sim.log().last("/api/list")->target,
+            "/api/list?order=name&desc=0&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
+            "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
+  EXPECT_EQ(env.sim.log().rejected(), 0u);
+
+  // A second refresh starts from an empty tree again.
+  Refresh();
+  EXPECT_EQ(tree.children(kNoNode).size(), 1u);
+  EXPECT_EQ(tree.size(), 201u);
+}
+
+TEST_F(TreeOperationsTest, FirstLevelNodesTakeKindPictureAndDecodedEscapesButKeepEntities) {
+  env.sim.addFolder(kUser, "/电影");
+  env.sim.addFolder(kUser, "/R&amp;D");
+  env.sim.addFile(kUser, "/Movie.MP4", 1);
+  env.sim.addFile(kUser, "/README", 1);
+  env.sim.addFile(kUser, "/archive.tar.gz", 1);
+  env.sim.addFile(kUser, "/😀 smile.txt", 1);
+  Refresh();
+  NodeId root = tree.root();
+  struct Case {
+    std::u16string text;
+    int picture;
+    int value;
+  } cases[] = {
+      {u"电影", kPictureFolder, kNodeFolder},      {u"R&amp;D", kPictureFolder, kNodeFolder},
+      {u"Movie.MP4", kPictureVideo, kNodeFile},    {u"README", kPictureFolder, kNodeFile},
+      {u"archive.tar.gz", kPictureOtherFile, kNodeFile}, {u"😀 smile.txt", kPictureText, kNodeFile},
+  };
+  EXPECT_EQ(tree.children(root).size(), std::size(cases));
+  for (const Case& c : cases) {
+    NodeId id = Child(root, c.text);
+    ASSERT_NE(id, kNoNode) << UnicodeToUtf8(c.text);
+    EXPECT_EQ(tree.node(id)->picture, c.picture) << UnicodeToUtf8(c.text);
+    EXPECT_EQ(tree.node(id)->value, c.value) << UnicodeToUtf8(c.text);
+  }
+}
+
+TEST_F(TreeOperationsTest, RootRefreshFailuresEnableTheButtonAndSay) {
+  struct Case {
+    const char* name;
+    std::function<void(TreeOperationsTest&)> arrange;
+    size_t nodes;
+    const char* status;  // UTF-8; the status starts with it
+  } cases[] = {
+      {"expired login", [](TreeOperationsTest& t) { t.env.sim.setLogin(kUser, sim::LoginState::Expired); }, 1,
+       "cookies可能无效,请重新登陆"},
+      {"listing fails", [](TreeOperationsTest& t) { t.env.sim.faults().list.emptyReplies = 1; }, 1,
+       "获取失败目录列表，请重试"},
+      {"unknown login", [](TreeOperationsTest& t) { t.env.app.currentCookies.set("BDUSS=nobody"); }, 0,
+       "获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，"
+       "请到 PanSift 项目页面提交问题。\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    env.sim.setLogin(kUser, sim::LoginState::Live);
+    env.sim.faults().reset();
+    env.app.currentCookies.set("");
+    tree.addNode(kNoNode, u"stale", 6, kNodeAccountRoot);
+    size_t promptsBefore = env.platform.prompts().size();
+    c.arrange(*this);
+    Refresh();
+    EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
+    EXPECT_EQ(tree.size(), c.nodes);
+    EXPECT_EQ(Status().rfind(L8(c.status), 0), 0u) << Status();
+    if (c.nodes == 1) {
+      EXPECT_EQ(tree.node(tree.root())->text, u"网盘用户的网盘");
+    }
+    if (c.nodes == 0) {
+      // The reply text of the identity read is shown and ends the status line.
+      std::vector<RecordedPrompt> prompts = env.platform.prompts();
+      ASSERT_EQ(prompts.size(), promptsBefore + 1);
+      EXPECT_EQ(prompts.back().caption, L8("提示"));
+      EXPECT_EQ(prompts.back().timeoutMs, 15000);
+      EXPECT_EQ(prompts.back().style, kStyleInformation);
+      EXPECT_EQ(Status(), L8(c.status) + prompts.back().text);
+    } else {
+      EXPECT_EQ(env.platform.prompts().size(), promptsBefore);
+    }
+  }
+}
+
+TEST_F(TreeOperationsTest, NoAccountSaysSoAndShowsTheFirstTab) {
+  accounts.RemoveRow(0);
+  form.setSelectedTab(kTabClean);
+  Refresh();
+  std::vector<RecordedPrompt> prompts = env.platform.prompts();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].caption, L8("提示："));
+  EXPECT_EQ(prompts[0].text, L8("没有可操作的百度帐号，请通过左下方 '帐号登陆' 先进行登陆。"));
+  EXPECT_EQ(prompts[0].timeoutMs, 15000);
+  EXPECT_EQ(prompts[0].style, kStyleWarning);
+  EXPECT_EQ(form.selectedTab(), kTabAccounts);
+  EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
+  EXPECT_TRUE(form.refreshHintVisible());
+  EXPECT_EQ(env.sim.log().total(), 0u);
+}
+
+TEST_F(TreeOperationsTest, ARenamedAccountRowIsFoundByUkAndAFailedReadRenamesNothing) {
+  accounts.SetAccountCell(0, kColumnUserName, L8("旧名字"));
+  AccountRecord other;
+  other.userName = L8("无uk");
+  other.cookies = "BDUSS=nobody";
+  accounts.AppendAccountRow(other);
+  Refresh();
+  EXPECT_EQ(accounts.CellText(0, kColumnUserName), L8(kUser));
+  EXPECT_EQ(accounts.CellText(0, kColumnBdstoken), "tok123");
+
+  // The second row's login is unknown: its identity has neither name nor uk, and
+  // must not be matched against the row without a uk.
+  env.app.currentUserName.set(L8("无uk"));
+  env.app.currentCookies.set("BDUSS=nobody");
+  Refresh();
+  EXPECT_EQ(accounts.CellText(1, kColumnUserName), L8("无uk"));
+  EXPECT_EQ(accounts.CellText(0, kColumnUserName), L8(kUser));
+}
+
+TEST_F(TreeOperationsTest, FoldersArePagedWhileAPageHoldsMoreThan99Entries) {
+  struct Case {
+    int entries;
+    std::uint64_t requests;
+  } cases[] = {{0, 1}, {99, 1}, {100, 2}, {250, 3}};
+  for (const Case& c : cases) env.sim.addFolder(kUser, "/n" + std::to_string(c.entries));
+  for (const Case& c : cases) {
+    for (int i = 0; i < c.entries; ++i)
+      env.sim.addFile(kUser, "/n" + std::to_string(c.entries) + "/x" + std::to_string(1000 + i), 1);
+  }
+  Refresh();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entries);
+    NodeId folder = Child(tree.root(), u"n" + Utf8ToUnicode(std::to_string(c.entries)));
+    ASSERT_NE(folder, kNoNode);
+    std::uint64_t before = Listings();
+    EXPECT_TRUE(Open(folder));
+    EXPECT_EQ(Listings() - before, c.requests);
+    std::vector<sim::LoggedRequest> log = env.sim.log().entries("/api/list");
+    EXPECT_EQ(log.back().target,
+              NodeListTarget("%2Fn" + std::to_string(c.entries), static_cast<int>(c.requests)));
+    EXPECT_EQ(tree.children(folder).size(), static_cast<size_t>(c.entries));
+    EXPECT_TRUE(tree.node(folder)->expanded);
+    EXPECT_EQ(Status(), L8("获取成功。  本次获取数量：") + std::to_string(c.entries));
+  }
+  EXPECT_EQ(env.sim.log().rejected(), 0u);
+}
+
+TEST_F(TreeOperationsTest, NamesReachTheServiceEncodedAndTheTreeDecoded) {
+  env.sim.addFile(kUser, "/Tom & Jerry ~1/😀 表情/深 处.txt", 1);
+  env.sim.addFile(kUser, "/Tom & Jerry ~1/plain", 1);
+  Refresh();
+  NodeId top = Child(tree.root(), u"Tom & Jerry ~1");
+  ASSERT_NE(top, kNoNode);
+  Open(top);
+  EXPECT_EQ(env.sim.log().last("/api/list")->target, NodeListTarget("%2FTom+%26+Jerry+%7E1", 1));
+  NodeId emoji = Child(top, u"😀 表情");
+  ASSERT_NE(emoji, kNoNode);
+  EXPECT_EQ(tree.node(emoji)->value, kNodeFolder);
+  EXPECT_EQ(tree.node(Child(top, u"plain"))->value, kNodeFile);
+  Open(emoji);
+  EXPECT_EQ(env.sim.log().last("/api/list")->target,
+            NodeListTarget("%2FTom+%26+Jerry+%7E1%2F%F0%9F%98%80+%E8%A1%A8%E6%83%85", 1));
+  NodeId deep = Child(emoji, u"深 处.txt");
+  ASSERT_NE(deep, kNoNode);
+  EXPECT_EQ(tree.node(deep)->picture, kPictureText);
+  EXPECT_EQ(tree.netdiskPath(deep), u"/Tom & Jerry ~1/😀 表情/深 处.txt");
+  EXPECT_EQ(env.sim.log().rejected(), 0u);
+}
+
+TEST_F(TreeOperationsTest, EntitiesAreDecodedBelowTheFirstLevelOnly) {
+  env.sim.addFile(kUser, "/R&amp;D/x&amp;y.doc", 1);
+  env.sim.addFile(kUser, "/R&amp;D/a&#126;b", 1);
+  Refresh();
+  NodeId top = Child(tree.root(), u"R&amp;D");
+  ASSERT_NE(top, kNoNode);
+  Open(top);
+  // The first level keeps the name as the service has it, so it is found again.
+  EXPECT_EQ(env.sim.log().last("/api/list")->target, NodeListTarget("%2FR%26amp%3BD", 1));
+  NodeId doc = Child(top, u"x&y.doc");
+  ASSERT_NE(doc, kNoNode);
+  EXPECT_EQ(tree.node(doc)->picture, kPictureWordDocument);
+  EXPECT_NE(Child(top, u"a~b"), kNoNode);
+}
+
+TEST_F(TreeOperationsTest, OpeningAFileOrTheRootDoesNothing) {
+  env.sim.addFile(kUser, "/a.txt", 1);
+  Refresh();
+  NodeId file = Child(tree.root(), u"a.txt");
+  std::string status = Status();
+  std::uint64_t before = Listings();
+  for (NodeId node : {file, tree.root()}) {
+    EXPECT_TRUE(Open(node));
+    EXPECT_EQ(Listings(), before);
+    EXPECT_EQ(Status(), status);
+    EXPECT_EQ(tree.size(), 2u);
+  }
+  EXPECT_TRUE(env.platform.prompts().empty());
+}
+
+TEST_F(TreeOperationsTest, FoldingALoadedCollapsedFolderDropsItsChildrenAndReopeningListsAgain) {
+  for (int i = 0; i < 120; ++i) env.sim.addFile(kUser, "/box/f" + std::to_string(1000 + i), 1);
+  Refresh();
+  NodeId box = Child(tree.root(), u"box");
+  Open(box);
+  ASSERT_EQ(tree.children(box).size(), 120u);
+  std::uint64_t before = Listings();
+
+  Open(box);  // loaded and expanded: nothing
+  EXPECT_EQ(tree.children(box).size(), 120u);
+  EXPECT_EQ(Listings(), before);
+
+  NodeId child = tree.children(box).front();
+  tree.setExpanded(box, false);  // the user folds it
+  tree.select(child);
+  OpenOrFoldNode(env.app, form, tree, workers, listing);  // on the selected child: a file
+  workers.waitAll();
+  EXPECT_EQ(tree.children(box).size(), 120u);
+  Open(box);
+  EXPECT_TRUE(tree.children(box).empty());
+  EXPECT_FALSE(tree.contains(child));
+  EXPECT_EQ(Listings(), before);
+
+  Open(box);
+  EXPECT_EQ(tree.children(box).size(), 120u);
+  EXPECT_EQ(Listings() - before, 2u);
+  std::vector<sim::LoggedRequest> log = env.sim.log().entries("/api/list");
+  EXPECT_EQ(log[log.size() - 2].target, NodeListTarget("%2Fbox", 1));
+  EXPECT_EQ(log.back().target, NodeListTarget("%2Fbox", 2));
+}
+
+TEST_F(TreeOperationsTest, ALaterPageThatFailsKeepsTheNodesOfTheEarlierOnes) {
+  struct Case {
+    const char* name;
+    std::function<void(TreeOperationsTest&)> breakIt;  // runs when page 1 is in the tree
+    const char* status;
+    bool prompt;
+  } cases[] = {
+      {"folder gone", [](TreeOperationsTest& t) { t.env.sim.withTree(kUser, [](sim::FileTree& ft) { ft.remove("/box"); }); },
+       "当前目录已不存在（已被删除或改名），需要重新刷新。", false},
+      {"listing fails", [](TreeOperationsTest& t) { t.env.sim.faults().list.emptyReplies = 2; },
+       "获取目录列表时失败：", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    env.sim.faults().reset();
+    for (int i = 0; i < 150; ++i) env.sim.addFile(kUser, "/box/f" + std::to_string(1000 + i), 1);
+    Refresh();
+    NodeId box = Child(tree.root(), u"box");
+    std::once_flag once;
+    Subscription sub = tree.subscribe([&](const TreeChanged& change) {
+      if (change.kind == TreeChanged::Kind::kNodeAdded && tree.children(box).size() == 100)
+        std::call_once(once, [&] { c.breakIt(*this); });
+    });
+    size_t promptsBefore = env.platform.prompts().size();
+    Open(box);
+    EXPECT_EQ(tree.children(box).size(), 100u);
+    EXPECT_FALSE(tree.node(box)->expanded);
+    EXPECT_EQ(Status(), L8(c.status));
+    std::vector<RecordedPrompt> prompts = env.platform.prompts();
+    ASSERT_EQ(prompts.size(), promptsBefore + (c.prompt ? 1 : 0));
+    if (c.prompt) {
+      EXPECT_EQ(prompts.back().caption, L8("提示："));
+      EXPECT_EQ(prompts.back().text, L8("获取失败，请重试。\r\n\r\n失败原因："));
+      EXPECT_EQ(prompts.back().timeoutMs, 15000);
+    }
+  }
+}
+
+TEST_F(TreeOperationsTest, ASecondNodeEventWhileOneRunsIsRefusedWithAMessage) {
+  env.sim.addFile(kUser, "/box/a", 1);
+  Refresh();
+  NodeId box = Child(tree.root(), u"box");
+  tree.select(box);
+  {
+    // The worker waits for listLock, which a test thread holds like another worker.
+    std::unique_lock lock(env.app.listLock);
+    ASSERT_TRUE(OpenOrFoldNode(env.app, form, tree, workers, listing));
+    EXPECT_TRUE(listing.running());
+    EXPECT_FALSE(OpenOrFoldNode(env.app, form, tree, workers, listing));
+    std::vector<RecordedPrompt> prompts = env.platform.prompts();
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].caption, L8("提示："));
+    EXPECT_EQ(prompts[0].text, L8("当前有获取目录列表的任务，请等待完成后再获取。"));
+    EXPECT_EQ(prompts[0].timeoutMs, 5000);
+    EXPECT_EQ(prompts[0].style, kStyleInformation);
+  }
+  workers.waitAll();
+  EXPECT_EQ(tree.children(box).size(), 1u);
+  // A finished worker counts as idle.
+  EXPECT_FALSE(listing.running());
+  tree.setExpanded(box, false);
+  EXPECT_TRUE(OpenOrFoldNode(env.app, form, tree, workers, listing));
+  workers.waitAll();
+  EXPECT_TRUE(tree.children(box).empty());
+  EXPECT_EQ(env.platform.prompts().size(), 1u);
+}
+
+TEST_F(TreeOperationsTest, OverlappingRefreshesLeaveExactlyOneRoot) {
+  for (int i = 0; i < 30; ++i) env.sim.addFile(kUser, "/f" + std::to_string(i), 1);
+  for (int round = 0; round < 5; ++round) {
+    StartRootRefresh(env.app, form, accounts, tree, workers);
+    StartRootRefresh(env.app, form, accounts, tree, workers);
+    workers.waitAll();
+    ASSERT_EQ(tree.children(kNoNode).size(), 1u);
+    EXPECT_EQ(tree.children(tree.root()).size(), 30u);
+  }
+}
+
+}  // namespace
+}  // namespace pansift
