@@ -95,8 +95,13 @@ void MainWindow::OnLoginClicked() {
 }
 
 void MainWindow::OnRefreshRootClicked() {
-  // The folder tree's refresh is not built yet; 按钮1 stays enabled rather than
-  // waiting for a refresh that never comes.
+  // Disabled until the refresh ends, on every path, so a second click cannot start another.
+  form_.setEnabled(FormButton::kRefreshRoot, false);
+  StartRootRefresh();
+}
+
+void MainWindow::OnTreeNodeEvent() {
+  OpenOrFoldNode(app_, form_, tree_, workers_, treeListing_);
 }
 
 void MainWindow::OnTreeMenuStartCheck() {
@@ -128,7 +133,7 @@ void MainWindow::SwitchToSelectedAccount() {
 }
 
 void MainWindow::StartRootRefresh() {
-  // The folder tree is not built yet.
+  pansift::StartRootRefresh(app_, form_, accounts_, tree_, workers_);
 }
 
 }  // namespace pansift

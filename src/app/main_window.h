@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "app/worker_threads.h"
+#include "tree/folder_tree.h"
+#include "tree/tree_operations.h"
 
 namespace pansift {
 
@@ -41,6 +43,8 @@ class MainWindow {
   AppState& app() { return app_; }
   MainForm& form() { return form_; }
   AccountStore& accounts() { return accounts_; }
+  /// The folder tree of the operating account (树型框1 mirrors it).
+  FolderTree& tree() { return tree_; }
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.
@@ -60,6 +64,7 @@ class MainWindow {
   void OnSaveCookiesClicked();               // 按钮4
   void OnLoginClicked();                     // 按钮2
   void OnRefreshRootClicked();               // 按钮1
+  void OnTreeNodeEvent();                    // 树型框1: a node opened (double-click)
   void OnTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
   void OnStartCheckClicked();                // 按钮_开始检查
   void OnPauseCheckClicked();                // 按钮_暂停检查
@@ -71,14 +76,16 @@ class MainWindow {
  private:
   /// Switches the operating account to the selected row and refreshes the tree.
   void SwitchToSelectedAccount();
-  /// Lists the root folder of the operating account into the tree (the tree's
-  /// refresh is not built yet: nothing happens).
+  /// Lists the root folder of the operating account into the tree on a worker.
   void StartRootRefresh();
 
   AppState& app_;
   MainForm& form_;
   AccountStore& accounts_;
   std::thread accountLoader_;
+  // Before the workers, so that it outlives them.
+  FolderTree tree_;
+  TreeListingThread treeListing_;
   // Last, so it is joined first: its workers use everything above.
   WorkerThreads workers_;
 };

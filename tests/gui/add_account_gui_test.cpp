@@ -22,6 +22,8 @@
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_text.h"
 #include "simulator.h"
+#include "support/pump.h"
+#include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
@@ -29,27 +31,10 @@
 namespace pansift {
 namespace {
 
-template <class Pred>
-bool PumpUntil(Pred done, int limitMs = 30000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < limitMs)
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
-
-// The service and the program pointed at it.
-struct SimulatedService {
-  SimulatedService() {
-    started = sim.start();
-    setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
-  }
-  sim::Simulator sim;
-  bool started = false;
-};
+using testing::PumpUntil;
 
 TEST(AddAccountWindow, PastedCookiesAppearAsARowAfterClickingTheAddButton) {
-  SimulatedService service;
+  testing::SimService service;
   ASSERT_TRUE(service.started);
   std::string cookies = service.sim.addAccount({.userName = "界面*用户", .uk = "5550001"});
   testing::TempDir dir;
@@ -104,7 +89,7 @@ class AccountEventsTest : public ::testing::Test {
     app.origins.netdisk = service.sim.netdiskOrigin();
   }
 
-  SimulatedService service;
+  testing::SimService service;
   testing::TempDir dir;
   FakeClock clock;
   HeadlessPlatform platform{&clock};

@@ -13,6 +13,7 @@
 #include "app/main_form.h"
 #include "app/worker_threads.h"
 #include "platform/qt/qt_text.h"
+#include "support/pump.h"
 #include "support/sim_app.h"
 #include "tree/file_icon.h"
 #include "tree/tree_operations.h"
@@ -21,13 +22,7 @@
 namespace pansift {
 namespace {
 
-template <class Pred>
-bool PumpUntil(Pred done, int limitMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < limitMs) QApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
+using testing::PumpUntil;
 
 // A window holding the tree widget under its control name, as the main window does.
 struct TreeWindow {
@@ -73,17 +68,6 @@ bool Mirrors(const FolderTree& model, const FolderTreeBinding& binding, std::str
   }
   if (binding.widget()->currentItem() != binding.item(snap.selected)) return fail("selection");
   return true;
-}
-
-void DoubleClick(QTreeWidget* widget, QTreeWidgetItem* item) {
-  QPoint at = widget->visualItemRect(item).center();
-  QPoint global = widget->viewport()->mapToGlobal(at);
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                            QEvent::MouseButtonRelease}) {
-    QMouseEvent event(type, QPointF(at), QPointF(global), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget->viewport(), &event);
-  }
 }
 
 TEST(FolderTreeBinding, MirrorsAModelThatAWorkerFills) {
@@ -167,7 +151,7 @@ TEST(FolderTreeBinding, DoubleClickFoldsFirstThenRaisesTheNodeEvent) {
   std::string why;
   ASSERT_TRUE(PumpUntil([&] { return Mirrors(model, *binding, &why); })) << why;
 
-  DoubleClick(binding->widget(), binding->item(folder));
+  testing::DoubleClickItem(binding->widget(), binding->item(folder));
   ASSERT_TRUE(PumpUntil([&] { return !seen.empty(); }));
   EXPECT_EQ(seen[0].selected, folder);
   EXPECT_FALSE(seen[0].expanded);  // the double-click folded it before the event
@@ -211,7 +195,7 @@ TEST(FolderTreeBinding, RefreshAndDoubleClickFillTheWidgetFromTheService) {
     if (model.node(id)->text == u"电影") movies = id;
   }
   ASSERT_NE(movies, kNoNode);
-  DoubleClick(binding->widget(), binding->item(movies));
+  testing::DoubleClickItem(binding->widget(), binding->item(movies));
   ASSERT_TRUE(PumpUntil([&] {
     return model.children(movies).size() == 15 && model.node(movies)->expanded && !listing.running() &&
            Mirrors(model, *binding, &why);

@@ -27,20 +27,14 @@
 #include "platform/headless/headless_platform.h"
 #include "platform/qt/main_window_view.h"
 #include "platform/qt/qt_text.h"
+#include "support/pump.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 
 namespace pansift {
 namespace {
 
-template <class Pred>
-bool PumpUntil(Pred done, int limitMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < limitMs)
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
+using testing::PumpUntil;
 
 void WriteAll(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -19,20 +19,14 @@
 #include "platform/headless/headless_platform.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_text.h"
+#include "support/pump.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 
 namespace pansift {
 namespace {
 
-// Runs the GUI event loop until `done` or a generous limit.
-template <class Pred>
-bool PumpUntil(Pred done, int limitMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < limitMs) QApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
+using testing::PumpUntil;
 
 TEST(MainWindowView, ShowsCaptionLogGroupAndStatusNotice) {
   testing::TempDir dir;

@@ -15,12 +15,15 @@
 
 namespace pansift::testing {
 
-class SimApp {
- public:
-  explicit SimApp(sim::SimulatorOptions options = {}) : sim(options) {
+/// A started simulator whose certificate the program trusts.
+struct SimService {
+  explicit SimService(sim::SimulatorOptions options = {}) : sim(options) {
     started = sim.start();
     // Trust the simulator's self-signed certificate like an extra CA.
     setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
+  }
+  /// Points `app` at the simulator's origins.
+  void point(AppState& app) const {
     app.origins.netdisk = sim.netdiskOrigin();
     app.origins.passport = sim.passportOrigin();
     app.origins.portal = sim.portalOrigin();
@@ -28,6 +31,16 @@ class SimApp {
 
   sim::Simulator sim;
   bool started = false;
+};
+
+/// The simulator and a headless program pointed at it.
+class SimApp {
+ public:
+  explicit SimApp(sim::SimulatorOptions options = {}) : service(options) { service.point(app); }
+
+  SimService service;
+  sim::Simulator& sim = service.sim;
+  const bool& started = service.started;
   TempDir dir;
   FakeClock clock;
   HeadlessPlatform platform{&clock};

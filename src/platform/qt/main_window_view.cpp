@@ -27,6 +27,7 @@
 #include "app/app_state.h"
 #include "app/main_form.h"
 #include "app/main_window.h"
+#include "platform/qt/folder_tree_binding.h"
 #include "platform/qt/qt_text.h"
 
 namespace pansift {
@@ -329,6 +330,8 @@ void MainWindowView::buildTree(QWidget* central) {
   tree->setColumnCount(1);
   tree->setContextMenuPolicy(Qt::CustomContextMenu);
   place(tree, QRect(330, 4, 651, 460), 0, 0, 1, 1);
+  // The binding is the tree widget's child; the model lives in the controller.
+  new FolderTreeBinding(controller_->tree(), tree, [this] { controller_->OnTreeNodeEvent(); });
 
   treeMenu_ = new QMenu(Ui("文件目录树菜单"), this);
   treeMenu_->setObjectName(Ui("文件目录树菜单"));
