@@ -642,11 +642,15 @@ struct Simulator::Impl {
     return r;
   }
 
-  std::string checkFileOpKeys(const QueryItems& q, const Account* account) {
-    if (!account) return {};
+  // File operations need a live login and its own bdstoken; otherwise the -6 reply
+  // (a wrong token is also logged as a rejection).
+  std::optional<Reply> refuseFileOp(const QueryItems& q, const Account* account) {
+    if (!LoginLive(account)) return Reply{.body = errnoReply(-6)};
     std::string token = QueryValue(q, "bdstoken");
-    if (token != account->spec.bdstoken) return "bdstoken '" + token + "' is not the login's";
-    return {};
+    if (token != account->spec.bdstoken) {
+      return Reply{.body = errnoReply(-6), .rejection = "bdstoken '" + token + "' is not the login's"};
+    }
+    return std::nullopt;
   }
 
   Reply fileManager(const QueryItems& q, const QueryItems& form, Account* account) {
@@ -663,16 +667,8 @@ struct Simulator::Impl {
     if (bad.empty() && (!hasList || !ParseJson(listText, list) || !list.isArray() || list.items.empty()))
       bad = "filelist is not a JSON array";
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseFileOp(q, account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
-    if (std::string wrong = checkFileOpKeys(q, account); !wrong.empty()) {
-      r.body = errnoReply(-6);
-      r.rejection = wrong;
-      return r;
-    }
     std::string rid = nextRequestId();
     std::string info;
     bool allOk = true;
@@ -729,16 +725,8 @@ struct Simulator::Impl {
     if (bad.empty()) bad = CheckLogId(q);
     if (bad.empty()) bad = CheckKeys(form, {{"path", ""}, {"isdir", "1"}, {"block_list", ""}});
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseFileOp(q, account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
-    if (std::string wrong = checkFileOpKeys(q, account); !wrong.empty()) {
-      r.body = errnoReply(-6);
-      r.rejection = wrong;
-      return r;
-    }
     std::int64_t now = NowSeconds();
     std::uint64_t fsId = 0;
     std::string created = account->tree.createFolderUnique(QueryValue(form, "path"), now, &fsId);
