@@ -53,6 +53,9 @@ bool CurlRequest::Init(bool followRedirects, bool noSignals) {
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
   // A redirect loop must end even without a time-out, and redirects never leave http(s).
   curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 30L);
+  // HTTP/1.1 keeps header names as the server wrote them: callers search reply
+  // headers such as "Location: " case-sensitively, and HTTP/2 lower-cases them.
+  curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_PROXY,
                    "");  // direct unless a proxy is named, whatever the environment says
   curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);

@@ -99,6 +99,11 @@ HttpResponse SendRequest(HttpRequest& request) {
 }
 
 HttpResponse SendRequestVia(Transport transport, HttpRequest& request) {
+  // A cookie string pasted with line breaks would otherwise end the header block
+  // early (and could smuggle in header lines of its own).
+  if (request.cookies.find_first_of("\r\n") != std::string::npos) {
+    request.cookies = ReplaceText(ReplaceText(request.cookies, "\r", ""), "\n", "");
+  }
   int method = EffectiveMethod(request.method);
   std::string headers = PrepareHeaders(request, transport, method);
   int timeoutMs = EffectiveTimeoutMs(request);

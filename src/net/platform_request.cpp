@@ -67,7 +67,8 @@ void PlatformRequest::Open(std::string_view verb, const std::string& url) {
   requestHeaders_.clear();
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-  // Like the system object, never follow a redirect from https down to plain http.
+  // Like the system object, never follow a redirect from https down to plain http
+  // (Send then returns the redirect itself).
   bool secure = FindText(url, "https://", 1, true) == 1;
   curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
 }
@@ -234,6 +235,12 @@ bool PlatformRequest::Perform() {
       if (message->msg == CURLMSG_DONE && message->easy_handle == handle_)
         result = message->data.result;
     }
+  }
+  if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+    // A redirect down to plain http is not followed: the redirect itself is the reply.
+    long status = 0;
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 300 && status < 400) result = CURLE_OK;
   }
   curl_multi_remove_handle(multi, handle_);
   curl_multi_cleanup(multi);

@@ -173,6 +173,29 @@ TEST_P(HttpTransport, RedirectNotFollowedReportsStatusAndLocation) {
   EXPECT_EQ(server_->seen().size(), 1u);
 }
 
+TEST_P(HttpTransport, ARedirectDownToPlainHttpIsNotFollowedButReturned) {
+  HttpRequest request;
+  request.url = server_->url("/downgrade");
+  request.cookies = "BDUSS=secret";
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.status, 302);
+  EXPECT_EQ(TextBetween(response.headers, "Location: ", "\r\n"), "http://127.0.0.1:1/plain");
+  EXPECT_EQ(server_->seen().size(), 1u);
+}
+
+TEST_P(HttpTransport, LineBreaksInTheCookieStringCannotEndTheHeaderBlock) {
+  HttpRequest request;
+  request.url = server_->url("/echo");
+  request.cookies = "BDUSS=abc;\r\n STOKEN=x\r\n";  // pasted with line breaks
+  HttpResponse response = Send(request);
+
+  EXPECT_EQ(response.body, "cookie=BDUSS=abc; STOKEN=x");
+  SeenRequest seen = OnlySeen();
+  EXPECT_TRUE(seen.HasNameIgnoringCase("User-Agent"));
+  EXPECT_TRUE(seen.HasNameIgnoringCase("Referer"));
+}
+
 TEST_P(HttpTransport, ReplyCookiesPerBackEnd) {
   HttpRequest request;
   request.url = server_->url("/setcookies");

@@ -56,6 +56,11 @@ TestServer::TestServer(const std::string& dnsName) {
     response.set_header("Location", "/landing");
     response.set_header("Set-Cookie", "r=1; Path=/");
   });
+  http.Get("/downgrade", [this](const httplib::Request& request, httplib::Response& response) {
+    record(request);
+    response.status = 302;
+    response.set_header("Location", "http://127.0.0.1:1/plain");
+  });
   http.Get("/landing", [this](const httplib::Request& request, httplib::Response& response) {
     record(request);
     response.set_header("Set-Cookie", "land=2");
