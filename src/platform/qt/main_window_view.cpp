@@ -362,10 +362,17 @@ void MainWindowView::buildLogGroup(QWidget* central) {
   logPane_->setReadOnly(true);
   logPane_->setAccessibleName(group->title());
   appendLogText(FromLocal(app_.log.text()));
-  logSubscription_ = app_.log.subscribe([this](const LogAppended& change) {
+  // Every append is delivered, in order; a weak pointer, as in mirror(), because a
+  // worker may log while the window goes away.
+  QPointer<MainWindowView> guard = this;
+  logSubscription_ = app_.log.subscribe([guard](const LogAppended& change) {
     QString text = FromLocal(change.text);
     QMetaObject::invokeMethod(
-        this, [this, text] { appendLogText(text); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [guard, text] {
+          if (guard) guard->appendLogText(text);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -382,10 +389,15 @@ void MainWindowView::buildStatusBar() {
   statusText_->setAccessibleName(fixed->text());
   bar->addWidget(fixed);
   bar->addWidget(statusText_, 1);
-  statusSubscription_ = app_.status.subscribe([this](const StatusChanged& change) {
+  QPointer<MainWindowView> guard = this;
+  statusSubscription_ = app_.status.subscribe([guard](const StatusChanged& change) {
     QString text = FromLocal(change.text);
     QMetaObject::invokeMethod(
-        this, [this, text] { statusText_->setText(text); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [guard, text] {
+          if (guard) guard->statusText_->setText(text);
+        },
+        Qt::QueuedConnection);
   });
 }
 
