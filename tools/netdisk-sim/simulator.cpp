@@ -478,11 +478,8 @@ struct Simulator::Impl {
                                     {"limit", "#"}});
     if (bad.empty()) bad = CheckLogId(q);
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
     r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"total_count\":0,\"follow_list\":[]}";
     return r;
   }
@@ -495,11 +492,8 @@ struct Simulator::Impl {
     if (bad.empty() && QueryValue(q, "desc") != "0" && QueryValue(q, "desc") != "1") bad = "desc is not 0 or 1";
     if (bad.empty() && RawQueryValue(rawQuery, "dir").rfind("%2F", 0) != 0) bad = "dir does not start with %2F";
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
     std::string dir = QueryValue(q, "dir");
     std::uint64_t page = std::strtoull(QueryValue(q, "page").c_str(), nullptr, 10);
     std::uint64_t num = std::strtoull(QueryValue(q, "num").c_str(), nullptr, 10);
@@ -558,11 +552,8 @@ struct Simulator::Impl {
     JsonValue fields;
     if (bad.empty() && (!ParseJson(QueryValue(q, "fields"), fields) || !fields.isArray())) bad = "fields is not a JSON array";
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
     SignState& s = account->sign;
     if (s.retired) newSign(s);
     std::int64_t now = NowSeconds();
@@ -596,11 +587,8 @@ struct Simulator::Impl {
       bad = "fidlist is not a JSON array of ids";
     if (bad.empty() && RawQueryValue(rawQuery, "fidlist").rfind("%5B", 0) != 0) bad = "fidlist is not encoded";
     if (!bad.empty()) return reject(bad);
+    if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    if (!LoginLive(account)) {
-      r.body = errnoReply(-6);
-      return r;
-    }
     SignState& s = account->sign;
     std::string sign = QueryValue(q, "sign");
     std::int64_t timestamp = std::strtoll(QueryValue(q, "timestamp").c_str(), nullptr, 10);
@@ -642,10 +630,16 @@ struct Simulator::Impl {
     return r;
   }
 
-  // File operations need a live login and its own bdstoken; otherwise the -6 reply
-  // (a wrong token is also logged as a rejection).
-  std::optional<Reply> refuseFileOp(const QueryItems& q, const Account* account) {
+  // An unknown or expired login gets the -6 reply from every API endpoint.
+  std::optional<Reply> refuseDeadLogin(const Account* account) {
     if (!LoginLive(account)) return Reply{.body = errnoReply(-6)};
+    return std::nullopt;
+  }
+
+  // File operations also need the login's own bdstoken (a wrong one is logged as a
+  // rejection too).
+  std::optional<Reply> refuseFileOp(const QueryItems& q, const Account* account) {
+    if (std::optional<Reply> refused = refuseDeadLogin(account)) return refused;
     std::string token = QueryValue(q, "bdstoken");
     if (token != account->spec.bdstoken) {
       return Reply{.body = errnoReply(-6), .rejection = "bdstoken '" + token + "' is not the login's"};
