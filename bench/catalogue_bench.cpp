@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "pipeline/catalogue_db.h"
-#include "platform/headless/headless_platform.h"
+#include "core/headless_platform.h"
 #include "util/codepage.h"
 #include "util/text.h"
 

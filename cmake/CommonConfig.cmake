@@ -1,6 +1,12 @@
 # One interface target carries the language standard, warnings and sanitizer flags
 # for every target of the project.
 set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+# Rebuilds of the several build folders (normal, sanitizers) share one compiler cache.
+find_program(PANSIFT_CCACHE ccache)
+if(PANSIFT_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER "${PANSIFT_CCACHE}")
+  set(CMAKE_CXX_COMPILER_LAUNCHER "${PANSIFT_CCACHE}")
+endif()
 if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
   set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
 endif()

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/app_state.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
 #include "json/json_doc.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "util/codepage.h"
 
 namespace pansift {

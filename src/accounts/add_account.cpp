@@ -6,11 +6,11 @@
 #include <mutex>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
-#include "app/log.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
 #include "netdisk/identity.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "util/codepage.h"
 #include "util/text.h"
 

@@ -5,8 +5,8 @@
 
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
-#include "app/app_state.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
 #include "app/startup.h"
 
 namespace pansift {

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "app/worker_threads.h"
+#include "core/worker_threads.h"
 #include "tree/folder_tree.h"
 #include "tree/tree_operations.h"
 

@@ -7,8 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/app_state.h"
-#include "app/log.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "net/http.h"
 #include "util/codepage.h"
 
 namespace pansift {
@@ -48,6 +49,7 @@ void StartUp(AppState& app) {
   app.curlMode = ReadCurlSwitch(app.pathBeside("netset.ini"));
   SetStatus(app, CurlNotice(app.curlMode));
   ResetErrorLog(app);
+  SetRefererOrigin(app.origins.netdisk);
 }
 
 bool QueryClose(AppState& app, bool taskRunning) {

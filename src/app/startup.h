@@ -25,7 +25,7 @@ bool ReadCurlSwitch(const std::string& netsetPath);
 std::string CurlNotice(bool curlMode);
 
 /// The start-up work of the main window: read netset.ini, show the back-end
-/// notice, empty err.txt.
+/// notice, empty err.txt, and point the default Referer at the Netdisk origin.
 void StartUp(AppState& app);
 
 /// The main window's close question; true when the window may close.

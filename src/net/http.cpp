@@ -3,7 +3,6 @@
 #include <atomic>
 #include <mutex>
 
-#include "app/service_origins.h"
 #include "net/curl_request.h"
 #include "net/platform_request.h"
 #include "util/text.h"
@@ -15,7 +14,6 @@ std::atomic<bool> gUseCurl{false};
 
 struct OriginSetting {
   std::mutex mutex;
-  bool set = false;
   std::string origin;
 };
 
@@ -80,17 +78,13 @@ Transport SelectedTransport() {
 void SetRefererOrigin(std::string origin) {
   OriginSetting& setting = Origin();
   std::lock_guard lock(setting.mutex);
-  setting.origin = TrimOrigin(std::move(origin));
-  setting.set = true;
+  while (!origin.empty() && origin.back() == '/') origin.pop_back();
+  setting.origin = std::move(origin);
 }
 
 std::string RefererOrigin() {
   OriginSetting& setting = Origin();
   std::lock_guard lock(setting.mutex);
-  if (!setting.set) {
-    setting.origin = OriginsFromEnvironment().netdisk;
-    setting.set = true;
-  }
   return setting.origin;
 }
 

@@ -60,8 +60,7 @@ void SelectTransport(bool useCurl);
 Transport SelectedTransport();
 
 /// The origin ("https://host") in front of "/disk/main" in the curl back end's
-/// default Referer. Until set, the Netdisk origin of the environment (see
-/// app/service_origins.h).
+/// default Referer; start-up sets it to the Netdisk origin in use. Empty until set.
 void SetRefererOrigin(std::string origin);
 std::string RefererOrigin();
 

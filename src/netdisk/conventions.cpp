@@ -1,6 +1,6 @@
 #include "netdisk/conventions.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "util/random.h"
 
 namespace pansift {

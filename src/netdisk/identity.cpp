@@ -1,9 +1,9 @@
 #include "netdisk/identity.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "util/codepage.h"
 #include "util/random.h"
 #include "util/text.h"

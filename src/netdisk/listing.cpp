@@ -1,11 +1,10 @@
 #include "netdisk/listing.h"
 
-#include "app/app_state.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
 #include "json/json_doc.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/text.h"
@@ -43,15 +42,6 @@ TreeListing Classify(std::string reply, bool cookiesCanBeInvalid) {
 }
 
 }  // namespace
-
-ListingOrder ReadSortOrder(const MainForm& form) {
-  switch (form.sortOrder()) {
-    case SortOrder::kNameAscending: return {"name", "0"};
-    case SortOrder::kNameDescending: return {"name", "1"};
-    case SortOrder::kTimeAscending: return {"time", "0"};
-    default: return {"time", "1"};
-  }
-}
 
 std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
   std::vector<NetdiskEntry> entries;

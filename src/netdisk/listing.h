@@ -9,16 +9,12 @@
 namespace pansift {
 
 struct AppState;
-class MainForm;
 
 /// The query values of the sort order: order "name" or "time", desc "0" or "1".
 struct ListingOrder {
   std::string order = "time";
   std::string desc = "1";
 };
-
-/// The sort order chosen by the four radio buttons of the main window.
-ListingOrder ReadSortOrder(const MainForm& form);
 
 /// One entry of a listing reply. Texts as the reply holds them (local text, names
 /// with "\u" escapes).

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <utility>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 

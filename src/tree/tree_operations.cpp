@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
-#include "app/log.h"
-#include "app/main_form.h"
-#include "app/worker_threads.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
+#include "core/worker_threads.h"
 #include "netdisk/identity.h"
 #include "netdisk/listing.h"
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
@@ -35,6 +35,15 @@ void AddEntryNode(FolderTree& tree, NodeId parent, const std::string& name, bool
 }
 
 }  // namespace
+
+ListingOrder ReadSortOrder(const MainForm& form) {
+  switch (form.sortOrder()) {
+    case SortOrder::kNameAscending: return {"name", "0"};
+    case SortOrder::kNameDescending: return {"name", "1"};
+    case SortOrder::kTimeAscending: return {"time", "0"};
+    default: return {"time", "1"};
+  }
+}
 
 void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree) {
   auto enableButton = [&form] { form.setEnabled(FormButton::kRefreshRoot, true); };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "netdisk/listing.h"
 #include "tree/folder_tree.h"
 
 namespace pansift {
@@ -44,6 +45,10 @@ class TreeListingThread {
   mutable std::mutex mutex_;
   std::shared_ptr<std::atomic<bool>> running_;
 };
+
+/// The sort order chosen by the four radio buttons of the main window, as the
+/// listing requests take it.
+ListingOrder ReadSortOrder(const MainForm& form);
 
 /// The click on 按钮1 after the caller disabled it, and an account switch: runs
 /// RefreshRootTree on one of `workers` and returns at once.

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/main_form.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
+#include "core/headless_platform.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
-#include "app/main_form.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
+#include "core/headless_platform.h"
 #include "simulator.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/app_state.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/headless_platform.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 

@@ -1,4 +1,4 @@
-#include "platform/qt/folder_tree_binding.h"
+#include "gui/folder_tree_binding.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "accounts/account_store.h"
-#include "app/main_form.h"
-#include "app/worker_threads.h"
-#include "platform/qt/qt_text.h"
+#include "core/main_form.h"
+#include "core/worker_threads.h"
+#include "gui/qt_text.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
 #include "tree/file_icon.h"

@@ -7,11 +7,11 @@
 #include <QTreeWidget>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
-#include "platform/qt/main_window_view.h"
-#include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_text.h"
+#include "gui/main_window_view.h"
+#include "gui/qt_platform.h"
+#include "gui/qt_text.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"

@@ -21,12 +21,12 @@
 #include <thread>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
 #include "app/main_window.h"
-#include "platform/headless/headless_platform.h"
-#include "platform/qt/main_window_view.h"
-#include "platform/qt/qt_text.h"
+#include "core/headless_platform.h"
+#include "gui/main_window_view.h"
+#include "gui/qt_text.h"
 #include "support/pump.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"

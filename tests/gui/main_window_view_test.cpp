@@ -1,4 +1,4 @@
-#include "platform/qt/main_window_view.h"
+#include "gui/main_window_view.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +13,12 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/log.h"
+#include "core/app_state.h"
+#include "core/log.h"
 #include "app/startup.h"
-#include "platform/headless/headless_platform.h"
-#include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_text.h"
+#include "core/headless_platform.h"
+#include "gui/qt_platform.h"
+#include "gui/qt_text.h"
 #include "support/pump.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"

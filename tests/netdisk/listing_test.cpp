@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/main_form.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -30,21 +29,19 @@ TEST(ListingDir, StoredPathsAreDecodedThenEncoded) {
   EXPECT_EQ(TreeNamesToDir({u"电影", u"a b/c"}), "%2F%E7%94%B5%E5%BD%B1%2Fa+b%2Fc");
 }
 
-TEST(ListingUrls, FollowTheSortOrderOfTheRadioButtons) {
-  MainForm form;
+TEST(ListingUrls, FollowTheSortOrder) {
   struct Case {
-    SortOrder sort;
+    ListingOrder order;
     const char* root;
     const char* node;
   } cases[] = {
-      {SortOrder::kNameAscending, "order=name&desc=0", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
-      {SortOrder::kNameDescending, "order=name&desc=1", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
-      {SortOrder::kTimeAscending, "order=time&desc=0", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
-      {SortOrder::kTimeDescending, "order=time&desc=1", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+      {{"name", "0"}, "order=name&desc=0", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {{"name", "1"}, "order=name&desc=1", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {{"time", "0"}, "order=time&desc=0", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+      {{"time", "1"}, "order=time&desc=1", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
   };
   for (const Case& c : cases) {
-    form.setSortOrder(c.sort);
-    ListingOrder order = ReadSortOrder(form);
+    const ListingOrder& order = c.order;
     EXPECT_EQ(ListTreeRootUrl(order), std::string("/api/list?") + c.root +
                                           "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
                                           "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");

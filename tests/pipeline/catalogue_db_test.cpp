@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/headless_platform.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"

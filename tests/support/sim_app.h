@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/headless_platform.h"
 #include "simulator.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"

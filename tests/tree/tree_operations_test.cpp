@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "accounts/account_store.h"
-#include "app/main_form.h"
-#include "app/worker_threads.h"
+#include "core/main_form.h"
+#include "core/worker_threads.h"
 #include "support/sim_app.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
@@ -71,6 +71,24 @@ class TreeOperationsTest : public ::testing::Test {
   WorkerThreads workers;  // last: its threads end before the models go
   std::string cookies;
 };
+
+TEST(ReadSortOrder, FollowsTheRadioButtons) {
+  MainForm form;
+  struct Case {
+    SortOrder sort;
+    const char* order;
+    const char* desc;
+  } cases[] = {{SortOrder::kNameAscending, "name", "0"},
+               {SortOrder::kNameDescending, "name", "1"},
+               {SortOrder::kTimeAscending, "time", "0"},
+               {SortOrder::kTimeDescending, "time", "1"}};
+  for (const Case& c : cases) {
+    form.setSortOrder(c.sort);
+    ListingOrder order = ReadSortOrder(form);
+    EXPECT_EQ(order.order, c.order);
+    EXPECT_EQ(order.desc, c.desc);
+  }
+}
 
 TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Entries) {
   for (int i = 0; i < 250; ++i) env.sim.addFile(kUser, "/f" + std::to_string(1000 + i) + ".mp4", 1);

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/log.h"
-#include "app/service_origins.h"
-#include "platform/platform.h"
+#include "core/log.h"
+#include "core/service_origins.h"
+#include "core/platform.h"
 
 namespace pansift {
 

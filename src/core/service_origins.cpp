@@ -1,4 +1,4 @@
-#include "app/service_origins.h"
+#include "core/service_origins.h"
 
 #include <cstdlib>
 

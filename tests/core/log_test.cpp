@@ -1,12 +1,12 @@
-#include "app/log.h"
+#include "core/log.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "platform/headless/headless_platform.h"
+#include "core/app_state.h"
+#include "core/headless_platform.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 #include "util/text.h"

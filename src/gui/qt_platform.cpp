@@ -1,4 +1,4 @@
-#include "platform/qt/qt_platform.h"
+#include "gui/qt_platform.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "platform/qt/qt_text.h"
+#include "gui/qt_text.h"
 #include "util/clock.h"
 
 namespace pansift {

@@ -1,7 +1,7 @@
 // The desktop platform: Qt message boxes, clipboard, shell and event loop.
 #pragma once
 
-#include "platform/platform.h"
+#include "core/platform.h"
 
 namespace pansift {
 

@@ -1,8 +1,8 @@
-#include "app/log.h"
+#include "core/log.h"
 
 #include <ctime>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "util/codepage.h"
 #include "util/text.h"
 #include "util/time.h"

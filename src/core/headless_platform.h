@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "core/platform.h"
 #include "util/clock.h"
 
 namespace pansift {

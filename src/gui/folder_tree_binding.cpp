@@ -1,4 +1,4 @@
-#include "platform/qt/folder_tree_binding.h"
+#include "gui/folder_tree_binding.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,7 +11,7 @@
 #include <QTreeWidgetItem>
 #include <array>
 
-#include "platform/qt/qt_text.h"
+#include "gui/qt_text.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
 

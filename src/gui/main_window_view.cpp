@@ -1,4 +1,4 @@
-#include "platform/qt/main_window_view.h"
+#include "gui/main_window_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,11 +24,11 @@
 #include <atomic>
 
 #include "accounts/account_store.h"
-#include "app/app_state.h"
-#include "app/main_form.h"
+#include "core/app_state.h"
+#include "core/main_form.h"
 #include "app/main_window.h"
-#include "platform/qt/folder_tree_binding.h"
-#include "platform/qt/qt_text.h"
+#include "gui/folder_tree_binding.h"
+#include "gui/qt_text.h"
 
 namespace pansift {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/worker_threads.h"
+#include "core/worker_threads.h"
 
 #include <gtest/gtest.h>
 

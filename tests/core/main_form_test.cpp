@@ -1,4 +1,4 @@
-#include "app/main_form.h"
+#include "core/main_form.h"
 
 #include <gtest/gtest.h>
 

@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/app_state.h"
-#include "app/log.h"
+#include "core/app_state.h"
+#include "core/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "net/http.h"
-#include "platform/qt/main_window_view.h"
-#include "platform/qt/qt_platform.h"
-#include "platform/qt/qt_text.h"
+#include "gui/main_window_view.h"
+#include "gui/qt_platform.h"
+#include "gui/qt_text.h"
 #include "util/codepage.h"
 
 int main(int argc, char** argv) {
@@ -71,7 +71,6 @@ int main(int argc, char** argv) {
   window.controller().Start();
   // netset.ini has been read: every request of the run goes through the back end it chose.
   pansift::SelectTransport(app.curlMode);
-  pansift::SetRefererOrigin(app.origins.netdisk);
   if (dir.fellBack) {
     pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") +
                                 pansift::Utf8ToLocal(dir.path));

@@ -1,4 +1,4 @@
-#include "platform/headless/headless_platform.h"
+#include "core/headless_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/window_scale.h"
+#include "core/window_scale.h"
 
 #include <gtest/gtest.h>
 
