@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/app_state.h"
-#include "pipeline/catalogue_db.h"
 #include "core/headless_platform.h"
+#include "pipeline/catalogue_db.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -64,7 +64,8 @@ void BM_InsertBatch(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(state.iterations() * batchSize);
-  state.counters["batches/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["batches/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   db.CloseCatalogue();
   std::error_code ec;
   std::filesystem::remove_all(folder, ec);

@@ -17,13 +17,15 @@ std::string ListingReply(int entries) {
   for (int i = 0; i < entries; ++i) {
     if (i) list += ',';
     std::string n = std::to_string(i);
-    list += "{\"server_filename\":\"\\u7535\\u5f71 " + n + " & Tom's [1].mp4\",\"isdir\":" +
-            std::string(i % 10 == 0 ? "1" : "0") + ",\"path\":\"\\/\\u6211\\u7684\\u8d44\\u6e90\\/\\u7535\\u5f71 " +
-            n + ".mp4\",\"size\":" + std::to_string(1048576 + i) + ",\"fs_id\":" +
-            std::to_string(388670939482157LL + i) +
+    list += "{\"server_filename\":\"\\u7535\\u5f71 " + n +
+            " & Tom's [1].mp4\",\"isdir\":" + std::string(i % 10 == 0 ? "1" : "0") +
+            ",\"path\":\"\\/\\u6211\\u7684\\u8d44\\u6e90\\/\\u7535\\u5f71 " + n +
+            ".mp4\",\"size\":" + std::to_string(1048576 + i) +
+            ",\"fs_id\":" + std::to_string(388670939482157LL + i) +
             ",\"category\":1,\"server_mtime\":1690000100,\"local_mtime\":1690000100,\"unlist\":0}";
   }
-  return "{\"errno\":0,\"guid_info\":\"\",\"list\":[" + list + "],\"request_id\":7431098137466789000,\"guid\":0}";
+  return "{\"errno\":0,\"guid_info\":\"\",\"list\":[" + list +
+         "],\"request_id\":7431098137466789000,\"guid\":0}";
 }
 
 void BM_ReadEntries(benchmark::State& state) {

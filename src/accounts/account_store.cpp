@@ -11,8 +11,8 @@
 
 #include "core/app_state.h"
 #include "core/main_form.h"
-#include "json/json_doc.h"
 #include "core/platform.h"
+#include "json/json_doc.h"
 #include "util/codepage.h"
 
 namespace pansift {

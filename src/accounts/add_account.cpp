@@ -9,8 +9,8 @@
 #include "core/app_state.h"
 #include "core/log.h"
 #include "core/main_form.h"
-#include "netdisk/identity.h"
 #include "core/platform.h"
+#include "netdisk/identity.h"
 #include "util/codepage.h"
 #include "util/text.h"
 

@@ -5,9 +5,9 @@
 
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
+#include "app/startup.h"
 #include "core/app_state.h"
 #include "core/main_form.h"
-#include "app/startup.h"
 
 namespace pansift {
 

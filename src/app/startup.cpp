@@ -15,7 +15,8 @@
 namespace pansift {
 
 ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
-  if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0) return {executableDir, false};
+  if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0)
+    return {executableDir, false};
   std::filesystem::path base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     base = xdg;
@@ -39,10 +40,11 @@ bool ReadCurlSwitch(const std::string& netsetPath) {
 }
 
 std::string CurlNotice(bool curlMode) {
-  return L8(curlMode ? "已开启了curl访问网络模式，如出现访问异常，请在netset.ini中将1为改0，再重启软件。"
-                       "      通过鼠标右键选择cookies或目录列表进行操作"
-                     : "已关闭curl访问网络模式，如出现访问异常，请在netset.ini中将0为改1，再重启软件。"
-                       "      通过鼠标右键选择cookies或目录列表进行操作");
+  return L8(curlMode
+                ? "已开启了curl访问网络模式，如出现访问异常，请在netset.ini中将1为改0，再重启软件。"
+                  "      通过鼠标右键选择cookies或目录列表进行操作"
+                : "已关闭curl访问网络模式，如出现访问异常，请在netset.ini中将0为改1，再重启软件。"
+                  "      通过鼠标右键选择cookies或目录列表进行操作");
 }
 
 void StartUp(AppState& app) {
@@ -54,7 +56,8 @@ void StartUp(AppState& app) {
 
 bool QueryClose(AppState& app, bool taskRunning) {
   std::string text = L8(taskRunning ? "当前有运行中的任务，确定关闭软件？" : "确定关闭软件？");
-  return TimedMessageBox(app.platform, L8("提示："), text, kPromptTimeoutMs, kStyleOkCancelQuestion) == kIdOk;
+  return TimedMessageBox(app.platform, L8("提示："), text, kPromptTimeoutMs,
+                         kStyleOkCancelQuestion) == kIdOk;
 }
 
 }  // namespace pansift

@@ -4,7 +4,8 @@
 
 namespace pansift {
 
-AppState::AppState(Platform& platformRef, std::string dir) : platform(platformRef), programDir(std::move(dir)) {}
+AppState::AppState(Platform& platformRef, std::string dir)
+    : platform(platformRef), programDir(std::move(dir)) {}
 
 AppState::~AppState() = default;
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/log.h"
-#include "core/service_origins.h"
 #include "core/platform.h"
+#include "core/service_origins.h"
 
 namespace pansift {
 

@@ -35,8 +35,8 @@ void HeadlessPlatform::chooseFileNext(std::string path) {
   files_.push_back(std::move(path));
 }
 
-int HeadlessPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                                 WindowId) {
+int HeadlessPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                                 int style, WindowId) {
   std::lock_guard lock(mutex_);
   prompts_.push_back({std::string(caption), std::string(text), timeoutMs, style});
   if (answers_.empty()) return kIdTimeout;

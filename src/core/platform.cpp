@@ -2,8 +2,8 @@
 
 namespace pansift {
 
-int TimedMessageBox(Platform& platform, std::string_view caption, std::string_view text, int timeoutMs,
-                    int style, WindowId owner) {
+int TimedMessageBox(Platform& platform, std::string_view caption, std::string_view text,
+                    int timeoutMs, int style, WindowId owner) {
   return platform.messageBox(caption, text, timeoutMs, style, owner);
 }
 
@@ -13,6 +13,8 @@ void WaitPumping(Platform& platform, long long amount, int unit) {
   platform.waitPumping(std::chrono::milliseconds(amount * perUnit));
 }
 
-void ProcessEvents(Platform& platform) { platform.processEvents(); }
+void ProcessEvents(Platform& platform) {
+  platform.processEvents();
+}
 
 }  // namespace pansift

@@ -37,9 +37,9 @@ enum MessageBoxResult : int {
 inline constexpr int kPromptTimeoutMs = 15000;
 
 struct OpenFileRequest {
-  std::string title;      // local text
-  std::string filter;     // e.g. "文本文件 (*.txt)", local text
-  std::string startDir;   // file system path (UTF-8)
+  std::string title;     // local text
+  std::string filter;    // e.g. "文本文件 (*.txt)", local text
+  std::string startDir;  // file system path (UTF-8)
   WindowId owner = 0;
 };
 
@@ -71,7 +71,8 @@ class Platform {
 
 /// A prompt that closes by itself (see Platform::messageBox).
 int TimedMessageBox(Platform& platform, std::string_view caption, std::string_view text,
-                    int timeoutMs = kPromptTimeoutMs, int style = kStyleInformation, WindowId owner = 0);
+                    int timeoutMs = kPromptTimeoutMs, int style = kStyleInformation,
+                    WindowId owner = 0);
 
 /// Wait units of WaitPumping.
 enum WaitUnit : int { kWaitMs = 0, kWaitSeconds = 1, kWaitMinutes = 2, kWaitHours = 3 };

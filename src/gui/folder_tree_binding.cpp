@@ -33,7 +33,8 @@ const std::array<PictureSource, kPictureCount> kPictureSources = {{
     {{"folder", "inode-directory", nullptr}, QStyle::SP_DirIcon, 0xffe8b84a},
     {{"video-x-generic", "folder-videos", nullptr}, QStyle::SP_MediaPlay, 0xff8e44ad},
     {{"package-x-generic", "application-x-archive", nullptr}, QStyle::SP_DriveHDIcon, 0xffa0522d},
-    {{"application-vnd.android.package-archive", "application-x-addon", nullptr}, QStyle::SP_DesktopIcon,
+    {{"application-vnd.android.package-archive", "application-x-addon", nullptr},
+     QStyle::SP_DesktopIcon,
      0xff3ddc84},
     {{"edit-find", "system-search", nullptr}, QStyle::SP_FileDialogContentsView, 0xff555555},
     {{"edit-copy", "folder-documents", nullptr}, QStyle::SP_FileDialogDetailedView, 0xff7f8c8d},
@@ -41,7 +42,9 @@ const std::array<PictureSource, kPictureCount> kPictureSources = {{
     {{"image-x-generic", "folder-pictures", nullptr}, QStyle::SP_DesktopIcon, 0xff27ae60},
     {{"audio-x-generic", "folder-music", nullptr}, QStyle::SP_MediaVolume, 0xffe67e22},
     {{"application-x-generic", "text-x-generic", nullptr}, QStyle::SP_FileIcon, 0xffbdc3c7},
-    {{"application-pdf", "x-office-document-template", nullptr}, QStyle::SP_FileDialogInfoView, 0xffc0392b},
+    {{"application-pdf", "x-office-document-template", nullptr},
+     QStyle::SP_FileDialogInfoView,
+     0xffc0392b},
     {{"application-x-executable", "system-run", nullptr}, QStyle::SP_ComputerIcon, 0xff34495e},
     {{"text-html", "text-x-script", nullptr}, QStyle::SP_FileLinkIcon, 0xff16a085},
     {{"text-x-generic", nullptr, nullptr}, QStyle::SP_FileIcon, 0xffecf0f1},
@@ -58,8 +61,10 @@ void PrepareIconTheme() {
   if (prepared) return;
   prepared = true;
   QStringList paths = QIcon::themeSearchPaths();
-  QStringList dataDirs = qEnvironmentVariable("XDG_DATA_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
-  if (dataDirs.isEmpty()) dataDirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
+  QStringList dataDirs =
+      qEnvironmentVariable("XDG_DATA_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+  if (dataDirs.isEmpty())
+    dataDirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
   QString home = qEnvironmentVariable("XDG_DATA_HOME");
   if (home.isEmpty()) home = QDir::homePath() + QStringLiteral("/.local/share");
   dataDirs.prepend(home);
@@ -70,7 +75,8 @@ void PrepareIconTheme() {
   QIcon::setThemeSearchPaths(paths);
   auto installed = [&paths](const QString& theme) {
     for (const QString& path : paths) {
-      if (QFile::exists(path + QLatin1Char('/') + theme + QStringLiteral("/index.theme"))) return true;
+      if (QFile::exists(path + QLatin1Char('/') + theme + QStringLiteral("/index.theme")))
+        return true;
     }
     return false;
   };
@@ -78,7 +84,8 @@ void PrepareIconTheme() {
   if (!installed(adwaita)) return;
   if (QIcon::themeName().isEmpty()) {
     QIcon::setThemeName(adwaita);
-  } else if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor")) {
+  } else if (QIcon::fallbackThemeName().isEmpty() ||
+             QIcon::fallbackThemeName() == QLatin1String("hicolor")) {
     QIcon::setFallbackThemeName(adwaita);
   }
 }
@@ -106,7 +113,8 @@ QIcon Fit(const QIcon& icon) {
 QIcon MakePicture(int index) {
   const PictureSource& source = kPictureSources[static_cast<size_t>(index)];
   QIcon icon = FromTheme(source);
-  if (icon.isNull() && QApplication::style()) icon = QApplication::style()->standardIcon(source.standard);
+  if (icon.isNull() && QApplication::style())
+    icon = QApplication::style()->standardIcon(source.standard);
   if (!icon.isNull()) {
     QIcon fitted = Fit(icon);
     QImage check = fitted.pixmap(kPictureSize).toImage();
@@ -136,11 +144,13 @@ NodeId NodeOf(const QTreeWidgetItem* item) {
 QIcon TreePicture(int index) {
   if (index < 0 || index >= kPictureCount) index = kPictureFolder;
   static std::array<QIcon, kPictureCount> cache;
-  if (cache[static_cast<size_t>(index)].isNull()) cache[static_cast<size_t>(index)] = MakePicture(index);
+  if (cache[static_cast<size_t>(index)].isNull())
+    cache[static_cast<size_t>(index)] = MakePicture(index);
   return cache[static_cast<size_t>(index)];
 }
 
-FolderTreeBinding::FolderTreeBinding(FolderTree& model, QTreeWidget* widget, std::function<void()> onNodeEvent)
+FolderTreeBinding::FolderTreeBinding(FolderTree& model, QTreeWidget* widget,
+                                     std::function<void()> onNodeEvent)
     : QObject(widget), model_(model), widget_(widget), onNodeEvent_(std::move(onNodeEvent)) {
   widget->setIconSize(kPictureSize);
   // The double-click is the node event; it runs after the click's own expanding or
@@ -159,9 +169,10 @@ FolderTreeBinding::FolderTreeBinding(FolderTree& model, QTreeWidget* widget, std
   connect(widget, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
     if (!applying_) model_.setExpanded(NodeOf(item), false);
   });
-  connect(widget, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
-    if (!applying_) model_.select(NodeOf(current));
-  });
+  connect(widget, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
+            if (!applying_) model_.select(NodeOf(current));
+          });
 
   // Every change reaches the widget queued, in the order the model made them, also
   // those made on this thread. Subscribing before the snapshot is taken may replay
@@ -177,21 +188,25 @@ FolderTreeBinding::FolderTreeBinding(FolderTree& model, QTreeWidget* widget, std
   });
   FolderTree::Snapshot snap = model_.snapshot();
   picturesShown_ = snap.picturesSet;
-  for (const TreeNode& node : snap.nodes) addItem(node.id, node.parent, node.text, node.picture, node.value);
+  for (const TreeNode& node : snap.nodes)
+    addItem(node.id, node.parent, node.text, node.picture, node.value);
   for (const TreeNode& node : snap.nodes) {
     if (node.expanded) apply(TreeChanged{TreeChanged::Kind::kExpanded, node.id});
   }
   showSelection();
 }
 
-FolderTreeBinding::~FolderTreeBinding() { subscription_.reset(); }
+FolderTreeBinding::~FolderTreeBinding() {
+  subscription_.reset();
+}
 
 QTreeWidgetItem* FolderTreeBinding::item(NodeId node) const {
   auto it = items_.find(node);
   return it == items_.end() ? nullptr : it->second;
 }
 
-void FolderTreeBinding::addItem(NodeId node, NodeId parent, const std::u16string& text, int picture, int value) {
+void FolderTreeBinding::addItem(NodeId node, NodeId parent, const std::u16string& text, int picture,
+                                int value) {
   if (!widget_ || items_.count(node)) return;
   QTreeWidgetItem* parentItem = nullptr;
   if (parent != kNoNode) {
@@ -204,7 +219,9 @@ void FolderTreeBinding::addItem(NodeId node, NodeId parent, const std::u16string
   item->setData(0, kNodeRole, QVariant::fromValue<qulonglong>(node));
   item->setData(0, kPictureRole, picture);
   item->setData(0, Qt::AccessibleDescriptionRole,
-                value == kNodeFolder ? Ui("文件夹") : value == kNodeFile ? Ui("文件") : Ui("网盘"));
+                value == kNodeFolder ? Ui("文件夹")
+                : value == kNodeFile ? Ui("文件")
+                                     : Ui("网盘"));
   if (picturesShown_) item->setIcon(0, TreePicture(picture));
   items_.emplace(node, item);
   applying_ = true;
@@ -237,7 +254,8 @@ void FolderTreeBinding::showSelection() {
 
 void FolderTreeBinding::applyPictures() {
   picturesShown_ = true;
-  for (auto& [node, item] : items_) item->setIcon(0, TreePicture(item->data(0, kPictureRole).toInt()));
+  for (auto& [node, item] : items_)
+    item->setIcon(0, TreePicture(item->data(0, kPictureRole).toInt()));
 }
 
 void FolderTreeBinding::apply(const TreeChanged& change) {
@@ -294,7 +312,8 @@ void FolderTreeBinding::apply(const TreeChanged& change) {
   }
 }
 
-FolderTreeBinding* BindFolderTree(QWidget* window, FolderTree& model, std::function<void()> onNodeEvent) {
+FolderTreeBinding* BindFolderTree(QWidget* window, FolderTree& model,
+                                  std::function<void()> onNodeEvent) {
   auto* tree = window ? window->findChild<QTreeWidget*>(Ui("树型框1")) : nullptr;
   if (!tree) return nullptr;
   return new FolderTreeBinding(model, tree, std::move(onNodeEvent));

@@ -25,8 +25,8 @@ class FolderTreeBinding : public QObject {
  public:
   /// Binds `widget` to `model`; the binding is a child of the widget and goes with
   /// it. The model must outlive the widget (the widget's last signals reach the
-  /// model through the binding). `onNodeEvent` runs on the GUI thread after a double-click, once the
-  /// double-click's own expanding or folding and the selection are in the model.
+  /// model through the binding). `onNodeEvent` runs on the GUI thread after a double-click, once
+  /// the double-click's own expanding or folding and the selection are in the model.
   FolderTreeBinding(FolderTree& model, QTreeWidget* widget, std::function<void()> onNodeEvent);
   ~FolderTreeBinding() override;
 
@@ -52,6 +52,7 @@ class FolderTreeBinding : public QObject {
 
 /// Finds 树型框1 below `window` and binds it to `model`; nullptr when there is no
 /// such widget. The binding lives as long as the widget.
-FolderTreeBinding* BindFolderTree(QWidget* window, FolderTree& model, std::function<void()> onNodeEvent);
+FolderTreeBinding* BindFolderTree(QWidget* window, FolderTree& model,
+                                  std::function<void()> onNodeEvent);
 
 }  // namespace pansift

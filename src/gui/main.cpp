@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/app_state.h"
-#include "core/log.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "net/http.h"
+#include "core/app_state.h"
+#include "core/log.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
+#include "net/http.h"
 #include "util/codepage.h"
 
 int main(int argc, char** argv) {
@@ -29,23 +29,26 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       QStringLiteral("Finds and clears the blocked files of a netdisk account."));
   parser.addHelpOption();
-  QCommandLineOption dataDirOption(QStringLiteral("data-dir"),
-                                   QStringLiteral("Keep settings, accounts and logs in <dir> instead of beside the program."),
-                                   QStringLiteral("dir"));
-  QCommandLineOption netdiskOption(QStringLiteral("netdisk-origin"),
-                                   QStringLiteral("The netdisk web origin (default: the real service)."),
-                                   QStringLiteral("url"));
+  QCommandLineOption dataDirOption(
+      QStringLiteral("data-dir"),
+      QStringLiteral("Keep settings, accounts and logs in <dir> instead of beside the program."),
+      QStringLiteral("dir"));
+  QCommandLineOption netdiskOption(
+      QStringLiteral("netdisk-origin"),
+      QStringLiteral("The netdisk web origin (default: the real service)."), QStringLiteral("url"));
   QCommandLineOption passportOption(QStringLiteral("passport-origin"),
-                                    QStringLiteral("The account passport origin."), QStringLiteral("url"));
-  QCommandLineOption portalOption(QStringLiteral("portal-origin"), QStringLiteral("The portal origin."),
-                                  QStringLiteral("url"));
+                                    QStringLiteral("The account passport origin."),
+                                    QStringLiteral("url"));
+  QCommandLineOption portalOption(QStringLiteral("portal-origin"),
+                                  QStringLiteral("The portal origin."), QStringLiteral("url"));
   QCommandLineOption caFileOption(QStringLiteral("ca-file"),
                                   QStringLiteral("Also trust the certificates in this PEM file."),
                                   QStringLiteral("file"));
   parser.addOptions({dataDirOption, netdiskOption, passportOption, portalOption, caFileOption});
   parser.process(application);
   // The transport reads the extra trusted certificates from the environment.
-  if (parser.isSet(caFileOption)) setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);
+  if (parser.isSet(caFileOption))
+    setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);
 
   std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
   if (parser.isSet(dataDirOption)) {
@@ -56,9 +59,12 @@ int main(int argc, char** argv) {
   pansift::ProgramDirChoice dir = pansift::ResolveProgramDir(executableDir);
   pansift::QtPlatform platform;
   pansift::AppState app(platform, dir.path);
-  if (parser.isSet(netdiskOption)) app.origins.netdisk = pansift::TrimOrigin(parser.value(netdiskOption).toStdString());
-  if (parser.isSet(passportOption)) app.origins.passport = pansift::TrimOrigin(parser.value(passportOption).toStdString());
-  if (parser.isSet(portalOption)) app.origins.portal = pansift::TrimOrigin(parser.value(portalOption).toStdString());
+  if (parser.isSet(netdiskOption))
+    app.origins.netdisk = pansift::TrimOrigin(parser.value(netdiskOption).toStdString());
+  if (parser.isSet(passportOption))
+    app.origins.passport = pansift::TrimOrigin(parser.value(passportOption).toStdString());
+  if (parser.isSet(portalOption))
+    app.origins.portal = pansift::TrimOrigin(parser.value(portalOption).toStdString());
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     app.screenDpi =
         static_cast<int>(std::min(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));

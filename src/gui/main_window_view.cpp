@@ -24,9 +24,9 @@
 #include <atomic>
 
 #include "accounts/account_store.h"
+#include "app/main_window.h"
 #include "core/app_state.h"
 #include "core/main_form.h"
-#include "app/main_window.h"
 #include "gui/folder_tree_binding.h"
 #include "gui/qt_text.h"
 

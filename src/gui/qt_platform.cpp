@@ -18,7 +18,8 @@
 namespace pansift {
 namespace {
 
-int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int style, WindowId owner) {
+int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int style,
+                 WindowId owner) {
   QWidget* parent = owner ? reinterpret_cast<QWidget*>(owner) : QApplication::activeWindow();
   QMessageBox box(parent);
   box.setWindowTitle(caption);
@@ -72,18 +73,21 @@ int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int
 
 QtPlatform::QtPlatform(Clock* clock) : clock_(clock ? clock : &SystemClock::instance()) {}
 
-bool QtPlatform::isUiThread() const { return QThread::currentThread() == qApp->thread(); }
+bool QtPlatform::isUiThread() const {
+  return QThread::currentThread() == qApp->thread();
+}
 
 void QtPlatform::runOnUi(const std::function<void()>& work) {
   if (isUiThread()) {
     work();
     return;
   }
-  QMetaObject::invokeMethod(qApp, [&work] { work(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
-int QtPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                           WindowId owner) {
+int QtPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                           int style, WindowId owner) {
   QString c = FromLocal(caption);
   QString t = FromLocal(text);
   int result = kIdTimeout;
@@ -115,7 +119,8 @@ void QtPlatform::openWithDefaultProgram(const std::string& path) {
 std::string QtPlatform::chooseOpenFile(const OpenFileRequest& request) {
   std::string chosen;
   runOnUi([&] {
-    QWidget* parent = request.owner ? reinterpret_cast<QWidget*>(request.owner) : QApplication::activeWindow();
+    QWidget* parent =
+        request.owner ? reinterpret_cast<QWidget*>(request.owner) : QApplication::activeWindow();
     QString file = QFileDialog::getOpenFileName(parent, FromLocal(request.title),
                                                 QString::fromUtf8(request.startDir.c_str()),
                                                 FromLocal(request.filter));

@@ -20,6 +20,8 @@ inline std::string ToLocal(const QString& text) {
 }
 
 /// The program's own texts, written in the source as UTF-8.
-inline QString Ui(const char* utf8) { return QString::fromUtf8(utf8); }
+inline QString Ui(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 }  // namespace pansift

@@ -11,6 +11,8 @@ std::string NetdiskUrl(const AppState& app, std::string_view pathAndQuery) {
   return url;
 }
 
-std::string FixedLogId() { return "479995006038637" + RandomDigits(5, kAnyDigit); }
+std::string FixedLogId() {
+  return "479995006038637" + RandomDigits(5, kAnyDigit);
+}
 
 }  // namespace pansift

@@ -1,9 +1,9 @@
 #include "netdisk/identity.h"
 
 #include "core/app_state.h"
+#include "core/platform.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"
-#include "core/platform.h"
 #include "util/codepage.h"
 #include "util/random.h"
 #include "util/text.h"
@@ -57,8 +57,9 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
     if (identity.uk.empty()) continue;
 
     HttpRequest follow;
-    follow.url = NetdiskUrl(app, "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=" +
-                                     NewLogId() + "&start=0&limit=10");
+    follow.url =
+        NetdiskUrl(app, "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=" +
+                            NewLogId() + "&start=0&limit=10");
     follow.cookies = cookies;
     follow.headers = kBrowserUserAgentLine;
     follow.timeoutSeconds = kFollowListTimeoutSeconds;

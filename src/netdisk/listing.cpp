@@ -1,10 +1,10 @@
 #include "netdisk/listing.h"
 
 #include "core/app_state.h"
+#include "core/platform.h"
 #include "json/json_doc.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"
-#include "core/platform.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/text.h"
@@ -77,27 +77,32 @@ std::string TreeNamesToDir(const std::vector<std::u16string>& namesTopDown) {
 }
 
 std::string ListFolderPageUrl(const ListingOrder& order, int page, std::string_view dir) {
-  return "/api/list?order=" + order.order + "&desc=" + order.desc + "&showempty=0&web=1&page=" +
-         std::to_string(page) + "&num=100&dir=" + std::string(dir) +
+  return "/api/list?order=" + order.order + "&desc=" + order.desc +
+         "&showempty=0&web=1&page=" + std::to_string(page) + "&num=100&dir=" + std::string(dir) +
          "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
 }
 
 std::string ListTreeRootUrl(const ListingOrder& order) {
   return "/api/list?order=" + order.order + "&desc=" + order.desc +
-         "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108&channel=chunlei&web=1&app_id=250528"
+         "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108&channel=chunlei&web=1&"
+         "app_id=250528"
          "&bdstoken=&logid=&clienttype=0";
 }
 
 std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir, int page) {
-  std::string head = "/api/list?order=" + order.order + "&desc=" + order.desc + "&showempty=0&web=1&page=" +
-                     std::to_string(page) + "&num=100&dir=" + std::string(dir);
+  std::string head = "/api/list?order=" + order.order + "&desc=" + order.desc +
+                     "&showempty=0&web=1&page=" + std::to_string(page) +
+                     "&num=100&dir=" + std::string(dir);
   if (order.order == "name") {
-    return head + "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0";
+    return head +
+           "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype="
+           "0";
   }
   return head + "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
 }
 
-std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath, int page) {
+std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath,
+                           int page) {
   const std::string cookies = app.currentCookies.get();
   const std::string dir = FolderPathToDir(storedPath);
   if (page < 1) page = 1;

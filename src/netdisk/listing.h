@@ -29,8 +29,8 @@ struct NetdiskEntry {
 /// The entries of a listing reply, in reply order; none when the reply has no list.
 std::vector<NetdiskEntry> ReadEntries(std::string_view reply);
 
-inline constexpr int kFolderPageSize = 100;   // ListFolderPage and ListTreeNodePage
-inline constexpr int kTreeRootPageSize = 200; // ListTreeRoot
+inline constexpr int kFolderPageSize = 100;    // ListFolderPage and ListTreeNodePage
+inline constexpr int kTreeRootPageSize = 200;  // ListTreeRoot
 
 /// The dir value of a folder path as the catalogue stores it: "%20" and "%7E" turned
 /// back, entities and "\u" escapes decoded, then UTF-8 percent-encoded ("/" is "%2F").
@@ -46,7 +46,8 @@ std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir,
 /// The crawler's listing: up to 10 attempts 500 ms apart until the reply holds
 /// "{\"errno\":0,"; after ten failures one err.txt line (path, depth, last reply) and
 /// "". Page numbers below 1 mean page 1. Uses the operating account's cookies.
-std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath, int page);
+std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath,
+                           int page);
 
 enum class ListingOutcome { kSuccess, kCookiesInvalid, kFolderGone, kFailed };
 

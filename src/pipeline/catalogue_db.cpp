@@ -45,10 +45,12 @@ constexpr std::chrono::milliseconds kBeginRetryWait{50};
 std::string BuildTemplateImage() {
   sqlite3* db = nullptr;
   std::string image;
-  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) ==
+      SQLITE_OK) {
     // The page size must be set before the first table exists.
-    const std::string script = std::string("PRAGMA page_size=1024;PRAGMA encoding='UTF-8';") + kCreateTable +
-                               kCreateIndex + "INSERT INTO sqlite_sequence (name, seq) VALUES ('list', 0);";
+    const std::string script = std::string("PRAGMA page_size=1024;PRAGMA encoding='UTF-8';") +
+                               kCreateTable + kCreateIndex +
+                               "INSERT INTO sqlite_sequence (name, seq) VALUES ('list', 0);";
     if (sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
       sqlite3_int64 size = 0;
       if (unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0)) {
@@ -89,7 +91,8 @@ std::string Quote(std::string_view value) {
 }
 
 bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
+         static_cast<unsigned char>(c) >= 0x80;
 }
 
 // The byte offset of the first "from" keyword outside parentheses, quoted texts and
@@ -103,7 +106,8 @@ size_t FindTopLevelFrom(std::string_view sql) {
       char close = c == '[' ? ']' : c;
       size_t end = sql.find(close, i + 1);
       // A doubled quote inside a literal stands for itself: find() just resumes after it.
-      while (end != std::string_view::npos && close != ']' && end + 1 < sql.size() && sql[end + 1] == close) {
+      while (end != std::string_view::npos && close != ']' && end + 1 < sql.size() &&
+             sql[end + 1] == close) {
         end = sql.find(close, end + 2);
       }
       if (end == std::string_view::npos) return std::string_view::npos;
@@ -124,8 +128,8 @@ size_t FindTopLevelFrom(std::string_view sql) {
     }
     if (c == '(') ++depth;
     if (c == ')') --depth;
-    if (depth == 0 && (c == 'f' || c == 'F') && i + 4 <= sql.size() && (i == 0 || !IsWordChar(sql[i - 1])) &&
-        (i + 4 == sql.size() || !IsWordChar(sql[i + 4]))) {
+    if (depth == 0 && (c == 'f' || c == 'F') && i + 4 <= sql.size() &&
+        (i == 0 || !IsWordChar(sql[i - 1])) && (i + 4 == sql.size() || !IsWordChar(sql[i + 4]))) {
       bool match = true;
       for (size_t k = 0; k < 4; ++k) {
         if (std::tolower(static_cast<unsigned char>(sql[i + k])) != "from"[k]) match = false;
@@ -142,7 +146,8 @@ size_t FindTopLevelFrom(std::string_view sql) {
 // ---- CatalogueQuery ----
 
 CatalogueQuery::CatalogueQuery(CatalogueQuery&& other) noexcept
-    : statement_(std::exchange(other.statement_, nullptr)), hasRow_(std::exchange(other.hasRow_, false)) {}
+    : statement_(std::exchange(other.statement_, nullptr)),
+      hasRow_(std::exchange(other.hasRow_, false)) {}
 
 CatalogueQuery& CatalogueQuery::operator=(CatalogueQuery&& other) noexcept {
   if (this != &other) {
@@ -174,7 +179,8 @@ long long CatalogueQuery::Count() const {
   countSql += sql.substr(from);
   sqlite3_stmt* count = nullptr;
   long long result = -1;
-  if (sqlite3_prepare_v2(sqlite3_db_handle(statement_), countSql.c_str(), -1, &count, nullptr) == SQLITE_OK &&
+  if (sqlite3_prepare_v2(sqlite3_db_handle(statement_), countSql.c_str(), -1, &count, nullptr) ==
+          SQLITE_OK &&
       count && sqlite3_step(count) == SQLITE_ROW) {
     result = sqlite3_column_int64(count, 0);
   }
@@ -190,9 +196,12 @@ void CatalogueQuery::Close() {
 
 // ---- CatalogueDb ----
 
-CatalogueDb::CatalogueDb(AppState& app, Clock* clock) : app_(app), clock_(clock ? *clock : app.platform.clock()) {}
+CatalogueDb::CatalogueDb(AppState& app, Clock* clock)
+    : app_(app), clock_(clock ? *clock : app.platform.clock()) {}
 
-CatalogueDb::~CatalogueDb() { CloseCatalogue(); }
+CatalogueDb::~CatalogueDb() {
+  CloseCatalogue();
+}
 
 bool CatalogueDb::CreateCatalogue(const std::string& folder) {
   std::lock_guard lock(app_.catalogueLock);
@@ -214,7 +223,8 @@ bool CatalogueDb::OpenCatalogue(const std::string& folder) {
   std::lock_guard lock(app_.catalogueLock);
   CloseCatalogue();
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+      SQLITE_OK) {
     sqlite3_close_v2(db);
     return false;
   }
@@ -281,10 +291,11 @@ CatalogueDb& Catalogue(AppState& app) {
 
 std::string InsertEntryStatement(const CatalogueRow& row) {
   std::string sql =
-      "INSERT INTO list ('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+      "INSERT INTO list "
+      "('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
       "'target') VALUES (";
-  for (const std::string* value : {&row.folder, &row.filename, &row.order, &row.type, &row.time, &row.size,
-                                   &row.ordersign}) {
+  for (const std::string* value :
+       {&row.folder, &row.filename, &row.order, &row.type, &row.time, &row.size, &row.ordersign}) {
     sql += Quote(*value);
     sql += ',';
   }
@@ -293,19 +304,23 @@ std::string InsertEntryStatement(const CatalogueRow& row) {
   return sql;
 }
 
-std::string NextFolderQuery() { return "select * from list where type='1' and queried='0'"; }
+std::string NextFolderQuery() {
+  return "select * from list where type='1' and queried='0'";
+}
 
 std::string MarkFolderQueriedStatement(long long id) {
   return "UPDATE list  SET queried='1' WHERE id=" + std::to_string(id) + ";";
 }
 
 std::string UncheckedRowsQuery() {
-  static const std::string text = L8("select * from list where other_1 is null or other_1='检查中'");
+  static const std::string text =
+      L8("select * from list where other_1 is null or other_1='检查中'");
   return text;
 }
 
 std::string UncheckedRangeQuery(long long from, long long to) {
-  static const std::string head = L8("select * from list where (other_1 is null or other_1='检查中') and id>");
+  static const std::string head =
+      L8("select * from list where (other_1 is null or other_1='检查中') and id>");
   return head + std::to_string(from) + " and id<=" + std::to_string(to) + ";";
 }
 
@@ -314,7 +329,9 @@ std::string MarkBlockedStatement(std::string_view fsId) {
   return head + Quote(fsId) + ";";
 }
 
-std::string RowByTargetQuery(std::string_view fsId) { return "select * from list where target=" + Quote(fsId) + ";"; }
+std::string RowByTargetQuery(std::string_view fsId) {
+  return "select * from list where target=" + Quote(fsId) + ";";
+}
 
 std::string MarkNormalStatement(std::string_view fsId) {
   static const std::string head = L8("update list set other_1='正常' where target=");

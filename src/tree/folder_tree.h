@@ -39,12 +39,12 @@ struct TreeNode {
 
 struct TreeChanged {
   enum class Kind {
-    kNodeAdded,         // node, parent, text, picture, value
-    kChildrenRemoved,   // node: the parent whose children are gone
-    kCleared,           // every node is gone
-    kExpanded,          // node, expanded
-    kPicturesSet,       // the picture list was given to the tree
-    kSelection,         // node: the selected node (kNoNode: none)
+    kNodeAdded,        // node, parent, text, picture, value
+    kChildrenRemoved,  // node: the parent whose children are gone
+    kCleared,          // every node is gone
+    kExpanded,         // node, expanded
+    kPicturesSet,      // the picture list was given to the tree
+    kSelection,        // node: the selected node (kNoNode: none)
   };
   Kind kind;
   NodeId node = kNoNode;

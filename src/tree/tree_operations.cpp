@@ -8,10 +8,10 @@
 #include "core/app_state.h"
 #include "core/log.h"
 #include "core/main_form.h"
+#include "core/platform.h"
 #include "core/worker_threads.h"
 #include "netdisk/identity.h"
 #include "netdisk/listing.h"
-#include "core/platform.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
@@ -25,7 +25,9 @@ constexpr int kBusyPromptMs = 5000;
 // A page holding more entries than this may be followed by another.
 constexpr size_t kLastPageBelow = 99;
 
-std::string FolderGoneText() { return L8("当前目录已不存在（已被删除或改名），需要重新刷新。"); }
+std::string FolderGoneText() {
+  return L8("当前目录已不存在（已被删除或改名），需要重新刷新。");
+}
 
 // The node of one listing entry: folders get the tree's default picture, files the
 // picture of their extension, both read from `name` as the caller prepared it.
@@ -38,10 +40,14 @@ void AddEntryNode(FolderTree& tree, NodeId parent, const std::string& name, bool
 
 ListingOrder ReadSortOrder(const MainForm& form) {
   switch (form.sortOrder()) {
-    case SortOrder::kNameAscending: return {"name", "0"};
-    case SortOrder::kNameDescending: return {"name", "1"};
-    case SortOrder::kTimeAscending: return {"time", "0"};
-    default: return {"time", "1"};
+    case SortOrder::kNameAscending:
+      return {"name", "0"};
+    case SortOrder::kNameDescending:
+      return {"name", "1"};
+    case SortOrder::kTimeAscending:
+      return {"time", "0"};
+    default:
+      return {"time", "1"};
   }
 }
 
@@ -56,8 +62,8 @@ void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, Fold
   if (cookies.empty()) {
     enableButton();
     TimedMessageBox(app.platform, L8("提示："),
-                    L8("没有可操作的百度帐号，请通过左下方 '帐号登陆' 先进行登陆。"), kPromptTimeoutMs,
-                    kStyleWarning);
+                    L8("没有可操作的百度帐号，请通过左下方 '帐号登陆' 先进行登陆。"),
+                    kPromptTimeoutMs, kStyleWarning);
     form.setSelectedTab(kTabAccounts);
     return;
   }
@@ -86,10 +92,12 @@ void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, Fold
   }
 
   if (identity.userName.empty()) {
-    TimedMessageBox(app.platform, L8("提示"), identity.replyText, kPromptTimeoutMs, kStyleInformation);
+    TimedMessageBox(app.platform, L8("提示"), identity.replyText, kPromptTimeoutMs,
+                    kStyleInformation);
     enableButton();
-    SetStatus(app, L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，") +
-                       L8(kSupportContact) + "\r\n" + identity.replyText);
+    SetStatus(app,
+              L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，") +
+                  L8(kSupportContact) + "\r\n" + identity.replyText);
     return;
   }
   app.currentUserName.set(identity.userName);
@@ -129,7 +137,8 @@ void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, Fold
   {
     std::lock_guard lock(app.listLock);
     // First-level names are shown as the reply has them, entities and all.
-    for (const NetdiskEntry& entry : entries) AddEntryNode(tree, root, entry.serverFilename, entry.isdir);
+    for (const NetdiskEntry& entry : entries)
+      AddEntryNode(tree, root, entry.serverFilename, entry.isdir);
     tree.setExpanded(root, true);
     SetStatus(app, app.currentUserName.get() + L8(" 获取成功"));
   }
@@ -164,8 +173,9 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
       SetStatus(app, L8("获取目录列表时失败：") + listing.reply);
       // Never ask the user while holding the lock.
       lock.unlock();
-      TimedMessageBox(app.platform, L8("提示："), L8("获取失败，请重试。\r\n\r\n失败原因：") + listing.reply,
-                      kPromptTimeoutMs, kStyleInformation);
+      TimedMessageBox(app.platform, L8("提示："),
+                      L8("获取失败，请重试。\r\n\r\n失败原因：") + listing.reply, kPromptTimeoutMs,
+                      kStyleInformation);
       return;
     }
     std::vector<NetdiskEntry> entries = ReadEntries(listing.reply);
@@ -195,8 +205,9 @@ bool OpenOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, Worke
                     TreeListingThread& listing) {
   NodeId node = tree.selected();
   if (listing.running()) {
-    TimedMessageBox(app.platform, L8("提示："), L8("当前有获取目录列表的任务，请等待完成后再获取。"),
-                    kBusyPromptMs, kStyleInformation);
+    TimedMessageBox(app.platform, L8("提示："),
+                    L8("当前有获取目录列表的任务，请等待完成后再获取。"), kBusyPromptMs,
+                    kStyleInformation);
     return false;
   }
   if (node == kNoNode) return false;

@@ -41,7 +41,8 @@ class TreeListingThread {
   bool running() const;
 
  private:
-  friend bool OpenOrFoldNode(AppState&, const MainForm&, FolderTree&, WorkerThreads&, TreeListingThread&);
+  friend bool OpenOrFoldNode(AppState&, const MainForm&, FolderTree&, WorkerThreads&,
+                             TreeListingThread&);
   mutable std::mutex mutex_;
   std::shared_ptr<std::atomic<bool>> running_;
 };

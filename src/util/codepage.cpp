@@ -32,8 +32,10 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
     size_t skip = std::min(skipIn, inLeft);
     // A surrogate pair in UTF-16 is one character: skip both units.
     if (std::strcmp(from, "UTF-16LE") == 0 && inLeft >= 4) {
-      unsigned unit = static_cast<unsigned char>(inPtr[0]) | (static_cast<unsigned char>(inPtr[1]) << 8);
-      unsigned next = static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
+      unsigned unit =
+          static_cast<unsigned char>(inPtr[0]) | (static_cast<unsigned char>(inPtr[1]) << 8);
+      unsigned next =
+          static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
       if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) skip = 4;
     }
     // A GBK lead byte with a trail byte forms one (unknown) character.
@@ -81,7 +83,8 @@ std::u16string CutAtTerminator(std::u16string_view unicode) {
 
 std::u16string LocalToUnicode(std::string_view local) {
   if (local.empty()) return {};
-  return FromUtf16Bytes(Convert("UTF-16LE", "CP936", local.data(), local.size(), kReplacementUtf16, 1));
+  return FromUtf16Bytes(
+      Convert("UTF-16LE", "CP936", local.data(), local.size(), kReplacementUtf16, 1));
 }
 
 std::string UnicodeToLocal(std::u16string_view unicode) {
@@ -98,13 +101,20 @@ std::string UnicodeToUtf8(std::u16string_view unicode) {
 
 std::u16string Utf8ToUnicode(std::string_view utf8) {
   if (utf8.empty()) return {};
-  return FromUtf16Bytes(Convert("UTF-16LE", "UTF-8", utf8.data(), utf8.size(), kReplacementUtf16, 1));
+  return FromUtf16Bytes(
+      Convert("UTF-16LE", "UTF-8", utf8.data(), utf8.size(), kReplacementUtf16, 1));
 }
 
-std::string LocalToUtf8(std::string_view local) { return UnicodeToUtf8(LocalToUnicode(local)); }
+std::string LocalToUtf8(std::string_view local) {
+  return UnicodeToUtf8(LocalToUnicode(local));
+}
 
-std::string Utf8ToLocal(std::string_view utf8) { return UnicodeToLocal(Utf8ToUnicode(utf8)); }
+std::string Utf8ToLocal(std::string_view utf8) {
+  return UnicodeToLocal(Utf8ToUnicode(utf8));
+}
 
-std::string L8(std::string_view utf8) { return Utf8ToLocal(utf8); }
+std::string L8(std::string_view utf8) {
+  return Utf8ToLocal(utf8);
+}
 
 }  // namespace pansift

@@ -14,7 +14,9 @@ class Subscription {
  public:
   Subscription() = default;
   explicit Subscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
-  Subscription(Subscription&& other) noexcept : cancel_(std::move(other.cancel_)) { other.cancel_ = nullptr; }
+  Subscription(Subscription&& other) noexcept : cancel_(std::move(other.cancel_)) {
+    other.cancel_ = nullptr;
+  }
   Subscription& operator=(Subscription&& other) noexcept {
     if (this != &other) {
       reset();

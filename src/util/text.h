@@ -14,13 +14,16 @@ namespace pansift {
 
 /// The position of `marker` in `text` at or after `start` (below 1 counts as 1),
 /// or -1. An empty marker matches at `start` of a non-empty text.
-int FindText(std::string_view text, std::string_view marker, int start = 1, bool ignoreCase = false);
+int FindText(std::string_view text, std::string_view marker, int start = 1,
+             bool ignoreCase = false);
 /// The position of the last occurrence of `marker` lying entirely within the first
 /// `limit` bytes of `text` (limit < 0: the whole text), or -1.
-int FindLastText(std::string_view text, std::string_view marker, int limit = -1, bool ignoreCase = false);
+int FindLastText(std::string_view text, std::string_view marker, int limit = -1,
+                 bool ignoreCase = false);
 
 /// Replaces every non-overlapping occurrence, left to right; replaced text is not scanned again.
-std::string ReplaceText(std::string_view text, std::string_view from, std::string_view to, bool ignoreCase = false);
+std::string ReplaceText(std::string_view text, std::string_view from, std::string_view to,
+                        bool ignoreCase = false);
 /// The pieces between separators, empty ones included, but no empty last piece;
 /// an empty text gives no pieces.
 std::vector<std::string> SplitText(std::string_view text, std::string_view separator);
@@ -29,14 +32,16 @@ std::string TrimText(std::string_view text);
 
 /// The text between the left marker and the next right marker. "#引号" in a marker
 /// stands for a double quote.
-std::string TextBetween(std::string_view text, std::string_view left, std::string_view right, int start = 1,
-                        bool ignoreCase = false);
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
+                        int start = 1, bool ignoreCase = false);
 /// The text before an occurrence of `marker`: from 0 or k > 0 the first at or after
 /// k; -1 the last; -k (k > 1) the last within the first (length - k) bytes.
-std::string TextLeftOf(std::string_view text, std::string_view marker, int from = 0, bool ignoreCase = false);
+std::string TextLeftOf(std::string_view text, std::string_view marker, int from = 0,
+                       bool ignoreCase = false);
 /// The text after an occurrence of `marker`: from 0 the last; k > 0 the last within
 /// the first (length - k) bytes; -k the first at or after k.
-std::string TextRightOf(std::string_view text, std::string_view marker, int from = 0, bool ignoreCase = false);
+std::string TextRightOf(std::string_view text, std::string_view marker, int from = 0,
+                        bool ignoreCase = false);
 
 /// The trimmed text before the first colon of a header line; empty without a colon.
 std::string HeaderName(std::string_view line);

@@ -74,7 +74,8 @@ bool LocaleUses24Hour() {
   locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
   if (loc == static_cast<locale_t>(0)) return true;  // the C locale shows %H
   std::string_view fmt = nl_langinfo_l(T_FMT, loc);
-  bool twelve = fmt.find("%I") != std::string_view::npos || fmt.find("%l") != std::string_view::npos ||
+  bool twelve = fmt.find("%I") != std::string_view::npos ||
+                fmt.find("%l") != std::string_view::npos ||
                 fmt.find("%r") != std::string_view::npos;
   freelocale(loc);
   return !twelve;
@@ -95,10 +96,18 @@ std::string FormatLocalTime(std::time_t when, int style, int parts, int hourMode
       date = std::string(d);
       break;
     }
-    case 2: date = p.monthDay; break;
-    case 3: time = p.time; break;
-    case 4: time = p.hourMinute; break;
-    case 5: time = p.minuteSecond; break;
+    case 2:
+      date = p.monthDay;
+      break;
+    case 3:
+      time = p.time;
+      break;
+    case 4:
+      time = p.hourMinute;
+      break;
+    case 5:
+      time = p.minuteSecond;
+      break;
     default:
       date = p.date;
       time = p.time;
@@ -106,6 +115,8 @@ std::string FormatLocalTime(std::time_t when, int style, int parts, int hourMode
   return L8(Expand(date, tm, hour24) + Expand(time, tm, hour24));
 }
 
-std::string FormatLocalTime() { return FormatLocalTime(std::time(nullptr)); }
+std::string FormatLocalTime() {
+  return FormatLocalTime(std::time(nullptr));
+}
 
 }  // namespace pansift

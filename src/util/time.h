@@ -14,7 +14,8 @@ enum HourMode { kHourFromLocale = 0, kHour12 = 1, kHour24 = 2 };
 ///   style 2 "yyyy/MM/dd hh/mm/ss", 3 "yyyyMMddhhmmss";
 ///   parts 0 date and time, 1 date, 2 month-day, 3 time, 4 hour-minute, 5 minute-second.
 /// Returns local text. No AM/PM marker is ever added.
-std::string FormatLocalTime(std::time_t when, int style = 0, int parts = 0, int hourMode = kHourFromLocale);
+std::string FormatLocalTime(std::time_t when, int style = 0, int parts = 0,
+                            int hourMode = kHourFromLocale);
 std::string FormatLocalTime();  // now, style 0, parts 0
 
 /// Whether the user's locale (LC_TIME of the environment) shows a 24-hour clock.

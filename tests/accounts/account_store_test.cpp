@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "core/app_state.h"
-#include "core/main_form.h"
 #include "core/headless_platform.h"
+#include "core/main_form.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 

@@ -12,8 +12,8 @@
 
 #include "accounts/account_store.h"
 #include "core/app_state.h"
-#include "core/main_form.h"
 #include "core/headless_platform.h"
+#include "core/main_form.h"
 #include "simulator.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"

@@ -44,7 +44,8 @@ TEST_F(LogTest, LinesFromManyWorkersStayWhole) {
   std::vector<std::thread> workers;
   for (int t = 0; t < 8; ++t) {
     workers.emplace_back([this, t] {
-      for (int i = 0; i < 200; ++i) AppendLog(app, "worker-" + std::to_string(t) + "-line-" + std::to_string(i));
+      for (int i = 0; i < 200; ++i)
+        AppendLog(app, "worker-" + std::to_string(t) + "-line-" + std::to_string(i));
     });
   }
   for (auto& w : workers) w.join();
@@ -59,7 +60,9 @@ TEST_F(LogTest, LinesFromManyWorkersStayWhole) {
     int worker = message[7] - '0';
     ASSERT_TRUE(worker >= 0 && worker < 8) << line;
     // Each worker's lines stay in the order it appended them.
-    ASSERT_EQ(message, "worker-" + std::to_string(worker) + "-line-" + std::to_string(next[worker]++)) << line;
+    ASSERT_EQ(message,
+              "worker-" + std::to_string(worker) + "-line-" + std::to_string(next[worker]++))
+        << line;
   }
 }
 

@@ -84,8 +84,11 @@ TEST(FolderTreeBinding, MirrorsAModelThatAWorkerFills) {
     model.setPictures();
     NodeId root = model.addNode(kNoNode, u"网盘用户的网盘", kPictureAccount, kNodeAccountRoot);
     for (int i = 0; i < 40; ++i) {
-      NodeId folder = model.addNode(root, u"文件夹 " + Utf8ToUnicode(std::to_string(i)), kPictureFolder, kNodeFolder);
-      for (int k = 0; k < 5; ++k) model.addNode(folder, u"😀 " + Utf8ToUnicode(std::to_string(k)) + u".mp4", kPictureVideo, kNodeFile);
+      NodeId folder = model.addNode(root, u"文件夹 " + Utf8ToUnicode(std::to_string(i)),
+                                    kPictureFolder, kNodeFolder);
+      for (int k = 0; k < 5; ++k)
+        model.addNode(folder, u"😀 " + Utf8ToUnicode(std::to_string(k)) + u".mp4", kPictureVideo,
+                      kNodeFile);
       if (i % 3 == 0) model.setExpanded(folder, true);
       if (i % 4 == 0) model.removeChildren(folder);
       if (i == 7) keep = folder;
@@ -165,11 +168,11 @@ TEST(FolderTreeBinding, RefreshAndDoubleClickFillTheWidgetFromTheService) {
   testing::SimApp env;
   ASSERT_TRUE(env.started);
   std::string cookies = env.sim.addAccount({.userName = "网盘用户"});
-  for (const char* path : {"/电影/星际 穿越.mp4", "/电影/海报.jpg", "/电影/配乐.mp3", "/电影/字幕.txt",
-                           "/电影/说明.pdf", "/电影/安装.apk", "/电影/工具.exe", "/电影/页面.html",
-                           "/电影/报告.docx", "/电影/表格.xlsx", "/电影/演示.pptx", "/电影/资料.zip",
-                           "/电影/README", "/电影/其他.bin", "/电影/子目录/a.txt", "/照片/a.png",
-                           "/文档 2023/b.doc", "/备份.7z", "/readme.txt"})
+  for (const char* path :
+       {"/电影/星际 穿越.mp4", "/电影/海报.jpg", "/电影/配乐.mp3", "/电影/字幕.txt",
+        "/电影/说明.pdf", "/电影/安装.apk", "/电影/工具.exe", "/电影/页面.html", "/电影/报告.docx",
+        "/电影/表格.xlsx", "/电影/演示.pptx", "/电影/资料.zip", "/电影/README", "/电影/其他.bin",
+        "/电影/子目录/a.txt", "/照片/a.png", "/文档 2023/b.doc", "/备份.7z", "/readme.txt"})
     env.sim.addFile("网盘用户", path, 1);
   env.app.currentCookies.set(cookies);
   env.app.currentUserName.set(L8("网盘用户"));
@@ -180,15 +183,16 @@ TEST(FolderTreeBinding, RefreshAndDoubleClickFillTheWidgetFromTheService) {
   TreeWindow w;
   TreeListingThread listing;
   WorkerThreads workers;  // its threads end first
-  FolderTreeBinding* binding =
-      BindFolderTree(&w.window, model, [&] { OpenOrFoldNode(env.app, form, model, workers, listing); });
+  FolderTreeBinding* binding = BindFolderTree(
+      &w.window, model, [&] { OpenOrFoldNode(env.app, form, model, workers, listing); });
   w.window.show();
 
   form.setEnabled(FormButton::kRefreshRoot, false);
   StartRootRefresh(env.app, form, accounts, model, workers);
   ASSERT_TRUE(PumpUntil([&] { return form.enabled(FormButton::kRefreshRoot); }));
   std::string why;
-  ASSERT_TRUE(PumpUntil([&] { return model.size() == 6 && Mirrors(model, *binding, &why); })) << why;
+  ASSERT_TRUE(PumpUntil([&] { return model.size() == 6 && Mirrors(model, *binding, &why); }))
+      << why;
 
   NodeId movies = kNoNode;
   for (NodeId id : model.children(model.root())) {
@@ -197,10 +201,12 @@ TEST(FolderTreeBinding, RefreshAndDoubleClickFillTheWidgetFromTheService) {
   ASSERT_NE(movies, kNoNode);
   testing::DoubleClickItem(binding->widget(), binding->item(movies));
   ASSERT_TRUE(PumpUntil([&] {
-    return model.children(movies).size() == 15 && model.node(movies)->expanded && !listing.running() &&
-           Mirrors(model, *binding, &why);
-  })) << why << " children " << model.children(movies).size() << " selected " << model.selected() << " movies "
-         << movies << " status " << env.app.status.text() << " lists " << env.sim.log().count("/api/list");
+    return model.children(movies).size() == 15 && model.node(movies)->expanded &&
+           !listing.running() && Mirrors(model, *binding, &why);
+  })) << why
+      << " children " << model.children(movies).size() << " selected " << model.selected()
+      << " movies " << movies << " status " << env.app.status.text() << " lists "
+      << env.sim.log().count("/api/list");
   workers.waitAll();
   EXPECT_TRUE(binding->item(movies)->isExpanded());
   EXPECT_EQ(binding->widget()->currentItem(), binding->item(movies));

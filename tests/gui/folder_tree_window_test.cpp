@@ -7,8 +7,8 @@
 #include <QTreeWidget>
 
 #include "accounts/account_store.h"
-#include "core/app_state.h"
 #include "app/main_window.h"
+#include "core/app_state.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
@@ -54,7 +54,8 @@ TEST(FolderTreeWindow, RefreshRootThenOpenAFolderByDoubleClick) {
   refresh->click();
   EXPECT_FALSE(refresh->isEnabled());
   ASSERT_TRUE(PumpUntil([&] {
-    return refresh->isEnabled() && tree->topLevelItemCount() == 1 && tree->topLevelItem(0)->childCount() == 2;
+    return refresh->isEnabled() && tree->topLevelItemCount() == 1 &&
+           tree->topLevelItem(0)->childCount() == 2;
   }));
   QTreeWidgetItem* root = tree->topLevelItem(0);
   EXPECT_EQ(root->text(0), Ui("树_用户的网盘"));

@@ -21,10 +21,10 @@
 #include <thread>
 
 #include "accounts/account_store.h"
-#include "core/app_state.h"
-#include "core/main_form.h"
 #include "app/main_window.h"
+#include "core/app_state.h"
 #include "core/headless_platform.h"
+#include "core/main_form.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_text.h"
 #include "support/pump.h"

@@ -13,10 +13,10 @@
 #include <atomic>
 #include <thread>
 
-#include "core/app_state.h"
-#include "core/log.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "core/headless_platform.h"
+#include "core/log.h"
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
 #include "support/pump.h"

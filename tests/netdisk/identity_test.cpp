@@ -19,7 +19,8 @@ class IdentityTest : public ::testing::Test {
 };
 
 TEST_F(IdentityTest, LiveLoginThroughEveryKindOfRedirect) {
-  std::string cookies = sim.addAccount({.userName = "测试*用户", .uk = "4401234567", .bdstoken = "tok123"});
+  std::string cookies =
+      sim.addAccount({.userName = "测试*用户", .uk = "4401234567", .bdstoken = "tok123"});
   for (RootRedirect redirect : {RootRedirect::None, RootRedirect::Relative, RootRedirect::Absolute,
                                 RootRedirect::Both, RootRedirect::NoLocation}) {
     sim.faults().root.redirect = redirect;

@@ -35,22 +35,33 @@ TEST(ListingUrls, FollowTheSortOrder) {
     const char* root;
     const char* node;
   } cases[] = {
-      {{"name", "0"}, "order=name&desc=0", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
-      {{"name", "1"}, "order=name&desc=1", "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
-      {{"time", "0"}, "order=time&desc=0", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
-      {{"time", "1"}, "order=time&desc=1", "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+      {{"name", "0"},
+       "order=name&desc=0",
+       "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {{"name", "1"},
+       "order=name&desc=1",
+       "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0"},
+      {{"time", "0"},
+       "order=time&desc=0",
+       "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
+      {{"time", "1"},
+       "order=time&desc=1",
+       "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0"},
   };
   for (const Case& c : cases) {
     const ListingOrder& order = c.order;
-    EXPECT_EQ(ListTreeRootUrl(order), std::string("/api/list?") + c.root +
-                                          "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
-                                          "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
-    EXPECT_EQ(ListTreeNodePageUrl(order, "%2Fa", 3),
-              std::string("/api/list?") + c.root + "&showempty=0&web=1&page=3&num=100&dir=%2Fa" + c.node);
+    EXPECT_EQ(ListTreeRootUrl(order),
+              std::string("/api/list?") + c.root +
+                  "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
+                  "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
+    EXPECT_EQ(
+        ListTreeNodePageUrl(order, "%2Fa", 3),
+        std::string("/api/list?") + c.root + "&showempty=0&web=1&page=3&num=100&dir=%2Fa" + c.node);
   }
-  EXPECT_EQ(ListFolderPageUrl(ListingOrder{}, 2, "%2F"),
-            "/api/list?order=time&desc=1&showempty=0&web=1&page=2&num=100&dir=%2F&t=0.9874196068828893"
-            "&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
+  EXPECT_EQ(
+      ListFolderPageUrl(ListingOrder{}, 2, "%2F"),
+      "/api/list?order=time&desc=1&showempty=0&web=1&page=2&num=100&dir=%2F&t=0.9874196068828893"
+      "&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
 }
 
 class ListingTest : public ::testing::Test {
@@ -67,7 +78,8 @@ class ListingTest : public ::testing::Test {
 TEST_F(ListingTest, FolderPagesReachTheServiceWithDecodedNames) {
   env.sim.addFile("lister", "/Tom & Jerry, 1~2/电影 a.mp4", 10);
   env.sim.addFile("lister", "/Tom & Jerry, 1~2/😀.txt", 20);
-  std::string reply = ListFolderPage(env.app, ListingOrder{"name", "0"}, "/Tom%20&amp;%20Jerry&#44; 1%7E2", 0);
+  std::string reply =
+      ListFolderPage(env.app, ListingOrder{"name", "0"}, "/Tom%20&amp;%20Jerry&#44; 1%7E2", 0);
   EXPECT_EQ(env.sim.log().last("/api/list")->query,
             "order=name&desc=0&showempty=0&web=1&page=1&num=100&dir=%2FTom+%26+Jerry%2C+1%7E2"
             "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
@@ -77,7 +89,8 @@ TEST_F(ListingTest, FolderPagesReachTheServiceWithDecodedNames) {
   EXPECT_FALSE(entries[0].isdir);
   EXPECT_EQ(entries[0].size, "10");
   EXPECT_EQ(entries[0].path, L8("/Tom & Jerry, 1~2/电影 a.mp4"));
-  EXPECT_EQ(entries[0].fsId, std::to_string(env.sim.find("lister", "/Tom & Jerry, 1~2/电影 a.mp4")->fsId));
+  EXPECT_EQ(entries[0].fsId,
+            std::to_string(env.sim.find("lister", "/Tom & Jerry, 1~2/电影 a.mp4")->fsId));
   EXPECT_EQ(entries[1].serverFilename, "\\ud83d\\ude00.txt");  // not in GBK: kept as escapes
   EXPECT_EQ(env.sim.log().rejected(), 0);
 }
@@ -108,18 +121,22 @@ TEST_F(ListingTest, TreeRootShowsTheFirst200AndClassifiesErrors) {
   EXPECT_EQ(ReadEntries(root.reply).size(), 200u);
 
   env.sim.setLogin("lister", sim::LoginState::Expired);
-  EXPECT_EQ(ListTreeRoot(env.app, cookies, ListingOrder{}).outcome, ListingOutcome::kCookiesInvalid);
+  EXPECT_EQ(ListTreeRoot(env.app, cookies, ListingOrder{}).outcome,
+            ListingOutcome::kCookiesInvalid);
   // A node listing does not look for -6: it just failed.
-  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Ff1000", 1).outcome, ListingOutcome::kFailed);
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Ff1000", 1).outcome,
+            ListingOutcome::kFailed);
 }
 
 TEST_F(ListingTest, NodePagesRetryOnlyAnEmptyReply) {
   env.sim.addFolder("lister", "/box");
   env.sim.faults().list.emptyReplies = 1;
-  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome, ListingOutcome::kSuccess);
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome,
+            ListingOutcome::kSuccess);
   EXPECT_EQ(env.sim.log().count("/api/list"), 2);
   env.sim.faults().list.errno2Replies = 1;
-  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome, ListingOutcome::kFailed);
+  EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fbox", 1).outcome,
+            ListingOutcome::kFailed);
   EXPECT_EQ(env.sim.log().count("/api/list"), 3);
   EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fmissing", 1).outcome,
             ListingOutcome::kFolderGone);

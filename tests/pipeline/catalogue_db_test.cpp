@@ -113,24 +113,29 @@ TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
   const std::string bytes = ReadFile(dbPath());
   ASSERT_GE(bytes.size(), 100u);
   auto u8 = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
-  auto be32 = [&](size_t at) { return (u8(at) << 24) | (u8(at + 1) << 16) | (u8(at + 2) << 8) | u8(at + 3); };
+  auto be32 = [&](size_t at) {
+    return (u8(at) << 24) | (u8(at + 1) << 16) | (u8(at + 2) << 8) | u8(at + 3);
+  };
   EXPECT_EQ(bytes.substr(0, 16), std::string("SQLite format 3\0", 16));
   EXPECT_EQ((u8(16) << 8) | u8(17), 1024);  // page size
-  EXPECT_EQ(u8(18), 1);                      // write version: legacy rollback journal
-  EXPECT_EQ(u8(19), 1);                      // read version
-  EXPECT_EQ(be32(44), 4);                    // schema format
-  EXPECT_EQ(be32(52), 0);                    // no auto-vacuum
-  EXPECT_EQ(be32(56), 1);                    // UTF-8
-  EXPECT_EQ(be32(60), 0);                    // user version
+  EXPECT_EQ(u8(18), 1);                     // write version: legacy rollback journal
+  EXPECT_EQ(u8(19), 1);                     // read version
+  EXPECT_EQ(be32(44), 4);                   // schema format
+  EXPECT_EQ(be32(52), 0);                   // no auto-vacuum
+  EXPECT_EQ(be32(56), 1);                   // UTF-8
+  EXPECT_EQ(be32(60), 0);                   // user version
   EXPECT_EQ(bytes.size() % 1024, 0u);
 
   const std::string table =
-      "CREATE TABLE \"list\" (\n\t`id`\tINTEGER PRIMARY KEY AUTOINCREMENT UNIQUE,\n\t`folder`\tTEXT,\n"
+      "CREATE TABLE \"list\" (\n\t`id`\tINTEGER PRIMARY KEY AUTOINCREMENT "
+      "UNIQUE,\n\t`folder`\tTEXT,\n"
       "\t`filename`\tTEXT,\n\t`order`\tTEXT,\n\t`type`\tTEXT,\n\t`time`\tTEXT,\n\t`size`\tTEXT,\n"
-      "\t`ordersign`\tTEXT,\n\t`queried`\tTEXT,\n\t`count`\tTEXT,\n\t`lowernum`\tTEXT,\n\t`target`\tTEXT,\n"
+      "\t`ordersign`\tTEXT,\n\t`queried`\tTEXT,\n\t`count`\tTEXT,\n\t`lowernum`\tTEXT,\n\t`target`"
+      "\tTEXT,\n"
       "\t`other_1`\tTEXT\n)";
   const std::string index =
-      "CREATE INDEX `aaa` ON `list` (`folder` ,`filename` ,`order` ,`type` )" + std::string(15, '\n');
+      "CREATE INDEX `aaa` ON `list` (`folder` ,`filename` ,`order` ,`type` )" +
+      std::string(15, '\n');
   Rows schema = RawRows(dbPath(), "select type, name, sql from sqlite_master order by name");
   ASSERT_EQ(schema.size(), 4u);  // aaa, list, sqlite_autoindex_list_1 (UNIQUE), sqlite_sequence
   EXPECT_EQ(schema[0], (std::vector<std::string>{"index", "aaa", index}));
@@ -201,7 +206,8 @@ TEST_F(CatalogueDbTest, StoresUtf8AndReadsBackLocalText) {
   ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row)));
 
   EXPECT_EQ(RawRows(dbPath(), "select filename, folder, time, other_1 from list"),
-            (Rows{{"it&amp;apos;s", "/资料/it&amp;apos;s &amp;amp; 文件", "2024年03月05日 14时07分09秒", "<null>"}}));
+            (Rows{{"it&amp;apos;s", "/资料/it&amp;apos;s &amp;amp; 文件",
+                   "2024年03月05日 14时07分09秒", "<null>"}}));
 
   std::lock_guard lock(app.catalogueLock);
   CatalogueQuery q = db.QueryRows(RowByTargetQuery(row.target));
@@ -228,15 +234,15 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
     int column;
   };
   const std::vector<std::string> hostile = {
-      "it's",
-      "1'); DELETE FROM list; --",
-      "x','y','z','w','v','u','t','s','r','q','p');",
+      "it's",        "1'); DELETE FROM list; --", "x','y','z','w','v','u','t','s','r','q','p');",
       "'",
       "a\x81'",  // a lone GBK lead byte before the apostrophe must not swallow it
       "' or '1'='1",
   };
   // What reads back is what went in; a lone lead byte is invalid GBK and reads back as "?".
-  auto ReadBack = [](const std::string& value) { return value == "a\x81'" ? std::string("a?'") : value; };
+  auto ReadBack = [](const std::string& value) {
+    return value == "a\x81'" ? std::string("a?'") : value;
+  };
   const std::vector<Case> cases = {
       {"size", [](CatalogueRow& r, const std::string& v) { r.size = v; }, kColSize},
       {"target", [](CatalogueRow& r, const std::string& v) { r.target = v; }, kColTarget},
@@ -258,7 +264,8 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
       ++expectedRows;
       EXPECT_EQ(RowCount(), expectedRows);
       std::lock_guard lock(app.catalogueLock);
-      CatalogueQuery q = db.QueryRows("select * from list where id=" + std::to_string(expectedRows));
+      CatalogueQuery q =
+          db.QueryRows("select * from list where id=" + std::to_string(expectedRows));
       ASSERT_TRUE(q.Step());
       EXPECT_EQ(q.Text(c.column), ReadBack(value));
       EXPECT_EQ(q.Text(kColQueried), "0");
@@ -276,7 +283,8 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
     EXPECT_EQ(q.Text(kColTarget), ReadBack(fsId));
     EXPECT_FALSE(q.Step());
   }
-  EXPECT_EQ(RawRows(dbPath(), "select count(*) from list where other_1 is not null"), (Rows{{"6"}}));
+  EXPECT_EQ(RawRows(dbPath(), "select count(*) from list where other_1 is not null"),
+            (Rows{{"6"}}));
   EXPECT_EQ(RowCount(), expectedRows);
 }
 
@@ -285,14 +293,17 @@ TEST_F(CatalogueDbTest, NulEndsAValueInsteadOfCuttingTheStatement) {
   CatalogueRow row = Entry(1);
   row.filename = std::string("name\0rest", 9);
   ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row) + InsertEntryStatement(Entry(2))));
-  EXPECT_EQ(RawRows(dbPath(), "select filename from list order by id"), (Rows{{"name"}, {"file2"}}));
+  EXPECT_EQ(RawRows(dbPath(), "select filename from list order by id"),
+            (Rows{{"name"}, {"file2"}}));
 }
 
 TEST(CatalogueStatements, TextsAreExact) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {InsertEntryStatement(Entry(7, "1")),
-       "INSERT INTO list ('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
-       "'target') VALUES ('/docs/file7','file7','01','1','2024年03月05日 14时07分09秒','1007','001','0','7','02',"
+       "INSERT INTO list "
+       "('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+       "'target') VALUES ('/docs/file7','file7','01','1','2024年03月05日 "
+       "14时07分09秒','1007','001','0','7','02',"
        "'900007');"},
       {NextFolderQuery(), "select * from list where type='1' and queried='0'"},
       {MarkFolderQueriedStatement(42), "UPDATE list  SET queried='1' WHERE id=42;"},
@@ -319,7 +330,8 @@ TEST_F(CatalogueDbTest, CountsFollowTheCheckPhase) {
   CatalogueQuery batch = db.QueryRows(UncheckedRangeQuery(0, 50));
   ASSERT_EQ(batch.Count(), 50);
   std::string marks;
-  for (long long i = 0; i < 50 && batch.Step(); ++i) marks += MarkNormalStatement(batch.Text(kColTarget));
+  for (long long i = 0; i < 50 && batch.Step(); ++i)
+    marks += MarkNormalStatement(batch.Text(kColTarget));
   batch.Close();
   ASSERT_TRUE(db.ExecuteLogged(marks));
   EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 70);
@@ -357,7 +369,8 @@ TEST_F(CatalogueDbTest, CountStartsAtTheFirstTopLevelFrom) {
 
 TEST_F(CatalogueDbTest, DispatcherWalksFolderRowsInIdOrder) {
   CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteLogged(InsertEntryStatement(Entry(1, "0")) + InsertEntryStatement(Entry(2, "1")) +
+  ASSERT_TRUE(db.ExecuteLogged(InsertEntryStatement(Entry(1, "0")) +
+                               InsertEntryStatement(Entry(2, "1")) +
                                InsertEntryStatement(Entry(3, "1"))));
   std::vector<std::string> taken;
   std::lock_guard lock(app.catalogueLock);
@@ -388,8 +401,9 @@ TEST_F(CatalogueDbTest, UnpreparableQueryHasNoRows) {
 TEST_F(CatalogueDbTest, BatchFailingPartWayLeavesNoRowsAndOneErrorLinePerAttempt) {
   CreateAndOpen();
   // The third statement of the batch fails after two rows went in.
-  ASSERT_TRUE(db.ExecuteStatement(
-      "CREATE TRIGGER refuse BEFORE INSERT ON list WHEN NEW.target='900003' BEGIN SELECT RAISE(ABORT, 'no'); END;"));
+  ASSERT_TRUE(
+      db.ExecuteStatement("CREATE TRIGGER refuse BEFORE INSERT ON list WHEN NEW.target='900003' "
+                          "BEGIN SELECT RAISE(ABORT, 'no'); END;"));
   const std::string batch = Batch(1, 5);
   for (int attempt = 0; attempt < 3; ++attempt) EXPECT_FALSE(db.ExecuteLogged(batch));
   EXPECT_EQ(RowCount(), 0);
@@ -398,8 +412,9 @@ TEST_F(CatalogueDbTest, BatchFailingPartWayLeavesNoRowsAndOneErrorLinePerAttempt
   // The caller's retry after the cause is gone inserts every row exactly once, ids from 1.
   ASSERT_TRUE(db.ExecuteStatement("DROP TRIGGER refuse;"));
   ASSERT_TRUE(db.ExecuteLogged(batch));
-  EXPECT_EQ(RawRows(dbPath(), "select id, target from list order by id"),
-            (Rows{{"1", "900001"}, {"2", "900002"}, {"3", "900003"}, {"4", "900004"}, {"5", "900005"}}));
+  EXPECT_EQ(
+      RawRows(dbPath(), "select id, target from list order by id"),
+      (Rows{{"1", "900001"}, {"2", "900002"}, {"3", "900003"}, {"4", "900004"}, {"5", "900005"}}));
   EXPECT_EQ(ErrorLines().size(), 3u);
   EXPECT_EQ(clock.sleeps, 0);
 }

@@ -6,8 +6,9 @@ namespace pansift::sim {
 namespace {
 
 TEST(SimCodec, SignMatchesTheKnownVector) {
-  EXPECT_EQ(ComputeSign("d76e889b6aafd3087ac3bd56f4d4053a", "3fce7b5a87d8238bc7619ea3f592b5695dde7e3c"),
-            "cQYtRX3fvPdf7ZYw2J34rCDfuznxe5KMPVIhP5k0sR5NVCMIr1qzMQ==");
+  EXPECT_EQ(
+      ComputeSign("d76e889b6aafd3087ac3bd56f4d4053a", "3fce7b5a87d8238bc7619ea3f592b5695dde7e3c"),
+      "cQYtRX3fvPdf7ZYw2J34rCDfuznxe5KMPVIhP5k0sR5NVCMIr1qzMQ==");
   EXPECT_EQ(ComputeSign("key", ""), "");
   // Padding of one and two trailing bytes.
   EXPECT_EQ(Base64("f"), "Zg==");
@@ -31,7 +32,8 @@ TEST(SimCodec, JsonStringsAreWrittenInTheServiceStyle) {
 TEST(SimCodec, JsonReaderDecodesWhatTheWriterEscapes) {
   std::string name = "报告（终稿）😀 \"x\"/y";
   JsonValue v;
-  ASSERT_TRUE(ParseJson("{\"a\":[" + JsonString(name) + ",12345678901234567,true,null],\"b\":{}}", v));
+  ASSERT_TRUE(
+      ParseJson("{\"a\":[" + JsonString(name) + ",12345678901234567,true,null],\"b\":{}}", v));
   ASSERT_TRUE(v.get("a") && v.get("a")->isArray());
   EXPECT_EQ(v.get("a")->items[0].text, name);
   EXPECT_EQ(v.get("a")->items[1].text, "12345678901234567");  // numbers keep their digits

@@ -21,7 +21,8 @@ const char* const kLiveToken = "3f1b0c0e6a5d4e2b9c8d7f6e5a4b3c21";
 
 std::string DataFile(const std::string& name) {
   const char* dir = std::getenv("PANSIFT_TEST_DATA");
-  std::filesystem::path base = dir ? dir : std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
+  std::filesystem::path base =
+      dir ? dir : std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
   return (base / name).string();
 }
 
@@ -54,7 +55,8 @@ class SimEndpoints : public ::testing::Test {
     return {PercentEncode(ComputeSign(result->string("sign3"), result->string("sign1"))),
             result->string("timestamp")};
   }
-  testing::HttpReply Download(const std::string& fids, const std::pair<std::string, std::string>& sign,
+  testing::HttpReply Download(const std::string& fids,
+                              const std::pair<std::string, std::string>& sign,
                               const std::string& cookies) {
     return netdisk->get(testing::DownloadTarget(fids, sign.first, sign.second), cookies);
   }
@@ -83,9 +85,11 @@ TEST_F(SimEndpoints, RootPageRedirectsAndCarriesTheLoginsUserData) {
       r = netdisk->get(target, live);
       if (r.status != 302) break;
       std::string location = r.header("Location");
-      seen.push_back(location.rfind(sim.netdiskOrigin(), 0) == 0 ? "@" + location.substr(sim.netdiskOrigin().size())
-                                                                 : location);
-      target = location.rfind("https://", 0) == 0 ? location.substr(sim.netdiskOrigin().size()) : location;
+      seen.push_back(location.rfind(sim.netdiskOrigin(), 0) == 0
+                         ? "@" + location.substr(sim.netdiskOrigin().size())
+                         : location);
+      target = location.rfind("https://", 0) == 0 ? location.substr(sim.netdiskOrigin().size())
+                                                  : location;
     }
     EXPECT_EQ(seen, c.locations);
     std::string user = Between(r.body, "\"userInfo\":", "};");
@@ -103,8 +107,9 @@ TEST_F(SimEndpoints, RootPageRedirectsAndCarriesTheLoginsUserData) {
 
   // An expired login still shows its user; a missing or unknown one shows none.
   sim.faults().root.redirect = RootRedirect::None;
-  EXPECT_EQ(Between(Between(netdisk->get("/", expired).body, "\"userInfo\":", "};"), "\"uk\":\"", "\""),
-            "2098765432");
+  EXPECT_EQ(
+      Between(Between(netdisk->get("/", expired).body, "\"userInfo\":", "};"), "\"uk\":\"", "\""),
+      "2098765432");
   EXPECT_FALSE(netdisk->get("/").has("userInfo"));
   EXPECT_FALSE(netdisk->get("/", "BDUSS=unknown; STOKEN=x").has("userInfo"));
 }
@@ -115,8 +120,8 @@ TEST_F(SimEndpoints, FollowListTellsALiveLoginFromADeadOne) {
   EXPECT_TRUE(netdisk->get(testing::FollowListTarget(), "BDUSS=nobody").has("errno\":-6,"));
   EXPECT_EQ(sim.log().rejected(), 0u);
   // A request without the log id is refused and on record as such.
-  testing::HttpReply bad =
-      netdisk->get("/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&start=0&limit=10", live);
+  testing::HttpReply bad = netdisk->get(
+      "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&start=0&limit=10", live);
   EXPECT_FALSE(bad.has("errno\":0,"));
   EXPECT_EQ(sim.log().rejected(), 1u);
   EXPECT_EQ(sim.log().last()->rejection, "missing key dp-logid");
@@ -124,10 +129,13 @@ TEST_F(SimEndpoints, FollowListTellsALiveLoginFromADeadOne) {
 
 TEST_F(SimEndpoints, ListingAnswersInTheServicesShapeAndPages) {
   testing::HttpReply root = netdisk->get(testing::ListTarget("%2F", 1, 100, "name", "0"), live);
-  EXPECT_EQ(root.body.rfind("{\"errno\":0,\"guid_info\":\"\",\"list\":[{\"server_filename\":\"", 0), 0u)
+  EXPECT_EQ(root.body.rfind("{\"errno\":0,\"guid_info\":\"\",\"list\":[{\"server_filename\":\"", 0),
+            0u)
       << root.body;
-  EXPECT_TRUE(root.has(R"("server_filename":"\u7535\u5f71 2023","isdir":1,"path":"\/\u7535\u5f71 2023","size":0,"fs_id":)"));
-  EXPECT_TRUE(root.has(R"("server_filename":"readme.txt","isdir":0,"path":"\/readme.txt","size":100,"fs_id":388670939482162,)"));
+  EXPECT_TRUE(root.has(
+      R"("server_filename":"\u7535\u5f71 2023","isdir":1,"path":"\/\u7535\u5f71 2023","size":0,"fs_id":)"));
+  EXPECT_TRUE(root.has(
+      R"("server_filename":"readme.txt","isdir":0,"path":"\/readme.txt","size":100,"fs_id":388670939482162,)"));
   EXPECT_EQ(root.body.substr(root.body.size() - 10), ",\"guid\":0}");
 
   // dir decoding: "+" for a space, then page by page.
@@ -144,11 +152,13 @@ TEST_F(SimEndpoints, ListingAnswersInTheServicesShapeAndPages) {
   EXPECT_TRUE(second.has(R"(\ud83d\ude00 emoji~name.mp4)"));
 
   // The move operation's folder test has a form of its own.
-  EXPECT_TRUE(netdisk
-                  ->get("/api/list?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&order=time&desc=1"
-                        "&dir=%2F%E7%A7%BB%E5%8A%A8%E7%9B%AE%E6%A0%87&num=100&page=1",
-                        live)
-                  .has("{\"errno\":0,"));
+  EXPECT_TRUE(
+      netdisk
+          ->get("/api/"
+                "list?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&order=time&desc=1"
+                "&dir=%2F%E7%A7%BB%E5%8A%A8%E7%9B%AE%E6%A0%87&num=100&page=1",
+                live)
+          .has("{\"errno\":0,"));
 
   struct Case {
     std::string dir;
@@ -179,11 +189,18 @@ TEST_F(SimEndpoints, SignedDownloadAnswersByTheBlockedFlag) {
 
   const std::string plain = "388670939482158";
   const std::string blocked = "388670939482157";
-  EXPECT_EQ(Download(plain + "%2C388670939482160", sign, live).body.rfind("{\"errno\":0,\"request_id", 0), 0u);
-  EXPECT_EQ(Download(plain + "%2C" + blocked, sign, live).body.rfind("{\"errno\":-1,\"request_id", 0), 0u);
-  EXPECT_EQ(Download(plain, {sign.first + "A", sign.second}, live).body.rfind("{\"errno\":113,\"request_id\":", 0),
+  EXPECT_EQ(
+      Download(plain + "%2C388670939482160", sign, live).body.rfind("{\"errno\":0,\"request_id", 0),
+      0u);
+  EXPECT_EQ(
+      Download(plain + "%2C" + blocked, sign, live).body.rfind("{\"errno\":-1,\"request_id", 0),
+      0u);
+  EXPECT_EQ(Download(plain, {sign.first + "A", sign.second}, live)
+                .body.rfind("{\"errno\":113,\"request_id\":", 0),
             0u);
-  EXPECT_EQ(Download(plain, {sign.first, "12345"}, live).body.rfind("{\"errno\":113,\"request_id\":", 0), 0u);
+  EXPECT_EQ(
+      Download(plain, {sign.first, "12345"}, live).body.rfind("{\"errno\":113,\"request_id\":", 0),
+      0u);
   EXPECT_TRUE(Download(plain, sign, expired).has("{\"errno\":-6,"));
 
   // A sign used up is refused as expired until a fresh one is fetched.
@@ -199,15 +216,18 @@ TEST_F(SimEndpoints, SignedDownloadAnswersByTheBlockedFlag) {
 }
 
 TEST_F(SimEndpoints, DeleteAnswersForEachOutcome) {
-  const std::string movie = "%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b%27s%2C+%5B1%5D.mp4";  // /电影 2023/a&b's, [1].mp4
+  const std::string movie =
+      "%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b%27s%2C+%5B1%5D.mp4";  // /电影 2023/a&b's, [1].mp4
   auto& fm = sim.faults().fileManager;
 
   fm.identityCheck = true;
-  EXPECT_TRUE(netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live).has("{\"errno\":132,"));
+  EXPECT_TRUE(netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live)
+                  .has("{\"errno\":132,"));
   fm.identityCheck = false;
 
   fm.busyDeletes = 1;
-  testing::HttpReply busy = netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
+  testing::HttpReply busy =
+      netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
   EXPECT_TRUE(busy.has("{\"errno\":12,\"info") && busy.has("{\"errno\":111,")) << busy.body;
   fm.busyDeletes = 1;
   fm.busyCode = 31034;
@@ -215,29 +235,39 @@ TEST_F(SimEndpoints, DeleteAnswersForEachOutcome) {
                   .has("\"errno\":31034,"));
   EXPECT_TRUE(sim.find(kLive, "/电影 2023/a&b's, [1].mp4"));
 
-  testing::HttpReply done = netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
-  EXPECT_EQ(done.body.rfind(R"({"errno":0,"info":[{"errno":0,"path":"\/\u7535\u5f71 2023\/a&b's, [1].mp4"}])", 0), 0u)
+  testing::HttpReply done =
+      netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
+  EXPECT_EQ(
+      done.body.rfind(
+          R"({"errno":0,"info":[{"errno":0,"path":"\/\u7535\u5f71 2023\/a&b's, [1].mp4"}])", 0),
+      0u)
       << done.body;
   EXPECT_FALSE(sim.find(kLive, "/电影 2023/a&b's, [1].mp4"));
 
-  testing::HttpReply missing = netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
+  testing::HttpReply missing =
+      netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody(movie), live);
   EXPECT_TRUE(missing.has("{\"errno\":12,\"info\":[{\"errno\":-9,\"path\":\"")) << missing.body;
 
-  testing::HttpReply async =
-      netdisk->post(testing::DeleteTarget(kLiveToken, "1"), testing::DeleteBody("%2Freadme.txt"), live);
+  testing::HttpReply async = netdisk->post(testing::DeleteTarget(kLiveToken, "1"),
+                                           testing::DeleteBody("%2Freadme.txt"), live);
   EXPECT_TRUE(async.has("\"errno\":0,\"info\":[],\"request_id")) << async.body;
   EXPECT_FALSE(sim.find(kLive, "/readme.txt"));
 
   // A folder goes with everything below it.
-  EXPECT_TRUE(netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody("%2F%E6%96%87%E6%A1%A3"), live)
+  EXPECT_TRUE(netdisk
+                  ->post(testing::DeleteTarget(kLiveToken),
+                         testing::DeleteBody("%2F%E6%96%87%E6%A1%A3"), live)
                   .has("{\"errno\":0,\"info\":[{\"errno\":0,"));
   EXPECT_FALSE(sim.find(kLive, "/文档/子目录/deep.txt"));
 
   // Someone else's bdstoken or a dead login changes nothing.
-  EXPECT_TRUE(netdisk->post(testing::DeleteTarget("wrong"), testing::DeleteBody("%2F%E7%A7%BB%E5%8A%A8%E7%9B%AE%E6%A0%87"), live)
+  EXPECT_TRUE(netdisk
+                  ->post(testing::DeleteTarget("wrong"),
+                         testing::DeleteBody("%2F%E7%A7%BB%E5%8A%A8%E7%9B%AE%E6%A0%87"), live)
                   .has("{\"errno\":-6,"));
-  EXPECT_TRUE(netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody("%2Fold.txt"), expired)
-                  .has("{\"errno\":-6,"));
+  EXPECT_TRUE(
+      netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody("%2Fold.txt"), expired)
+          .has("{\"errno\":-6,"));
   EXPECT_TRUE(sim.find(kLive, "/移动目标"));
   EXPECT_TRUE(sim.find(kExpired, "/old.txt"));
 }
@@ -246,8 +276,8 @@ TEST_F(SimEndpoints, MoveAndCreate) {
   const std::string target = "%2F%E7%A7%BB%E5%8A%A8%E7%9B%AE%E6%A0%87";  // /移动目标
   testing::HttpReply moved = netdisk->post(
       testing::MoveTarget(kLiveToken),
-      testing::MoveBody("%2F%E7%94%B5%E5%BD%B1+2023%2F%E6%99%AE%E9%80%9A+%E8%A7%86%E9%A2%91.mkv", target,
-                        "%E6%99%AE%E9%80%9A+%E8%A7%86%E9%A2%91.mkv"),
+      testing::MoveBody("%2F%E7%94%B5%E5%BD%B1+2023%2F%E6%99%AE%E9%80%9A+%E8%A7%86%E9%A2%91.mkv",
+                        target, "%E6%99%AE%E9%80%9A+%E8%A7%86%E9%A2%91.mkv"),
       live);
   JsonValue v;
   ASSERT_TRUE(ParseJson(moved.body, v)) << moved.body;
@@ -262,8 +292,8 @@ TEST_F(SimEndpoints, MoveAndCreate) {
                 live);
   EXPECT_TRUE(sim.find(kLive, "/移动目标/普通 视频(1).mkv"));
 
-  testing::HttpReply gone =
-      netdisk->post(testing::MoveTarget(kLiveToken), testing::MoveBody("%2Fnope.txt", target, "nope.txt"), live);
+  testing::HttpReply gone = netdisk->post(
+      testing::MoveTarget(kLiveToken), testing::MoveBody("%2Fnope.txt", target, "nope.txt"), live);
   EXPECT_TRUE(gone.has("{\"errno\":12,\"info\":[{\"errno\":-9,\"path\":\"")) << gone.body;
 
   // Create answers with the path made, which differs when the name is taken.
@@ -271,14 +301,19 @@ TEST_F(SimEndpoints, MoveAndCreate) {
                                           "path=" + target + "&isdir=1&block_list=%5B%5D", live);
   EXPECT_TRUE(made.has("\"status\":0,\"errno\":0,\"")) << made.body;
   EXPECT_EQ(Between(made.body, "\"path\":\"", "\""), R"(\/\u79fb\u52a8\u76ee\u6807(1))");
-  testing::HttpReply fresh = netdisk->post(testing::CreateTarget(kLiveToken),
-                                           "path=%2Fnew+folder%2Fsub&isdir=1&block_list=%5B%5D", live);
+  testing::HttpReply fresh =
+      netdisk->post(testing::CreateTarget(kLiveToken),
+                    "path=%2Fnew+folder%2Fsub&isdir=1&block_list=%5B%5D", live);
   EXPECT_EQ(Between(fresh.body, "\"path\":\"", "\""), R"(\/new folder\/sub)");
   EXPECT_TRUE(sim.find(kLive, "/new folder/sub"));
-  EXPECT_FALSE(netdisk->post(testing::CreateTarget(kLiveToken), "path=relative&isdir=1&block_list=%5B%5D", live)
-                   .has("\"status\":0,\"errno\":0,\""));
-  EXPECT_TRUE(netdisk->post(testing::CreateTarget(kLiveToken), "path=%2Fx&isdir=1&block_list=%5B%5D", expired)
-                  .has("{\"errno\":-6,"));
+  EXPECT_FALSE(
+      netdisk
+          ->post(testing::CreateTarget(kLiveToken), "path=relative&isdir=1&block_list=%5B%5D", live)
+          .has("\"status\":0,\"errno\":0,\""));
+  EXPECT_TRUE(
+      netdisk
+          ->post(testing::CreateTarget(kLiveToken), "path=%2Fx&isdir=1&block_list=%5B%5D", expired)
+          .has("{\"errno\":-6,"));
   EXPECT_EQ(sim.log().rejected(), 0u);
 }
 
@@ -297,13 +332,14 @@ TEST_F(SimEndpoints, LoginPagesSetCookiesThatTheNetdiskOriginAccepts) {
   EXPECT_EQ(wrong.status, 200);
   EXPECT_EQ(wrong.header("Set-Cookie"), "");
 
-  testing::HttpReply in =
-      passport.post("/v2/api/?login", "username=" + PercentEncode(kLive) + "&password=x&u=" + encodedBack);
+  testing::HttpReply in = passport.post(
+      "/v2/api/?login", "username=" + PercentEncode(kLive) + "&password=x&u=" + encodedBack);
   EXPECT_EQ(in.status, 302);
   EXPECT_EQ(in.header("Location"), back);
   std::string cookies;
   for (auto [it, end] = in.headers.equal_range("Set-Cookie"); it != end; ++it) {
-    EXPECT_EQ(it->second.find("domain="), std::string::npos);  // host cookies: every port of 127.0.0.1
+    EXPECT_EQ(it->second.find("domain="),
+              std::string::npos);  // host cookies: every port of 127.0.0.1
     cookies += (cookies.empty() ? "" : "; ") + it->second.substr(0, it->second.find(';'));
   }
   EXPECT_NE(cookies.find("BDUSS=bduss-live-0123456789"), std::string::npos);
@@ -313,7 +349,8 @@ TEST_F(SimEndpoints, LoginPagesSetCookiesThatTheNetdiskOriginAccepts) {
 
   // The Netdisk origin's own login page goes back to its redirect target.
   std::string main = sim.netdiskOrigin() + "/disk/main";
-  testing::HttpReply own = netdisk->post("/login?redirecturl=" + PercentEncode(main), "username=" + PercentEncode(kExpired));
+  testing::HttpReply own = netdisk->post("/login?redirecturl=" + PercentEncode(main),
+                                         "username=" + PercentEncode(kExpired));
   EXPECT_EQ(own.status, 302);
   EXPECT_EQ(own.header("Location"), main);
 

@@ -21,8 +21,8 @@ namespace pansift::sim {
 namespace {
 
 std::filesystem::path SimExecutable() {
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "netdisk-sim" /
-         "netdisk-sim";
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" /
+         "netdisk-sim" / "netdisk-sim";
 }
 
 std::string RunCommand(const std::string& command) {
@@ -107,10 +107,12 @@ TEST(SimExecutable, ServesAGeneratedTreeThatCurlListsPageByPage) {
   // 1 000 files over the root and its 4 sub-folders: 200 files + 4 folders in the root.
   const char* data = std::getenv("PANSIFT_TEST_DATA");
   std::filesystem::path fixture =
-      (data ? std::filesystem::path(data) : std::filesystem::path(__FILE__).parent_path().parent_path() / "data") /
+      (data ? std::filesystem::path(data)
+            : std::filesystem::path(__FILE__).parent_path().parent_path() / "data") /
       "sim" / "basic.json";
-  ASSERT_TRUE(sim.start({"--fixture", fixture.string(), "--generate", "files=1000,depth=1,fanout=4,blocked=0.1,seed=3",
-                         "--generate", "files=10,depth=0,fanout=0,user=extra"}));
+  ASSERT_TRUE(sim.start({"--fixture", fixture.string(), "--generate",
+                         "files=1000,depth=1,fanout=4,blocked=0.1,seed=3", "--generate",
+                         "files=10,depth=0,fanout=0,user=extra"}));
   ASSERT_TRUE(sim.readUntil("PANSIFT_NETDISK_ORIGIN="));
   std::string origin = sim.value("netdisk origin:");
   std::string ca = sim.value("certificate:");
@@ -123,8 +125,9 @@ TEST(SimExecutable, ServesAGeneratedTreeThatCurlListsPageByPage) {
   for (int page = 1; page < 10; ++page) {
     std::string body =
         RunCommand("curl -s --cacert '" + ca + "' -b '" + cookies + "' '" + origin +
-            "/api/list?order=name&desc=0&showempty=0&web=1&page=" + std::to_string(page) +
-            "&num=100&dir=%2F&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0'");
+                   "/api/list?order=name&desc=0&showempty=0&web=1&page=" + std::to_string(page) +
+                   "&num=100&dir=%2F&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&"
+                   "bdstoken=&clienttype=0'");
     JsonValue v;
     ASSERT_TRUE(ParseJson(body, v)) << body;
     ASSERT_EQ(v.string("errno"), "0");
@@ -154,9 +157,11 @@ TEST(SimExecutable, HostNamesAreInTheCertificateAndResolveForCurl) {
   std::string ca = sim.value("certificate:");
   std::string cookies = sim.value("cookies:");
   // curl checks the name against the certificate; a mismatch would give no page.
-  EXPECT_NE(RunCommand("curl -s --cacert '" + ca + "' -b '" + cookies + "' '" + origin + "/'").find("\"userInfo\":{"),
+  EXPECT_NE(RunCommand("curl -s --cacert '" + ca + "' -b '" + cookies + "' '" + origin + "/'")
+                .find("\"userInfo\":{"),
             std::string::npos);
-  std::string login = RunCommand("curl -s -i --cacert '" + ca + "' --data 'username=%E6%BC%94%E7%A4%BA*%E7%94%A8%E6%88%B7' '" +
+  std::string login = RunCommand("curl -s -i --cacert '" + ca +
+                                 "' --data 'username=%E6%BC%94%E7%A4%BA*%E7%94%A8%E6%88%B7' '" +
                                  passport + "/v2/api/?login'");
   EXPECT_NE(login.find("domain=.sim.localhost"), std::string::npos) << login;
 }

@@ -45,9 +45,11 @@ TEST_F(SimFaults, EachSwitchAnswersInsteadOfTheEndpoint) {
          EXPECT_EQ(r.body, "");
        },
        "empty"},
-      {"dropped connection", [&] { f.dropConnections = 1; }, [](const HttpReply& r) { EXPECT_FALSE(r.ok); }, "drop"},
+      {"dropped connection", [&] { f.dropConnections = 1; },
+       [](const HttpReply& r) { EXPECT_FALSE(r.ok); }, "drop"},
       {"errno 2", [&] { f.errno2Replies = 1; },
-       [](const HttpReply& r) { EXPECT_EQ(r.body.rfind("{\"errno\":2,", 0), 0u) << r.body; }, "errno 2"},
+       [](const HttpReply& r) { EXPECT_EQ(r.body.rfind("{\"errno\":2,", 0), 0u) << r.body; },
+       "errno 2"},
       {"url length", [&] { f.maxUrlLength = 100; },
        [](const HttpReply& r) {
          EXPECT_EQ(r.status, 414);

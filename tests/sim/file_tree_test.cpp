@@ -55,10 +55,11 @@ TEST(SimFileTree, PathsIdsAndRemoval) {
   ASSERT_TRUE(e);
   EXPECT_EQ(e->path, "/电影 2023/sub/a&b.mp4");
   EXPECT_TRUE(e->blocked);
-  EXPECT_TRUE(tree.find("/电影 2023/sub/"));  // a trailing slash names the folder
+  EXPECT_TRUE(tree.find("/电影 2023/sub/"));                  // a trailing slash names the folder
   EXPECT_EQ(tree.addFolder("/电影 2023/sub/a&b.mp4/x"), 0u);  // a file is in the way
-  EXPECT_EQ(tree.addFile("/x", 1, false, 0, id), 0u);          // ids stay unique
-  for (const char* bad : {"", "relative", "/a//b", "/a/../b"}) EXPECT_FALSE(FileTree::ValidPath(bad)) << bad;
+  EXPECT_EQ(tree.addFile("/x", 1, false, 0, id), 0u);         // ids stay unique
+  for (const char* bad : {"", "relative", "/a//b", "/a/../b"})
+    EXPECT_FALSE(FileTree::ValidPath(bad)) << bad;
   EXPECT_EQ(tree.size(), 3u);
   EXPECT_TRUE(tree.remove("/电影 2023"));
   EXPECT_FALSE(tree.findById(id));
@@ -80,9 +81,11 @@ TEST(SimFileTree, CreateAndMoveRenameOnAClash) {
   EXPECT_EQ(tree.move("/a.txt", "/dest", "", OnDup::NewCopy, &moved), FileTree::MoveResult::Moved);
   EXPECT_EQ(moved, "/dest/a(1).txt");
   EXPECT_EQ(tree.move("/a.txt", "/dest", "", OnDup::NewCopy), FileTree::MoveResult::SourceMissing);
-  EXPECT_EQ(tree.move("/dest/a.txt", "/missing", "", OnDup::NewCopy), FileTree::MoveResult::TargetMissing);
+  EXPECT_EQ(tree.move("/dest/a.txt", "/missing", "", OnDup::NewCopy),
+            FileTree::MoveResult::TargetMissing);
   EXPECT_EQ(tree.move("/dest", "/dest/new", "", OnDup::NewCopy), FileTree::MoveResult::Invalid);
-  EXPECT_EQ(tree.move("/dest/a.txt", "/", "b.txt", OnDup::Overwrite, &moved), FileTree::MoveResult::Moved);
+  EXPECT_EQ(tree.move("/dest/a.txt", "/", "b.txt", OnDup::Overwrite, &moved),
+            FileTree::MoveResult::Moved);
   EXPECT_EQ(moved, "/b.txt");
   EXPECT_EQ(tree.find("/b.txt")->size, 2u);
 }

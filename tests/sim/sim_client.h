@@ -38,15 +38,19 @@ class SimClient {
   HttpReply get(const std::string& target, const std::string& cookies = {}) {
     return convert(client_.Get(target.c_str(), headers(cookies)));
   }
-  HttpReply post(const std::string& target, const std::string& body, const std::string& cookies = {}) {
-    return convert(client_.Post(target.c_str(), headers(cookies), body, "application/x-www-form-urlencoded"));
+  HttpReply post(const std::string& target, const std::string& body,
+                 const std::string& cookies = {}) {
+    return convert(
+        client_.Post(target.c_str(), headers(cookies), body, "application/x-www-form-urlencoded"));
   }
 
   static std::string HostOf(const std::string& origin) {
     size_t start = origin.find("://") + 3;
     return origin.substr(start, origin.rfind(':') - start);
   }
-  static int PortOf(const std::string& origin) { return std::atoi(origin.c_str() + origin.rfind(':') + 1); }
+  static int PortOf(const std::string& origin) {
+    return std::atoi(origin.c_str() + origin.rfind(':') + 1);
+  }
 
  private:
   static httplib::Headers headers(const std::string& cookies) {
@@ -68,14 +72,17 @@ class SimClient {
 };
 
 // Request targets in the shapes the program sends.
-inline std::string ListTarget(const std::string& dir, int page = 1, int num = 100, const std::string& order = "time",
-                              const std::string& desc = "1") {
-  return "/api/list?order=" + order + "&desc=" + desc + "&showempty=0&web=1&page=" + std::to_string(page) +
-         "&num=" + std::to_string(num) + "&dir=" + dir +
+inline std::string ListTarget(const std::string& dir, int page = 1, int num = 100,
+                              const std::string& order = "time", const std::string& desc = "1") {
+  return "/api/list?order=" + order + "&desc=" + desc +
+         "&showempty=0&web=1&page=" + std::to_string(page) + "&num=" + std::to_string(num) +
+         "&dir=" + dir +
          "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
 }
 inline std::string FollowListTarget() {
-  return "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&start=0&limit=10";
+  return "/mbox/relation/"
+         "getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&start=0&limit="
+         "10";
 }
 inline std::string TemplateTarget() {
   return "/api/gettemplatevariable?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456"
@@ -83,8 +90,8 @@ inline std::string TemplateTarget() {
 }
 inline std::string DownloadTarget(const std::string& fidsEncoded, const std::string& signEncoded,
                                   const std::string& timestamp) {
-  return "/api/download?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&fidlist=%5B" + fidsEncoded +
-         "%5D&type=dlink&vip=0&sign=" + signEncoded + "&timestamp=" + timestamp;
+  return "/api/download?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&fidlist=%5B" +
+         fidsEncoded + "%5D&type=dlink&vip=0&sign=" + signEncoded + "&timestamp=" + timestamp;
 }
 inline std::string DeleteTarget(const std::string& bdstoken, const std::string& async = "0") {
   return "/api/filemanager?async=" + async + "&onnest=fail&opera=delete&bdstoken=" + bdstoken +
@@ -95,9 +102,12 @@ inline std::string MoveTarget(const std::string& bdstoken) {
          "&clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456";
 }
 inline std::string CreateTarget(const std::string& bdstoken) {
-  return "/api/create?a=commit&bdstoken=" + bdstoken + "&clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456";
+  return "/api/create?a=commit&bdstoken=" + bdstoken +
+         "&clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456";
 }
-inline std::string DeleteBody(const std::string& encodedPath) { return "filelist=%5B%22" + encodedPath + "%22%5D"; }
+inline std::string DeleteBody(const std::string& encodedPath) {
+  return "filelist=%5B%22" + encodedPath + "%22%5D";
+}
 inline std::string MoveBody(const std::string& encodedPath, const std::string& encodedDest,
                             const std::string& encodedName) {
   return "filelist=%5B%7B%22path%22%3A%22" + encodedPath + "%22%2C%22dest%22%3A%22" + encodedDest +

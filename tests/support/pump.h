@@ -15,7 +15,8 @@ template <class Pred>
 bool PumpUntil(Pred done, int limitMs = 30000) {
   QElapsedTimer timer;
   timer.start();
-  while (!done() && timer.elapsed() < limitMs) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  while (!done() && timer.elapsed() < limitMs)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
   return done();
 }
 
@@ -23,10 +24,11 @@ bool PumpUntil(Pred done, int limitMs = 30000) {
 inline void DoubleClickItem(QTreeWidget* widget, QTreeWidgetItem* item) {
   QPoint at = widget->visualItemRect(item).center();
   QPoint global = widget->viewport()->mapToGlobal(at);
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                            QEvent::MouseButtonRelease}) {
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
     QMouseEvent event(type, QPointF(at), QPointF(global), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(widget->viewport(), &event);
   }
 }

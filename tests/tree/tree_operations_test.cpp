@@ -21,7 +21,8 @@ constexpr const char* kUk = "1098765432";
 
 // The query of a node listing in the default order (name, ascending).
 std::string NodeListTarget(const std::string& dir, int page) {
-  return "/api/list?order=name&desc=0&showempty=0&web=1&page=" + std::to_string(page) + "&num=100&dir=" + dir +
+  return "/api/list?order=name&desc=0&showempty=0&web=1&page=" + std::to_string(page) +
+         "&num=100&dir=" + dir +
          "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0";
 }
 
@@ -114,9 +115,10 @@ TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Ent
   EXPECT_EQ(tree.node(root.children.back())->text, u"f1199.mp4");
   EXPECT_EQ(Status(), L8("网盘用户 获取成功"));
   EXPECT_EQ(Listings(), 1u);
-  EXPECT_EQ(env.sim.log().last("/api/list")->target,
-            "/api/list?order=name&desc=0&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
-            "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
+  EXPECT_EQ(
+      env.sim.log().last("/api/list")->target,
+      "/api/list?order=name&desc=0&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
+      "&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0");
   EXPECT_EQ(env.sim.log().rejected(), 0u);
 
   // A second refresh starts from an empty tree again.
@@ -139,9 +141,12 @@ TEST_F(TreeOperationsTest, FirstLevelNodesTakeKindPictureAndDecodedEscapesButKee
     int picture;
     int value;
   } cases[] = {
-      {u"电影", kPictureFolder, kNodeFolder},      {u"R&amp;D", kPictureFolder, kNodeFolder},
-      {u"Movie.MP4", kPictureVideo, kNodeFile},    {u"README", kPictureFolder, kNodeFile},
-      {u"archive.tar.gz", kPictureOtherFile, kNodeFile}, {u"😀 smile.txt", kPictureText, kNodeFile},
+      {u"电影", kPictureFolder, kNodeFolder},
+      {u"R&amp;D", kPictureFolder, kNodeFolder},
+      {u"Movie.MP4", kPictureVideo, kNodeFile},
+      {u"README", kPictureFolder, kNodeFile},
+      {u"archive.tar.gz", kPictureOtherFile, kNodeFile},
+      {u"😀 smile.txt", kPictureText, kNodeFile},
   };
   EXPECT_EQ(tree.children(root).size(), std::size(cases));
   for (const Case& c : cases) {
@@ -159,11 +164,13 @@ TEST_F(TreeOperationsTest, RootRefreshFailuresEnableTheButtonAndSay) {
     size_t nodes;
     const char* status;  // UTF-8; the status starts with it
   } cases[] = {
-      {"expired login", [](TreeOperationsTest& t) { t.env.sim.setLogin(kUser, sim::LoginState::Expired); }, 1,
+      {"expired login",
+       [](TreeOperationsTest& t) { t.env.sim.setLogin(kUser, sim::LoginState::Expired); }, 1,
        "cookies可能无效,请重新登陆"},
       {"listing fails", [](TreeOperationsTest& t) { t.env.sim.faults().list.emptyReplies = 1; }, 1,
        "获取失败目录列表，请重试"},
-      {"unknown login", [](TreeOperationsTest& t) { t.env.app.currentCookies.set("BDUSS=nobody"); }, 0,
+      {"unknown login", [](TreeOperationsTest& t) { t.env.app.currentCookies.set("BDUSS=nobody"); },
+       0,
        "获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，"
        "请到 PanSift 项目页面提交问题。\r\n"},
   };
@@ -349,7 +356,10 @@ TEST_F(TreeOperationsTest, ALaterPageThatFailsKeepsTheNodesOfTheEarlierOnes) {
     const char* status;
     bool prompt;
   } cases[] = {
-      {"folder gone", [](TreeOperationsTest& t) { t.env.sim.withTree(kUser, [](sim::FileTree& ft) { ft.remove("/box"); }); },
+      {"folder gone",
+       [](TreeOperationsTest& t) {
+         t.env.sim.withTree(kUser, [](sim::FileTree& ft) { ft.remove("/box"); });
+       },
        "当前目录已不存在（已被删除或改名），需要重新刷新。", false},
       {"listing fails", [](TreeOperationsTest& t) { t.env.sim.faults().list.emptyReplies = 2; },
        "获取目录列表时失败：", true},

@@ -50,7 +50,10 @@ TEST(FormatLocalTime, HourModeFollowsTheLocale) {
   setenv("LC_ALL", "C", 1);
   EXPECT_TRUE(LocaleUses24Hour());
   EXPECT_EQ(FormatLocalTime(Moment(), 1, 3), "14:07:09");
-  if (saved) setenv("LC_ALL", saved, 1); else unsetenv("LC_ALL");
+  if (saved)
+    setenv("LC_ALL", saved, 1);
+  else
+    unsetenv("LC_ALL");
 }
 
 }  // namespace

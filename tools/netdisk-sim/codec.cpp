@@ -33,7 +33,11 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 // Reads one UTF-8 character at `i`; U+FFFD (one byte consumed) when malformed.
 std::uint32_t NextCodePoint(std::string_view s, size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
-  int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+  int extra = b < 0x80             ? 0
+              : (b & 0xE0) == 0xC0 ? 1
+              : (b & 0xF0) == 0xE0 ? 2
+              : (b & 0xF8) == 0xF0 ? 3
+                                   : -1;
   if (extra == 0) {
     ++i;
     return b;
@@ -79,7 +83,9 @@ class JsonReader {
     return false;
   }
   void skipSpace() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r')) ++pos_;
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
+      ++pos_;
   }
   bool literal(std::string_view word) {
     if (s_.substr(pos_, word.size()) != word) return fail("bad literal");
@@ -107,7 +113,9 @@ class JsonReader {
       return literal("null");
     }
     size_t start = pos_;
-    while (pos_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[pos_]) != std::string_view::npos) ++pos_;
+    while (pos_ < s_.size() &&
+           std::string_view("+-0123456789.eE").find(s_[pos_]) != std::string_view::npos)
+      ++pos_;
     if (start == pos_) return fail("unexpected character");
     out.type = JsonValue::Type::Number;
     out.text = std::string(s_.substr(start, pos_ - start));
@@ -190,11 +198,21 @@ class JsonReader {
       if (pos_ >= s_.size()) break;
       char e = s_[pos_++];
       switch (e) {
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           std::uint32_t unit = 0;
           if (!hex4(unit)) return false;
@@ -212,7 +230,9 @@ class JsonReader {
           AppendUtf8(out, unit);
           break;
         }
-        default: out += e; break;  // " \ / and anything lenient
+        default:
+          out += e;
+          break;  // " \ / and anything lenient
       }
     }
     return fail("unterminated string");
@@ -232,7 +252,8 @@ std::string FormDecode(std::string_view text) {
     char c = text[i];
     if (c == '+') {
       out += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+               HexDigit(text[i + 2]) >= 0) {
       out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
       i += 2;
     } else {
@@ -278,8 +299,8 @@ std::string PercentEncode(std::string_view bytes) {
   std::string out;
   for (char ch : bytes) {
     auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
       out += ch;
     } else {
       out += '%';
@@ -297,15 +318,32 @@ std::string JsonEscape(std::string_view utf8) {
   while (i < utf8.size()) {
     std::uint32_t cp = NextCodePoint(utf8, i);
     switch (cp) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '/': out += "\\/"; continue;
-      case '\b': out += "\\b"; continue;
-      case '\f': out += "\\f"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '/':
+        out += "\\/";
+        continue;
+      case '\b':
+        out += "\\b";
+        continue;
+      case '\f':
+        out += "\\f";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
     }
     if (cp >= 0x20 && cp < 0x80) {
       out += static_cast<char>(cp);
@@ -320,7 +358,9 @@ std::string JsonEscape(std::string_view utf8) {
   return out;
 }
 
-std::string JsonString(std::string_view utf8) { return "\"" + JsonEscape(utf8) + "\""; }
+std::string JsonString(std::string_view utf8) {
+  return "\"" + JsonEscape(utf8) + "\"";
+}
 
 const JsonValue* JsonValue::get(std::string_view key) const {
   for (const auto& [k, v] : members) {
@@ -331,18 +371,21 @@ const JsonValue* JsonValue::get(std::string_view key) const {
 
 std::string JsonValue::string(std::string_view key, std::string fallback) const {
   const JsonValue* v = get(key);
-  return v && v->type != Type::Null && v->type != Type::Array && v->type != Type::Object ? v->text : fallback;
+  return v && v->type != Type::Null && v->type != Type::Array && v->type != Type::Object ? v->text
+                                                                                         : fallback;
 }
 
 std::int64_t JsonValue::integer(std::string_view key, std::int64_t fallback) const {
   const JsonValue* v = get(key);
-  if (!v || (v->type != Type::Number && v->type != Type::String) || v->text.empty()) return fallback;
+  if (!v || (v->type != Type::Number && v->type != Type::String) || v->text.empty())
+    return fallback;
   return std::strtoll(v->text.c_str(), nullptr, 10);
 }
 
 double JsonValue::number(std::string_view key, double fallback) const {
   const JsonValue* v = get(key);
-  if (!v || (v->type != Type::Number && v->type != Type::String) || v->text.empty()) return fallback;
+  if (!v || (v->type != Type::Number && v->type != Type::String) || v->text.empty())
+    return fallback;
   return std::strtod(v->text.c_str(), nullptr);
 }
 
@@ -364,7 +407,8 @@ std::string Base64(std::string_view bytes) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    std::uint32_t n = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+    std::uint32_t n = (static_cast<unsigned char>(bytes[i]) << 16) |
+                      (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                       static_cast<unsigned char>(bytes[i + 2]);
     out += alphabet[(n >> 18) & 63];
     out += alphabet[(n >> 12) & 63];
@@ -378,7 +422,8 @@ std::string Base64(std::string_view bytes) {
     out += alphabet[(n >> 12) & 63];
     out += "==";
   } else if (rest == 2) {
-    std::uint32_t n = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::uint32_t n = (static_cast<unsigned char>(bytes[i]) << 16) |
+                      (static_cast<unsigned char>(bytes[i + 1]) << 8);
     out += alphabet[(n >> 18) & 63];
     out += alphabet[(n >> 12) & 63];
     out += alphabet[(n >> 6) & 63];

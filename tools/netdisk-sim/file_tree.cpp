@@ -15,11 +15,12 @@ std::uint64_t SplitMix(std::uint64_t& state) {
 
 // Generated names carry every kind of character the client must encode: Chinese,
 // spaces, "~", "&", apostrophes, commas, brackets and characters outside GBK.
-const char* const kFolderNames[] = {"文件夹 %", "Photos & Videos %", "资料~备份 %", "Tom's [old], %",
-                                    "😀 表情 %",  "dir_%",             "數據（%）",    "a+b=c %"};
-const char* const kFileNames[] = {"电影 %.mp4",   "a&b %.txt",     "报告（终稿）%.docx", "it's, [draft] %.pdf",
-                                  "~tmp %.log",   "🎵 音乐 %.mp3", "file_%.bin",         "100% done %.zip",
-                                  "名单{%}.xlsx", "x;y#z %.7z"};
+const char* const kFolderNames[] = {
+    "文件夹 %", "Photos & Videos %", "资料~备份 %", "Tom's [old], %", "😀 表情 %",
+    "dir_%",    "數據（%）",         "a+b=c %"};
+const char* const kFileNames[] = {
+    "电影 %.mp4",   "a&b %.txt",  "报告（终稿）%.docx", "it's, [draft] %.pdf", "~tmp %.log",
+    "🎵 音乐 %.mp3", "file_%.bin", "100% done %.zip",    "名单{%}.xlsx",        "x;y#z %.7z"};
 
 std::string FillName(const char* pattern, std::uint64_t number) {
   std::string out(pattern);
@@ -87,7 +88,8 @@ std::uint64_t FileTree::nextId() {
   return lastId_;
 }
 
-std::uint32_t FileTree::newNode(std::uint32_t parent, std::string name, bool isdir, std::uint64_t fsId) {
+std::uint32_t FileTree::newNode(std::uint32_t parent, std::string name, bool isdir,
+                                std::uint64_t fsId) {
   Node node;
   node.parent = parent;
   node.isdir = isdir;
@@ -146,8 +148,8 @@ std::uint64_t FileTree::addFolder(std::string_view path, std::int64_t mtime) {
   return node == 0 ? 0 : nodes_[node].fsId;
 }
 
-std::uint64_t FileTree::addFile(std::string_view path, std::uint64_t size, bool blocked, std::int64_t mtime,
-                                std::uint64_t fsId) {
+std::uint64_t FileTree::addFile(std::string_view path, std::uint64_t size, bool blocked,
+                                std::int64_t mtime, std::uint64_t fsId) {
   std::vector<std::string_view> parts;
   if (!SplitPath(path, parts) || parts.empty()) return 0;
   if (fsId && byId_.count(fsId)) return 0;
@@ -238,7 +240,8 @@ std::string FileTree::freeName(std::uint32_t folder, std::string_view name, bool
   }
 }
 
-std::string FileTree::createFolderUnique(std::string_view path, std::int64_t mtime, std::uint64_t* fsId) {
+std::string FileTree::createFolderUnique(std::string_view path, std::int64_t mtime,
+                                         std::uint64_t* fsId) {
   std::vector<std::string_view> parts;
   if (!SplitPath(path, parts) || parts.empty()) return {};
   std::string parent;
@@ -254,8 +257,8 @@ std::string FileTree::createFolderUnique(std::string_view path, std::int64_t mti
   return pathOf(node);
 }
 
-FileTree::MoveResult FileTree::move(std::string_view path, std::string_view destFolder, std::string_view newName,
-                                    OnDup onDup, std::string* newPath) {
+FileTree::MoveResult FileTree::move(std::string_view path, std::string_view destFolder,
+                                    std::string_view newName, OnDup onDup, std::string* newPath) {
   std::int64_t source = lookup(path);
   if (source <= 0) return MoveResult::SourceMissing;
   std::int64_t dest = lookup(destFolder);
@@ -286,8 +289,9 @@ FileTree::MoveResult FileTree::move(std::string_view path, std::string_view dest
   return MoveResult::Moved;
 }
 
-FileTree::ListResult FileTree::list(std::string_view path, std::string_view order, bool desc, std::uint64_t page,
-                                    std::uint64_t num, std::vector<EntryInfo>& out) const {
+FileTree::ListResult FileTree::list(std::string_view path, std::string_view order, bool desc,
+                                    std::uint64_t page, std::uint64_t num,
+                                    std::vector<EntryInfo>& out) const {
   out.clear();
   std::int64_t folder = lookup(path);
   if (folder < 0) return ListResult::NotFound;

@@ -53,8 +53,8 @@ class FileTree {
   std::uint64_t addFolder(std::string_view path, std::int64_t mtime = 0);
   /// Creates the file (parents as needed) or replaces an existing file's values;
   /// `fsId` 0 draws a fresh id. Returns the fs_id, 0 on failure.
-  std::uint64_t addFile(std::string_view path, std::uint64_t size, bool blocked = false, std::int64_t mtime = 0,
-                        std::uint64_t fsId = 0);
+  std::uint64_t addFile(std::string_view path, std::uint64_t size, bool blocked = false,
+                        std::int64_t mtime = 0, std::uint64_t fsId = 0);
   std::optional<EntryInfo> find(std::string_view path) const;
   std::optional<EntryInfo> findById(std::uint64_t fsId) const;
   bool setBlocked(std::string_view path, bool blocked);
@@ -63,18 +63,19 @@ class FileTree {
 
   /// Creates a folder at `path`; when the name is taken, at "name(1)", "name(2)"...
   /// Returns the path created (empty on failure) and its fs_id.
-  std::string createFolderUnique(std::string_view path, std::int64_t mtime, std::uint64_t* fsId = nullptr);
+  std::string createFolderUnique(std::string_view path, std::int64_t mtime,
+                                 std::uint64_t* fsId = nullptr);
 
   enum class MoveResult { Moved, SourceMissing, TargetMissing, Exists, Invalid };
   /// Moves `path` into the folder `destFolder` under `newName` (empty: keep the name).
-  MoveResult move(std::string_view path, std::string_view destFolder, std::string_view newName, OnDup onDup,
-                  std::string* newPath = nullptr);
+  MoveResult move(std::string_view path, std::string_view destFolder, std::string_view newName,
+                  OnDup onDup, std::string* newPath = nullptr);
 
   enum class ListResult { Ok, NotFound, NotFolder };
   /// One page (1-based) of a folder: folders first, then by `order` ("name",
   /// "time" or "size"), ascending or descending.
-  ListResult list(std::string_view path, std::string_view order, bool desc, std::uint64_t page, std::uint64_t num,
-                  std::vector<EntryInfo>& out) const;
+  ListResult list(std::string_view path, std::string_view order, bool desc, std::uint64_t page,
+                  std::uint64_t num, std::vector<EntryInfo>& out) const;
 
   GenerateStats generate(const GenerateOptions& options);
 

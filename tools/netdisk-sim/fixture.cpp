@@ -6,7 +6,8 @@
 //    "login": "live" | "expired",                                    (optional: live)
 //    "tree": [ {"name": "电影", "children": [ ... ]},                 (a folder)
 //              {"name": "a.mp4", "size": 1024, "mtime": 1690000000,
-//               "blocked": true, "fs_id": 123} ],                    (a file; all but name optional)
+//               "blocked": true, "fs_id": 123} ],                    (a file; all but name
+//               optional)
 //    "generate": {"files": 100000, "depth": 3, "fanout": 6,
 //                 "blocked": 0.01, "seed": 7, "under": "/"}         (optional)
 // }]}
@@ -19,7 +20,8 @@
 namespace pansift::sim {
 namespace {
 
-bool AddEntries(FileTree& tree, const std::string& folder, const JsonValue& entries, std::string* error) {
+bool AddEntries(FileTree& tree, const std::string& folder, const JsonValue& entries,
+                std::string* error) {
   for (const JsonValue& e : entries.items) {
     std::string name = e.string("name");
     if (name.empty() || name.find('/') != std::string::npos) {
@@ -35,7 +37,8 @@ bool AddEntries(FileTree& tree, const std::string& folder, const JsonValue& entr
         return false;
       }
       if (children && !AddEntries(tree, path, *children, error)) return false;
-    } else if (!tree.addFile(path, static_cast<std::uint64_t>(e.integer("size")), e.boolean("blocked"), mtime,
+    } else if (!tree.addFile(path, static_cast<std::uint64_t>(e.integer("size")),
+                             e.boolean("blocked"), mtime,
                              static_cast<std::uint64_t>(e.integer("fs_id")))) {
       if (error) *error = "cannot add file " + path;
       return false;

@@ -43,17 +43,22 @@ Certificate MakeSelfSignedCertificate(const std::vector<std::string>& dnsNames,
   EVP_PKEY* key = EVP_RSA_gen(2048);
   X509* cert = X509_new();
   X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(std::chrono::system_clock::now().time_since_epoch().count() & 0x7fffffff));
+  ASN1_INTEGER_set(
+      X509_get_serialNumber(cert),
+      static_cast<long>(std::chrono::system_clock::now().time_since_epoch().count() & 0x7fffffff));
   X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
   X509_gmtime_adj(X509_getm_notAfter(cert), 60L * 60 * 24 * 365);
   X509_set_pubkey(cert, key);
   X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("netdisk-sim"), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("netdisk-sim"), -1, -1, 0);
   X509_set_issuer_name(cert, name);
 
   std::string san;
-  for (const std::string& dns : dnsNames) san += (san.empty() ? "" : ",") + std::string("DNS:") + dns;
-  for (const std::string& ip : ipAddresses) san += (san.empty() ? "" : ",") + std::string("IP:") + ip;
+  for (const std::string& dns : dnsNames)
+    san += (san.empty() ? "" : ",") + std::string("DNS:") + dns;
+  for (const std::string& ip : ipAddresses)
+    san += (san.empty() ? "" : ",") + std::string("IP:") + ip;
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);
   X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
@@ -61,7 +66,8 @@ Certificate MakeSelfSignedCertificate(const std::vector<std::string>& dnsNames,
     X509_add_ext(cert, ext, -1);
     X509_EXTENSION_free(ext);
   }
-  if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, "critical,CA:TRUE")) {
+  if (X509_EXTENSION* ext =
+          X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, "critical,CA:TRUE")) {
     X509_add_ext(cert, ext, -1);
     X509_EXTENSION_free(ext);
   }
@@ -69,7 +75,9 @@ Certificate MakeSelfSignedCertificate(const std::vector<std::string>& dnsNames,
 
   Certificate out;
   out.certPem = ToPem([cert](BIO* bio) { PEM_write_bio_X509(bio, cert); });
-  out.keyPem = ToPem([key](BIO* bio) { PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr); });
+  out.keyPem = ToPem([key](BIO* bio) {
+    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+  });
   X509_free(cert);
   EVP_PKEY_free(key);
   return out;
@@ -94,7 +102,9 @@ HttpsServer::HttpsServer(const Certificate& certificate) {
   server_->set_keep_alive_timeout(1);
 }
 
-HttpsServer::~HttpsServer() { stop(); }
+HttpsServer::~HttpsServer() {
+  stop();
+}
 
 bool HttpsServer::start(int port) {
   if (port == 0) {
@@ -115,6 +125,8 @@ void HttpsServer::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::string HttpsServer::origin() const { return "https://127.0.0.1:" + std::to_string(port_); }
+std::string HttpsServer::origin() const {
+  return "https://127.0.0.1:" + std::to_string(port_);
+}
 
 }  // namespace pansift::sim

@@ -28,7 +28,8 @@ const char* const kUsage =
     "  --generate LIST       files=N,depth=D,fanout=F,blocked=P,seed=S[,user=NAME][,under=/DIR]\n"
     "                        a generated tree (for the given or the default account)\n"
     "  --seed N              seed for ids, tokens and fault draws\n"
-    "faults (ENDPOINT: root, followlist, list, template, download, filemanager, create, login, all):\n"
+    "faults (ENDPOINT: root, followlist, list, template, download, filemanager, create, login, "
+    "all):\n"
     "  --latency ENDPOINT=MS          --empty ENDPOINT=P       --drop ENDPOINT=P\n"
     "  --errno2 ENDPOINT=P            --rate-limit ENDPOINT=N/MS\n"
     "  --max-url ENDPOINT=LEN         --sign-uses N            --sign-max-age SECONDS\n"
@@ -37,8 +38,9 @@ const char* const kUsage =
 
 std::vector<EndpointFaults*> Endpoints(Simulator& sim, const std::string& name) {
   auto& f = sim.faults();
-  if (name == "all") return {&f.root, &f.followList, &f.list, &f.templateVariable, &f.download, &f.fileManager,
-                             &f.create, &f.login};
+  if (name == "all")
+    return {&f.root,     &f.followList,  &f.list,   &f.templateVariable,
+            &f.download, &f.fileManager, &f.create, &f.login};
   if (name == "root") return {&f.root};
   if (name == "followlist") return {&f.followList};
   if (name == "list") return {&f.list};
@@ -51,7 +53,8 @@ std::vector<EndpointFaults*> Endpoints(Simulator& sim, const std::string& name) 
 }
 
 // "ENDPOINT=VALUE" -> endpoints and value; false when malformed.
-bool SplitFault(Simulator& sim, const std::string& arg, std::vector<EndpointFaults*>& targets, std::string& value) {
+bool SplitFault(Simulator& sim, const std::string& arg, std::vector<EndpointFaults*>& targets,
+                std::string& value) {
   size_t eq = arg.find('=');
   if (eq == std::string::npos) return false;
   targets = Endpoints(sim, arg.substr(0, eq));
@@ -69,14 +72,22 @@ bool ParseGenerate(const std::string& spec, GenerateOptions& options, std::strin
     if (eq == std::string::npos) return false;
     std::string key = piece.substr(0, eq);
     std::string value = piece.substr(eq + 1);
-    if (key == "files") options.files = std::strtoull(value.c_str(), nullptr, 10);
-    else if (key == "depth") options.depth = std::atoi(value.c_str());
-    else if (key == "fanout") options.fanout = std::atoi(value.c_str());
-    else if (key == "blocked") options.blocked = std::atof(value.c_str());
-    else if (key == "seed") options.seed = std::strtoull(value.c_str(), nullptr, 10);
-    else if (key == "user") user = value;
-    else if (key == "under") options.under = value;
-    else return false;
+    if (key == "files")
+      options.files = std::strtoull(value.c_str(), nullptr, 10);
+    else if (key == "depth")
+      options.depth = std::atoi(value.c_str());
+    else if (key == "fanout")
+      options.fanout = std::atoi(value.c_str());
+    else if (key == "blocked")
+      options.blocked = std::atof(value.c_str());
+    else if (key == "seed")
+      options.seed = std::strtoull(value.c_str(), nullptr, 10);
+    else if (key == "user")
+      user = value;
+    else if (key == "under")
+      options.under = value;
+    else
+      return false;
     start = end + 1;
   }
   return true;
@@ -147,8 +158,8 @@ int main(int argc, char** argv) {
     std::string name = user.empty() ? sim.accounts().front().userName : user;
     if (!sim.account(name)) sim.addAccount({.userName = name});
     auto stats = sim.generate(name, g);
-    std::cout << "generated for " << name << ": " << stats.folders << " folders, " << stats.files << " files, "
-              << stats.blocked << " blocked\n";
+    std::cout << "generated for " << name << ": " << stats.folders << " folders, " << stats.files
+              << " files, " << stats.blocked << " blocked\n";
   }
 
   for (const auto& [flag, arg] : faultArgs) {
@@ -167,24 +178,36 @@ int main(int argc, char** argv) {
       if (arg.find(":31034") != std::string::npos) f.fileManager.busyCode = 31034;
     } else if (flag == "--redirect") {
       using pansift::sim::RootRedirect;
-      if (arg == "none") f.root.redirect = RootRedirect::None;
-      else if (arg == "relative") f.root.redirect = RootRedirect::Relative;
-      else if (arg == "absolute") f.root.redirect = RootRedirect::Absolute;
-      else if (arg == "both") f.root.redirect = RootRedirect::Both;
-      else if (arg == "nolocation") f.root.redirect = RootRedirect::NoLocation;
-      else ok = false;
+      if (arg == "none")
+        f.root.redirect = RootRedirect::None;
+      else if (arg == "relative")
+        f.root.redirect = RootRedirect::Relative;
+      else if (arg == "absolute")
+        f.root.redirect = RootRedirect::Absolute;
+      else if (arg == "both")
+        f.root.redirect = RootRedirect::Both;
+      else if (arg == "nolocation")
+        f.root.redirect = RootRedirect::NoLocation;
+      else
+        ok = false;
     } else if (SplitFault(sim, arg, targets, v)) {
       for (EndpointFaults* t : targets) {
-        if (flag == "--latency") t->latencyMs = std::atoi(v.c_str());
-        else if (flag == "--empty") t->emptyProbability = std::atof(v.c_str());
-        else if (flag == "--drop") t->dropProbability = std::atof(v.c_str());
-        else if (flag == "--errno2") t->errno2Probability = std::atof(v.c_str());
-        else if (flag == "--max-url") t->maxUrlLength = std::atoi(v.c_str());
+        if (flag == "--latency")
+          t->latencyMs = std::atoi(v.c_str());
+        else if (flag == "--empty")
+          t->emptyProbability = std::atof(v.c_str());
+        else if (flag == "--drop")
+          t->dropProbability = std::atof(v.c_str());
+        else if (flag == "--errno2")
+          t->errno2Probability = std::atof(v.c_str());
+        else if (flag == "--max-url")
+          t->maxUrlLength = std::atoi(v.c_str());
         else if (flag == "--rate-limit") {
           t->rateLimitRequests = std::atoi(v.c_str());
           size_t slash = v.find('/');
           if (slash != std::string::npos) t->rateLimitWindowMs = std::atoi(v.c_str() + slash + 1);
-        } else ok = false;
+        } else
+          ok = false;
       }
     } else {
       ok = false;
@@ -212,11 +235,13 @@ int main(int argc, char** argv) {
             << "certificate:     " << sim.caFile() << "\n";
   for (const auto& a : sim.accounts()) {
     std::cout << "account " << a.userName << " (uk " << a.uk << ", bdstoken " << a.bdstoken
-              << (a.login == pansift::sim::LoginState::Expired ? ", expired" : "") << ")\n  cookies: "
-              << sim.cookies(a.userName) << "\n";
+              << (a.login == pansift::sim::LoginState::Expired ? ", expired" : "")
+              << ")\n  cookies: " << sim.cookies(a.userName) << "\n";
   }
-  std::cout << "PANSIFT_NETDISK_ORIGIN=" << sim.netdiskOrigin() << " PANSIFT_PASSPORT_ORIGIN=" << sim.passportOrigin()
-            << " PANSIFT_PORTAL_ORIGIN=" << sim.portalOrigin() << " PANSIFT_CA_FILE=" << sim.caFile() << "\n"
+  std::cout << "PANSIFT_NETDISK_ORIGIN=" << sim.netdiskOrigin()
+            << " PANSIFT_PASSPORT_ORIGIN=" << sim.passportOrigin()
+            << " PANSIFT_PORTAL_ORIGIN=" << sim.portalOrigin()
+            << " PANSIFT_CA_FILE=" << sim.caFile() << "\n"
             << std::flush;
 
   int signal = 0;

@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -27,13 +27,17 @@ constexpr const char* kHtml = "text/html; charset=utf-8";
 
 const char* const k414Page =
     "<html>\r\n<head><title>414 Request-URI Too Large</title></head>\r\n<body>\r\n"
-    "<center><h1>414 Request-URI Too Large</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n";
+    "<center><h1>414 Request-URI Too "
+    "Large</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n";
 
 // JavaScript the web page would run to sign; the service sends it as sign2.
 const char* const kSign2 =
-    "function s(j,r){var a=[];var p=[];var o=\"\";var v=j.length;for(var q=0;q<256;q++){a[q]=j.substr((q%v),1)."
-    "charCodeAt(0);p[q]=q}for(var u=q=0;q<256;q++){u=(u+p[q]+a[q])%256;var t=p[q];p[q]=p[u];p[u]=t}for(var i=u=q=0;"
-    "q<r.length;q++){i=(i+1)%256;u=(u+p[i])%256;var t=p[i];p[i]=p[u];p[u]=t;k=p[((p[i]+p[u])%256)];o+=String."
+    "function s(j,r){var a=[];var p=[];var o=\"\";var v=j.length;for(var "
+    "q=0;q<256;q++){a[q]=j.substr((q%v),1)."
+    "charCodeAt(0);p[q]=q}for(var u=q=0;q<256;q++){u=(u+p[q]+a[q])%256;var "
+    "t=p[q];p[q]=p[u];p[u]=t}for(var i=u=q=0;"
+    "q<r.length;q++){i=(i+1)%256;u=(u+p[i])%256;var "
+    "t=p[i];p[i]=p[u];p[u]=t;k=p[((p[i]+p[u])%256)];o+=String."
     "fromCharCode(r.charCodeAt(q)^k)}return o};";
 
 struct Reply {
@@ -46,7 +50,9 @@ struct Reply {
 };
 
 std::int64_t NowSeconds() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 bool AllDigits(std::string_view s) {
@@ -61,12 +67,23 @@ std::string HtmlEscape(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -80,7 +97,8 @@ std::string RawQueryValue(std::string_view raw, std::string_view key) {
     if (end == std::string_view::npos) end = raw.size();
     std::string_view piece = raw.substr(start, end - start);
     size_t eq = piece.find('=');
-    if (piece.substr(0, eq) == key) return std::string(eq == std::string_view::npos ? "" : piece.substr(eq + 1));
+    if (piece.substr(0, eq) == key)
+      return std::string(eq == std::string_view::npos ? "" : piece.substr(eq + 1));
     start = end + 1;
   }
   return {};
@@ -88,7 +106,8 @@ std::string RawQueryValue(std::string_view raw, std::string_view key) {
 
 int Category(const std::string& name, bool isdir) {
   if (isdir) return 6;
-  std::string ext = name.substr(name.rfind('.') == std::string::npos ? name.size() : name.rfind('.') + 1);
+  std::string ext =
+      name.substr(name.rfind('.') == std::string::npos ? name.size() : name.rfind('.') + 1);
   for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   if (ext == "mp4" || ext == "mkv" || ext == "avi") return 1;
   if (ext == "mp3" || ext == "flac") return 2;
@@ -128,7 +147,8 @@ std::string CheckLogId(const QueryItems& q) {
   bool found = false;
   std::string v = QueryValue(q, "dp-logid", &found);
   if (!found) return "missing key dp-logid";
-  if (!AllDigits(v) || (v.size() != 16 && v.size() != 20)) return "dp-logid '" + v + "' is not 16 or 20 digits";
+  if (!AllDigits(v) || (v.size() != 16 && v.size() != 20))
+    return "dp-logid '" + v + "' is not 16 or 20 digits";
   return {};
 }
 
@@ -160,9 +180,9 @@ EndpointFaults* Faults::forEndpoint(std::string_view endpoint) {
 }
 
 void Faults::reset() {
-  for (EndpointFaults* f : {static_cast<EndpointFaults*>(&root), &followList, &list, &templateVariable,
-                            static_cast<EndpointFaults*>(&download), static_cast<EndpointFaults*>(&fileManager),
-                            &create, &login}) {
+  for (EndpointFaults* f : {static_cast<EndpointFaults*>(&root), &followList, &list,
+                            &templateVariable, static_cast<EndpointFaults*>(&download),
+                            static_cast<EndpointFaults*>(&fileManager), &create, &login}) {
     f->reset();
   }
   root.redirect = RootRedirect::Both;
@@ -212,19 +232,25 @@ struct Simulator::Impl {
   std::string hostOf(Origin origin) const {
     if (!options.hostNames) return "127.0.0.1";
     switch (origin) {
-      case Origin::Netdisk: return "pan.sim.localhost";
-      case Origin::Passport: return "passport.sim.localhost";
-      case Origin::Portal: return "www.sim.localhost";
+      case Origin::Netdisk:
+        return "pan.sim.localhost";
+      case Origin::Passport:
+        return "passport.sim.localhost";
+      case Origin::Portal:
+        return "www.sim.localhost";
     }
     return "127.0.0.1";
   }
   std::string originOf(Origin origin) const {
-    const HttpsServer* s = origin == Origin::Netdisk ? netdisk.get() : origin == Origin::Passport ? passport.get()
-                                                                                                  : portal.get();
+    const HttpsServer* s = origin == Origin::Netdisk    ? netdisk.get()
+                           : origin == Origin::Passport ? passport.get()
+                                                        : portal.get();
     return s ? "https://" + hostOf(origin) + ":" + std::to_string(s->port()) : std::string();
   }
 
-  std::string nextRequestId() { return std::to_string(requestId.fetch_add(1 + (requestId.load() % 7))); }
+  std::string nextRequestId() {
+    return std::to_string(requestId.fetch_add(1 + (requestId.load() % 7)));
+  }
   std::string errnoReply(int code) {
     return "{\"errno\":" + std::to_string(code) + ",\"request_id\":" + nextRequestId() + "}";
   }
@@ -287,10 +313,12 @@ struct Simulator::Impl {
   // ---- faults ----
 
   // Applies the endpoint's faults; true when a fault answered instead of the endpoint.
-  bool applyFaults(EndpointFaults& f, const std::string& endpoint, const httplib::Request& req, Reply& reply,
-                   std::string& fault) {
-    if (int ms = f.latencyMs.load(); ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    if (int limit = f.maxUrlLength.load(); limit > 0 && req.target.size() > static_cast<size_t>(limit)) {
+  bool applyFaults(EndpointFaults& f, const std::string& endpoint, const httplib::Request& req,
+                   Reply& reply, std::string& fault) {
+    if (int ms = f.latencyMs.load(); ms > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (int limit = f.maxUrlLength.load();
+        limit > 0 && req.target.size() > static_cast<size_t>(limit)) {
       fault = "url length";
       reply.status = 414;
       reply.contentType = kHtml;
@@ -313,7 +341,8 @@ struct Simulator::Impl {
         std::lock_guard lock(mutex);
         Window& w = windows[endpoint];
         auto now = std::chrono::steady_clock::now();
-        if (w.count == 0 || now - w.start >= std::chrono::milliseconds(f.rateLimitWindowMs.load())) {
+        if (w.count == 0 ||
+            now - w.start >= std::chrono::milliseconds(f.rateLimitWindowMs.load())) {
           w.start = now;
           w.count = 0;
         }
@@ -345,11 +374,14 @@ struct Simulator::Impl {
 
   static std::string EndpointOf(Origin origin, const std::string& rawPath) {
     if (origin == Origin::Netdisk) {
-      if (rawPath == "/" || rawPath == "/disk/home" || rawPath == "/disk/main" || rawPath == "/mbox/homepage") return "/";
+      if (rawPath == "/" || rawPath == "/disk/home" || rawPath == "/disk/main" ||
+          rawPath == "/mbox/homepage")
+        return "/";
       if (rawPath == "/login") return "login";
       return rawPath;
     }
-    if (origin == Origin::Passport) return rawPath.rfind("/v2/", 0) == 0 || rawPath == "/" ? "login" : rawPath;
+    if (origin == Origin::Passport)
+      return rawPath.rfind("/v2/", 0) == 0 || rawPath == "/" ? "login" : rawPath;
     return rawPath == "/" ? "portal" : rawPath;
   }
 
@@ -400,10 +432,12 @@ struct Simulator::Impl {
       if (ep == "/api/list" && get) return listing(entry.query, query, account);
       if (ep == "/api/gettemplatevariable" && get) return templateVariable(query, account);
       if (ep == "/api/download" && get) return download(entry.query, query, account);
-      if (ep == "/api/filemanager" && post) return fileManager(query, ParseQuery(req.body), account);
+      if (ep == "/api/filemanager" && post)
+        return fileManager(query, ParseQuery(req.body), account);
       if (ep == "/api/create" && post) return create(query, ParseQuery(req.body), account);
       if (ep == "login" && get) return loginPage("/login", QueryValue(query, "redirecturl"), "");
-      if (ep == "login" && post) return doLogin(ParseQuery(req.body), QueryValue(query, "redirecturl"));
+      if (ep == "login" && post)
+        return doLogin(ParseQuery(req.body), QueryValue(query, "redirecturl"));
     } else if (origin == Origin::Passport) {
       if (ep == "login" && get) return loginPage("/v2/api/?login", QueryValue(query, "u"), "");
       if (ep == "login" && post) return doLogin(ParseQuery(req.body), "");
@@ -413,14 +447,16 @@ struct Simulator::Impl {
     Reply r;
     r.status = 404;
     r.contentType = kHtml;
-    r.body = "<html><head><title>404 Not Found</title></head><body><h1>404 Not Found</h1></body></html>";
+    r.body =
+        "<html><head><title>404 Not Found</title></head><body><h1>404 Not Found</h1></body></html>";
     r.rejection = "no such endpoint: " + req.method + " " + entry.path;
     return r;
   }
 
   Reply reject(const std::string& why) {
     Reply r;
-    r.body = "{\"errno\":2,\"request_id\":" + nextRequestId() + ",\"show_msg\":" + JsonString(why) + "}";
+    r.body =
+        "{\"errno\":2,\"request_id\":" + nextRequestId() + ",\"show_msg\":" + JsonString(why) + "}";
     r.rejection = why;
     return r;
   }
@@ -435,7 +471,7 @@ struct Simulator::Impl {
     if (path == "/" && mode != RootRedirect::None && mode != RootRedirect::NoLocation) {
       r.status = 302;
       r.contentType = kHtml;
-      std::string location = mode == RootRedirect::Relative ? "/disk/main"
+      std::string location = mode == RootRedirect::Relative   ? "/disk/main"
                              : mode == RootRedirect::Absolute ? origin + "/disk/main"
                                                               : "/disk/home";
       r.headers.emplace_back("Location", location);
@@ -463,34 +499,49 @@ struct Simulator::Impl {
       };
       // The page carries the user data as raw UTF-8 inside a script object.
       locals = "{\"loginstate\":1,\"userInfo\":{\"username\":\"" + text(account->spec.userName) +
-               "\",\"photo\":\"https:\\/\\/ss0.bdstatic.com\\/avatar.jpg\",\"uk\":\"" + account->spec.uk +
-               "\",\"bdstoken\":\"" + account->spec.bdstoken + "\",\"is_vip\":0,\"is_svip\":0}}";
+               "\",\"photo\":\"https:\\/\\/ss0.bdstatic.com\\/avatar.jpg\",\"uk\":\"" +
+               account->spec.uk + "\",\"bdstoken\":\"" + account->spec.bdstoken +
+               "\",\"is_vip\":0,\"is_svip\":0}}";
     } else {
       locals = "{\"loginstate\":0}";
     }
-    r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度网盘-全部文件</title></head>\n<body>"
-             "<div id=\"app\"></div>\n<script>var locals=" + locals + ";</script>\n</body></html>\n";
+    r.body =
+        "<!DOCTYPE html><html><head><meta "
+        "charset=\"utf-8\"><title>百度网盘-全部文件</title></head>\n<body>"
+        "<div id=\"app\"></div>\n<script>var locals=" +
+        locals + ";</script>\n</body></html>\n";
     return r;
   }
 
   Reply followList(const QueryItems& q, const Account* account) {
-    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"start", "#"},
-                                    {"limit", "#"}});
+    std::string bad = CheckKeys(
+        q,
+        {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"start", "#"}, {"limit", "#"}});
     if (bad.empty()) bad = CheckLogId(q);
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"total_count\":0,\"follow_list\":[]}";
+    r.body =
+        "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"total_count\":0,\"follow_list\":[]}";
     return r;
   }
 
   Reply listing(const std::string& rawQuery, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeys(q, {{"order", ""}, {"desc", "#"}, {"page", "#"}, {"num", "#"}, {"dir", "*"},
-                                    {"web", "1"}, {"app_id", "250528"}, {"clienttype", "0"}});
+    std::string bad = CheckKeys(q, {{"order", ""},
+                                    {"desc", "#"},
+                                    {"page", "#"},
+                                    {"num", "#"},
+                                    {"dir", "*"},
+                                    {"web", "1"},
+                                    {"app_id", "250528"},
+                                    {"clienttype", "0"}});
     std::string order = QueryValue(q, "order");
-    if (bad.empty() && order != "name" && order != "time" && order != "size") bad = "order '" + order + "' unknown";
-    if (bad.empty() && QueryValue(q, "desc") != "0" && QueryValue(q, "desc") != "1") bad = "desc is not 0 or 1";
-    if (bad.empty() && RawQueryValue(rawQuery, "dir").rfind("%2F", 0) != 0) bad = "dir does not start with %2F";
+    if (bad.empty() && order != "name" && order != "time" && order != "size")
+      bad = "order '" + order + "' unknown";
+    if (bad.empty() && QueryValue(q, "desc") != "0" && QueryValue(q, "desc") != "1")
+      bad = "desc is not 0 or 1";
+    if (bad.empty() && RawQueryValue(rawQuery, "dir").rfind("%2F", 0) != 0)
+      bad = "dir does not start with %2F";
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
@@ -503,7 +554,8 @@ struct Simulator::Impl {
       return r;
     }
     std::vector<EntryInfo> entries;
-    FileTree::ListResult result = account->tree.list(dir, order, QueryValue(q, "desc") == "1", page, num, entries);
+    FileTree::ListResult result =
+        account->tree.list(dir, order, QueryValue(q, "desc") == "1", page, num, entries);
     if (result != FileTree::ListResult::Ok) {
       r.body = errnoReply(-9);
       return r;
@@ -515,7 +567,8 @@ struct Simulator::Impl {
       if (i) body += ',';
       body += "{\"server_filename\":" + JsonString(e.name) + ",\"isdir\":" + (e.isdir ? "1" : "0") +
               ",\"path\":" + JsonString(e.path) + ",\"size\":" + std::to_string(e.size) +
-              ",\"fs_id\":" + std::to_string(e.fsId) + ",\"category\":" + std::to_string(Category(e.name, e.isdir)) +
+              ",\"fs_id\":" + std::to_string(e.fsId) +
+              ",\"category\":" + std::to_string(Category(e.name, e.isdir)) +
               ",\"server_mtime\":" + t + ",\"server_ctime\":" + t + ",\"local_mtime\":" + t +
               ",\"local_ctime\":" + t + ",\"unlist\":0,\"share\":0,\"oper_id\":0";
       if (!e.isdir) {
@@ -547,10 +600,12 @@ struct Simulator::Impl {
   }
 
   Reply templateVariable(const QueryItems& q, Account* account) {
-    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fields", ""}});
+    std::string bad =
+        CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fields", ""}});
     if (bad.empty()) bad = CheckLogId(q);
     JsonValue fields;
-    if (bad.empty() && (!ParseJson(QueryValue(q, "fields"), fields) || !fields.isArray())) bad = "fields is not a JSON array";
+    if (bad.empty() && (!ParseJson(QueryValue(q, "fields"), fields) || !fields.isArray()))
+      bad = "fields is not a JSON array";
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
@@ -579,13 +634,21 @@ struct Simulator::Impl {
   }
 
   Reply download(const std::string& rawQuery, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fidlist", ""},
-                                    {"type", "dlink"}, {"vip", "#"}, {"sign", ""}, {"timestamp", "#"}});
+    std::string bad = CheckKeys(q, {{"clienttype", "0"},
+                                    {"app_id", "250528"},
+                                    {"web", "1"},
+                                    {"fidlist", ""},
+                                    {"type", "dlink"},
+                                    {"vip", "#"},
+                                    {"sign", ""},
+                                    {"timestamp", "#"}});
     if (bad.empty()) bad = CheckLogId(q);
     JsonValue fidlist;
-    if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() || fidlist.items.empty()))
+    if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
+                        fidlist.items.empty()))
       bad = "fidlist is not a JSON array of ids";
-    if (bad.empty() && RawQueryValue(rawQuery, "fidlist").rfind("%5B", 0) != 0) bad = "fidlist is not encoded";
+    if (bad.empty() && RawQueryValue(rawQuery, "fidlist").rfind("%5B", 0) != 0)
+      bad = "fidlist is not encoded";
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
@@ -594,7 +657,8 @@ struct Simulator::Impl {
     std::int64_t timestamp = std::strtoll(QueryValue(q, "timestamp").c_str(), nullptr, 10);
     bool current = !s.expected.empty() && sign == s.expected;
     bool old = (current && s.retired) || std::find(s.old.begin(), s.old.end(), sign) != s.old.end();
-    bool issued = std::find(s.timestamps.begin(), s.timestamps.end(), timestamp) != s.timestamps.end();
+    bool issued =
+        std::find(s.timestamps.begin(), s.timestamps.end(), timestamp) != s.timestamps.end();
     int maxAge = faults.download.signMaxAgeSeconds.load();
     if (old || (current && issued && maxAge > 0 && NowSeconds() - timestamp > maxAge)) {
       r.body = errnoReply(112);
@@ -608,7 +672,8 @@ struct Simulator::Impl {
     if (uses > 0 && ++s.uses >= uses) s.retired = true;
 
     std::vector<std::uint64_t> ids;
-    for (const JsonValue& v : fidlist.items) ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
+    for (const JsonValue& v : fidlist.items)
+      ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
     for (std::uint64_t id : ids) {
       auto e = account->tree.findById(id);
       if (e && e->blocked) {
@@ -622,8 +687,8 @@ struct Simulator::Impl {
       if (!e || e->isdir) continue;
       std::string fid = std::to_string(id);
       links += (links.empty() ? "" : ",") + std::string("{\"fs_id\":\"") + fid + "\",\"dlink\":" +
-               JsonString(originOf(Origin::Netdisk) + "/file/" + fid + "?fid=" + account->spec.uk + "-250528-" +
-                          fid + "&dstime=" + std::to_string(timestamp)) +
+               JsonString(originOf(Origin::Netdisk) + "/file/" + fid + "?fid=" + account->spec.uk +
+                          "-250528-" + fid + "&dstime=" + std::to_string(timestamp)) +
                "}";
     }
     r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"dlink\":[" + links + "]}";
@@ -642,14 +707,20 @@ struct Simulator::Impl {
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return refused;
     std::string token = QueryValue(q, "bdstoken");
     if (token != account->spec.bdstoken) {
-      return Reply{.body = errnoReply(-6), .rejection = "bdstoken '" + token + "' is not the login's"};
+      return Reply{.body = errnoReply(-6),
+                   .rejection = "bdstoken '" + token + "' is not the login's"};
     }
     return std::nullopt;
   }
 
   Reply fileManager(const QueryItems& q, const QueryItems& form, Account* account) {
-    std::string bad = CheckKeys(q, {{"async", "#"}, {"onnest", ""}, {"opera", ""}, {"bdstoken", "*"},
-                                    {"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}});
+    std::string bad = CheckKeys(q, {{"async", "#"},
+                                    {"onnest", ""},
+                                    {"opera", ""},
+                                    {"bdstoken", "*"},
+                                    {"clienttype", "0"},
+                                    {"app_id", "250528"},
+                                    {"web", "1"}});
     if (bad.empty()) bad = CheckLogId(q);
     std::string opera = QueryValue(q, "opera");
     std::string async = QueryValue(q, "async");
@@ -658,7 +729,8 @@ struct Simulator::Impl {
     JsonValue list;
     bool hasList = false;
     std::string listText = QueryValue(form, "filelist", &hasList);
-    if (bad.empty() && (!hasList || !ParseJson(listText, list) || !list.isArray() || list.items.empty()))
+    if (bad.empty() &&
+        (!hasList || !ParseJson(listText, list) || !list.isArray() || list.items.empty()))
       bad = "filelist is not a JSON array";
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseFileOp(q, account)) return *refused;
@@ -672,18 +744,19 @@ struct Simulator::Impl {
               ",\"path\":" + JsonString(path) + "}";
     };
     if (opera == "delete") {
-      std::string first = list.items[0].type == JsonValue::Type::String ? list.items[0].text : std::string();
+      std::string first =
+          list.items[0].type == JsonValue::Type::String ? list.items[0].text : std::string();
       if (faults.fileManager.identityCheck.load()) {
-        r.body = "{\"errno\":132,\"request_id\":" + rid + ",\"show_msg\":" +
-                 JsonString("为了你的帐号安全，请完成身份验证") + "}";
+        r.body = "{\"errno\":132,\"request_id\":" + rid +
+                 ",\"show_msg\":" + JsonString("为了你的帐号安全，请完成身份验证") + "}";
         return r;
       }
       if (takeOne(faults.fileManager.busyDeletes)) {
         if (faults.fileManager.busyCode.load() == 31034) {
           r.body = "{\"errno\":31034,\"request_id\":" + rid + "}";
         } else {
-          r.body = "{\"errno\":12,\"info\":[{\"errno\":111,\"path\":" + JsonString(first) + "}],\"request_id\":" +
-                   rid + ",\"taskid\":0}";
+          r.body = "{\"errno\":12,\"info\":[{\"errno\":111,\"path\":" + JsonString(first) +
+                   "}],\"request_id\":" + rid + ",\"taskid\":0}";
         }
         return r;
       }
@@ -695,8 +768,11 @@ struct Simulator::Impl {
       for (const JsonValue& item : list.items) {
         std::string path = item.string("path");
         std::string ondup = item.string("ondup", "fail");
-        OnDup mode = ondup == "newcopy" ? OnDup::NewCopy : ondup == "overwrite" ? OnDup::Overwrite : OnDup::Fail;
-        FileTree::MoveResult moved = account->tree.move(path, item.string("dest"), item.string("newname"), mode);
+        OnDup mode = ondup == "newcopy"     ? OnDup::NewCopy
+                     : ondup == "overwrite" ? OnDup::Overwrite
+                                            : OnDup::Fail;
+        FileTree::MoveResult moved =
+            account->tree.move(path, item.string("dest"), item.string("newname"), mode);
         int code = moved == FileTree::MoveResult::Moved           ? 0
                    : moved == FileTree::MoveResult::SourceMissing ? -9
                    : moved == FileTree::MoveResult::Exists        ? -8
@@ -705,16 +781,20 @@ struct Simulator::Impl {
       }
     }
     if (allOk && async != "0") {
-      r.body = "{\"errno\":0,\"info\":[],\"request_id\":" + rid + ",\"taskid\":" + drawDigits(15) + "}";
+      r.body =
+          "{\"errno\":0,\"info\":[],\"request_id\":" + rid + ",\"taskid\":" + drawDigits(15) + "}";
       return r;
     }
-    r.body = "{\"errno\":" + std::string(allOk ? "0" : "12") + ",\"info\":[" + info + "],\"request_id\":" + rid +
-             ",\"taskid\":0}";
+    r.body = "{\"errno\":" + std::string(allOk ? "0" : "12") + ",\"info\":[" + info +
+             "],\"request_id\":" + rid + ",\"taskid\":0}";
     return r;
   }
 
   Reply create(const QueryItems& q, const QueryItems& form, Account* account) {
-    std::string bad = CheckKeys(q, {{"a", "commit"}, {"bdstoken", "*"}, {"clienttype", "0"}, {"app_id", "250528"},
+    std::string bad = CheckKeys(q, {{"a", "commit"},
+                                    {"bdstoken", "*"},
+                                    {"clienttype", "0"},
+                                    {"app_id", "250528"},
                                     {"web", "1"}});
     if (bad.empty()) bad = CheckLogId(q);
     if (bad.empty()) bad = CheckKeys(form, {{"path", ""}, {"isdir", "1"}, {"block_list", ""}});
@@ -729,33 +809,38 @@ struct Simulator::Impl {
       return r;
     }
     std::string t = std::to_string(now);
-    r.body = "{\"fs_id\":" + std::to_string(fsId) + ",\"path\":" + JsonString(created) + ",\"ctime\":" + t +
-             ",\"mtime\":" + t + ",\"status\":0,\"errno\":0,\"name\":" + JsonString(created) +
+    r.body = "{\"fs_id\":" + std::to_string(fsId) + ",\"path\":" + JsonString(created) +
+             ",\"ctime\":" + t + ",\"mtime\":" + t +
+             ",\"status\":0,\"errno\":0,\"name\":" + JsonString(created) +
              ",\"category\":6,\"isdir\":1,\"request_id\":" + nextRequestId() + "}";
     return r;
   }
 
   // ---- login pages ----
 
-  Reply loginPage(const std::string& action, const std::string& target, const std::string& message) {
+  Reply loginPage(const std::string& action, const std::string& target,
+                  const std::string& message) {
     Reply r;
     r.contentType = kHtml;
     std::string u = HtmlEscape(target);
     std::string act = HtmlEscape(action);
     std::string body =
-        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度帐号登录</title></head><body>\n"
+        "<!DOCTYPE html><html><head><meta "
+        "charset=\"utf-8\"><title>百度帐号登录</title></head><body>\n"
         "<h1>登录百度帐号</h1>\n";
     if (!message.empty()) body += "<p id=\"error\">" + HtmlEscape(message) + "</p>\n";
-    body += "<form id=\"login\" method=\"post\" action=\"" + act + "\">\n<input type=\"hidden\" name=\"u\" value=\"" +
-            u + "\">\n<label>用户名 <input type=\"text\" id=\"username\" name=\"username\"></label>\n"
+    body += "<form id=\"login\" method=\"post\" action=\"" + act +
+            "\">\n<input type=\"hidden\" name=\"u\" value=\"" + u +
+            "\">\n<label>用户名 <input type=\"text\" id=\"username\" name=\"username\"></label>\n"
             "<label>密码 <input type=\"password\" id=\"password\" name=\"password\"></label>\n"
             "<button type=\"submit\" id=\"submit\">登录</button>\n</form>\n<ul id=\"accounts\">\n";
     for (const auto& a : accounts) {
       std::string name = HtmlEscape(a->spec.userName);
-      body += "<li><form method=\"post\" action=\"" + act + "\"><input type=\"hidden\" name=\"u\" value=\"" + u +
+      body += "<li><form method=\"post\" action=\"" + act +
+              "\"><input type=\"hidden\" name=\"u\" value=\"" + u +
               "\"><input type=\"hidden\" name=\"username\" value=\"" + name +
-              "\"><button type=\"submit\" class=\"account\" id=\"login-" + a->spec.uk + "\">" + name +
-              "</button></form></li>\n";
+              "\"><button type=\"submit\" class=\"account\" id=\"login-" + a->spec.uk + "\">" +
+              name + "</button></form></li>\n";
     }
     body += "</ul>\n</body></html>\n";
     r.body = std::move(body);
@@ -766,7 +851,8 @@ struct Simulator::Impl {
     std::string target = QueryValue(form, "u");
     if (target.empty()) target = redirectUrl;
     if (target.empty()) target = originOf(Origin::Netdisk) + "/disk/main";
-    std::string action = redirectUrl.empty() ? "/v2/api/?login" : "/login?redirecturl=" + PercentEncode(redirectUrl);
+    std::string action =
+        redirectUrl.empty() ? "/v2/api/?login" : "/login?redirecturl=" + PercentEncode(redirectUrl);
     Account* account = findAccount(QueryValue(form, "username"));
     if (!account) return loginPage(action, target, "用户名或密码有误，请重新输入");
     account->spec.login = LoginState::Live;
@@ -778,8 +864,10 @@ struct Simulator::Impl {
     if (options.hostNames) attributes += "; domain=.sim.localhost";
     attributes += "; secure";
     r.headers.emplace_back("Set-Cookie", "BAIDUID=" + account->spec.baiduid + attributes);
-    r.headers.emplace_back("Set-Cookie", "BDUSS=" + account->spec.bduss + attributes + "; httponly");
-    r.headers.emplace_back("Set-Cookie", "STOKEN=" + account->spec.stoken + attributes + "; httponly");
+    r.headers.emplace_back("Set-Cookie",
+                           "BDUSS=" + account->spec.bduss + attributes + "; httponly");
+    r.headers.emplace_back("Set-Cookie",
+                           "STOKEN=" + account->spec.stoken + attributes + "; httponly");
     r.body = "<html><body>Found</body></html>";
     return r;
   }
@@ -788,31 +876,40 @@ struct Simulator::Impl {
     Reply r;
     r.contentType = kHtml;
     std::string portal = originOf(Origin::Portal);
-    std::string login = originOf(Origin::Passport) + "/v2/?login&tpl=mn&u=" + PercentEncode(portal + "/");
-    r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>百度一下，你就知道</title></head><body>\n"
-             "<div id=\"top\"><a id=\"netdisk\" href=\"" + HtmlEscape(originOf(Origin::Netdisk) + "/disk/main") +
-             "\">网盘</a></div>\n<div id=\"right\">" +
-             (account ? "<span id=\"user\">" + HtmlEscape(account->spec.userName) + "</span>"
-                      : "<a id=\"login\" href=\"" + HtmlEscape(login) + "\">登录</a>") +
-             "</div>\n</body></html>\n";
+    std::string login =
+        originOf(Origin::Passport) + "/v2/?login&tpl=mn&u=" + PercentEncode(portal + "/");
+    r.body =
+        "<!DOCTYPE html><html><head><meta "
+        "charset=\"utf-8\"><title>百度一下，你就知道</title></head><body>\n"
+        "<div id=\"top\"><a id=\"netdisk\" href=\"" +
+        HtmlEscape(originOf(Origin::Netdisk) + "/disk/main") +
+        "\">网盘</a></div>\n<div id=\"right\">" +
+        (account ? "<span id=\"user\">" + HtmlEscape(account->spec.userName) + "</span>"
+                 : "<a id=\"login\" href=\"" + HtmlEscape(login) + "\">登录</a>") +
+        "</div>\n</body></html>\n";
     return r;
   }
 };
 
-Simulator::Simulator(SimulatorOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Simulator::Simulator(SimulatorOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+  stop();
+}
 
 bool Simulator::start() {
   Impl& d = *impl_;
   if (d.netdisk) return true;
-  Certificate cert = MakeSelfSignedCertificate(
-      {"localhost", "pan.sim.localhost", "passport.sim.localhost", "www.sim.localhost", "*.sim.localhost"},
-      {"127.0.0.1"});
+  Certificate cert =
+      MakeSelfSignedCertificate({"localhost", "pan.sim.localhost", "passport.sim.localhost",
+                                 "www.sim.localhost", "*.sim.localhost"},
+                                {"127.0.0.1"});
   d.caFile = d.options.certFile;
   d.ownCaFile = d.caFile.empty();
   if (d.ownCaFile) {
-    std::string templ = (std::filesystem::temp_directory_path() / "netdisk-sim-XXXXXX.pem").string();
+    std::string templ =
+        (std::filesystem::temp_directory_path() / "netdisk-sim-XXXXXX.pem").string();
     int fd = mkstemps(templ.data(), 4);
     if (fd < 0) return false;
     ::close(fd);
@@ -824,7 +921,9 @@ bool Simulator::start() {
     auto server = std::make_unique<HttpsServer>(cert);
     httplib::Server& http = server->http();
     int threads = d.options.threads > 0 ? d.options.threads : 8;
-    http.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    http.new_task_queue = [threads] {
+      return new httplib::ThreadPool(static_cast<size_t>(threads));
+    };
     auto handler = [this, origin](const httplib::Request& req, httplib::Response& res) {
       impl_->handle(origin, req, res);
     };
@@ -859,10 +958,18 @@ void Simulator::stop() {
   }
 }
 
-std::string Simulator::netdiskOrigin() const { return impl_->originOf(Origin::Netdisk); }
-std::string Simulator::passportOrigin() const { return impl_->originOf(Origin::Passport); }
-std::string Simulator::portalOrigin() const { return impl_->originOf(Origin::Portal); }
-std::string Simulator::caFile() const { return impl_->caFile; }
+std::string Simulator::netdiskOrigin() const {
+  return impl_->originOf(Origin::Netdisk);
+}
+std::string Simulator::passportOrigin() const {
+  return impl_->originOf(Origin::Passport);
+}
+std::string Simulator::portalOrigin() const {
+  return impl_->originOf(Origin::Portal);
+}
+std::string Simulator::caFile() const {
+  return impl_->caFile;
+}
 
 std::string Simulator::addAccount(AccountSpec spec) {
   Impl& d = *impl_;
@@ -932,7 +1039,8 @@ std::uint64_t Simulator::addFolder(std::string_view userName, std::string_view p
   return id;
 }
 
-std::uint64_t Simulator::addFile(std::string_view userName, std::string_view path, std::uint64_t size, bool blocked) {
+std::uint64_t Simulator::addFile(std::string_view userName, std::string_view path,
+                                 std::uint64_t size, bool blocked) {
   std::uint64_t id = 0;
   withTree(userName, [&](FileTree& t) { id = t.addFile(path, size, blocked, NowSeconds()); });
   return id;
@@ -951,7 +1059,11 @@ GenerateStats Simulator::generate(std::string_view userName, const GenerateOptio
   return stats;
 }
 
-Faults& Simulator::faults() { return impl_->faults; }
-RequestLog& Simulator::log() { return impl_->log; }
+Faults& Simulator::faults() {
+  return impl_->faults;
+}
+RequestLog& Simulator::log() {
+  return impl_->log;
+}
 
 }  // namespace pansift::sim

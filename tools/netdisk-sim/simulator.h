@@ -75,9 +75,9 @@ struct DownloadFaults : EndpointFaults {
 };
 
 struct FileManagerFaults : EndpointFaults {
-  std::atomic<int> busyDeletes{0};        // the next N deletes answer "busy"
-  std::atomic<int> busyCode{111};         // 111: errno 12 with inner 111; 31034: errno 31034
-  std::atomic<bool> identityCheck{false}; // deletes answer errno 132
+  std::atomic<int> busyDeletes{0};         // the next N deletes answer "busy"
+  std::atomic<int> busyCode{111};          // 111: errno 12 with inner 111; 31034: errno 31034
+  std::atomic<bool> identityCheck{false};  // deletes answer errno 132
 };
 
 struct Faults {
@@ -107,9 +107,9 @@ struct SimulatorOptions {
   /// Where the certificate (PEM) is written; empty: a file in the temp folder,
   /// removed at stop().
   std::string certFile;
-  std::uint64_t seed = 1;  // ids, tokens and fault draws
+  std::uint64_t seed = 1;   // ids, tokens and fault draws
   size_t logLimit = 20000;  // entries kept (counters keep counting)
-  int threads = 32;  // worker threads per listener
+  int threads = 32;         // worker threads per listener
 };
 
 class Simulator {
@@ -142,7 +142,8 @@ class Simulator {
   /// there is no such account.
   bool withTree(std::string_view userName, const std::function<void(FileTree&)>& work);
   std::uint64_t addFolder(std::string_view userName, std::string_view path);
-  std::uint64_t addFile(std::string_view userName, std::string_view path, std::uint64_t size, bool blocked = false);
+  std::uint64_t addFile(std::string_view userName, std::string_view path, std::uint64_t size,
+                        bool blocked = false);
   std::optional<EntryInfo> find(std::string_view userName, std::string_view path) const;
   GenerateStats generate(std::string_view userName, const GenerateOptions& options);
 
