@@ -46,19 +46,19 @@ std::string InsertBatch(int batchSize, long long firstId) {
   return text;
 }
 
-void BM_InsertBatch(benchmark::State& state) {
+void BmInsertBatch(benchmark::State& state) {
   const int batchSize = static_cast<int>(state.range(0));
   const std::string folder = MakeTempFolder();
   HeadlessPlatform platform;  // the real clock
   AppState app(platform, folder);
   CatalogueDb db(app);
-  if (folder.empty() || !db.CreateCatalogue(folder) || !db.OpenCatalogue(folder)) {
+  if (folder.empty() || !db.createCatalogue(folder) || !db.openCatalogue(folder)) {
     state.SkipWithError("cannot create the catalogue");
     return;
   }
   const std::string batch = InsertBatch(batchSize, 0);
   for (auto _ : state) {
-    if (!db.ExecuteLogged(batch)) {
+    if (!db.executeLogged(batch)) {
       state.SkipWithError("insert failed");
       break;
     }
@@ -66,19 +66,19 @@ void BM_InsertBatch(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * batchSize);
   state.counters["batches/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  db.CloseCatalogue();
+  db.closeCatalogue();
   std::error_code ec;
   std::filesystem::remove_all(folder, ec);
 }
-BENCHMARK(BM_InsertBatch)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BmInsertBatch)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Building the statement text alone, to see what the quoting and conversions cost.
-void BM_BuildInsertBatch(benchmark::State& state) {
+void BmBuildInsertBatch(benchmark::State& state) {
   const int batchSize = static_cast<int>(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(InsertBatch(batchSize, 0));
   state.SetItemsProcessed(state.iterations() * batchSize);
 }
-BENCHMARK(BM_BuildInsertBatch)->Arg(10)->Arg(50);
+BENCHMARK(BmBuildInsertBatch)->Arg(10)->Arg(50);
 
 }  // namespace
 

@@ -28,7 +28,7 @@ std::string ListingReply(int entries) {
          "],\"request_id\":7431098137466789000,\"guid\":0}";
 }
 
-void BM_ReadEntries(benchmark::State& state) {
+void BmReadEntries(benchmark::State& state) {
   const std::string reply = ListingReply(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     std::vector<NetdiskEntry> entries = ReadEntries(reply);
@@ -37,17 +37,17 @@ void BM_ReadEntries(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
   state.SetBytesProcessed(state.iterations() * static_cast<long long>(reply.size()));
 }
-BENCHMARK(BM_ReadEntries)->Arg(100)->Arg(200)->Arg(1000);
+BENCHMARK(BmReadEntries)->Arg(100)->Arg(200)->Arg(1000);
 
-void BM_ParseOnly(benchmark::State& state) {
+void BmParseOnly(benchmark::State& state) {
   const std::string reply = ListingReply(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     JsonDoc doc;
-    benchmark::DoNotOptimize(doc.Parse(reply));
+    benchmark::DoNotOptimize(doc.parse(reply));
   }
   state.SetBytesProcessed(state.iterations() * static_cast<long long>(reply.size()));
 }
-BENCHMARK(BM_ParseOnly)->Arg(100)->Arg(1000);
+BENCHMARK(BmParseOnly)->Arg(100)->Arg(1000);
 
 }  // namespace
 

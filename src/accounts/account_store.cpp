@@ -133,18 +133,18 @@ std::string& AccountRecord::cell(int column) {
 
 // ---- AccountStore ------------------------------------------------------------------
 
-int AccountStore::RowCount() const {
+int AccountStore::rowCount() const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(rows_.size());
 }
 
-std::string AccountStore::CellText(int row, int column) const {
+std::string AccountStore::cellText(int row, int column) const {
   std::lock_guard lock(mutex_);
   if (row < 0 || row >= static_cast<int>(rows_.size()) || !ValidColumn(column)) return {};
   return rows_[row].cell(column);
 }
 
-std::vector<AccountRecord> AccountStore::Rows() const {
+std::vector<AccountRecord> AccountStore::rows() const {
   std::lock_guard lock(mutex_);
   return rows_;
 }
@@ -154,12 +154,12 @@ AccountStore::Snapshot AccountStore::snapshot() const {
   return {rows_, selected_};
 }
 
-int AccountStore::SelectedRow() const {
+int AccountStore::selectedRow() const {
   std::lock_guard lock(mutex_);
   return selected_;
 }
 
-void AccountStore::SetSelectedRow(int row) {
+void AccountStore::setSelectedRow(int row) {
   {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size())) row = -1;
@@ -169,7 +169,7 @@ void AccountStore::SetSelectedRow(int row) {
   notify({AccountsChanged::Kind::kSelection, row});
 }
 
-int AccountStore::AppendAccountRow(AccountRecord record) {
+int AccountStore::appendAccountRow(AccountRecord record) {
   int row;
   {
     std::lock_guard lock(mutex_);
@@ -181,7 +181,7 @@ int AccountStore::AppendAccountRow(AccountRecord record) {
   return row;
 }
 
-bool AccountStore::SetAccountCell(int row, int column, std::string text) {
+bool AccountStore::setAccountCell(int row, int column, std::string text) {
   {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size()) || !ValidColumn(column)) return false;
@@ -193,7 +193,7 @@ bool AccountStore::SetAccountCell(int row, int column, std::string text) {
   return true;
 }
 
-bool AccountStore::RemoveRow(int row) {
+bool AccountStore::removeRow(int row) {
   bool selectionMoved = false;
   {
     std::lock_guard lock(mutex_);
@@ -208,11 +208,11 @@ bool AccountStore::RemoveRow(int row) {
     }
   }
   notify({AccountsChanged::Kind::kRemoved, row});
-  if (selectionMoved) notify({AccountsChanged::Kind::kSelection, SelectedRow()});
+  if (selectionMoved) notify({AccountsChanged::Kind::kSelection, selectedRow()});
   return true;
 }
 
-int AccountStore::FindAccountRow(std::string_view userName) const {
+int AccountStore::findAccountRow(std::string_view userName) const {
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < rows_.size(); ++i) {
     if (rows_[i].userName == userName) return static_cast<int>(i);
@@ -281,37 +281,37 @@ std::string AccountFilePath(const AppState& app) {
 
 std::string AccountsToJson(const std::vector<AccountRecord>& rows) {
   JsonDoc doc;
-  doc.SetText("dataname", "cookies");
-  doc.SetNumber("num", static_cast<double>(rows.size()));
-  doc.SetJson("data", "[]");
+  doc.setText("dataname", "cookies");
+  doc.setNumber("num", static_cast<double>(rows.size()));
+  doc.setJson("data", "[]");
   for (size_t i = 0; i < rows.size(); ++i) {
     std::string element = "data[" + std::to_string(i) + "]";
-    doc.Append("data", "{}");
-    doc.SetText(element + ".user", KeepBackslashes(rows[i].userName));
-    doc.SetText(element + ".cookies", KeepBackslashes(rows[i].cookies));
-    doc.SetText(element + ".uk", KeepBackslashes(rows[i].uk));
-    doc.SetText(element + ".bdstoken", KeepBackslashes(rows[i].bdstoken));
+    doc.append("data", "{}");
+    doc.setText(element + ".user", KeepBackslashes(rows[i].userName));
+    doc.setText(element + ".cookies", KeepBackslashes(rows[i].cookies));
+    doc.setText(element + ".uk", KeepBackslashes(rows[i].uk));
+    doc.setText(element + ".bdstoken", KeepBackslashes(rows[i].bdstoken));
   }
-  return doc.ToText();
+  return doc.toText();
 }
 
 std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes) {
   JsonDoc doc;
   if (DetectTextEncoding(bytes) == kEncodingUtf8) {
-    doc.ParseUtf8(bytes);
+    doc.parseUtf8(bytes);
   } else {
     // UTF-16 files land here too and read as nothing, like any text that is not JSON.
-    doc.Parse(bytes);
+    doc.parse(bytes);
   }
   std::vector<AccountRecord> rows;
-  int count = doc.Count("data");
+  int count = doc.count("data");
   for (int i = 0; i < count; ++i) {
     std::string element = "data[" + std::to_string(i) + "]";
     AccountRecord record;
-    record.userName = doc.GetText(element + ".user");
-    record.cookies = doc.GetText(element + ".cookies");
-    record.uk = doc.GetText(element + ".uk");
-    record.bdstoken = doc.GetText(element + ".bdstoken");
+    record.userName = doc.getText(element + ".user");
+    record.cookies = doc.getText(element + ".cookies");
+    record.uk = doc.getText(element + ".uk");
+    record.bdstoken = doc.getText(element + ".bdstoken");
     rows.push_back(std::move(record));
   }
   return rows;
@@ -321,9 +321,9 @@ int LoadAccounts(AppState& app, AccountStore& store, MainForm& form) {
   std::vector<AccountRecord> rows = AccountsFromFileBytes(ReadFileBytes(AccountFilePath(app)));
   for (AccountRecord& record : rows) {
     record.status = AccountStatusText(AccountStatus::kImported);
-    store.AppendAccountRow(std::move(record));
+    store.appendAccountRow(std::move(record));
   }
-  form.setSelectedTab(store.RowCount() > 0 ? kTabClean : kTabAccounts);
+  form.setSelectedTab(store.rowCount() > 0 ? kTabClean : kTabAccounts);
   return static_cast<int>(rows.size());
 }
 
@@ -332,7 +332,7 @@ bool SaveAccounts(AppState& app, const AccountStore& store) {
       kIdYes)
     return false;
   std::string path = AccountFilePath(app);
-  if (!WritePrivateFile(path, AccountsToJson(store.Rows()))) {
+  if (!WritePrivateFile(path, AccountsToJson(store.rows()))) {
     // Never claim success for a file that was not written.
     TimedMessageBox(app.platform, L8("提示"), L8("保存失败，无法写入文件：") + Utf8ToLocal(path),
                     kPromptTimeoutMs, kStyleWarning);
@@ -343,16 +343,16 @@ bool SaveAccounts(AppState& app, const AccountStore& store) {
 }
 
 void DeleteSelectedAccount(AppState& app, AccountStore& store) {
-  int row = store.SelectedRow();
+  int row = store.selectedRow();
   if (row < 0) {
     Prompt(app, "没有选中项目。", kStyleInformation);
     return;
   }
-  std::string question = L8("确定删除 ") + store.CellText(row, kColumnUserName) + L8(" 的cookies?");
+  std::string question = L8("确定删除 ") + store.cellText(row, kColumnUserName) + L8(" 的cookies?");
   if (TimedMessageBox(app.platform, L8("提示"), question, kPromptTimeoutMs, kStyleYesNoQuestion) !=
       kIdYes)
     return;
-  store.RemoveRow(row);
+  store.removeRow(row);
 }
 
 bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {
@@ -368,9 +368,9 @@ bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {
 }
 
 void CopySelectedField(AppState& app, const AccountStore& store, int column) {
-  int row = store.SelectedRow();
+  int row = store.selectedRow();
   if (row < 0 || !ValidColumn(column)) return;
-  app.platform.setClipboard(LocalToUnicode(store.CellText(row, column)));
+  app.platform.setClipboard(LocalToUnicode(store.cellText(row, column)));
 }
 
 }  // namespace pansift

@@ -75,28 +75,28 @@ class AccountStore : public Observable<AccountsChanged> {
     int selectedRow = -1;
   };
 
-  int RowCount() const;
+  int rowCount() const;
   /// The text of a cell; "" when row or column is out of range.
-  std::string CellText(int row, int column) const;
-  std::vector<AccountRecord> Rows() const;
+  std::string cellText(int row, int column) const;
+  std::vector<AccountRecord> rows() const;
   /// Rows and selection taken together.
   Snapshot snapshot() const;
 
   /// The selected row, or -1.
-  int SelectedRow() const;
+  int selectedRow() const;
   /// Selects a row; -1 or a row out of range clears the selection.
-  void SetSelectedRow(int row);
+  void setSelectedRow(int row);
 
   /// Inserts a row at the end; its ordinal becomes the new row count. Returns the
   /// row's index.
-  int AppendAccountRow(AccountRecord record);
+  int appendAccountRow(AccountRecord record);
   /// Sets one cell; false when row or column is out of range.
-  bool SetAccountCell(int row, int column, std::string text);
+  bool setAccountCell(int row, int column, std::string text);
   /// Removes a row; the other rows keep their ordinals. A selected row that is
   /// removed leaves no selection; a selection below it moves up with its row.
-  bool RemoveRow(int row);
+  bool removeRow(int row);
   /// The first row whose user name equals `userName` as a whole text, or -1.
-  int FindAccountRow(std::string_view userName) const;
+  int findAccountRow(std::string_view userName) const;
 
  private:
   mutable std::mutex mutex_;

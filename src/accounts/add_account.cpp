@@ -53,9 +53,9 @@ std::string FileUrl(const std::string& path) {
 // Rows can be deleted or replaced while the service is asked, and the answer must
 // not land on another account. -1 when the account is gone.
 int RowOfCookies(const AccountStore& store, int row, const std::string& cookies) {
-  if (row < store.RowCount() && store.CellText(row, kColumnCookies) == cookies) return row;
-  for (int i = 0; i < store.RowCount(); ++i) {
-    if (store.CellText(i, kColumnCookies) == cookies) return i;
+  if (row < store.rowCount() && store.cellText(row, kColumnCookies) == cookies) return row;
+  for (int i = 0; i < store.rowCount(); ++i) {
+    if (store.cellText(i, kColumnCookies) == cookies) return i;
   }
   return -1;
 }
@@ -65,22 +65,22 @@ void ValidateRow(AppState& app, AccountStore& store, int row) {
   std::string cookies;
   {
     std::lock_guard lock(app.listLock);
-    if (row < 0 || row >= store.RowCount()) return;
-    cookies = store.CellText(row, kColumnCookies);
-    store.SetAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kValidating));
+    if (row < 0 || row >= store.rowCount()) return;
+    cookies = store.cellText(row, kColumnCookies);
+    store.setAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kValidating));
   }
   AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
   std::lock_guard lock(app.listLock);
   int target = RowOfCookies(store, row, cookies);
   if (target < 0) return;
   if (identity.uk.empty()) {
-    store.SetAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kInvalid));
+    store.setAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kInvalid));
     return;
   }
-  store.SetAccountCell(target, kColumnUserName, identity.userName);
-  store.SetAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kValid));
-  store.SetAccountCell(target, kColumnUk, identity.uk);
-  store.SetAccountCell(target, kColumnBdstoken, identity.bdstoken);
+  store.setAccountCell(target, kColumnUserName, identity.userName);
+  store.setAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kValid));
+  store.setAccountCell(target, kColumnUk, identity.uk);
+  store.setAccountCell(target, kColumnBdstoken, identity.bdstoken);
 }
 
 }  // namespace
@@ -141,7 +141,7 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
   }
   SetStatus(app, L8("添加的cookies有效"));
 
-  if (store.FindAccountRow(identity.userName) >= 0) {
+  if (store.findAccountRow(identity.userName) >= 0) {
     int answer =
         TimedMessageBox(app.platform, L8("提示"),
                         L8("当前用户 ") + identity.userName + L8(" 已存在列表中，是否更新记录？"),
@@ -154,13 +154,13 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
     // The row is looked up again: it may have been deleted or moved while the user
     // was asked, and the update must not land on another account.
     std::lock_guard lock(app.listLock);
-    int row = store.FindAccountRow(identity.userName);
+    int row = store.findAccountRow(identity.userName);
     if (row >= 0) {
-      store.SetAccountCell(row, kColumnUserName, identity.userName);
-      store.SetAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kUpdated));
-      store.SetAccountCell(row, kColumnCookies, cookies);
-      store.SetAccountCell(row, kColumnUk, identity.uk);
-      store.SetAccountCell(row, kColumnBdstoken, identity.bdstoken);
+      store.setAccountCell(row, kColumnUserName, identity.userName);
+      store.setAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kUpdated));
+      store.setAccountCell(row, kColumnCookies, cookies);
+      store.setAccountCell(row, kColumnUk, identity.uk);
+      store.setAccountCell(row, kColumnBdstoken, identity.bdstoken);
       updated = true;
     } else {
       AccountRecord record;
@@ -169,7 +169,7 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
       record.cookies = cookies;
       record.uk = identity.uk;
       record.bdstoken = identity.bdstoken;
-      store.AppendAccountRow(std::move(record));
+      store.appendAccountRow(std::move(record));
     }
   }
   form.setText(FormText::kCookies, {});
@@ -184,7 +184,7 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
 }
 
 void ValidateSelectedAccount(AppState& app, AccountStore& store) {
-  int row = store.SelectedRow();
+  int row = store.selectedRow();
   if (row < 0) {
     Tell(app, L8("没有选中项目。"));
     return;
@@ -193,7 +193,7 @@ void ValidateSelectedAccount(AppState& app, AccountStore& store) {
 }
 
 void ValidateAllAccounts(AppState& app, AccountStore& store) {
-  int count = store.RowCount();
+  int count = store.rowCount();
   if (count == 0) {
     Tell(app, L8("没有要验证的cookies."));
     return;

@@ -31,7 +31,7 @@ MainWindow::~MainWindow() {
   waitForAccountLoader();
 }
 
-void MainWindow::Start() {
+void MainWindow::start() {
   if (!accountLoader_.joinable()) {
     accountLoader_ = std::thread([this] { LoadAccounts(app_, accounts_, form_); });
   }
@@ -46,7 +46,7 @@ void MainWindow::waitForWorkers() {
   while (!workers_.waitAllFor(std::chrono::milliseconds(20))) ProcessEvents(app_.platform);
 }
 
-void MainWindow::OnAddAccountClicked() {
+void MainWindow::onAddAccountClicked() {
   if (!AddAccountFromInput(app_, form_)) return;
   // The worker gets the text that passed the check, as a copy of its own.
   workers_.start([this, cookies = form_.text(FormText::kCookies)] {
@@ -54,16 +54,16 @@ void MainWindow::OnAddAccountClicked() {
   });
 }
 
-void MainWindow::OnAccountDoubleClicked(int row) {
+void MainWindow::onAccountDoubleClicked(int row) {
   if (row < 0) return;
-  accounts_.SetSelectedRow(row);
-  SwitchToSelectedAccount();
+  accounts_.setSelectedRow(row);
+  switchToSelectedAccount();
 }
 
-void MainWindow::OnAccountMenu(AccountMenuItem item) {
+void MainWindow::onAccountMenu(AccountMenuItem item) {
   switch (item) {
     case AccountMenuItem::kSwitch:
-      SwitchToSelectedAccount();
+      switchToSelectedAccount();
       break;
     case AccountMenuItem::kValidateSelected:
       workers_.start([this] { ValidateSelectedAccount(app_, accounts_); });
@@ -86,53 +86,53 @@ void MainWindow::OnAccountMenu(AccountMenuItem item) {
   }
 }
 
-void MainWindow::OnSaveCookiesClicked() {
+void MainWindow::onSaveCookiesClicked() {
   SaveAccounts(app_, accounts_);
 }
 
-void MainWindow::OnLoginClicked() {
+void MainWindow::onLoginClicked() {
   // The login windows are not built yet.
 }
 
-void MainWindow::OnRefreshRootClicked() {
+void MainWindow::onRefreshRootClicked() {
   // Disabled until the refresh ends, on every path, so a second click cannot start another.
   form_.setEnabled(FormButton::kRefreshRoot, false);
-  StartRootRefresh();
+  startRootRefresh();
 }
 
-void MainWindow::OnTreeNodeEvent() {
+void MainWindow::onTreeNodeEvent() {
   OpenOrFoldNode(app_, form_, tree_, workers_, treeListing_);
 }
 
-void MainWindow::OnTreeMenuStartCheck() {
-  OnStartCheckClicked();
+void MainWindow::onTreeMenuStartCheck() {
+  onStartCheckClicked();
 }
 
-void MainWindow::OnStartCheckClicked() {
+void MainWindow::onStartCheckClicked() {
   // The scan-and-check task is not built yet.
 }
 
-void MainWindow::OnPauseCheckClicked() {
+void MainWindow::onPauseCheckClicked() {
   // The scan-and-check task is not built yet.
 }
 
-void MainWindow::OnStopCheckClicked() {
+void MainWindow::onStopCheckClicked() {
   // The scan-and-check task is not built yet.
 }
 
-void MainWindow::OnBlockedFilesClicked() {
+void MainWindow::onBlockedFilesClicked() {
   // The blocked-file window is not built yet.
 }
 
-bool MainWindow::OnCloseRequested() {
+bool MainWindow::onCloseRequested() {
   return QueryClose(app_, form_.taskRunning());
 }
 
-void MainWindow::SwitchToSelectedAccount() {
-  if (SwitchOperatingAccount(app_, accounts_)) StartRootRefresh();
+void MainWindow::switchToSelectedAccount() {
+  if (SwitchOperatingAccount(app_, accounts_)) startRootRefresh();
 }
 
-void MainWindow::StartRootRefresh() {
+void MainWindow::startRootRefresh() {
   pansift::StartRootRefresh(app_, form_, accounts_, tree_, workers_);
 }
 

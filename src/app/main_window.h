@@ -48,7 +48,7 @@ class MainWindow {
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.
-  void Start();
+  void start();
   /// Waits until the account loader has finished (tests, shutdown).
   void waitForAccountLoader();
   /// The threads of the actions (add, validate, ...): one per action, not waited for.
@@ -58,26 +58,26 @@ class MainWindow {
   void waitForWorkers();
 
   // The event table. Each runs on the UI thread and returns at once.
-  void OnAddAccountClicked();                // 按钮3
-  void OnAccountDoubleClicked(int row);      // 超级列表框1, a row
-  void OnAccountMenu(AccountMenuItem item);  // "cookies操作"
-  void OnSaveCookiesClicked();               // 按钮4
-  void OnLoginClicked();                     // 按钮2
-  void OnRefreshRootClicked();               // 按钮1
-  void OnTreeNodeEvent();                    // 树型框1: a node opened (double-click)
-  void OnTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
-  void OnStartCheckClicked();                // 按钮_开始检查
-  void OnPauseCheckClicked();                // 按钮_暂停检查
-  void OnStopCheckClicked();                 // 按钮_停止检查
-  void OnBlockedFilesClicked();              // 按钮7
+  void onAddAccountClicked();                // 按钮3
+  void onAccountDoubleClicked(int row);      // 超级列表框1, a row
+  void onAccountMenu(AccountMenuItem item);  // "cookies操作"
+  void onSaveCookiesClicked();               // 按钮4
+  void onLoginClicked();                     // 按钮2
+  void onRefreshRootClicked();               // 按钮1
+  void onTreeNodeEvent();                    // 树型框1: a node opened (double-click)
+  void onTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
+  void onStartCheckClicked();                // 按钮_开始检查
+  void onPauseCheckClicked();                // 按钮_暂停检查
+  void onStopCheckClicked();                 // 按钮_停止检查
+  void onBlockedFilesClicked();              // 按钮7
   /// The close question; true when the window may close.
-  bool OnCloseRequested();
+  bool onCloseRequested();
 
  private:
   /// Switches the operating account to the selected row and refreshes the tree.
-  void SwitchToSelectedAccount();
+  void switchToSelectedAccount();
   /// Lists the root folder of the operating account into the tree on a worker.
-  void StartRootRefresh();
+  void startRootRefresh();
 
   AppState& app_;
   MainForm& form_;

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   window.show();
   // Loads the saved accounts on a thread of its own, shows the back-end notice and
   // empties err.txt.
-  window.controller().Start();
+  window.controller().start();
   // netset.ini has been read: every request of the run goes through the back end it chose.
   pansift::SelectTransport(app.curlMode);
   if (dir.fellBack) {

@@ -206,16 +206,16 @@ void MainWindowView::buildAccountList(QWidget* page) {
     auto item = static_cast<AccountMenuItem>(i);
     if (item == AccountMenuItem::kCopyUserName) accountMenu_->addSeparator();
     QAction* action = accountMenu_->addAction(Ui(AccountMenuItemText(item)));
-    connect(action, &QAction::triggered, this, [this, item] { controller_->OnAccountMenu(item); });
+    connect(action, &QAction::triggered, this, [this, item] { controller_->onAccountMenu(item); });
   }
 
   connect(accountList_, &QTreeWidget::itemSelectionChanged, this, [this] {
     QList<QTreeWidgetItem*> selected = accountList_->selectedItems();
-    accounts_.SetSelectedRow(
+    accounts_.setSelectedRow(
         selected.isEmpty() ? -1 : accountList_->indexOfTopLevelItem(selected.first()));
   });
   connect(accountList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    controller_->OnAccountDoubleClicked(accountList_->indexOfTopLevelItem(item));
+    controller_->onAccountDoubleClicked(accountList_->indexOfTopLevelItem(item));
   });
   connect(accountList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     QTreeWidgetItem* item = accountList_->itemAt(pos);
@@ -238,7 +238,7 @@ void MainWindowView::buildAddCookieTab(QWidget* page) {
 
   QPushButton* add = MakeButton(page, FormButton::kAddAccount, form_);
   place(add, OnTabPage(19, 402, 272, 32), 0, 1, 0, 0);
-  connect(add, &QPushButton::clicked, this, [this] { controller_->OnAddAccountClicked(); });
+  connect(add, &QPushButton::clicked, this, [this] { controller_->onAddAccountClicked(); });
 }
 
 void MainWindowView::buildCleanTab(QWidget* page) {
@@ -273,10 +273,10 @@ void MainWindowView::buildCleanTab(QWidget* page) {
     void (MainWindow::*handler)();
   };
   const std::array<ButtonPlace, 4> buttons = {{
-      {FormButton::kBlockedFiles, OnTabPage(205, 338, 88, 30), &MainWindow::OnBlockedFilesClicked},
-      {FormButton::kStopCheck, OnTabPage(73, 394, 40, 32), &MainWindow::OnStopCheckClicked},
-      {FormButton::kPauseCheck, OnTabPage(134, 394, 48, 32), &MainWindow::OnPauseCheckClicked},
-      {FormButton::kStartCheck, OnTabPage(200, 394, 95, 32), &MainWindow::OnStartCheckClicked},
+      {FormButton::kBlockedFiles, OnTabPage(205, 338, 88, 30), &MainWindow::onBlockedFilesClicked},
+      {FormButton::kStopCheck, OnTabPage(73, 394, 40, 32), &MainWindow::onStopCheckClicked},
+      {FormButton::kPauseCheck, OnTabPage(134, 394, 48, 32), &MainWindow::onPauseCheckClicked},
+      {FormButton::kStartCheck, OnTabPage(200, 394, 95, 32), &MainWindow::onStartCheckClicked},
   }};
   for (const ButtonPlace& b : buttons) {
     QPushButton* widget = MakeButton(page, b.button, form_);
@@ -289,13 +289,13 @@ void MainWindowView::buildCleanTab(QWidget* page) {
 void MainWindowView::buildBottomLeft(QWidget* central) {
   QPushButton* login = MakeButton(central, FormButton::kLogin, form_);
   place(login, QRect(231, 484, 89, 27), 0, 1);
-  connect(login, &QPushButton::clicked, this, [this] { controller_->OnLoginClicked(); });
+  connect(login, &QPushButton::clicked, this, [this] { controller_->onLoginClicked(); });
   QPushButton* save = MakeButton(central, FormButton::kSaveCookies, form_);
   place(save, QRect(231, 526, 89, 24), 0, 1);
-  connect(save, &QPushButton::clicked, this, [this] { controller_->OnSaveCookiesClicked(); });
+  connect(save, &QPushButton::clicked, this, [this] { controller_->onSaveCookiesClicked(); });
   QPushButton* refresh = MakeButton(central, FormButton::kRefreshRoot, form_);
   place(refresh, QRect(233, 570, 88, 31), 0, 1);
-  connect(refresh, &QPushButton::clicked, this, [this] { controller_->OnRefreshRootClicked(); });
+  connect(refresh, &QPushButton::clicked, this, [this] { controller_->onRefreshRootClicked(); });
 
   // The four sort orders are one group; listings read the choice when they start.
   auto* group = new QButtonGroup(this);
@@ -331,12 +331,12 @@ void MainWindowView::buildTree(QWidget* central) {
   tree->setContextMenuPolicy(Qt::CustomContextMenu);
   place(tree, QRect(330, 4, 651, 460), 0, 0, 1, 1);
   // The binding is the tree widget's child; the model lives in the controller.
-  new FolderTreeBinding(controller_->tree(), tree, [this] { controller_->OnTreeNodeEvent(); });
+  new FolderTreeBinding(controller_->tree(), tree, [this] { controller_->onTreeNodeEvent(); });
 
   treeMenu_ = new QMenu(Ui("文件目录树菜单"), this);
   treeMenu_->setObjectName(Ui("文件目录树菜单"));
   QAction* start = treeMenu_->addAction(Ui("开始检测选中目录"));
-  connect(start, &QAction::triggered, this, [this] { controller_->OnTreeMenuStartCheck(); });
+  connect(start, &QAction::triggered, this, [this] { controller_->onTreeMenuStartCheck(); });
   connect(tree, &QWidget::customContextMenuRequested, this, [this, tree](const QPoint& pos) {
     treeMenu_->popup(tree->viewport()->mapToGlobal(pos));
   });
@@ -513,7 +513,7 @@ bool MainWindowView::taskRunning() const {
 }
 
 void MainWindowView::closeEvent(QCloseEvent* event) {
-  if (controller_->OnCloseRequested()) {
+  if (controller_->onCloseRequested()) {
     event->accept();
   } else {
     event->ignore();

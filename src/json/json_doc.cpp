@@ -154,7 +154,7 @@ class GbkEncoder {
   }
 
   // Stops at the first U+0000: local text ends there.
-  std::string Encode(std::u16string_view text) {
+  std::string encode(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -169,7 +169,7 @@ class GbkEncoder {
           text[i + 1] < 0xE000) {
         units = 2;
       }
-      if (!EncodeOne(text.substr(i, units), out)) {
+      if (!encodeOne(text.substr(i, units), out)) {
         for (std::size_t u = 0; u < units; ++u) AppendUnitEscape(out, text[i + u]);
       }
       i += units - 1;
@@ -180,7 +180,7 @@ class GbkEncoder {
  private:
   static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
 
-  bool EncodeOne(std::u16string_view units, std::string& out) {
+  bool encodeOne(std::u16string_view units, std::string& out) {
     if (units[0] >= 0xD800 && units[0] < 0xE000) return false;  // GBK holds nothing beyond the BMP
     if (cd_ == kClosed) {
       cd_ = iconv_open("CP936", "UTF-16LE");
@@ -266,9 +266,9 @@ struct JsonDoc::Impl {
     std::size_t end;
     int depth = 0;
 
-    char16_t Peek() const { return pos < end ? doc.text[pos] : 0; }
+    char16_t peek() const { return pos < end ? doc.text[pos] : 0; }
 
-    void SkipSpace() {
+    void skipSpace() {
       while (pos < end) {
         char16_t c = doc.text[pos];
         if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') break;
@@ -276,15 +276,15 @@ struct JsonDoc::Impl {
       }
     }
 
-    std::uint32_t NewNode(Kind kind) {
+    std::uint32_t newNode(Kind kind) {
       doc.nodes.emplace_back();
       doc.nodes.back().kind = kind;
       return static_cast<std::uint32_t>(doc.nodes.size() - 1);
     }
 
     // A string between double quotes or apostrophes; the span excludes the quotes.
-    bool ScanString(std::uint32_t& begin, std::uint32_t& len, bool& escaped) {
-      char16_t quote = Peek();
+    bool scanString(std::uint32_t& begin, std::uint32_t& len, bool& escaped) {
+      char16_t quote = peek();
       if (quote != u'"' && quote != u'\'') return false;
       ++pos;
       begin = static_cast<std::uint32_t>(pos);
@@ -320,75 +320,75 @@ struct JsonDoc::Impl {
       return false;
     }
 
-    bool ScanDigits() {
+    bool scanDigits() {
       std::size_t start = pos;
       while (pos < end && doc.text[pos] >= u'0' && doc.text[pos] <= u'9') ++pos;
       return pos > start;
     }
 
-    std::uint32_t ParseNumber() {
+    std::uint32_t parseNumber() {
       std::size_t start = pos;
-      if (Peek() == u'-') ++pos;
-      if (Peek() == u'0') {
+      if (peek() == u'-') ++pos;
+      if (peek() == u'0') {
         ++pos;
-      } else if (!ScanDigits()) {
+      } else if (!scanDigits()) {
         return kNone;
       }
-      if (Peek() == u'.') {
+      if (peek() == u'.') {
         ++pos;
-        if (!ScanDigits()) return kNone;
+        if (!scanDigits()) return kNone;
       }
-      if (Peek() == u'e' || Peek() == u'E') {
+      if (peek() == u'e' || peek() == u'E') {
         ++pos;
-        if (Peek() == u'+' || Peek() == u'-') ++pos;
-        if (!ScanDigits()) return kNone;
+        if (peek() == u'+' || peek() == u'-') ++pos;
+        if (!scanDigits()) return kNone;
       }
-      std::uint32_t node = NewNode(Kind::Number);
+      std::uint32_t node = newNode(Kind::Number);
       doc.nodes[node].textBegin = static_cast<std::uint32_t>(start);
       doc.nodes[node].textLen = static_cast<std::uint32_t>(pos - start);
       return node;
     }
 
-    std::uint32_t ParseWord(std::u16string_view word, Kind kind) {
+    std::uint32_t parseWord(std::u16string_view word, Kind kind) {
       if (doc.text.compare(pos, word.size(), word) != 0 || pos + word.size() > end) return kNone;
       pos += word.size();
-      return NewNode(kind);
+      return newNode(kind);
     }
 
-    std::uint32_t ParseValue() {
-      switch (Peek()) {
+    std::uint32_t parseValue() {
+      switch (peek()) {
         case u'{':
-          return ParseContainer(Kind::Object, u'}');
+          return parseContainer(Kind::Object, u'}');
         case u'[':
-          return ParseContainer(Kind::Array, u']');
+          return parseContainer(Kind::Array, u']');
         case u'"':
         case u'\'': {
           std::uint32_t begin, len;
           bool escaped;
-          if (!ScanString(begin, len, escaped)) return kNone;
-          std::uint32_t node = NewNode(Kind::String);
+          if (!scanString(begin, len, escaped)) return kNone;
+          std::uint32_t node = newNode(Kind::String);
           doc.nodes[node].textBegin = begin;
           doc.nodes[node].textLen = len;
           if (escaped) doc.nodes[node].flags |= kTextEscaped;
           return node;
         }
         case u't':
-          return ParseWord(u"true", Kind::True);
+          return parseWord(u"true", Kind::True);
         case u'f':
-          return ParseWord(u"false", Kind::False);
+          return parseWord(u"false", Kind::False);
         case u'n':
-          return ParseWord(u"null", Kind::Null);
+          return parseWord(u"null", Kind::Null);
         default:
-          return ParseNumber();
+          return parseNumber();
       }
     }
 
-    std::uint32_t ParseContainer(Kind kind, char16_t close) {
+    std::uint32_t parseContainer(Kind kind, char16_t close) {
       if (++depth > kMaxDepth) return kNone;
       ++pos;
-      std::uint32_t container = NewNode(kind);
-      SkipSpace();
-      if (Peek() == close) {
+      std::uint32_t container = newNode(kind);
+      skipSpace();
+      if (peek() == close) {
         ++pos;
         --depth;
         return container;
@@ -397,26 +397,26 @@ struct JsonDoc::Impl {
         std::uint32_t nameBegin = 0, nameLen = 0;
         bool nameEscaped = false;
         if (kind == Kind::Object) {
-          if (!ScanString(nameBegin, nameLen, nameEscaped)) return kNone;
-          SkipSpace();
-          if (Peek() != u':') return kNone;
+          if (!scanString(nameBegin, nameLen, nameEscaped)) return kNone;
+          skipSpace();
+          if (peek() != u':') return kNone;
           ++pos;
-          SkipSpace();
+          skipSpace();
         }
-        std::uint32_t child = ParseValue();
+        std::uint32_t child = parseValue();
         if (child == kNone) return kNone;
         Node& c = doc.nodes[child];
         c.nameBegin = nameBegin;
         c.nameLen = nameLen;
         if (nameEscaped) c.flags |= kNameEscaped;
-        doc.Link(container, child);
-        SkipSpace();
-        if (Peek() == u',') {
+        doc.link(container, child);
+        skipSpace();
+        if (peek() == u',') {
           ++pos;
-          SkipSpace();
+          skipSpace();
           continue;
         }
-        if (Peek() != close) return kNone;
+        if (peek() != close) return kNone;
         ++pos;
         --depth;
         return container;
@@ -425,14 +425,14 @@ struct JsonDoc::Impl {
   };
 
   // Parses text[begin, end) as one value; on failure the nodes it made are dropped.
-  std::uint32_t ParseAt(std::size_t begin) {
+  std::uint32_t parseAt(std::size_t begin) {
     if (text.size() >= kNone) return kNone;
     std::size_t nodeMark = nodes.size();
     Parser parser{*this, begin, text.size()};
-    if (parser.Peek() == 0xFEFF) ++parser.pos;  // a byte-order mark left by an editor
-    parser.SkipSpace();
-    std::uint32_t value = parser.ParseValue();
-    parser.SkipSpace();
+    if (parser.peek() == 0xFEFF) ++parser.pos;  // a byte-order mark left by an editor
+    parser.skipSpace();
+    std::uint32_t value = parser.parseValue();
+    parser.skipSpace();
     if (value == kNone || parser.pos != parser.end) {
       nodes.resize(nodeMark);
       return kNone;
@@ -440,13 +440,13 @@ struct JsonDoc::Impl {
     return value;
   }
 
-  bool ParseWhole(std::u16string input) {
+  bool parseWhole(std::u16string input) {
     text = std::move(input);
     nodes.clear();
     indexes.clear();
     root = kNone;
     nodes.reserve(text.size() / 24 + 4);
-    root = ParseAt(0);
+    root = parseAt(0);
     if (root == kNone) {
       text.clear();
       nodes.clear();
@@ -455,19 +455,19 @@ struct JsonDoc::Impl {
   }
 
   // Parses a fragment of the writing operations into unlinked nodes.
-  std::uint32_t ParseFragment(std::string_view localJson) {
+  std::uint32_t parseFragment(std::string_view localJson) {
     std::size_t textMark = text.size();
     std::u16string fragment = LocalToU16(localJson);
     if (fragment.find_first_not_of(u" \t\r\n") == std::u16string::npos) fragment = u"{}";
     text += fragment;
-    std::uint32_t value = ParseAt(textMark);
+    std::uint32_t value = parseAt(textMark);
     if (value == kNone) text.resize(textMark);
     return value;
   }
 
   // ---- tree ----
 
-  void Link(std::uint32_t container, std::uint32_t child) {
+  void link(std::uint32_t container, std::uint32_t child) {
     Node& c = nodes[container];
     if (c.last == kNone) {
       c.first = child;
@@ -480,7 +480,7 @@ struct JsonDoc::Impl {
     if (c.indexSlot != kNone) indexes[c.indexSlot].push_back(child);
   }
 
-  std::u16string Decode(std::uint32_t begin, std::uint32_t len) const {
+  std::u16string decode(std::uint32_t begin, std::uint32_t len) const {
     std::u16string out;
     out.reserve(len);
     std::size_t end = std::size_t(begin) + len;
@@ -523,28 +523,28 @@ struct JsonDoc::Impl {
     return out;
   }
 
-  std::u16string_view Span(std::uint32_t begin, std::uint32_t len) const {
+  std::u16string_view span(std::uint32_t begin, std::uint32_t len) const {
     return std::u16string_view(text).substr(begin, len);
   }
 
-  std::u16string StringValue(const Node& node) const {
-    if (node.flags & kTextEscaped) return Decode(node.textBegin, node.textLen);
-    return std::u16string(Span(node.textBegin, node.textLen));
+  std::u16string stringValue(const Node& node) const {
+    if (node.flags & kTextEscaped) return decode(node.textBegin, node.textLen);
+    return std::u16string(span(node.textBegin, node.textLen));
   }
 
-  bool NameIs(const Node& node, std::u16string_view name) const {
-    if (node.flags & kNameEscaped) return Decode(node.nameBegin, node.nameLen) == name;
-    return Span(node.nameBegin, node.nameLen) == name;
+  bool nameIs(const Node& node, std::u16string_view name) const {
+    if (node.flags & kNameEscaped) return decode(node.nameBegin, node.nameLen) == name;
+    return span(node.nameBegin, node.nameLen) == name;
   }
 
-  std::uint32_t FindMember(std::uint32_t object, std::u16string_view name) const {
+  std::uint32_t findMember(std::uint32_t object, std::u16string_view name) const {
     for (std::uint32_t child = nodes[object].first; child != kNone; child = nodes[child].next) {
-      if (NameIs(nodes[child], name)) return child;
+      if (nameIs(nodes[child], name)) return child;
     }
     return kNone;
   }
 
-  std::uint32_t Element(std::uint32_t array, std::size_t index) {
+  std::uint32_t element(std::uint32_t array, std::size_t index) {
     Node& a = nodes[array];
     if (index >= a.count) return kNone;
     if (a.indexSlot == kNone) {
@@ -558,27 +558,27 @@ struct JsonDoc::Impl {
     return indexes[nodes[array].indexSlot][index];
   }
 
-  std::uint32_t StepFrom(std::uint32_t node, const Step& step) {
+  std::uint32_t stepFrom(std::uint32_t node, const Step& step) {
     if (node == kNone) return kNone;
-    if (step.isIndex) return nodes[node].kind == Kind::Array ? Element(node, step.index) : kNone;
-    return nodes[node].kind == Kind::Object ? FindMember(node, step.name) : kNone;
+    if (step.isIndex) return nodes[node].kind == Kind::Array ? element(node, step.index) : kNone;
+    return nodes[node].kind == Kind::Object ? findMember(node, step.name) : kNone;
   }
 
-  std::uint32_t Resolve(std::string_view path) {
+  std::uint32_t resolve(std::string_view path) {
     std::vector<Step> steps;
     if (!ParsePath(path, steps)) return kNone;
     std::uint32_t node = root;
-    for (const Step& step : steps) node = StepFrom(node, step);
+    for (const Step& step : steps) node = stepFrom(node, step);
     return node;
   }
 
-  std::uint32_t NewNode(Kind kind) {
+  std::uint32_t newNode(Kind kind) {
     nodes.emplace_back();
     nodes.back().kind = kind;
     return static_cast<std::uint32_t>(nodes.size() - 1);
   }
 
-  std::uint32_t AddText(std::u16string_view value) {
+  std::uint32_t addText(std::u16string_view value) {
     std::uint32_t begin = static_cast<std::uint32_t>(text.size());
     text += value;
     return begin;
@@ -586,44 +586,44 @@ struct JsonDoc::Impl {
 
   // The node a write goes to: found, or created at the end of its object or array.
   // kNone when a step before the last does not lead to an object or array.
-  std::uint32_t WriteTarget(std::string_view path) {
+  std::uint32_t writeTarget(std::string_view path) {
     std::vector<Step> steps;
     if (!ParsePath(path, steps)) return kNone;
     if (steps.empty()) {
-      if (root == kNone) root = NewNode(Kind::Null);
+      if (root == kNone) root = newNode(Kind::Null);
       return root;
     }
     if (root == kNone) {
       if (steps.size() > 1) return kNone;
-      root = NewNode(steps[0].isIndex ? Kind::Array : Kind::Object);
+      root = newNode(steps[0].isIndex ? Kind::Array : Kind::Object);
     }
     std::uint32_t parent = root;
-    for (std::size_t s = 0; s + 1 < steps.size(); ++s) parent = StepFrom(parent, steps[s]);
+    for (std::size_t s = 0; s + 1 < steps.size(); ++s) parent = stepFrom(parent, steps[s]);
     if (parent == kNone) return kNone;
     const Step& last = steps.back();
     if (last.isIndex) {
       if (nodes[parent].kind != Kind::Array) return kNone;
-      if (last.index < nodes[parent].count) return Element(parent, last.index);
+      if (last.index < nodes[parent].count) return element(parent, last.index);
       if (last.index - nodes[parent].count > kMaxGap) return kNone;
       std::uint32_t child = kNone;
       while (nodes[parent].count <= last.index) {
-        child = NewNode(Kind::Null);
-        Link(parent, child);
+        child = newNode(Kind::Null);
+        link(parent, child);
       }
       return child;
     }
     if (nodes[parent].kind != Kind::Object) return kNone;
-    std::uint32_t child = FindMember(parent, last.name);
+    std::uint32_t child = findMember(parent, last.name);
     if (child != kNone) return child;
-    child = NewNode(Kind::Null);
-    nodes[child].nameBegin = AddText(last.name);
+    child = newNode(Kind::Null);
+    nodes[child].nameBegin = addText(last.name);
     nodes[child].nameLen = static_cast<std::uint32_t>(last.name.size());
-    Link(parent, child);
+    link(parent, child);
     return child;
   }
 
   // Gives `target` the value of the unlinked node `value`, keeping its name and place.
-  void Assign(std::uint32_t target, std::uint32_t value) {
+  void assign(std::uint32_t target, std::uint32_t value) {
     Node& t = nodes[target];
     const Node& v = nodes[value];
     t.kind = v.kind;
@@ -637,19 +637,19 @@ struct JsonDoc::Impl {
     t.flags = static_cast<std::uint8_t>((t.flags & kNameEscaped) | (v.flags & ~kNameEscaped));
   }
 
-  void MergeObject(std::uint32_t target, std::uint32_t object) {
+  void mergeObject(std::uint32_t target, std::uint32_t object) {
     std::uint32_t child = nodes[object].first;
     while (child != kNone) {
       std::uint32_t next = nodes[child].next;
       std::u16string name =
           (nodes[child].flags & kNameEscaped)
-              ? Decode(nodes[child].nameBegin, nodes[child].nameLen)
-              : std::u16string(Span(nodes[child].nameBegin, nodes[child].nameLen));
-      std::uint32_t existing = FindMember(target, name);
+              ? decode(nodes[child].nameBegin, nodes[child].nameLen)
+              : std::u16string(span(nodes[child].nameBegin, nodes[child].nameLen));
+      std::uint32_t existing = findMember(target, name);
       if (existing != kNone) {
-        Assign(existing, child);
+        assign(existing, child);
       } else {
-        Link(target, child);
+        link(target, child);
       }
       child = next;
     }
@@ -657,7 +657,7 @@ struct JsonDoc::Impl {
 
   // ---- writing JSON ----
 
-  void WriteString(std::u16string_view s, bool rawBackslashes, std::u16string& out) const {
+  void writeString(std::u16string_view s, bool rawBackslashes, std::u16string& out) const {
     out += u'"';
     for (std::size_t i = 0; i < s.size(); ++i) {
       char16_t c = s[i];
@@ -714,7 +714,7 @@ struct JsonDoc::Impl {
     out += u'"';
   }
 
-  void WriteValue(std::uint32_t index, std::u16string& out) const {
+  void writeValue(std::uint32_t index, std::u16string& out) const {
     const Node& node = nodes[index];
     switch (node.kind) {
       case Kind::Null:
@@ -728,7 +728,7 @@ struct JsonDoc::Impl {
         return;
       case Kind::Number: {
         double value = (node.flags & kSetNumber) ? node.number
-                                                 : LiteralValue(Span(node.textBegin, node.textLen));
+                                                 : LiteralValue(span(node.textBegin, node.textLen));
         if (!std::isfinite(value)) {
           out += u"null";
           return;
@@ -738,7 +738,7 @@ struct JsonDoc::Impl {
         return;
       }
       case Kind::String:
-        WriteString(StringValue(node), node.flags & kRawBackslashes, out);
+        writeString(stringValue(node), node.flags & kRawBackslashes, out);
         return;
       case Kind::Array:
       case Kind::Object: {
@@ -749,12 +749,12 @@ struct JsonDoc::Impl {
           if (object) {
             const Node& c = nodes[child];
             std::u16string name = (c.flags & kNameEscaped)
-                                      ? Decode(c.nameBegin, c.nameLen)
-                                      : std::u16string(Span(c.nameBegin, c.nameLen));
-            WriteString(name, false, out);
+                                      ? decode(c.nameBegin, c.nameLen)
+                                      : std::u16string(span(c.nameBegin, c.nameLen));
+            writeString(name, false, out);
             out += u':';
           }
-          WriteValue(child, out);
+          writeValue(child, out);
         }
         out += object ? u'}' : u']';
         return;
@@ -762,11 +762,11 @@ struct JsonDoc::Impl {
     }
   }
 
-  std::string Json(std::uint32_t index) {
+  std::string json(std::uint32_t index) {
     if (index == kNone) return {};
     std::u16string out;
-    WriteValue(index, out);
-    return encoder.Encode(out);
+    writeValue(index, out);
+    return encoder.encode(out);
   }
 };
 
@@ -785,25 +785,25 @@ JsonDoc& JsonDoc::operator=(JsonDoc&& other) noexcept {
   return *this;
 }
 
-bool JsonDoc::Parse(std::string_view localText) {
-  return impl_->ParseWhole(LocalToU16(localText));
+bool JsonDoc::parse(std::string_view localText) {
+  return impl_->parseWhole(LocalToU16(localText));
 }
 
-bool JsonDoc::ParseUtf8(std::string_view utf8) {
+bool JsonDoc::parseUtf8(std::string_view utf8) {
   utf8 = UpToNul(utf8);
-  if (IsAscii(utf8)) return impl_->ParseWhole(std::u16string(utf8.begin(), utf8.end()));
-  return impl_->ParseWhole(Utf8ToUnicode(utf8));
+  if (IsAscii(utf8)) return impl_->parseWhole(std::u16string(utf8.begin(), utf8.end()));
+  return impl_->parseWhole(Utf8ToUnicode(utf8));
 }
 
-std::string JsonDoc::GetText(std::string_view path) const {
-  std::uint32_t index = impl_->Resolve(path);
+std::string JsonDoc::getText(std::string_view path) const {
+  std::uint32_t index = impl_->resolve(path);
   if (index == kNone) return {};
   const Node& node = impl_->nodes[index];
   switch (node.kind) {
     case Kind::String:
-      return impl_->encoder.Encode(impl_->StringValue(node));
+      return impl_->encoder.encode(impl_->stringValue(node));
     case Kind::Number: {
-      std::u16string_view literal = impl_->Span(node.textBegin, node.textLen);
+      std::u16string_view literal = impl_->span(node.textBegin, node.textLen);
       return std::string(literal.begin(), literal.end());
     }
     case Kind::True:
@@ -815,56 +815,56 @@ std::string JsonDoc::GetText(std::string_view path) const {
   }
 }
 
-std::string JsonDoc::GetJson(std::string_view path) const {
-  return impl_->Json(impl_->Resolve(path));
+std::string JsonDoc::getJson(std::string_view path) const {
+  return impl_->json(impl_->resolve(path));
 }
 
-int JsonDoc::Count(std::string_view path) const {
-  std::uint32_t index = impl_->Resolve(path);
+int JsonDoc::count(std::string_view path) const {
+  std::uint32_t index = impl_->resolve(path);
   if (index == kNone) return 0;
   const Node& node = impl_->nodes[index];
   return (node.kind == Kind::Array || node.kind == Kind::Object) ? static_cast<int>(node.count) : 0;
 }
 
-void JsonDoc::SetText(std::string_view path, std::string_view text) {
-  std::uint32_t target = impl_->WriteTarget(path);
+void JsonDoc::setText(std::string_view path, std::string_view text) {
+  std::uint32_t target = impl_->writeTarget(path);
   if (target == kNone) return;
   std::u16string value = LocalToU16(text);
-  std::uint32_t node = impl_->NewNode(Kind::String);
-  impl_->nodes[node].textBegin = impl_->AddText(value);
+  std::uint32_t node = impl_->newNode(Kind::String);
+  impl_->nodes[node].textBegin = impl_->addText(value);
   impl_->nodes[node].textLen = static_cast<std::uint32_t>(value.size());
   impl_->nodes[node].flags = kRawBackslashes;
-  impl_->Assign(target, node);
+  impl_->assign(target, node);
 }
 
-void JsonDoc::SetNumber(std::string_view path, double number) {
-  std::uint32_t target = impl_->WriteTarget(path);
+void JsonDoc::setNumber(std::string_view path, double number) {
+  std::uint32_t target = impl_->writeTarget(path);
   if (target == kNone) return;
   std::string formatted = FormatNumber(number);
-  std::uint32_t node = impl_->NewNode(Kind::Number);
-  impl_->nodes[node].textBegin = impl_->AddText(std::u16string(formatted.begin(), formatted.end()));
+  std::uint32_t node = impl_->newNode(Kind::Number);
+  impl_->nodes[node].textBegin = impl_->addText(std::u16string(formatted.begin(), formatted.end()));
   impl_->nodes[node].textLen = static_cast<std::uint32_t>(formatted.size());
   impl_->nodes[node].number = number;
   impl_->nodes[node].flags = kSetNumber;
-  impl_->Assign(target, node);
+  impl_->assign(target, node);
 }
 
-void JsonDoc::SetJson(std::string_view path, std::string_view jsonText) {
-  std::uint32_t value = impl_->ParseFragment(jsonText);
+void JsonDoc::setJson(std::string_view path, std::string_view jsonText) {
+  std::uint32_t value = impl_->parseFragment(jsonText);
   if (value == kNone) return;
-  std::uint32_t target = impl_->WriteTarget(path);
+  std::uint32_t target = impl_->writeTarget(path);
   if (target == kNone) return;
   if (impl_->nodes[target].kind == Kind::Object && impl_->nodes[value].kind == Kind::Object) {
-    impl_->MergeObject(target, value);
+    impl_->mergeObject(target, value);
   } else {
-    impl_->Assign(target, value);
+    impl_->assign(target, value);
   }
 }
 
-void JsonDoc::Append(std::string_view path, std::string_view jsonText) {
-  std::uint32_t value = impl_->ParseFragment(jsonText);
+void JsonDoc::append(std::string_view path, std::string_view jsonText) {
+  std::uint32_t value = impl_->parseFragment(jsonText);
   if (value == kNone) return;
-  std::uint32_t target = impl_->WriteTarget(path);
+  std::uint32_t target = impl_->writeTarget(path);
   if (target == kNone) return;
   Node& t = impl_->nodes[target];
   if (t.kind != Kind::Array) {
@@ -874,11 +874,11 @@ void JsonDoc::Append(std::string_view path, std::string_view jsonText) {
     t.indexSlot = kNone;
     t.flags &= kNameEscaped;
   }
-  impl_->Link(target, value);
+  impl_->link(target, value);
 }
 
-std::string JsonDoc::ToText() const {
-  return impl_->Json(impl_->root);
+std::string JsonDoc::toText() const {
+  return impl_->json(impl_->root);
 }
 
 std::string EscapeJsonPathName(std::string_view name) {

@@ -44,9 +44,9 @@ class JsonDoc {
   /// strings between apostrophes as well as double quotes, and a leading byte-order
   /// mark. On success the document holds the value and true is returned; otherwise
   /// the document holds nothing. Replaces whatever the document held before.
-  bool Parse(std::string_view localText);
+  bool parse(std::string_view localText);
   /// As Parse, for UTF-8 input (a file saved as UTF-8).
-  bool ParseUtf8(std::string_view utf8);
+  bool parseUtf8(std::string_view utf8);
 
   /// The value at `path` as local text:
   /// - a string: its characters with escapes decoded (GBK-foreign ones as \uXXXX);
@@ -54,13 +54,13 @@ class JsonDoc {
   ///   "1.50"); a number set with SetNumber gives its shortest decimal form;
   /// - true / false: "true" / "false";
   /// - null, an object, an array, or nothing at the path: "".
-  std::string GetText(std::string_view path) const;
+  std::string getText(std::string_view path) const;
   /// The value at `path` written as compact JSON (the rules of ToText); "" when the
   /// path leads nowhere. GetJson("errno") of {"errno":0,...} is "0".
-  std::string GetJson(std::string_view path) const;
+  std::string getJson(std::string_view path) const;
   /// Elements of the array at `path`, or members of the object at `path`; 0 for any
   /// other value and for a path that leads nowhere.
-  int Count(std::string_view path) const;
+  int count(std::string_view path) const;
 
   // ---- Writing -------------------------------------------------------------------
   //
@@ -76,18 +76,18 @@ class JsonDoc {
   /// as that escape, unescaped, so escapes in the text reach the JSON as escapes;
   /// any other backslash is written as \\ so the output stays valid JSON. GetText
   /// before ToText returns `text` unchanged.
-  void SetText(std::string_view path, std::string_view text);
+  void setText(std::string_view path, std::string_view text);
   /// Sets the value at `path` to a number.
-  void SetNumber(std::string_view path, double number);
+  void setNumber(std::string_view path, double number);
   /// Sets the value at `path` to the value `jsonText` (local text) describes; an empty
   /// text counts as {}. When the target already holds an object and the text
   /// describes an object, the new members are merged into it (so "{}" leaves an
   /// existing object alone). Invalid JSON text changes nothing.
-  void SetJson(std::string_view path, std::string_view jsonText);
+  void setJson(std::string_view path, std::string_view jsonText);
   /// Makes the value at `path` an array when it is not one (an empty one), then
   /// appends the value `jsonText` describes (empty text: {}). Invalid JSON text
   /// changes nothing.
-  void Append(std::string_view path, std::string_view jsonText);
+  void append(std::string_view path, std::string_view jsonText);
 
   /// The whole document as compact JSON in local text, as JavaScript's
   /// JSON.stringify writes it without indentation: no whitespace, members in
@@ -96,7 +96,7 @@ class JsonDoc {
   /// invisible characters; everything else, Chinese included, as itself. A
   /// character GBK cannot hold is written as a \uXXXX escape. "" for an empty
   /// document.
-  std::string ToText() const;
+  std::string toText() const;
 
  private:
   struct Impl;

@@ -72,7 +72,7 @@ std::string MergeCookies(std::string_view oldCookies, std::string_view newCookie
   return Join(unique);
 }
 
-void CookieJar::Set(std::string_view cookies) {
+void CookieJar::set(std::string_view cookies) {
   std::string text(cookies);
   if (!text.starts_with(kSeparator)) text.insert(0, kSeparator);
   if (!EndsWith(text, kSeparator)) {
@@ -82,12 +82,12 @@ void CookieJar::Set(std::string_view cookies) {
   text_ = std::move(text);
 }
 
-std::string CookieJar::Get() const {
+std::string CookieJar::get() const {
   if (text_.size() <= 2 * kSeparator.size()) return "";
   return text_.substr(kSeparator.size(), text_.size() - 2 * kSeparator.size());
 }
 
-bool CookieJar::AbsorbHeaders(std::string_view headers) {
+bool CookieJar::absorbHeaders(std::string_view headers) {
   constexpr std::string_view kMarker = "Set-Cookie:";
   bool changed = false;
   int from = 1;

@@ -20,13 +20,13 @@ std::string MergeCookies(std::string_view oldCookies, std::string_view newCookie
 class CookieJar {
  public:
   /// The jar holds exactly these pairs, in this order, unparsed.
-  void Set(std::string_view cookies);
+  void set(std::string_view cookies);
   /// The pairs joined by "; ", without a leading or trailing separator; "" when empty.
-  std::string Get() const;
+  std::string get() const;
   /// Applies every Set-Cookie line of a raw header block in order: an existing pair
   /// is replaced in place (removed when the new value is empty), a new one appended
   /// unless empty or deleted. True when any pair was added, replaced or removed.
-  bool AbsorbHeaders(std::string_view headers);
+  bool absorbHeaders(std::string_view headers);
 
  private:
   std::string text_ = "; ";

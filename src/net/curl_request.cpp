@@ -9,7 +9,7 @@
 
 namespace pansift {
 
-size_t GrowBuffer::Append(const char* data, size_t count) {
+size_t GrowBuffer::append(const char* data, size_t count) {
   if (length_ + count > capacity_ || !data_) {
     size_t needed = length_ + count;
     size_t capacity = data_ ? needed * 2 : std::max(kInitialCapacity, needed * 2);
@@ -24,27 +24,27 @@ size_t GrowBuffer::Append(const char* data, size_t count) {
   return count;
 }
 
-size_t GrowBuffer::Read(char* out, size_t count) {
+size_t GrowBuffer::read(char* out, size_t count) {
   size_t n = std::min(count, length_ - readPos_);
   if (n > 0) std::memcpy(out, data_.get() + readPos_, n);
   readPos_ += n;
   return n;
 }
 
-size_t CurlRequest::OnBody(char* data, size_t size, size_t count, void* self) {
-  return static_cast<CurlRequest*>(self)->bodyBuffer_.Append(data, size * count);
+size_t CurlRequest::onBody(char* data, size_t size, size_t count, void* self) {
+  return static_cast<CurlRequest*>(self)->bodyBuffer_.append(data, size * count);
 }
 
-size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
-  return static_cast<CurlRequest*>(self)->headerBuffer_.Append(data, size * count);
+size_t CurlRequest::onHeader(char* data, size_t size, size_t count, void* self) {
+  return static_cast<CurlRequest*>(self)->headerBuffer_.append(data, size * count);
 }
 
-size_t CurlRequest::OnRead(char* out, size_t size, size_t count, void* self) {
-  return static_cast<CurlRequest*>(self)->uploadBuffer_.Read(out, size * count);
+size_t CurlRequest::onRead(char* out, size_t size, size_t count, void* self) {
+  return static_cast<CurlRequest*>(self)->uploadBuffer_.read(out, size * count);
 }
 
-bool CurlRequest::Init(bool followRedirects, bool noSignals) {
-  Destroy();
+bool CurlRequest::init(bool followRedirects, bool noSignals) {
+  destroy();
   EnsureCurlGlobalInit();
   handle_ = curl_easy_init();
   if (!handle_) return false;
@@ -58,19 +58,19 @@ bool CurlRequest::Init(bool followRedirects, bool noSignals) {
   curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_PROXY,
                    "");  // direct unless a proxy is named, whatever the environment says
-  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlRequest::onBody);
   curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeader);
   curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlRequest::OnRead);
+  curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlRequest::onRead);
   curl_easy_setopt(handle_, CURLOPT_READDATA, this);
-  bodyBuffer_.Clear();
-  headerBuffer_.Clear();
-  uploadBuffer_.Clear();
+  bodyBuffer_.clear();
+  headerBuffer_.clear();
+  uploadBuffer_.clear();
   return true;
 }
 
-void CurlRequest::SetSslVerify(bool verifyPeer, bool verifyHost) {
+void CurlRequest::setSslVerify(bool verifyPeer, bool verifyHost) {
   if (!handle_) return;
   if (verifyPeer && verifyHost) {
     ApplyTrustedCertificates(handle_);
@@ -80,24 +80,24 @@ void CurlRequest::SetSslVerify(bool verifyPeer, bool verifyHost) {
   curl_easy_setopt(handle_, CURLOPT_SSL_VERIFYHOST, verifyHost ? 2L : 0L);
 }
 
-void CurlRequest::SetAcceptEncoding(bool gzip) {
+void CurlRequest::setAcceptEncoding(bool gzip) {
   if (handle_) curl_easy_setopt(handle_, CURLOPT_ACCEPT_ENCODING, gzip ? "gzip" : nullptr);
 }
 
-void CurlRequest::SetTimeoutsMs(long connectMs, long totalMs) {
+void CurlRequest::setTimeoutsMs(long connectMs, long totalMs) {
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
   curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, totalMs);
 }
 
-void CurlRequest::SetFollowRedirects(bool follow) {
+void CurlRequest::setFollowRedirects(bool follow) {
   if (handle_) curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
 }
 
-void CurlRequest::Open(std::string_view method, const std::string& url) {
-  bodyBuffer_.Clear();
-  headerBuffer_.Clear();
-  uploadBuffer_.Clear();
+void CurlRequest::open(std::string_view method, const std::string& url) {
+  bodyBuffer_.clear();
+  headerBuffer_.clear();
+  uploadBuffer_.clear();
   headerLines_.clear();
   if (!handle_) return;
   if (method.empty() || method == "GET") {
@@ -114,7 +114,7 @@ void CurlRequest::Open(std::string_view method, const std::string& url) {
   curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
 }
 
-void CurlRequest::SetProxy(const std::string& address, int kind, const std::string& user,
+void CurlRequest::setProxy(const std::string& address, int kind, const std::string& user,
                            const std::string& password) {
   if (!handle_) return;
   static const char* const kSchemes[] = {"Http://",   "Http://",    "Socks4://",
@@ -127,18 +127,18 @@ void CurlRequest::SetProxy(const std::string& address, int kind, const std::stri
   curl_easy_setopt(handle_, CURLOPT_PROXY, proxy.c_str());
 }
 
-void CurlRequest::SetHeaderText(std::string_view text) {
+void CurlRequest::setHeaderText(std::string_view text) {
   headerLines_ = SplitText(TrimText(ReplaceText(text, "\n\r", "")), "\r\n");
 }
 
-int CurlRequest::Status() const {
+int CurlRequest::status() const {
   if (!handle_) return 0;
   long code = 0;
   if (curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) return 0;
   return static_cast<int>(code);
 }
 
-bool CurlRequest::Send(std::string_view body) {
+bool CurlRequest::send(std::string_view body) {
   if (!handle_) return false;
   if (headerList_) {
     curl_slist_free_all(headerList_);
@@ -157,15 +157,15 @@ bool CurlRequest::Send(std::string_view body) {
     curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, 0L);
     curl_easy_setopt(handle_, CURLOPT_COPYPOSTFIELDS, "");
   }
-  std::string cookies = jar_.Get();
+  std::string cookies = jar_.get();
   if (cookieMode_ == 1 && !cookies.empty())
     curl_easy_setopt(handle_, CURLOPT_COOKIE, cookies.c_str());
   CURLcode result = curl_easy_perform(handle_);
-  if (cookieMode_ == 1) jar_.AbsorbHeaders(headerBuffer_.View());
+  if (cookieMode_ == 1) jar_.absorbHeaders(headerBuffer_.view());
   return result == CURLE_OK;
 }
 
-void CurlRequest::Destroy() {
+void CurlRequest::destroy() {
   if (handle_) {
     curl_easy_cleanup(handle_);
     handle_ = nullptr;
@@ -181,28 +181,28 @@ HttpResponse SendWithCurl(const HttpRequest& request, int method, const std::str
   HttpResponse response;
   if (method != 0 && method != 1) return response;
   CurlRequest curl;
-  if (curl.Init(true, true)) {
-    curl.SetSslVerify(true, true);
-    curl.SetAcceptEncoding(true);
-    if (timeoutMs != -1) curl.SetTimeoutsMs(timeoutMs, timeoutMs);
-    if (request.noRedirect) curl.SetFollowRedirects(false);
-    curl.Open(method == 1 ? "POST" : "GET", request.url);
-    if (!request.proxy.empty()) curl.SetProxy(request.proxy);
-    curl.SetHeaderText(headers);
-    curl.SetCookies(request.cookies);
+  if (curl.init(true, true)) {
+    curl.setSslVerify(true, true);
+    curl.setAcceptEncoding(true);
+    if (timeoutMs != -1) curl.setTimeoutsMs(timeoutMs, timeoutMs);
+    if (request.noRedirect) curl.setFollowRedirects(false);
+    curl.open(method == 1 ? "POST" : "GET", request.url);
+    if (!request.proxy.empty()) curl.setProxy(request.proxy);
+    curl.setHeaderText(headers);
+    curl.setCookies(request.cookies);
     if (!request.bodyBytes.empty()) {
-      curl.SendBytes(request.bodyBytes);
+      curl.sendBytes(request.bodyBytes);
     } else {
-      curl.SendText(request.body);
+      curl.sendText(request.body);
     }
   } else {
-    curl.SetCookies(request.cookies);
+    curl.setCookies(request.cookies);
   }
-  response.headers = curl.ResponseHeaders();
-  response.cookies = curl.ResponseCookies();
-  response.status = curl.Status();
-  response.body = curl.ResponseBody();
-  curl.Destroy();
+  response.headers = curl.responseHeaders();
+  response.cookies = curl.responseCookies();
+  response.status = curl.status();
+  response.body = curl.responseBody();
+  curl.destroy();
   return response;
 }
 

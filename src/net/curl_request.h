@@ -21,14 +21,14 @@ class GrowBuffer {
  public:
   /// Appends the bytes; returns their count, or 0 when memory cannot be had (which
   /// makes libcurl abort the transfer).
-  size_t Append(const char* data, size_t count);
-  void Clear() {
+  size_t append(const char* data, size_t count);
+  void clear() {
     length_ = 0;
     readPos_ = 0;
   }
-  std::string_view View() const { return {data_.get(), length_}; }
+  std::string_view view() const { return {data_.get(), length_}; }
   /// Copies up to `count` unread bytes out; 0 at the end.
-  size_t Read(char* out, size_t count);
+  size_t read(char* out, size_t count);
 
  private:
   static constexpr size_t kInitialCapacity = 4096;
@@ -41,43 +41,43 @@ class GrowBuffer {
 class CurlRequest {
  public:
   CurlRequest() = default;
-  ~CurlRequest() { Destroy(); }
+  ~CurlRequest() { destroy(); }
   CurlRequest(const CurlRequest&) = delete;
   CurlRequest& operator=(const CurlRequest&) = delete;
 
   /// Creates the handle and installs the callbacks; false when libcurl cannot
   /// create one (every later call then does nothing).
-  bool Init(bool followRedirects = true, bool noSignals = true);
+  bool init(bool followRedirects = true, bool noSignals = true);
   /// Verification on means peer 1 and host 2.
-  void SetSslVerify(bool verifyPeer, bool verifyHost);
-  void SetAcceptEncoding(bool gzip);
-  void SetTimeoutsMs(long connectMs = 15000, long totalMs = 15000);
-  void SetFollowRedirects(bool follow);
+  void setSslVerify(bool verifyPeer, bool verifyHost);
+  void setAcceptEncoding(bool gzip);
+  void setTimeoutsMs(long connectMs = 15000, long totalMs = 15000);
+  void setFollowRedirects(bool follow);
   /// Clears the buffers and header lines; "GET" (or "") and "POST" choose the verb.
-  void Open(std::string_view method, const std::string& url);
+  void open(std::string_view method, const std::string& url);
   /// kind 1 (default) http, 2 socks4, 3 socks5, 4 socks4a, 5 socks5h.
-  void SetProxy(const std::string& address, int kind = 1, const std::string& user = "",
+  void setProxy(const std::string& address, int kind = 1, const std::string& user = "",
                 const std::string& password = "");
   /// Drops every LF CR pair, trims and splits at CR LF into header lines.
-  void SetHeaderText(std::string_view text);
-  void SetCookies(std::string_view cookies) { jar_.Set(cookies); }
+  void setHeaderText(std::string_view text);
+  void setCookies(std::string_view cookies) { jar_.set(cookies); }
   /// Both perform the exchange; false when libcurl reported an error.
-  bool SendText(std::string_view body) { return Send(body); }
-  bool SendBytes(std::string_view bytes) { return Send(bytes); }
+  bool sendText(std::string_view body) { return send(body); }
+  bool sendBytes(std::string_view bytes) { return send(bytes); }
 
-  std::string ResponseHeaders() const { return std::string(headerBuffer_.View()); }
-  std::string ResponseCookies() const { return jar_.Get(); }
-  int Status() const;
-  std::string ResponseBody() const { return std::string(bodyBuffer_.View()); }
+  std::string responseHeaders() const { return std::string(headerBuffer_.view()); }
+  std::string responseCookies() const { return jar_.get(); }
+  int status() const;
+  std::string responseBody() const { return std::string(bodyBuffer_.view()); }
   const std::vector<std::string>& headerLines() const { return headerLines_; }
 
-  void Destroy();
+  void destroy();
 
  private:
-  bool Send(std::string_view body);
-  static size_t OnBody(char* data, size_t size, size_t count, void* self);
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
-  static size_t OnRead(char* out, size_t size, size_t count, void* self);
+  bool send(std::string_view body);
+  static size_t onBody(char* data, size_t size, size_t count, void* self);
+  static size_t onHeader(char* data, size_t size, size_t count, void* self);
+  static size_t onRead(char* out, size_t size, size_t count, void* self);
 
   CURL* handle_ = nullptr;
   GrowBuffer bodyBuffer_;

@@ -34,35 +34,35 @@ PlatformRequest::PlatformRequest() {
   curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &PlatformRequest::OnBody);
+  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &PlatformRequest::onBody);
   curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &PlatformRequest::OnHeader);
+  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &PlatformRequest::onHeader);
   curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &PlatformRequest::OnProgress);
+  curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &PlatformRequest::onProgress);
   curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(handle_, CURLOPT_PROXY,
                    "");  // direct unless a proxy is named, whatever the environment says
   ApplyTrustedCertificates(handle_);
-  SetTimeouts(kOwnResolveMs, kOwnConnectMs, kOwnSendMs, kOwnReceiveMs);
+  setTimeouts(kOwnResolveMs, kOwnConnectMs, kOwnSendMs, kOwnReceiveMs);
 }
 
 PlatformRequest::~PlatformRequest() {
   if (handle_) curl_easy_cleanup(handle_);
 }
 
-void PlatformRequest::SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs) {
+void PlatformRequest::setTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs) {
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT_MS,
                    static_cast<long>(std::max(0, resolveMs) + std::max(0, connectMs)));
   idleLimitMs_ = std::max({0, sendMs, receiveMs});
 }
 
-void PlatformRequest::SetProxy(const std::string& address) {
+void PlatformRequest::setProxy(const std::string& address) {
   if (handle_) curl_easy_setopt(handle_, CURLOPT_PROXY, address.c_str());
 }
 
-void PlatformRequest::Open(std::string_view verb, const std::string& url) {
+void PlatformRequest::open(std::string_view verb, const std::string& url) {
   verb_ = std::string(verb);
   requestHeaders_.clear();
   if (!handle_) return;
@@ -73,11 +73,11 @@ void PlatformRequest::Open(std::string_view verb, const std::string& url) {
   curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
 }
 
-void PlatformRequest::SetEnableRedirects(bool enable) {
+void PlatformRequest::setEnableRedirects(bool enable) {
   if (handle_) curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, enable ? 1L : 0L);
 }
 
-void PlatformRequest::SetCredentials(const std::string& user, const std::string& password,
+void PlatformRequest::setCredentials(const std::string& user, const std::string& password,
                                      int target) {
   if (!handle_) return;
   if (target == 1) {
@@ -92,7 +92,7 @@ void PlatformRequest::SetCredentials(const std::string& user, const std::string&
   curl_easy_setopt(handle_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
 }
 
-void PlatformRequest::SetRequestHeader(std::string_view name, std::string_view value) {
+void PlatformRequest::setRequestHeader(std::string_view name, std::string_view value) {
   if (name.empty()) return;
   for (auto& header : requestHeaders_) {
     if (SameName(header.first, name)) {
@@ -103,14 +103,14 @@ void PlatformRequest::SetRequestHeader(std::string_view name, std::string_view v
   requestHeaders_.emplace_back(std::string(name), std::string(value));
 }
 
-size_t PlatformRequest::OnBody(char* data, size_t size, size_t count, void* self) {
+size_t PlatformRequest::onBody(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<PlatformRequest*>(self);
   request->body_.append(data, size * count);
   request->lastActivity_ = std::chrono::steady_clock::now();
   return size * count;
 }
 
-size_t PlatformRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
+size_t PlatformRequest::onHeader(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<PlatformRequest*>(self);
   request->lastActivity_ = std::chrono::steady_clock::now();
   std::string_view line(data, size * count);
@@ -126,7 +126,7 @@ size_t PlatformRequest::OnHeader(char* data, size_t size, size_t count, void* se
   return size * count;
 }
 
-int PlatformRequest::OnProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
+int PlatformRequest::onProgress(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
                                 curl_off_t ulNow) {
   auto* request = static_cast<PlatformRequest*>(self);
   if (dlNow != request->lastDown_ || ulNow != request->lastUp_) {
@@ -137,7 +137,7 @@ int PlatformRequest::OnProgress(void* self, curl_off_t, curl_off_t dlNow, curl_o
   return 0;
 }
 
-bool PlatformRequest::Send(std::string_view body) {
+bool PlatformRequest::send(std::string_view body) {
   if (!handle_) return false;
   body_.clear();
   headers_.clear();
@@ -176,7 +176,7 @@ bool PlatformRequest::Send(std::string_view body) {
   append("Expect:");
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, list);
 
-  bool ok = Perform();
+  bool ok = perform();
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, nullptr);
   curl_slist_free_all(list);
   if (!ok) {
@@ -193,7 +193,7 @@ bool PlatformRequest::Send(std::string_view body) {
 // Drives the transfer ourselves so that every wait for the next bytes is limited
 // on its own, as the system object's send and receive time-outs are, instead of one
 // limit for the whole exchange.
-bool PlatformRequest::Perform() {
+bool PlatformRequest::perform() {
   CURLM* multi = curl_multi_init();
   if (!multi) return false;
   curl_multi_add_handle(multi, handle_);
@@ -266,17 +266,17 @@ HttpResponse SendWithPlatformRequest(HttpRequest& request, int method, const std
                                      int timeoutMs) {
   HttpResponse response;
   PlatformRequest object;
-  if (!object.IsCreated()) return response;
-  if (timeoutMs != -1) object.SetTimeouts(timeoutMs, timeoutMs, timeoutMs, timeoutMs);
-  if (!request.proxy.empty()) object.SetProxy(request.proxy);
-  object.Open(kVerbs[method], request.url);
-  if (request.noRedirect) object.SetEnableRedirects(false);
+  if (!object.isCreated()) return response;
+  if (timeoutMs != -1) object.setTimeouts(timeoutMs, timeoutMs, timeoutMs, timeoutMs);
+  if (!request.proxy.empty()) object.setProxy(request.proxy);
+  object.open(kVerbs[method], request.url);
+  if (request.noRedirect) object.setEnableRedirects(false);
   if (!request.proxy.empty() && !request.proxyUser.empty()) {
-    object.SetCredentials(request.proxyUser, request.proxyPassword, request.proxyCredentialTarget);
+    object.setCredentials(request.proxyUser, request.proxyPassword, request.proxyCredentialTarget);
   }
   if (!request.cookies.empty()) {
     request.cookies = ReplaceText(request.cookies, "Cookie:", "", true);
-    object.SetRequestHeader("Cookie", request.cookies);
+    object.setRequestHeader("Cookie", request.cookies);
   }
   if (FindText(headers, "\r\n") != -1) {
     for (const std::string& line : SplitText(headers, "\r\n")) {
@@ -284,16 +284,16 @@ HttpResponse SendWithPlatformRequest(HttpRequest& request, int method, const std
       std::string name = HeaderName(line);
       std::string value = HeaderValue(line);
       if (name == "Connection" && value == "keep-alive") continue;
-      object.SetRequestHeader(name, value);
+      object.setRequestHeader(name, value);
     }
   } else {
-    object.SetRequestHeader(HeaderName(headers), HeaderValue(headers));
+    object.setRequestHeader(HeaderName(headers), HeaderValue(headers));
   }
-  if (!object.Send(request.bodyBytes.empty() ? request.body : request.bodyBytes)) return response;
+  if (!object.send(request.bodyBytes.empty() ? request.body : request.bodyBytes)) return response;
 
-  response.body = object.ResponseBody();
-  response.headers = object.AllResponseHeaders();
-  response.status = object.Status();
+  response.body = object.responseBody();
+  response.headers = object.allResponseHeaders();
+  response.status = object.status();
   response.cookies = ReplyCookies(response.headers);
   if (request.mergeCookies) {
     response.cookies = MergeCookies(request.cookies, response.cookies);

@@ -24,32 +24,32 @@ class PlatformRequest {
   PlatformRequest& operator=(const PlatformRequest&) = delete;
 
   /// False when the underlying handle could not be created.
-  bool IsCreated() const { return handle_ != nullptr; }
+  bool isCreated() const { return handle_ != nullptr; }
   /// Milliseconds; 0 means no limit for that phase. Resolving and connecting share
   /// one budget; sending and receiving limit every wait for the next bytes.
-  void SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs);
+  void setTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs);
   /// A named proxy, "host:port".
-  void SetProxy(const std::string& address);
+  void setProxy(const std::string& address);
   /// GET, POST, HEAD, PUT, OPTIONS, DELETE, TRACE or CONNECT.
-  void Open(std::string_view verb, const std::string& url);
-  void SetEnableRedirects(bool enable);
+  void open(std::string_view verb, const std::string& url);
+  void setEnableRedirects(bool enable);
   /// target 1: the proxy (sent as Basic); 0: the server.
-  void SetCredentials(const std::string& user, const std::string& password, int target);
-  void SetRequestHeader(std::string_view name, std::string_view value);
+  void setCredentials(const std::string& user, const std::string& password, int target);
+  void setRequestHeader(std::string_view name, std::string_view value);
   /// Performs the exchange; false on any failure (no reply, time-out, TLS).
-  bool Send(std::string_view body);
+  bool send(std::string_view body);
 
-  int Status() const { return status_; }
-  const std::string& ResponseBody() const { return body_; }
+  int status() const { return status_; }
+  const std::string& responseBody() const { return body_; }
   /// The final response's header lines, each ending in CR LF, without status line.
-  const std::string& AllResponseHeaders() const { return headers_; }
+  const std::string& allResponseHeaders() const { return headers_; }
 
  private:
-  static size_t OnBody(char* data, size_t size, size_t count, void* self);
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
-  static int OnProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+  static size_t onBody(char* data, size_t size, size_t count, void* self);
+  static size_t onHeader(char* data, size_t size, size_t count, void* self);
+  static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                         curl_off_t ulNow);
-  bool Perform();
+  bool perform();
 
   CURL* handle_ = nullptr;
   std::string verb_ = "GET";

@@ -46,17 +46,17 @@ TreeListing Classify(std::string reply, bool cookiesCanBeInvalid) {
 std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
   std::vector<NetdiskEntry> entries;
   JsonDoc doc;
-  if (!doc.Parse(reply)) return entries;
-  int count = doc.Count("list");
+  if (!doc.parse(reply)) return entries;
+  int count = doc.count("list");
   entries.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     std::string prefix = "list[" + std::to_string(i) + "].";
     NetdiskEntry entry;
-    entry.serverFilename = doc.GetText(prefix + "server_filename");
-    entry.isdir = doc.GetText(prefix + "isdir") == "1";
-    entry.path = doc.GetText(prefix + "path");
-    entry.size = doc.GetText(prefix + "size");
-    entry.fsId = doc.GetText(prefix + "fs_id");
+    entry.serverFilename = doc.getText(prefix + "server_filename");
+    entry.isdir = doc.getText(prefix + "isdir") == "1";
+    entry.path = doc.getText(prefix + "path");
+    entry.size = doc.getText(prefix + "size");
+    entry.fsId = doc.getText(prefix + "fs_id");
     entries.push_back(std::move(entry));
   }
   return entries;

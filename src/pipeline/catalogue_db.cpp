@@ -151,26 +151,26 @@ CatalogueQuery::CatalogueQuery(CatalogueQuery&& other) noexcept
 
 CatalogueQuery& CatalogueQuery::operator=(CatalogueQuery&& other) noexcept {
   if (this != &other) {
-    Close();
+    close();
     statement_ = std::exchange(other.statement_, nullptr);
     hasRow_ = std::exchange(other.hasRow_, false);
   }
   return *this;
 }
 
-bool CatalogueQuery::Step() {
+bool CatalogueQuery::step() {
   hasRow_ = statement_ != nullptr && sqlite3_step(statement_) == SQLITE_ROW;
   return hasRow_;
 }
 
-std::string CatalogueQuery::Text(int column) const {
+std::string CatalogueQuery::text(int column) const {
   if (!hasRow_ || column < 0 || column >= sqlite3_column_count(statement_)) return {};
   const unsigned char* text = sqlite3_column_text(statement_, column);
   if (!text) return {};
   return Utf8ToLocal(reinterpret_cast<const char*>(text));
 }
 
-long long CatalogueQuery::Count() const {
+long long CatalogueQuery::count() const {
   if (!statement_) return -1;
   std::string_view sql = sqlite3_sql(statement_);
   size_t from = FindTopLevelFrom(sql);
@@ -188,7 +188,7 @@ long long CatalogueQuery::Count() const {
   return result;
 }
 
-void CatalogueQuery::Close() {
+void CatalogueQuery::close() {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   hasRow_ = false;
@@ -200,13 +200,13 @@ CatalogueDb::CatalogueDb(AppState& app, Clock* clock)
     : app_(app), clock_(clock ? *clock : app.platform.clock()) {}
 
 CatalogueDb::~CatalogueDb() {
-  CloseCatalogue();
+  closeCatalogue();
 }
 
-bool CatalogueDb::CreateCatalogue(const std::string& folder) {
+bool CatalogueDb::createCatalogue(const std::string& folder) {
   std::lock_guard lock(app_.catalogueLock);
   // Writing under a live connection would leave it reading pages of the old file.
-  CloseCatalogue();
+  closeCatalogue();
   const std::string& image = TemplateImage();
   if (image.empty()) return false;
   const std::string path = CataloguePath(folder);
@@ -219,9 +219,9 @@ bool CatalogueDb::CreateCatalogue(const std::string& folder) {
   return ok;
 }
 
-bool CatalogueDb::OpenCatalogue(const std::string& folder) {
+bool CatalogueDb::openCatalogue(const std::string& folder) {
   std::lock_guard lock(app_.catalogueLock);
-  CloseCatalogue();
+  closeCatalogue();
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
       SQLITE_OK) {
@@ -232,7 +232,7 @@ bool CatalogueDb::OpenCatalogue(const std::string& folder) {
   return true;
 }
 
-void CatalogueDb::CloseCatalogue() {
+void CatalogueDb::closeCatalogue() {
   std::lock_guard lock(app_.catalogueLock);
   // close_v2: a result set still open keeps the handle alive until it is closed,
   // instead of the close failing and the connection leaking.
@@ -240,7 +240,7 @@ void CatalogueDb::CloseCatalogue() {
   db_ = nullptr;
 }
 
-bool CatalogueDb::ExecuteStatement(std::string_view sql) {
+bool CatalogueDb::executeStatement(std::string_view sql) {
   if (!db_) return false;
   int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   for (int retry = 0; rc == SQLITE_ERROR && retry < kBeginRetries; ++retry) {
@@ -259,18 +259,18 @@ bool CatalogueDb::ExecuteStatement(std::string_view sql) {
   return false;
 }
 
-bool CatalogueDb::ExecuteLogged(std::string_view sql) {
+bool CatalogueDb::executeLogged(std::string_view sql) {
   bool ok;
   {
     std::lock_guard lock(app_.catalogueLock);
-    ok = ExecuteStatement(sql);
+    ok = executeStatement(sql);
   }
   // Outside catalogueLock: it and errorLogLock are never held together.
   if (!ok) AppendErrorLine(app_, sql);
   return ok;
 }
 
-CatalogueQuery CatalogueDb::QueryRows(std::string_view sql) {
+CatalogueQuery CatalogueDb::queryRows(std::string_view sql) {
   if (!db_) return {};
   const std::string utf8 = LocalToUtf8(sql);
   sqlite3_stmt* statement = nullptr;

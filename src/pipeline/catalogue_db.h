@@ -65,20 +65,20 @@ class CatalogueQuery {
   CatalogueQuery& operator=(CatalogueQuery&& other) noexcept;
   CatalogueQuery(const CatalogueQuery&) = delete;
   CatalogueQuery& operator=(const CatalogueQuery&) = delete;
-  ~CatalogueQuery() { Close(); }
+  ~CatalogueQuery() { close(); }
 
   /// Whether the query text was prepared; an unprepared query has no rows.
   bool prepared() const { return statement_ != nullptr; }
   /// Advances to the next row; true while a row is available.
-  bool Step();
+  bool step();
   /// The column's value of the current row as local text; NULL, no current row or
   /// a column out of range read as empty text.
-  std::string Text(int column) const;
+  std::string text(int column) const;
   /// How many rows the query matches: "select count(*) " followed by the query's
   /// text from its first top-level "from". -1 when that count cannot be made.
-  long long Count() const;
+  long long count() const;
   /// Finalises the statement; further Steps return false.
-  void Close();
+  void close();
 
  private:
   sqlite3_stmt* statement_ = nullptr;
@@ -98,24 +98,24 @@ class CatalogueDb {
   /// with the empty catalogue. An open connection is closed first and a journal
   /// left beside the old file is removed, so nothing of the old file survives.
   /// False when the file cannot be written.
-  bool CreateCatalogue(const std::string& folder = {});
+  bool createCatalogue(const std::string& folder = {});
   /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
   /// connection that is still open first.
-  bool OpenCatalogue(const std::string& folder = {});
+  bool openCatalogue(const std::string& folder = {});
   /// Closes the connection; it counts as closed afterwards whatever the close said.
-  void CloseCatalogue();
+  void closeCatalogue();
   bool isOpen() const { return db_ != nullptr; }
 
   /// Runs `sql` (local text, one or more statements) in its own transaction and
   /// commits it when every statement succeeded; otherwise nothing of it stays.
   /// Takes no lock: the caller holds catalogueLock.
-  bool ExecuteStatement(std::string_view sql);
+  bool executeStatement(std::string_view sql);
   /// ExecuteStatement under catalogueLock; on failure, after releasing the lock,
   /// appends `sql` to err.txt. The caller must not hold catalogueLock.
-  bool ExecuteLogged(std::string_view sql);
+  bool executeLogged(std::string_view sql);
   /// Prepares the first statement of `sql` (local text). The caller holds
   /// catalogueLock until it has closed the result.
-  CatalogueQuery QueryRows(std::string_view sql);
+  CatalogueQuery queryRows(std::string_view sql);
 
  private:
   AppState& app_;

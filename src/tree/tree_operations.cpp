@@ -54,9 +54,9 @@ ListingOrder ReadSortOrder(const MainForm& form) {
 void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree) {
   auto enableButton = [&form] { form.setEnabled(FormButton::kRefreshRoot, true); };
 
-  if (app.currentCookies.get().empty() && accounts.RowCount() > 0) {
-    app.currentUserName.set(accounts.CellText(0, kColumnUserName));
-    app.currentCookies.set(accounts.CellText(0, kColumnCookies));
+  if (app.currentCookies.get().empty() && accounts.rowCount() > 0) {
+    app.currentUserName.set(accounts.cellText(0, kColumnUserName));
+    app.currentCookies.set(accounts.cellText(0, kColumnCookies));
   }
   const std::string cookies = app.currentCookies.get();
   if (cookies.empty()) {
@@ -83,10 +83,10 @@ void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, Fold
   if (identity.userName != app.currentUserName.get() && !identity.uk.empty() &&
       !identity.userName.empty()) {
     std::lock_guard lock(app.listLock);
-    for (int row = 0; row < accounts.RowCount(); ++row) {
-      if (accounts.CellText(row, kColumnUk) != identity.uk) continue;
-      accounts.SetAccountCell(row, kColumnBdstoken, identity.bdstoken);
-      accounts.SetAccountCell(row, kColumnUserName, identity.userName);
+    for (int row = 0; row < accounts.rowCount(); ++row) {
+      if (accounts.cellText(row, kColumnUk) != identity.uk) continue;
+      accounts.setAccountCell(row, kColumnBdstoken, identity.bdstoken);
+      accounts.setAccountCell(row, kColumnUserName, identity.userName);
       break;
     }
   }

@@ -108,9 +108,9 @@ TEST(LooksLikeUtf16Le, WantsEvenLengthValidUnitsAndAsciiEvidence) {
 }
 
 TEST_F(AccountsTest, SavingTwoAccountsWritesOneCompactGbkLineReadableByTheUserOnly) {
-  store.AppendAccountRow(Account("张三", "BDUSS=abc; BAIDUID=X1:FG=1", "123456", "tok1"));
-  store.AppendAccountRow(Account("bob", "BDUSS=q\"x", "", ""));
-  store.SetAccountCell(0, kColumnStatus, L8("有效"));
+  store.appendAccountRow(Account("张三", "BDUSS=abc; BAIDUID=X1:FG=1", "123456", "tok1"));
+  store.appendAccountRow(Account("bob", "BDUSS=q\"x", "", ""));
+  store.setAccountCell(0, kColumnStatus, L8("有效"));
   platform.answerNext(kIdYes);
   ASSERT_TRUE(SaveAccounts(app, store));
 
@@ -139,7 +139,7 @@ TEST_F(AccountsTest, SavingTwoAccountsWritesOneCompactGbkLineReadableByTheUserOn
 TEST_F(AccountsTest, CookiesWithBackslashesAndGbkTrailBytesSurviveTheFile) {
   // "\" followed by n, a lone backslash at the end, and 乗 whose GBK trail byte is 0x5C.
   std::string cookies = "A=x\\ny; B=" + L8("乗") + "; C=\\";
-  store.AppendAccountRow(Account("u", cookies.c_str(), "1", "t"));
+  store.appendAccountRow(Account("u", cookies.c_str(), "1", "t"));
   platform.answerNext(kIdYes);
   ASSERT_TRUE(SaveAccounts(app, store));
   std::vector<AccountRecord> back = AccountsFromFileBytes(ReadAll(file()));
@@ -149,7 +149,7 @@ TEST_F(AccountsTest, CookiesWithBackslashesAndGbkTrailBytesSurviveTheFile) {
 
 TEST_F(AccountsTest, SaveWithoutYesLeavesTheFileAlone) {
   WriteAll(file(), "old");
-  store.AppendAccountRow(Account("a", "c", "1", "t"));
+  store.appendAccountRow(Account("a", "c", "1", "t"));
   platform.answerNext(kIdNo);
   EXPECT_FALSE(SaveAccounts(app, store));
   EXPECT_FALSE(SaveAccounts(app, store));  // the box closed by itself
@@ -163,13 +163,13 @@ TEST_F(AccountsTest, SavingAnEmptyListWritesNumZeroAndLoadsAsNothing) {
   EXPECT_EQ(ReadAll(file()), "{\"dataname\":\"cookies\",\"num\":0,\"data\":[]}");
   form.setSelectedTab(kTabClean);
   EXPECT_EQ(LoadAccounts(app, store, form), 0);
-  EXPECT_EQ(store.RowCount(), 0);
+  EXPECT_EQ(store.rowCount(), 0);
   EXPECT_EQ(form.selectedTab(), kTabAccounts);
 }
 
 TEST_F(AccountsTest, AFailedWriteIsReportedNotCalledASuccess) {
   AppState elsewhere(platform, dir.file("no-such-folder"));
-  store.AppendAccountRow(Account("a", "c", "1", "t"));
+  store.appendAccountRow(Account("a", "c", "1", "t"));
   platform.answerNext(kIdYes);
   EXPECT_FALSE(SaveAccounts(elsewhere, store));
   std::vector<std::string> texts = promptTexts();
@@ -185,16 +185,16 @@ TEST_F(AccountsTest, LoadingThreeAccountsNumbersThemAndShowsTheCleanTab) {
               "{\"status\":\"有效\",\"user\":\"乙\",\"cookies\":\"c2\",\"uk\":\"2\",\"extra\":5},"
               "{\"user\":\"丙\",\"cookies\":\"c3\",\"uk\":3,\"bdstoken\":\"t3\"}]}"));
   EXPECT_EQ(LoadAccounts(app, store, form), 3);
-  ASSERT_EQ(store.RowCount(), 3);
+  ASSERT_EQ(store.rowCount(), 3);
   const char* names[] = {"甲", "乙", "丙"};
   for (int r = 0; r < 3; ++r) {
-    EXPECT_EQ(store.CellText(r, kColumnOrdinal), std::to_string(r + 1));
-    EXPECT_EQ(store.CellText(r, kColumnUserName), L8(names[r]));
-    EXPECT_EQ(store.CellText(r, kColumnStatus), L8("从记录导入"));
-    EXPECT_EQ(store.CellText(r, kColumnCookies), "c" + std::to_string(r + 1));
-    EXPECT_EQ(store.CellText(r, kColumnUk), std::to_string(r + 1));
+    EXPECT_EQ(store.cellText(r, kColumnOrdinal), std::to_string(r + 1));
+    EXPECT_EQ(store.cellText(r, kColumnUserName), L8(names[r]));
+    EXPECT_EQ(store.cellText(r, kColumnStatus), L8("从记录导入"));
+    EXPECT_EQ(store.cellText(r, kColumnCookies), "c" + std::to_string(r + 1));
+    EXPECT_EQ(store.cellText(r, kColumnUk), std::to_string(r + 1));
   }
-  EXPECT_EQ(store.CellText(1, kColumnBdstoken), "");  // missing member
+  EXPECT_EQ(store.cellText(1, kColumnBdstoken), "");  // missing member
   EXPECT_EQ(form.selectedTab(), kTabClean);
   EXPECT_TRUE(platform.prompts().empty());
   EXPECT_TRUE(app.currentCookies.get().empty());  // loading chooses no account
@@ -220,7 +220,7 @@ TEST_F(AccountsTest, UnusableFilesGiveAnEmptyListOnTheAccountTabSilently) {
     AccountStore fresh;
     form.setSelectedTab(kTabAddCookie);
     EXPECT_EQ(LoadAccounts(app, fresh, form), 0) << c.what;
-    EXPECT_EQ(fresh.RowCount(), 0) << c.what;
+    EXPECT_EQ(fresh.rowCount(), 0) << c.what;
     EXPECT_EQ(form.selectedTab(), kTabAccounts) << c.what;
   }
   EXPECT_TRUE(platform.prompts().empty());
@@ -246,39 +246,39 @@ TEST_F(AccountsTest, Utf8FilesAreDecodedAsUtf8AndGbkFilesAsGbk) {
 }
 
 TEST_F(AccountsTest, DeletingKeepsOrdinalsAndAsksFirst) {
-  for (const char* name : {"a", "b", "c"}) store.AppendAccountRow(Account(name, name, "1", "t"));
+  for (const char* name : {"a", "b", "c"}) store.appendAccountRow(Account(name, name, "1", "t"));
   app.currentUserName.set(L8("a"));
   app.currentCookies.set("a");
 
   DeleteSelectedAccount(app, store);  // nothing selected
   EXPECT_EQ(promptTexts().back(), L8("没有选中项目。"));
 
-  store.SetSelectedRow(0);
+  store.setSelectedRow(0);
   platform.answerNext(kIdNo);
   DeleteSelectedAccount(app, store);
   EXPECT_EQ(promptTexts().back(), L8("确定删除 a 的cookies?"));
-  EXPECT_EQ(store.RowCount(), 3);
+  EXPECT_EQ(store.rowCount(), 3);
 
   platform.answerNext(kIdYes);
   DeleteSelectedAccount(app, store);
-  ASSERT_EQ(store.RowCount(), 2);
-  EXPECT_EQ(store.CellText(0, kColumnOrdinal), "2");
-  EXPECT_EQ(store.CellText(1, kColumnOrdinal), "3");
-  EXPECT_EQ(store.SelectedRow(), -1);
-  EXPECT_EQ(store.AppendAccountRow(Account("d", "d", "", "")), 2);
-  EXPECT_EQ(store.CellText(2, kColumnOrdinal), "3");  // ordinals may repeat
+  ASSERT_EQ(store.rowCount(), 2);
+  EXPECT_EQ(store.cellText(0, kColumnOrdinal), "2");
+  EXPECT_EQ(store.cellText(1, kColumnOrdinal), "3");
+  EXPECT_EQ(store.selectedRow(), -1);
+  EXPECT_EQ(store.appendAccountRow(Account("d", "d", "", "")), 2);
+  EXPECT_EQ(store.cellText(2, kColumnOrdinal), "3");  // ordinals may repeat
   EXPECT_EQ(app.currentCookies.get(), "a");           // the operating account stays in use
 }
 
 TEST_F(AccountsTest, SwitchingSetsTheOperatingAccountFromTheSelectedRow) {
-  store.AppendAccountRow(Account("a", "ca", "1", "ta"));
-  store.AppendAccountRow(Account("张三", "cb", "2", "tb"));
+  store.appendAccountRow(Account("a", "ca", "1", "ta"));
+  store.appendAccountRow(Account("张三", "cb", "2", "tb"));
   app.currentBdstoken.set("old");
   EXPECT_FALSE(SwitchOperatingAccount(app, store));
   EXPECT_EQ(promptTexts(), std::vector<std::string>{L8("没有选中项目。")});
   EXPECT_TRUE(app.currentCookies.get().empty());
 
-  store.SetSelectedRow(1);
+  store.setSelectedRow(1);
   EXPECT_TRUE(SwitchOperatingAccount(app, store));
   EXPECT_EQ(app.currentUserName.get(), L8("张三"));
   EXPECT_EQ(app.currentCookies.get(), "cb");
@@ -287,10 +287,10 @@ TEST_F(AccountsTest, SwitchingSetsTheOperatingAccountFromTheSelectedRow) {
 }
 
 TEST_F(AccountsTest, CopyPutsTheSelectedCellOnTheClipboardOrDoesNothing) {
-  store.AppendAccountRow(Account("张三", "BDUSS=1", "42", "t"));
+  store.appendAccountRow(Account("张三", "BDUSS=1", "42", "t"));
   CopySelectedField(app, store, kColumnCookies);
   EXPECT_TRUE(platform.clipboard().empty());
-  store.SetSelectedRow(0);
+  store.setSelectedRow(0);
   const std::pair<int, std::u16string> cases[] = {
       {kColumnUserName, u"张三"}, {kColumnCookies, u"BDUSS=1"}, {kColumnUk, u"42"}};
   for (const auto& [column, text] : cases) {
@@ -303,21 +303,21 @@ TEST_F(AccountsTest, CopyPutsTheSelectedCellOnTheClipboardOrDoesNothing) {
 TEST(AccountStore, FindsWholeNamesAndKeepsTheSelectionOnItsRow) {
   AccountStore store;
   for (const char* name : {"bob", "bobby", "amy"})
-    store.AppendAccountRow(Account(name, "", "", ""));
-  EXPECT_EQ(store.FindAccountRow("bobby"), 1);
-  EXPECT_EQ(store.FindAccountRow("bo"), -1);
-  EXPECT_EQ(store.FindAccountRow(""), -1);
-  EXPECT_FALSE(store.SetAccountCell(3, kColumnUk, "x"));
-  EXPECT_FALSE(store.SetAccountCell(0, 6, "x"));
-  store.SetSelectedRow(5);
-  EXPECT_EQ(store.SelectedRow(), -1);
+    store.appendAccountRow(Account(name, "", "", ""));
+  EXPECT_EQ(store.findAccountRow("bobby"), 1);
+  EXPECT_EQ(store.findAccountRow("bo"), -1);
+  EXPECT_EQ(store.findAccountRow(""), -1);
+  EXPECT_FALSE(store.setAccountCell(3, kColumnUk, "x"));
+  EXPECT_FALSE(store.setAccountCell(0, 6, "x"));
+  store.setSelectedRow(5);
+  EXPECT_EQ(store.selectedRow(), -1);
 
   std::vector<AccountsChanged> seen;
   Subscription sub = store.subscribe([&](const AccountsChanged& c) { seen.push_back(c); });
-  store.SetSelectedRow(2);
-  store.RemoveRow(0);
-  EXPECT_EQ(store.SelectedRow(), 1);
-  EXPECT_EQ(store.CellText(1, kColumnUserName), "amy");
+  store.setSelectedRow(2);
+  store.removeRow(0);
+  EXPECT_EQ(store.selectedRow(), 1);
+  EXPECT_EQ(store.cellText(1, kColumnUserName), "amy");
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[1].kind, AccountsChanged::Kind::kRemoved);
   EXPECT_EQ(seen[2].kind, AccountsChanged::Kind::kSelection);
@@ -329,31 +329,31 @@ TEST(AccountStore, WorkersUnderListLockAndTheUiThreadDoNotCorruptRows) {
   HeadlessPlatform platform;
   AppState app(platform, dir.path());
   AccountStore store;
-  for (int i = 0; i < 5; ++i) store.AppendAccountRow(Account("u", "c", "", ""));
+  for (int i = 0; i < 5; ++i) store.appendAccountRow(Account("u", "c", "", ""));
   std::atomic<bool> stop{false};
   std::thread validator([&] {
     for (int round = 0; round < 2000; ++round) {
       std::lock_guard lock(app.listLock);
       int row = round % 5;
-      store.SetAccountCell(row, kColumnStatus, L8("验证中"));
-      store.SetAccountCell(row, kColumnStatus, L8("有效"));
+      store.setAccountCell(row, kColumnStatus, L8("验证中"));
+      store.setAccountCell(row, kColumnStatus, L8("有效"));
     }
   });
   std::thread adder([&] {
-    for (int i = 0; i < 200; ++i) store.AppendAccountRow(Account("n", "c", "", ""));
+    for (int i = 0; i < 200; ++i) store.appendAccountRow(Account("n", "c", "", ""));
   });
   // The UI thread reads and selects without listLock.
   while (!stop) {
     AccountStore::Snapshot snap = store.snapshot();
     for (size_t i = 0; i < snap.rows.size(); ++i)
       ASSERT_EQ(snap.rows[i].ordinal, std::to_string(i + 1));
-    store.SetSelectedRow(static_cast<int>(snap.rows.size()) - 1);
+    store.setSelectedRow(static_cast<int>(snap.rows.size()) - 1);
     if (snap.rows.size() == 205) stop = true;
   }
   validator.join();
   adder.join();
-  EXPECT_EQ(store.RowCount(), 205);
-  EXPECT_EQ(store.CellText(4, kColumnStatus), L8("有效"));
+  EXPECT_EQ(store.rowCount(), 205);
+  EXPECT_EQ(store.cellText(4, kColumnStatus), L8("有效"));
 }
 
 }  // namespace

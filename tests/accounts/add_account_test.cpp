@@ -66,17 +66,17 @@ class AddAccountTest : public ::testing::Test {
   }
 
   // A live login on the service; its name holds a "*" the program shows as "_".
-  std::string AddLive(const char* userUtf8, const char* uk = "", const char* bdstoken = "") {
+  std::string addLive(const char* userUtf8, const char* uk = "", const char* bdstoken = "") {
     return sim.addAccount({.userName = userUtf8, .uk = uk, .bdstoken = bdstoken});
   }
 
-  std::vector<std::string> Statuses() {
+  std::vector<std::string> statusTexts() {
     std::lock_guard lock(mutex);
     return statuses;
   }
 
   // Waits (really) until `done`, for tests that act while a worker is inside a request.
-  static bool WaitFor(const std::function<bool()>& done) {
+  static bool waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 2000 && !done(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
@@ -163,8 +163,8 @@ TEST_F(AddAccountTest, HelpPageIsFoundBesideTheProgramFirst) {
 // ---- Adding ------------------------------------------------------------------------
 
 TEST_F(AddAccountTest, PastedLiveLoginIsAppendedThenTheListTabShows) {
-  std::string cookies = AddLive("网盘*用户", "1234567890", "0123456789abcdef0123456789abcdef");
-  store.AppendAccountRow(
+  std::string cookies = addLive("网盘*用户", "1234567890", "0123456789abcdef0123456789abcdef");
+  store.appendAccountRow(
       Row(L8("旧帐号"), "BDUSS=old", "1", "t", Status(AccountStatus::kImported)));
   // Stored exactly as pasted: nothing trimmed, nothing merged.
   std::string pasted = cookies + "; PANPSC=extra ";
@@ -178,11 +178,11 @@ TEST_F(AddAccountTest, PastedLiveLoginIsAppendedThenTheListTabShows) {
   ASSERT_TRUE(AddAccountFromInput(app, form));
   AddAccount(app, form, store, "");  // the empty text stands for the edit box
 
-  ASSERT_EQ(store.RowCount(), 2);
+  ASSERT_EQ(store.rowCount(), 2);
   AccountRecord expected = Row(L8("网盘_用户"), pasted, "1234567890",
                                "0123456789abcdef0123456789abcdef", Status(AccountStatus::kAdded));
   expected.ordinal = "2";
-  EXPECT_EQ(store.Rows()[1], expected);
+  EXPECT_EQ(store.rows()[1], expected);
   EXPECT_EQ(form.text(FormText::kCookies), "");
   EXPECT_EQ(form.selectedTab(), kTabAccounts);
   ASSERT_EQ(platform.prompts().size(), 1u);
@@ -191,7 +191,7 @@ TEST_F(AddAccountTest, PastedLiveLoginIsAppendedThenTheListTabShows) {
             L8("添加成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
   EXPECT_EQ(platform.prompts()[0].timeoutMs, 15000);
   EXPECT_EQ(promptsAtTabChange, 1u);  // the tab changed after the message
-  EXPECT_EQ(Statuses(), (std::vector<std::string>{L8("正在验证cookies有效性"),
+  EXPECT_EQ(statusTexts(), (std::vector<std::string>{L8("正在验证cookies有效性"),
                                                   L8("添加的cookies有效"), L8("cookies添加成功")}));
   // Sent as stored (HTTP drops the blank at the end of a header value).
   EXPECT_EQ(sim.log().last("/")->cookies, cookies + "; PANPSC=extra");
@@ -203,15 +203,15 @@ TEST_F(AddAccountTest, SameUserAgainIsReplacedOnlyAfterYes) {
     int answer;
     bool replaced;
   } cases[] = {{kIdYes, true}, {kIdNo, false}, {kIdTimeout, false}};
-  std::string cookies = AddLive("网盘*用户", "1234567890", "fedcba9876543210fedcba9876543210");
+  std::string cookies = addLive("网盘*用户", "1234567890", "fedcba9876543210fedcba9876543210");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
     AccountStore rows;
-    rows.AppendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
-    rows.AppendAccountRow(
+    rows.appendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
+    rows.appendAccountRow(
         Row(L8("网盘_用户"), "BDUSS=stale", "1", "old", Status(AccountStatus::kImported)));
-    rows.RemoveRow(0);  // ordinals stay: the row keeps "2"
-    AccountRecord before = rows.Rows()[0];
+    rows.removeRow(0);  // ordinals stay: the row keeps "2"
+    AccountRecord before = rows.rows()[0];
     form.setText(FormText::kCookies, cookies);
     form.setSelectedTab(kTabAddCookie);
     size_t promptsBefore = platform.prompts().size();
@@ -224,63 +224,63 @@ TEST_F(AddAccountTest, SameUserAgainIsReplacedOnlyAfterYes) {
     EXPECT_EQ(prompts[promptsBefore].text, L8("当前用户 网盘_用户 已存在列表中，是否更新记录？"));
     EXPECT_EQ(prompts[promptsBefore].style, kStyleYesNoQuestion);
     EXPECT_EQ(prompts[promptsBefore].caption, L8("提示"));
-    ASSERT_EQ(rows.RowCount(), 1);
+    ASSERT_EQ(rows.rowCount(), 1);
     if (c.replaced) {
       AccountRecord after =
           Row(L8("网盘_用户"), cookies, "1234567890", "fedcba9876543210fedcba9876543210",
               Status(AccountStatus::kUpdated));
       after.ordinal = "2";
-      EXPECT_EQ(rows.Rows()[0], after);
+      EXPECT_EQ(rows.rows()[0], after);
       EXPECT_EQ(form.text(FormText::kCookies), "");
       EXPECT_EQ(form.selectedTab(), kTabAccounts);
       ASSERT_EQ(prompts.size(), promptsBefore + 2);
       EXPECT_EQ(prompts.back().text,
                 L8("更新成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
-      EXPECT_EQ(Statuses().back(), L8("cookies更新成功"));
+      EXPECT_EQ(statusTexts().back(), L8("cookies更新成功"));
     } else {
-      EXPECT_EQ(rows.Rows()[0], before);
+      EXPECT_EQ(rows.rows()[0], before);
       EXPECT_EQ(form.text(FormText::kCookies), cookies);
       EXPECT_EQ(form.selectedTab(), kTabAddCookie);
       EXPECT_EQ(prompts.size(), promptsBefore + 1);
-      EXPECT_EQ(Statuses().back(), L8("添加的cookies有效"));
+      EXPECT_EQ(statusTexts().back(), L8("添加的cookies有效"));
     }
   }
 }
 
 TEST_F(AddAccountTest, RowDeletedDuringTheQuestionIsAddedAgainNotWrittenElsewhere) {
-  std::string cookies = AddLive("网盘*用户", "1234567890", "fedcba9876543210fedcba9876543210");
-  store.AppendAccountRow(
+  std::string cookies = addLive("网盘*用户", "1234567890", "fedcba9876543210fedcba9876543210");
+  store.appendAccountRow(
       Row(L8("网盘_用户"), "BDUSS=stale", "1", "old", Status(AccountStatus::kImported)));
-  store.AppendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
-  AccountRecord other = store.Rows()[1];
+  store.appendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
+  AccountRecord other = store.rows()[1];
   platform.onPrompt = [&](std::string_view text) {
-    if (text.starts_with(L8("当前用户 "))) store.RemoveRow(0);  // the user deletes it meanwhile
+    if (text.starts_with(L8("当前用户 "))) store.removeRow(0);  // the user deletes it meanwhile
   };
   platform.answerNext(kIdYes);
 
   AddAccount(app, form, store, cookies);
 
-  ASSERT_EQ(store.RowCount(), 2);
-  EXPECT_EQ(store.Rows()[0], other);
-  EXPECT_EQ(store.CellText(1, kColumnUserName), L8("网盘_用户"));
-  EXPECT_EQ(store.CellText(1, kColumnCookies), cookies);
-  EXPECT_EQ(store.CellText(1, kColumnStatus), Status(AccountStatus::kAdded));
+  ASSERT_EQ(store.rowCount(), 2);
+  EXPECT_EQ(store.rows()[0], other);
+  EXPECT_EQ(store.cellText(1, kColumnUserName), L8("网盘_用户"));
+  EXPECT_EQ(store.cellText(1, kColumnCookies), cookies);
+  EXPECT_EQ(store.cellText(1, kColumnStatus), Status(AccountStatus::kAdded));
   EXPECT_EQ(platform.prompts().back().text,
             L8("添加成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
 }
 
 TEST_F(AddAccountTest, UnknownCookiesFailWithTheUserNameMessage) {
-  AddLive("网盘*用户");
+  addLive("网盘*用户");
   std::string unknown = "BAIDUID=ABC:FG=1; BDUSS=nobody-has-this";
   form.setText(FormText::kCookies, unknown);
   form.setSelectedTab(kTabAddCookie);
 
   AddAccount(app, form, store, "");
 
-  EXPECT_EQ(store.RowCount(), 0);
+  EXPECT_EQ(store.rowCount(), 0);
   EXPECT_EQ(form.text(FormText::kCookies), unknown);
   EXPECT_EQ(form.selectedTab(), kTabAddCookie);
-  EXPECT_EQ(Statuses(),
+  EXPECT_EQ(statusTexts(),
             (std::vector<std::string>{L8("正在验证cookies有效性"), L8("cookies有效性验证失败")}));
   ASSERT_EQ(platform.prompts().size(), 1u);
   EXPECT_EQ(platform.prompts()[0].caption, L8("提示"));
@@ -299,41 +299,41 @@ TEST_F(AddAccountTest, NothingToAddEndsSilently) {
   form.setText(FormText::kCookies, "");
   AddAccount(app, form, store, "");
   EXPECT_TRUE(platform.prompts().empty());
-  EXPECT_TRUE(Statuses().empty());
+  EXPECT_TRUE(statusTexts().empty());
   EXPECT_EQ(sim.log().total(), 0u);
 }
 
 // ---- Validating --------------------------------------------------------------------
 
 TEST_F(AddAccountTest, ValidateAllMarksEachRowByTheService) {
-  std::string live = AddLive("活*着", "111", "livetoken");
-  std::string expired = AddLive("过期", "222", "expiredtoken");
+  std::string live = addLive("活*着", "111", "livetoken");
+  std::string expired = addLive("过期", "222", "expiredtoken");
   ASSERT_TRUE(sim.setLogin("过期", LoginState::Expired));
   // A login whose user name changed on the service since it was stored: the old
   // name now belongs to other cookies, the stored cookies to the new name.
-  std::string renamed = AddLive("旧名字", "333", "renamedtoken");
+  std::string renamed = addLive("旧名字", "333", "renamedtoken");
   AccountSpec spec = *sim.account("旧名字");
   sim.addAccount({.userName = "旧名字", .bduss = "moved-away"});
   spec.userName = "新名字";
   sim.addAccount(spec);
 
-  store.AppendAccountRow(Row(L8("活_着"), live, "", "", Status(AccountStatus::kImported)));
-  store.AppendAccountRow(
+  store.appendAccountRow(Row(L8("活_着"), live, "", "", Status(AccountStatus::kImported)));
+  store.appendAccountRow(
       Row(L8("过期"), expired, "222", "kept-token", Status(AccountStatus::kImported)));
-  store.AppendAccountRow(
+  store.appendAccountRow(
       Row(L8("旧名字"), renamed, "333", "renamedtoken", Status(AccountStatus::kImported)));
-  store.AppendAccountRow(
+  store.appendAccountRow(
       Row(L8("无名"), "BDUSS=unknown", "444", "t4", Status(AccountStatus::kAdded)));
-  std::vector<AccountRecord> before = store.Rows();
+  std::vector<AccountRecord> before = store.rows();
   std::vector<std::pair<int, std::string>> statusChanges;
   Subscription changes = store.subscribe([&](const AccountsChanged& change) {
     if (change.kind == AccountsChanged::Kind::kCell && change.column == kColumnStatus)
-      statusChanges.emplace_back(change.row, store.CellText(change.row, kColumnStatus));
+      statusChanges.emplace_back(change.row, store.cellText(change.row, kColumnStatus));
   });
 
   ValidateAllAccounts(app, store);
 
-  std::vector<AccountRecord> after = store.Rows();
+  std::vector<AccountRecord> after = store.rows();
   ASSERT_EQ(after.size(), 4u);
   EXPECT_EQ(after[0].userName, L8("活_着"));
   EXPECT_EQ(after[0].status, Status(AccountStatus::kValid));
@@ -371,11 +371,11 @@ TEST_F(AddAccountTest, ValidateAllOnAnEmptyListOnlySaysSo) {
 }
 
 TEST_F(AddAccountTest, ValidateSelectedTouchesOnlyTheSelectedRow) {
-  std::string live = AddLive("活*着", "111", "livetoken");
-  std::string expired = AddLive("过期", "222", "expiredtoken");
+  std::string live = addLive("活*着", "111", "livetoken");
+  std::string expired = addLive("过期", "222", "expiredtoken");
   ASSERT_TRUE(sim.setLogin("过期", LoginState::Expired));
-  store.AppendAccountRow(Row(L8("活_着"), live, "", "", Status(AccountStatus::kAdded)));
-  store.AppendAccountRow(
+  store.appendAccountRow(Row(L8("活_着"), live, "", "", Status(AccountStatus::kAdded)));
+  store.appendAccountRow(
       Row(L8("过期"), expired, "222", "expiredtoken", Status(AccountStatus::kAdded)));
 
   ValidateSelectedAccount(app, store);  // nothing selected
@@ -383,43 +383,43 @@ TEST_F(AddAccountTest, ValidateSelectedTouchesOnlyTheSelectedRow) {
   EXPECT_EQ(platform.prompts()[0].text, L8("没有选中项目。"));
   EXPECT_EQ(sim.log().total(), 0u);
 
-  store.SetSelectedRow(1);
+  store.setSelectedRow(1);
   ValidateSelectedAccount(app, store);
-  EXPECT_EQ(store.CellText(0, kColumnStatus), Status(AccountStatus::kAdded));
-  EXPECT_EQ(store.CellText(1, kColumnStatus), Status(AccountStatus::kInvalid));
-  EXPECT_EQ(store.CellText(1, kColumnBdstoken), "expiredtoken");
+  EXPECT_EQ(store.cellText(0, kColumnStatus), Status(AccountStatus::kAdded));
+  EXPECT_EQ(store.cellText(1, kColumnStatus), Status(AccountStatus::kInvalid));
+  EXPECT_EQ(store.cellText(1, kColumnBdstoken), "expiredtoken");
   EXPECT_EQ(platform.prompts().size(), 1u);  // no message at the end
 
   sim.setLogin("过期", LoginState::Live);
   ValidateSelectedAccount(app, store);
-  EXPECT_EQ(store.CellText(1, kColumnStatus), Status(AccountStatus::kValid));
+  EXPECT_EQ(store.cellText(1, kColumnStatus), Status(AccountStatus::kValid));
 }
 
 TEST_F(AddAccountTest, ValidationReleasesTheListLockDuringTheReadAndFollowsItsRow) {
-  std::string expired = AddLive("过期", "222", "expiredtoken");
+  std::string expired = addLive("过期", "222", "expiredtoken");
   ASSERT_TRUE(sim.setLogin("过期", LoginState::Expired));
-  store.AppendAccountRow(
+  store.appendAccountRow(
       Row(L8("过期"), expired, "222", "expiredtoken", Status(AccountStatus::kImported)));
-  store.AppendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
-  store.SetSelectedRow(0);
+  store.appendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
+  store.setSelectedRow(0);
   sim.faults().root.latencyMs = 300;
 
   std::thread worker([&] { ValidateSelectedAccount(app, store); });
   // While the service is being asked, the lock is free: a test can take it and
   // still see "验证中". The user deletes the row meanwhile.
-  bool lockFreeDuringRead = WaitFor([&] {
+  bool lockFreeDuringRead = waitFor([&] {
     std::unique_lock lock(app.listLock, std::try_to_lock);
     return lock.owns_lock() &&
-           store.CellText(0, kColumnStatus) == Status(AccountStatus::kValidating);
+           store.cellText(0, kColumnStatus) == Status(AccountStatus::kValidating);
   });
-  store.RemoveRow(0);
+  store.removeRow(0);
   worker.join();
 
   EXPECT_TRUE(lockFreeDuringRead);
   // The answer about the deleted account did not land on the row that moved up.
-  ASSERT_EQ(store.RowCount(), 1);
-  EXPECT_EQ(store.CellText(0, kColumnUserName), L8("别人"));
-  EXPECT_EQ(store.CellText(0, kColumnStatus), Status(AccountStatus::kImported));
+  ASSERT_EQ(store.rowCount(), 1);
+  EXPECT_EQ(store.cellText(0, kColumnUserName), L8("别人"));
+  EXPECT_EQ(store.cellText(0, kColumnStatus), Status(AccountStatus::kImported));
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ class AccountEventsTest : public ::testing::Test {
 
 TEST_F(AccountEventsTest, AddButtonStartsNothingWithoutACookieName) {
   form.setText(FormText::kCookies, "foo=bar");
-  window.OnAddAccountClicked();
+  window.onAddAccountClicked();
   EXPECT_EQ(window.workers().running(), 0);
   window.waitForWorkers();
   ASSERT_EQ(platform.prompts().size(), 1u);
@@ -113,21 +113,21 @@ TEST_F(AccountEventsTest, AddButtonStartsNothingWithoutACookieName) {
 TEST_F(AccountEventsTest, AddButtonAndValidationMenuItemsRunOnWorkers) {
   std::string cookies = service.sim.addAccount({.userName = "甲"});
   form.setText(FormText::kCookies, cookies);
-  window.OnAddAccountClicked();
+  window.onAddAccountClicked();
   window.waitForWorkers();
-  ASSERT_EQ(accounts.RowCount(), 1);
-  EXPECT_EQ(accounts.CellText(0, kColumnStatus), AccountStatusText(AccountStatus::kAdded));
+  ASSERT_EQ(accounts.rowCount(), 1);
+  EXPECT_EQ(accounts.cellText(0, kColumnStatus), AccountStatusText(AccountStatus::kAdded));
 
   service.sim.setLogin("甲", sim::LoginState::Expired);
-  accounts.SetSelectedRow(0);
-  window.OnAccountMenu(AccountMenuItem::kValidateSelected);
+  accounts.setSelectedRow(0);
+  window.onAccountMenu(AccountMenuItem::kValidateSelected);
   window.waitForWorkers();
-  EXPECT_EQ(accounts.CellText(0, kColumnStatus), AccountStatusText(AccountStatus::kInvalid));
+  EXPECT_EQ(accounts.cellText(0, kColumnStatus), AccountStatusText(AccountStatus::kInvalid));
 
   service.sim.setLogin("甲", sim::LoginState::Live);
-  window.OnAccountMenu(AccountMenuItem::kValidateAll);
+  window.onAccountMenu(AccountMenuItem::kValidateAll);
   window.waitForWorkers();
-  EXPECT_EQ(accounts.CellText(0, kColumnStatus), AccountStatusText(AccountStatus::kValid));
+  EXPECT_EQ(accounts.cellText(0, kColumnStatus), AccountStatusText(AccountStatus::kValid));
   EXPECT_EQ(platform.prompts().back().text, L8("全部验证完成。"));
 }
 

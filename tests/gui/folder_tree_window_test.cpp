@@ -46,7 +46,7 @@ TEST(FolderTreeWindow, RefreshRootThenOpenAFolderByDoubleClick) {
   AccountRecord row;
   row.userName = L8("树_用户");
   row.cookies = cookies;
-  window.controller().accounts().AppendAccountRow(row);
+  window.controller().accounts().appendAccountRow(row);
 
   auto* refresh = window.findChild<QPushButton*>(Ui("按钮1"));
   auto* tree = window.findChild<QTreeWidget*>(Ui("树型框1"));

@@ -249,7 +249,7 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
 
 TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
   WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
-  controller.Start();
+  controller.start();
   controller.waitForAccountLoader();
   ASSERT_TRUE(PumpUntil(
       [&] { return list()->topLevelItemCount() == 3 && tabs()->currentIndex() == kTabClean; }));
@@ -269,7 +269,7 @@ TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
 TEST_F(WindowTest, NoAccountFileLeavesAnEmptyListOnTheAccountTab) {
   WriteAll(dir.file("baiduset.ini"), "\x01garbage");
   tabs()->setCurrentIndex(kTabAddCookie);
-  controller.Start();
+  controller.start();
   controller.waitForAccountLoader();
   ASSERT_TRUE(PumpUntil([&] { return tabs()->currentIndex() == kTabAccounts; }));
   EXPECT_EQ(list()->topLevelItemCount(), 0);
@@ -282,19 +282,19 @@ TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
     r.userName = L8(name);
     r.cookies = "BDUSS=" + L8(name);
     r.uk = "7";
-    accounts.AppendAccountRow(r);
+    accounts.appendAccountRow(r);
   }
   ASSERT_EQ(list()->topLevelItemCount(), 3);
 
   // Double-clicking a row makes it the operating account.
   Q_EMIT list()->itemDoubleClicked(list()->topLevelItem(1), 1);
-  EXPECT_EQ(accounts.SelectedRow(), 1);
+  EXPECT_EQ(accounts.selectedRow(), 1);
   EXPECT_EQ(app.currentUserName.get(), L8("乙"));
   EXPECT_EQ(app.currentCookies.get(), "BDUSS=" + L8("乙"));
 
   // The menu's items work on the selected row.
   list()->setCurrentItem(list()->topLevelItem(2));
-  EXPECT_EQ(accounts.SelectedRow(), 2);
+  EXPECT_EQ(accounts.selectedRow(), 2);
   menuAction(window.accountMenu(), "复制cookies")->trigger();
   EXPECT_EQ(platform.clipboard(), u"BDUSS=丙");
   menuAction(window.accountMenu(), "切换操作cookies为当前选中")->trigger();
@@ -307,7 +307,7 @@ TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
   EXPECT_EQ(list()->topLevelItem(0)->text(0), QStringLiteral("2"));
   EXPECT_EQ(list()->topLevelItem(0)->text(1), Ui("乙"));
   EXPECT_TRUE(list()->selectedItems().isEmpty());
-  EXPECT_EQ(accounts.SelectedRow(), -1);
+  EXPECT_EQ(accounts.selectedRow(), -1);
   EXPECT_EQ(platform.prompts().back().text, L8("确定删除 甲 的cookies?"));
 
   // Items that need a selection say so; the not-yet-built validations do nothing.
@@ -321,7 +321,7 @@ TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
   window.show();
   QRect rowRect = list()->visualItemRect(list()->topLevelItem(1));
   Q_EMIT list()->customContextMenuRequested(rowRect.center());
-  EXPECT_EQ(accounts.SelectedRow(), 1);
+  EXPECT_EQ(accounts.selectedRow(), 1);
   EXPECT_TRUE(PumpUntil([&] { return window.accountMenu()->isVisible(); }));
   window.accountMenu()->close();
 }
@@ -331,10 +331,10 @@ TEST_F(WindowTest, WorkerUpdatesOfTheStoreShowUpInTheList) {
     for (int i = 0; i < 20; ++i) {
       AccountRecord r;
       r.userName = "u" + std::to_string(i);
-      accounts.AppendAccountRow(r);
+      accounts.appendAccountRow(r);
     }
     std::lock_guard lock(app.listLock);
-    accounts.SetAccountCell(3, kColumnStatus, L8("已失效"));
+    accounts.setAccountCell(3, kColumnStatus, L8("已失效"));
   });
   worker.join();
   ASSERT_TRUE(PumpUntil([&] { return list()->topLevelItemCount() == 20; }));
@@ -367,7 +367,7 @@ TEST_F(WindowTest, GrowsWithTheWindowAndKeepsItsDesignSizeAsTheLeast) {
 // Saves a picture of each tab when PANSIFT_SCREENSHOT_DIR names a folder.
 TEST_F(WindowTest, Screenshots) {
   WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
-  controller.Start();
+  controller.start();
   controller.waitForAccountLoader();
   window.show();
   ASSERT_TRUE(PumpUntil([&] { return list()->topLevelItemCount() == 3; }));

@@ -23,7 +23,7 @@ const char* const kListing =
 
 TEST(JsonDocRead, ListingReplyByPath) {
   JsonDoc doc;
-  ASSERT_TRUE(doc.Parse(kListing));
+  ASSERT_TRUE(doc.parse(kListing));
   const struct {
     const char* path;
     std::string expected;
@@ -66,12 +66,12 @@ TEST(JsonDocRead, ListingReplyByPath) {
       {"list[0]].isdir", ""},
       {"[0]", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(doc.GetText(c.path), c.expected) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(doc.getText(c.path), c.expected) << c.path;
 }
 
 TEST(JsonDocRead, CountOfArraysObjectsAndEverythingElse) {
   JsonDoc doc;
-  ASSERT_TRUE(doc.Parse(kListing));
+  ASSERT_TRUE(doc.parse(kListing));
   const struct {
     const char* path;
     int expected;
@@ -81,12 +81,12 @@ TEST(JsonDocRead, CountOfArraysObjectsAndEverythingElse) {
       {"nested[0]", 2},      {"errno", 0},   {"list[0].server_filename", 0},
       {"list[0].md5", 0},    {"missing", 0}, {"list[5]", 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(doc.Count(c.path), c.expected) << c.path;
+  for (const auto& c : cases) EXPECT_EQ(doc.count(c.path), c.expected) << c.path;
 
   JsonDoc failed;
-  EXPECT_FALSE(failed.Parse("<html>502 Bad Gateway</html>"));
-  EXPECT_EQ(failed.Count("list"), 0);
-  EXPECT_EQ(failed.Count(""), 0);
+  EXPECT_FALSE(failed.parse("<html>502 Bad Gateway</html>"));
+  EXPECT_EQ(failed.count("list"), 0);
+  EXPECT_EQ(failed.count(""), 0);
 }
 
 TEST(JsonDocRead, NumberLiteralsComeBackAsWritten) {
@@ -94,42 +94,42 @@ TEST(JsonDocRead, NumberLiteralsComeBackAsWritten) {
        {"0", "-0", "1.50", "388670939482157", "3886709394821578", "123456789012345678901234567890",
         "-12.000", "1e5", "2.5E-3", "1E+400", "0.1"}) {
     JsonDoc doc;
-    ASSERT_TRUE(doc.Parse(std::string("{\"n\":") + literal + "}")) << literal;
-    EXPECT_EQ(doc.GetText("n"), literal);
+    ASSERT_TRUE(doc.parse(std::string("{\"n\":") + literal + "}")) << literal;
+    EXPECT_EQ(doc.getText("n"), literal);
     JsonDoc bare;
-    ASSERT_TRUE(bare.Parse(literal)) << literal;
-    EXPECT_EQ(bare.GetText(""), literal);
+    ASSERT_TRUE(bare.parse(literal)) << literal;
+    EXPECT_EQ(bare.getText(""), literal);
   }
 }
 
 TEST(JsonDocRead, StringEscapesAndApostropheStrings) {
   JsonDoc doc;
   ASSERT_TRUE(
-      doc.Parse(R"({"s":"a\"b\\c\/d\b\f\n\r\t\u0041\u4E2D",'sign1':'x\'y"z','mixed':["p",'q'],)"
+      doc.parse(R"({"s":"a\"b\\c\/d\b\f\n\r\t\u0041\u4E2D",'sign1':'x\'y"z','mixed':["p",'q'],)"
                 R"('it\'s':1,"e\u0073c":"named with an escape"})"));
-  EXPECT_EQ(doc.GetText("s"), "a\"b\\c/d\b\f\n\r\tA" + L8("中"));
-  EXPECT_EQ(doc.GetText("sign1"), "x'y\"z");
-  EXPECT_EQ(doc.GetText("mixed[1]"), "q");
-  EXPECT_EQ(doc.GetText("it's"), "1");
-  EXPECT_EQ(doc.GetText("esc"), "named with an escape");
+  EXPECT_EQ(doc.getText("s"), "a\"b\\c/d\b\f\n\r\tA" + L8("中"));
+  EXPECT_EQ(doc.getText("sign1"), "x'y\"z");
+  EXPECT_EQ(doc.getText("mixed[1]"), "q");
+  EXPECT_EQ(doc.getText("it's"), "1");
+  EXPECT_EQ(doc.getText("esc"), "named with an escape");
 
   JsonDoc reply;  // the signing reply, written the script way
-  ASSERT_TRUE(reply.Parse(
+  ASSERT_TRUE(reply.parse(
       "{'errno':0,'result':{'sign1':'d76e889b','sign3':'k\\\\ey','timestamp':1700000000}}"));
-  EXPECT_EQ(reply.GetText("result.sign1"), "d76e889b");
-  EXPECT_EQ(reply.GetText("result.sign3"), "k\\ey");
-  EXPECT_EQ(reply.GetText("result.timestamp"), "1700000000");
+  EXPECT_EQ(reply.getText("result.sign1"), "d76e889b");
+  EXPECT_EQ(reply.getText("result.sign3"), "k\\ey");
+  EXPECT_EQ(reply.getText("result.timestamp"), "1700000000");
 }
 
 TEST(JsonDocRead, PathsWithEscapedFullStopsBracketsAndBackslashes) {
   JsonDoc doc;
-  ASSERT_TRUE(doc.Parse(R"({"a.b":{"c[1]":"x","d\\e":"y","":"empty"},"a":{"b":"plain"}})"));
-  EXPECT_EQ(doc.GetText("a\\.b.c\\[1\\]"), "x");
-  EXPECT_EQ(doc.GetText("a\\.b.d\\\\e"), "y");
-  EXPECT_EQ(doc.GetText("a.b"), "plain");
-  EXPECT_EQ(doc.GetText("a\\.b.d\\"), "");  // a trailing backslash escapes nothing
-  EXPECT_EQ(doc.GetText(EscapeJsonPathName("a.b") + "." + EscapeJsonPathName("c[1]")), "x");
-  EXPECT_EQ(doc.GetText(EscapeJsonPathName("a.b") + "." + EscapeJsonPathName("d\\e")), "y");
+  ASSERT_TRUE(doc.parse(R"({"a.b":{"c[1]":"x","d\\e":"y","":"empty"},"a":{"b":"plain"}})"));
+  EXPECT_EQ(doc.getText("a\\.b.c\\[1\\]"), "x");
+  EXPECT_EQ(doc.getText("a\\.b.d\\\\e"), "y");
+  EXPECT_EQ(doc.getText("a.b"), "plain");
+  EXPECT_EQ(doc.getText("a\\.b.d\\"), "");  // a trailing backslash escapes nothing
+  EXPECT_EQ(doc.getText(EscapeJsonPathName("a.b") + "." + EscapeJsonPathName("c[1]")), "x");
+  EXPECT_EQ(doc.getText(EscapeJsonPathName("a.b") + "." + EscapeJsonPathName("d\\e")), "y");
 
   // GBK trail bytes may be 0x5B-0x5D ("[", "\", "]"): they are half of a character,
   // never path syntax. 乗 is 81 5C in GBK, 乕 is 81 5B.
@@ -137,34 +137,34 @@ TEST(JsonDocRead, PathsWithEscapedFullStopsBracketsAndBackslashes) {
   ASSERT_EQ(name, "\x81\x5C\x81\x5B");
   EXPECT_EQ(EscapeJsonPathName(name), name);
   JsonDoc gbk;
-  ASSERT_TRUE(gbk.Parse("{\"" + name + "\":{\"k\":\"v\"}}"));
-  EXPECT_EQ(gbk.GetText(name + ".k"), "v");
+  ASSERT_TRUE(gbk.parse("{\"" + name + "\":{\"k\":\"v\"}}"));
+  EXPECT_EQ(gbk.getText(name + ".k"), "v");
 }
 
 TEST(JsonDocRead, LocalAndUtf8InputAndCharactersGbkCannotHold) {
   JsonDoc local;
-  ASSERT_TRUE(local.Parse(L8("{\"用户\":\"张三\",\"list\":[\"中文\"]}")));
-  EXPECT_EQ(local.GetText(L8("用户")), L8("张三"));
-  EXPECT_EQ(local.GetText("list[0]"), L8("中文"));
+  ASSERT_TRUE(local.parse(L8("{\"用户\":\"张三\",\"list\":[\"中文\"]}")));
+  EXPECT_EQ(local.getText(L8("用户")), L8("张三"));
+  EXPECT_EQ(local.getText("list[0]"), L8("中文"));
 
   JsonDoc utf8;
-  ASSERT_TRUE(utf8.ParseUtf8("\xEF\xBB\xBF{\"用户\":\"张三\",\"e\":\"a😀한中\"}"));  // with a BOM
-  EXPECT_EQ(utf8.GetText(L8("用户")), L8("张三"));
+  ASSERT_TRUE(utf8.parseUtf8("\xEF\xBB\xBF{\"用户\":\"张三\",\"e\":\"a😀한中\"}"));  // with a BOM
+  EXPECT_EQ(utf8.getText(L8("用户")), L8("张三"));
   // GBK holds neither the emoji nor the Hangul syllable: they come back as escapes,
   // the emoji as its surrogate pair, instead of question marks.
-  EXPECT_EQ(utf8.GetText("e"), "a\\ud83d\\ude00\\ud55c" + L8("中"));
+  EXPECT_EQ(utf8.getText("e"), "a\\ud83d\\ude00\\ud55c" + L8("中"));
 
   JsonDoc escaped;
-  ASSERT_TRUE(escaped.Parse(R"({"n":"\ud83d\ude00.mp4","lone":"\udc00x","zero":"a\u0000b"})"));
-  EXPECT_EQ(escaped.GetText("n"), "\\ud83d\\ude00.mp4");
-  EXPECT_EQ(escaped.GetText("lone"), "\\udc00x");
-  EXPECT_EQ(escaped.GetText("zero"), "a");  // local text ends at a NUL
+  ASSERT_TRUE(escaped.parse(R"({"n":"\ud83d\ude00.mp4","lone":"\udc00x","zero":"a\u0000b"})"));
+  EXPECT_EQ(escaped.getText("n"), "\\ud83d\\ude00.mp4");
+  EXPECT_EQ(escaped.getText("lone"), "\\udc00x");
+  EXPECT_EQ(escaped.getText("zero"), "a");  // local text ends at a NUL
 
   // The writer keeps them too, as escapes, so the output still reads back.
-  EXPECT_EQ(escaped.GetJson("n"), "\"\\ud83d\\ude00.mp4\"");
+  EXPECT_EQ(escaped.getJson("n"), "\"\\ud83d\\ude00.mp4\"");
   JsonDoc again;
-  ASSERT_TRUE(again.Parse(escaped.ToText()));
-  EXPECT_EQ(again.GetText("n"), "\\ud83d\\ude00.mp4");
+  ASSERT_TRUE(again.parse(escaped.toText()));
+  EXPECT_EQ(again.getText("n"), "\\ud83d\\ude00.mp4");
 }
 
 TEST(JsonDocRead, GarbageGivesAnEmptyDocument) {
@@ -202,19 +202,19 @@ TEST(JsonDocRead, GarbageGivesAnEmptyDocument) {
                                            std::string("{\"a\":\0}", 7)};
   for (const std::string& input : inputs) {
     JsonDoc doc;
-    ASSERT_TRUE(doc.Parse(kListing));
-    EXPECT_FALSE(doc.Parse(input)) << input.substr(0, 20);
-    EXPECT_EQ(doc.ToText(), "");
-    EXPECT_EQ(doc.GetText("list[0].fs_id"), "");
-    EXPECT_EQ(doc.GetJson(""), "");
-    EXPECT_EQ(doc.Count("list"), 0);
-    EXPECT_FALSE(doc.ParseUtf8(input)) << input.substr(0, 20);
-    EXPECT_EQ(doc.Count(""), 0);
+    ASSERT_TRUE(doc.parse(kListing));
+    EXPECT_FALSE(doc.parse(input)) << input.substr(0, 20);
+    EXPECT_EQ(doc.toText(), "");
+    EXPECT_EQ(doc.getText("list[0].fs_id"), "");
+    EXPECT_EQ(doc.getJson(""), "");
+    EXPECT_EQ(doc.count("list"), 0);
+    EXPECT_FALSE(doc.parseUtf8(input)) << input.substr(0, 20);
+    EXPECT_EQ(doc.count(""), 0);
   }
   // Text after a NUL is not part of the text.
   JsonDoc cut;
-  EXPECT_TRUE(cut.Parse(std::string("{\"a\":1}\0garbage", 15)));
-  EXPECT_EQ(cut.GetText("a"), "1");
+  EXPECT_TRUE(cut.parse(std::string("{\"a\":1}\0garbage", 15)));
+  EXPECT_EQ(cut.getText("a"), "1");
 }
 
 TEST(JsonDocRead, ManyEntriesReadInOrderAndOutOfOrder) {
@@ -226,95 +226,95 @@ TEST(JsonDocRead, ManyEntriesReadInOrderAndOutOfOrder) {
   }
   reply += "]}";
   JsonDoc doc;
-  ASSERT_TRUE(doc.Parse(reply));
-  ASSERT_EQ(doc.Count("list"), 1000);
+  ASSERT_TRUE(doc.parse(reply));
+  ASSERT_EQ(doc.count("list"), 1000);
   for (int i = 0; i < 1000; ++i) {
     const std::string at = "list[" + std::to_string(i) + "]";
-    ASSERT_EQ(doc.GetText(at + ".fs_id"), std::to_string(1000000000000000LL + i));
+    ASSERT_EQ(doc.getText(at + ".fs_id"), std::to_string(1000000000000000LL + i));
   }
-  EXPECT_EQ(doc.GetText("list[999].server_filename"), "f999");
-  EXPECT_EQ(doc.GetText("list[3].server_filename"), "f3");
-  EXPECT_EQ(doc.GetText("list[1000].server_filename"), "");
+  EXPECT_EQ(doc.getText("list[999].server_filename"), "f999");
+  EXPECT_EQ(doc.getText("list[3].server_filename"), "f3");
+  EXPECT_EQ(doc.getText("list[1000].server_filename"), "");
 
   // Writes after indexed reads keep the index right.
-  doc.Append("list", "{\"server_filename\":\"new\"}");
-  doc.SetJson("list[2]", "{\"server_filename\":\"replaced\"}");
-  EXPECT_EQ(doc.GetText("list[1000].server_filename"), "new");
-  EXPECT_EQ(doc.GetText("list[2].server_filename"), "replaced");
-  EXPECT_EQ(doc.GetText("list[2].fs_id"), "1000000000000002");  // merged into the object
-  EXPECT_EQ(doc.Count("list"), 1001);
+  doc.append("list", "{\"server_filename\":\"new\"}");
+  doc.setJson("list[2]", "{\"server_filename\":\"replaced\"}");
+  EXPECT_EQ(doc.getText("list[1000].server_filename"), "new");
+  EXPECT_EQ(doc.getText("list[2].server_filename"), "replaced");
+  EXPECT_EQ(doc.getText("list[2].fs_id"), "1000000000000002");  // merged into the object
+  EXPECT_EQ(doc.count("list"), 1001);
 
   JsonDoc copy = doc;
-  copy.SetText("list[0].server_filename", "changed");
-  EXPECT_EQ(doc.GetText("list[0].server_filename"), "f0");
-  EXPECT_EQ(copy.GetText("list[0].server_filename"), "changed");
-  EXPECT_EQ(copy.GetText("list[999].server_filename"), "f999");
+  copy.setText("list[0].server_filename", "changed");
+  EXPECT_EQ(doc.getText("list[0].server_filename"), "f0");
+  EXPECT_EQ(copy.getText("list[0].server_filename"), "changed");
+  EXPECT_EQ(copy.getText("list[999].server_filename"), "f999");
 }
 
 TEST(JsonDocWrite, AccountFileIsWrittenCompactlyInOrder) {
   JsonDoc doc;
-  doc.SetText("dataname", "cookies");
-  doc.SetNumber("num", 2);
-  doc.SetJson("data", "[]");
-  doc.SetText("data[0].user", "skipped");  // data[0] is no object yet: ignored
+  doc.setText("dataname", "cookies");
+  doc.setNumber("num", 2);
+  doc.setJson("data", "[]");
+  doc.setText("data[0].user", "skipped");  // data[0] is no object yet: ignored
   const char* users[] = {"张三", "li\"si"};
   for (int i = 0; i < 2; ++i) {
     const std::string at = "data[" + std::to_string(i) + "]";
-    doc.SetJson(at, "{}");
-    doc.SetText(at + ".user", L8(users[i]));
-    doc.SetText(at + ".cookies", "BDUSS=abc; STOKEN=def");
-    doc.SetText(at + ".uk", "1234567890");
-    doc.SetText(at + ".bdstoken", "");
+    doc.setJson(at, "{}");
+    doc.setText(at + ".user", L8(users[i]));
+    doc.setText(at + ".cookies", "BDUSS=abc; STOKEN=def");
+    doc.setText(at + ".uk", "1234567890");
+    doc.setText(at + ".bdstoken", "");
   }
   EXPECT_EQ(
-      doc.ToText(),
+      doc.toText(),
       L8(R"({"dataname":"cookies","num":2,"data":[)"
          R"({"user":"张三","cookies":"BDUSS=abc; STOKEN=def","uk":"1234567890","bdstoken":""},)"
          R"({"user":"li\"si","cookies":"BDUSS=abc; STOKEN=def","uk":"1234567890","bdstoken":""}]})"));
 
   JsonDoc empty;
-  empty.SetText("dataname", "cookies");
-  empty.SetNumber("num", 0);
-  empty.SetJson("data", "[]");
-  EXPECT_EQ(empty.ToText(), R"({"dataname":"cookies","num":0,"data":[]})");
-  EXPECT_EQ(JsonDoc().ToText(), "");
+  empty.setText("dataname", "cookies");
+  empty.setNumber("num", 0);
+  empty.setJson("data", "[]");
+  EXPECT_EQ(empty.toText(), R"({"dataname":"cookies","num":0,"data":[]})");
+  EXPECT_EQ(JsonDoc().toText(), "");
 }
 
 TEST(JsonDocWrite, SetJsonAppendAndMissingSteps) {
   JsonDoc doc;
-  ASSERT_TRUE(doc.Parse(R"({"o":{"a":1,"b":[true]},"s":"text","arr":[1]})"));
-  doc.SetJson("o", "{}");  // an existing object stays as it is
-  doc.SetJson("o", "");    // so does the empty text
-  EXPECT_EQ(doc.GetJson("o"), R"({"a":1,"b":[true]})");
-  doc.SetJson("o", R"({"b":null,"c":'x'})");  // merged: b replaced in place, c added
-  EXPECT_EQ(doc.GetJson("o"), R"({"a":1,"b":null,"c":"x"})");
-  doc.SetJson("s", "{}");  // not an object: replaced
-  doc.SetJson("new", "");
-  doc.SetJson("arr", "{not json");  // changes nothing
-  doc.Append("arr", "2");
-  doc.Append("arr", "");
-  doc.Append("o.a", "[]");  // not an array: becomes one
-  doc.Append("fresh", "\"z\"");
-  doc.SetJson("arr[5]", "7");  // beyond the end: the gap is null
-  doc.SetText("nowhere.x", "y");
-  doc.SetText("s.x.y", "y");
-  doc.SetNumber("arr[0].x", 1);
-  doc.Append("missing.list", "1");
+  ASSERT_TRUE(doc.parse(R"({"o":{"a":1,"b":[true]},"s":"text","arr":[1]})"));
+  doc.setJson("o", "{}");  // an existing object stays as it is
+  doc.setJson("o", "");    // so does the empty text
+  EXPECT_EQ(doc.getJson("o"), R"({"a":1,"b":[true]})");
+  doc.setJson("o", R"({"b":null,"c":'x'})");  // merged: b replaced in place, c added
+  EXPECT_EQ(doc.getJson("o"), R"({"a":1,"b":null,"c":"x"})");
+  doc.setJson("s", "{}");  // not an object: replaced
+  doc.setJson("new", "");
+  doc.setJson("arr", "{not json");  // changes nothing
+  doc.append("arr", "2");
+  doc.append("arr", "");
+  doc.append("o.a", "[]");  // not an array: becomes one
+  doc.append("fresh", "\"z\"");
+  doc.setJson("arr[5]", "7");  // beyond the end: the gap is null
+  doc.setText("nowhere.x", "y");
+  doc.setText("s.x.y", "y");
+  doc.setNumber("arr[0].x", 1);
+  doc.append("missing.list", "1");
   EXPECT_EQ(
-      doc.ToText(),
+      doc.toText(),
       R"({"o":{"a":[[]],"b":null,"c":"x"},"s":{},"arr":[1,2,{},null,null,7],"new":{},"fresh":["z"]})");
 
   JsonDoc root;
-  root.SetJson("", "[1,'2']");
-  EXPECT_EQ(root.ToText(), R"([1,"2"])");
-  root.SetText("[2]", "3");
-  EXPECT_EQ(root.ToText(), R"([1,"2","3"])");
+  root.setJson("", "[1,'2']");
+  EXPECT_EQ(root.toText(), R"([1,"2"])");
+  root.setText("[2]", "3");
+  EXPECT_EQ(root.toText(), R"([1,"2","3"])");
   JsonDoc arrayRoot;
-  arrayRoot.SetNumber("[0]", 5);
-  EXPECT_EQ(arrayRoot.ToText(), "[5]");
+  arrayRoot.setNumber("[0]", 5);
+  EXPECT_EQ(arrayRoot.toText(), "[5]");
   JsonDoc deep;
-  deep.SetText("a.b", "x");  // the first step must already exist
-  EXPECT_EQ(deep.ToText(), "");
+  deep.setText("a.b", "x");  // the first step must already exist
+  EXPECT_EQ(deep.toText(), "");
 }
 
 TEST(JsonDocWrite, NumbersAreWrittenInShortestForm) {
@@ -339,20 +339,20 @@ TEST(JsonDocWrite, NumbersAreWrittenInShortestForm) {
   };
   for (const auto& c : cases) {
     JsonDoc doc;
-    doc.SetNumber("n", c.value);
-    EXPECT_EQ(doc.GetText("n"), c.text) << c.text;
-    EXPECT_EQ(doc.ToText(), std::string("{\"n\":") + c.text + "}");
+    doc.setNumber("n", c.value);
+    EXPECT_EQ(doc.getText("n"), c.text) << c.text;
+    EXPECT_EQ(doc.toText(), std::string("{\"n\":") + c.text + "}");
   }
   JsonDoc special;
-  special.SetNumber("nan", std::numeric_limits<double>::quiet_NaN());
-  special.SetNumber("inf", -std::numeric_limits<double>::infinity());
-  EXPECT_EQ(special.ToText(), R"({"nan":null,"inf":null})");
+  special.setNumber("nan", std::numeric_limits<double>::quiet_NaN());
+  special.setNumber("inf", -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(special.toText(), R"({"nan":null,"inf":null})");
 
   // Parsed numbers keep their literal for GetText but are normalised when written.
   JsonDoc parsed;
-  ASSERT_TRUE(parsed.Parse(R"([1.50,-0,1e21,2.5E-3,1E+400,100,1e-400])"));
-  EXPECT_EQ(parsed.ToText(), "[1.5,0,1e+21,0.0025,null,100,0]");
-  EXPECT_EQ(parsed.GetJson("[0]"), "1.5");
+  ASSERT_TRUE(parsed.parse(R"([1.50,-0,1e21,2.5E-3,1E+400,100,1e-400])"));
+  EXPECT_EQ(parsed.toText(), "[1.5,0,1e+21,0.0025,null,100,0]");
+  EXPECT_EQ(parsed.getJson("[0]"), "1.5");
 }
 
 TEST(JsonDocWrite, StringEscapingTable) {
@@ -377,8 +377,8 @@ TEST(JsonDocWrite, StringEscapingTable) {
   };
   for (const auto& c : cases) {
     JsonDoc doc;
-    ASSERT_TRUE(doc.Parse(c.json)) << c.json;
-    EXPECT_EQ(doc.ToText(), c.written) << c.json;
+    ASSERT_TRUE(doc.parse(c.json)) << c.json;
+    EXPECT_EQ(doc.toText(), c.written) << c.json;
   }
 }
 
@@ -397,35 +397,35 @@ TEST(JsonDocWrite, SetTextReadsBackAfterWritingAndParsing) {
   };
   for (const std::string& text : texts) {
     JsonDoc doc;
-    doc.SetText("v", text);
-    EXPECT_EQ(doc.GetText("v"), text);
+    doc.setText("v", text);
+    EXPECT_EQ(doc.getText("v"), text);
     JsonDoc back;
-    ASSERT_TRUE(back.Parse(doc.ToText())) << doc.ToText();
-    EXPECT_EQ(back.GetText("v"), text);
+    ASSERT_TRUE(back.parse(doc.toText())) << doc.toText();
+    EXPECT_EQ(back.getText("v"), text);
   }
 }
 
 TEST(JsonDocWrite, SetTextBackslashesPassEscapesThrough) {
   JsonDoc doc;
-  doc.SetText("name", "\\u5f20\\u4e09");  // a name as the service writes it
-  doc.SetText("bad", "a\\x\\");
-  doc.SetText("mixed", "x\\\"y\\n");
-  doc.SetText("path", "C:\\\\dir");
-  EXPECT_EQ(doc.GetText("name"), "\\u5f20\\u4e09");
-  EXPECT_EQ(doc.GetJson("name"), "\"\\u5f20\\u4e09\"");
-  EXPECT_EQ(doc.ToText(),
+  doc.setText("name", "\\u5f20\\u4e09");  // a name as the service writes it
+  doc.setText("bad", "a\\x\\");
+  doc.setText("mixed", "x\\\"y\\n");
+  doc.setText("path", "C:\\\\dir");
+  EXPECT_EQ(doc.getText("name"), "\\u5f20\\u4e09");
+  EXPECT_EQ(doc.getJson("name"), "\"\\u5f20\\u4e09\"");
+  EXPECT_EQ(doc.toText(),
             R"({"name":"\u5f20\u4e09","bad":"a\\x\\","mixed":"x\"y\n","path":"C:\\dir"})");
   JsonDoc back;
-  ASSERT_TRUE(back.Parse(doc.ToText()));
-  EXPECT_EQ(back.GetText("name"), L8("张三"));
-  EXPECT_EQ(back.GetText("mixed"), "x\"y\n");
-  EXPECT_EQ(back.GetText("path"), "C:\\dir");
+  ASSERT_TRUE(back.parse(doc.toText()));
+  EXPECT_EQ(back.getText("name"), L8("张三"));
+  EXPECT_EQ(back.getText("mixed"), "x\"y\n");
+  EXPECT_EQ(back.getText("path"), "C:\\dir");
 
   // A backslash in a parsed string is an ordinary character and is escaped.
   JsonDoc parsed;
-  ASSERT_TRUE(parsed.Parse(R"({"p":"a\\u5f20"})"));
-  EXPECT_EQ(parsed.GetText("p"), "a\\u5f20");
-  EXPECT_EQ(parsed.ToText(), R"({"p":"a\\u5f20"})");
+  ASSERT_TRUE(parsed.parse(R"({"p":"a\\u5f20"})"));
+  EXPECT_EQ(parsed.getText("p"), "a\\u5f20");
+  EXPECT_EQ(parsed.toText(), R"({"p":"a\\u5f20"})");
 }
 
 }  // namespace

@@ -44,13 +44,13 @@ TEST(CookieJar, SetThenGetReturnsTheText) {
   const char* expected[] = {"a=1; b=2", "a=1; b=2", "a=1", "a=1", "x"};
   for (size_t i = 0; i < std::size(texts); ++i) {
     CookieJar jar;
-    jar.Set(texts[i]);
-    EXPECT_EQ(jar.Get(), expected[i]) << texts[i];
+    jar.set(texts[i]);
+    EXPECT_EQ(jar.get(), expected[i]) << texts[i];
   }
   CookieJar empty;
-  EXPECT_EQ(empty.Get(), "");
-  empty.Set("");
-  EXPECT_EQ(empty.Get(), "");
+  EXPECT_EQ(empty.get(), "");
+  empty.set("");
+  EXPECT_EQ(empty.get(), "");
 }
 
 struct JarCase {
@@ -92,9 +92,9 @@ const JarCase kJarCases[] = {
 TEST(CookieJar, AbsorbHeadersCases) {
   for (const JarCase& c : kJarCases) {
     CookieJar jar;
-    jar.Set(c.cookies);
-    EXPECT_EQ(jar.AbsorbHeaders(c.headers), c.changed) << c.what;
-    EXPECT_EQ(jar.Get(), c.after) << c.what;
+    jar.set(c.cookies);
+    EXPECT_EQ(jar.absorbHeaders(c.headers), c.changed) << c.what;
+    EXPECT_EQ(jar.get(), c.after) << c.what;
   }
 }
 
@@ -102,10 +102,10 @@ TEST(CookieJar, AbsorbHeadersCases) {
 TEST(CookieMerging, JarAndMergeDifferAsDocumented) {
   const char* request = "a=1; b=2; c=3";
   CookieJar jar;
-  jar.Set(request);
-  jar.AbsorbHeaders(
+  jar.set(request);
+  jar.absorbHeaders(
       "Set-Cookie: b=5\r\nSet-Cookie: d=6\r\nSet-Cookie: c=deleted\r\nSet-Cookie: e=DELETED\r\n");
-  EXPECT_EQ(jar.Get(), "a=1; b=5; c=deleted; d=6");
+  EXPECT_EQ(jar.get(), "a=1; b=5; c=deleted; d=6");
   EXPECT_EQ(MergeCookies(request, "b=5; d=6; c=deleted; e=DELETED"), "b=5; d=6; e=DELETED; a=1");
 }
 

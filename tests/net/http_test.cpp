@@ -60,12 +60,12 @@ class HttpTransport : public ::testing::TestWithParam<Transport> {
 
   bool curl() const { return GetParam() == Transport::Curl; }
 
-  HttpResponse Send(HttpRequest& request) {
+  HttpResponse send(HttpRequest& request) {
     ScopedCaFile trust(server_->caFile());
     return SendRequestVia(GetParam(), request);
   }
 
-  SeenRequest OnlySeen() {
+  SeenRequest onlySeen() {
     std::vector<SeenRequest> seen = server_->seen();
     EXPECT_EQ(seen.size(), 1u);
     return seen.empty() ? SeenRequest{} : seen.back();
@@ -80,22 +80,22 @@ TEST_P(HttpTransport, EmptyHeadersGetTheDefaultSet) {
   HttpRequest request;
   request.url = server_->url("/echo");
   request.cookies = "BDUSS=abc; STOKEN=def";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.status, 200);
   EXPECT_EQ(response.body, "cookie=BDUSS=abc; STOKEN=def");
   EXPECT_EQ(request.headers, kDefaultUserAgentLine) << "empty headers are written back";
-  SeenRequest seen = OnlySeen();
+  SeenRequest seen = onlySeen();
   EXPECT_EQ(seen.method, "GET");
-  EXPECT_EQ(seen.Count("User-Agent"), 1);
-  EXPECT_EQ(seen.Value("User-Agent"), kChromeUserAgent);
-  EXPECT_EQ(seen.Count("Accept"), 1);
-  EXPECT_EQ(seen.Value("Accept"), "*/*");
-  EXPECT_EQ(seen.Value("Accept-Language"), "zh-cn");
-  EXPECT_EQ(seen.Value("Referer"),
+  EXPECT_EQ(seen.count("User-Agent"), 1);
+  EXPECT_EQ(seen.value("User-Agent"), kChromeUserAgent);
+  EXPECT_EQ(seen.count("Accept"), 1);
+  EXPECT_EQ(seen.value("Accept"), "*/*");
+  EXPECT_EQ(seen.value("Accept-Language"), "zh-cn");
+  EXPECT_EQ(seen.value("Referer"),
             curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
-  EXPECT_EQ(seen.Value("Cookie"), "BDUSS=abc; STOKEN=def");
-  EXPECT_FALSE(seen.HasNameIgnoringCase("Content-Type"));
+  EXPECT_EQ(seen.value("Cookie"), "BDUSS=abc; STOKEN=def");
+  EXPECT_FALSE(seen.hasNameIgnoringCase("Content-Type"));
 }
 
 TEST_P(HttpTransport, CallerHeadersAreCompletedNotDuplicatedAndCapitalised) {
@@ -104,22 +104,22 @@ TEST_P(HttpTransport, CallerHeadersAreCompletedNotDuplicatedAndCapitalised) {
   request.method = 1;
   request.body = "fid_list=%5B1%5D";
   request.headers = "referer: https://caller.example/page\r\nx-requested-with: XMLHttpRequest";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.status, 200);
-  SeenRequest seen = OnlySeen();
+  SeenRequest seen = onlySeen();
   EXPECT_EQ(seen.method, "POST");
   EXPECT_EQ(seen.body, "fid_list=%5B1%5D");
-  EXPECT_EQ(seen.Count("Referer"), 1);
-  EXPECT_EQ(seen.Value("Referer"), "https://caller.example/page");
-  EXPECT_FALSE(seen.Count("referer"));
-  EXPECT_EQ(seen.Value("X-Requested-With"), "XMLHttpRequest");
-  EXPECT_EQ(seen.Count("Content-Type"), 1);
-  EXPECT_EQ(seen.Value("Content-Type"), "application/x-www-form-urlencoded");
-  EXPECT_EQ(seen.Value("Accept"), "*/*");
-  EXPECT_EQ(seen.Value("Accept-Language"), "zh-cn");
+  EXPECT_EQ(seen.count("Referer"), 1);
+  EXPECT_EQ(seen.value("Referer"), "https://caller.example/page");
+  EXPECT_FALSE(seen.count("referer"));
+  EXPECT_EQ(seen.value("X-Requested-With"), "XMLHttpRequest");
+  EXPECT_EQ(seen.count("Content-Type"), 1);
+  EXPECT_EQ(seen.value("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(seen.value("Accept"), "*/*");
+  EXPECT_EQ(seen.value("Accept-Language"), "zh-cn");
   // Headers without a User-Agent get the back end's own fallback line.
-  EXPECT_EQ(seen.Value("User-Agent"),
+  EXPECT_EQ(seen.value("User-Agent"),
             curl() ? kChromeUserAgent : "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
 }
 
@@ -129,25 +129,25 @@ TEST_P(HttpTransport, WithoutCompletionOnlyTheCallersHeadersGoOut) {
   request.headers = "user-agent: probe";
   request.completeHeaders = false;
   request.normaliseHeaderCase = false;
-  Send(request);
-  SeenRequest seen = OnlySeen();
-  EXPECT_EQ(seen.Value("user-agent"), "probe");
-  EXPECT_FALSE(seen.HasNameIgnoringCase("Referer"));
-  EXPECT_FALSE(seen.HasNameIgnoringCase("Accept-Language"));
+  send(request);
+  SeenRequest seen = onlySeen();
+  EXPECT_EQ(seen.value("user-agent"), "probe");
+  EXPECT_FALSE(seen.hasNameIgnoringCase("Referer"));
+  EXPECT_FALSE(seen.hasNameIgnoringCase("Accept-Language"));
 }
 
 TEST_P(HttpTransport, RedirectsFollowedByDefault) {
   HttpRequest request;
   request.url = server_->url("/redirect");
   request.cookies = "a=1";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.status, 200);
   EXPECT_EQ(response.body, "landed");
   std::vector<SeenRequest> seen = server_->seen();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].path, "/landing");
-  EXPECT_EQ(seen[1].Value("Cookie"), "a=1");
+  EXPECT_EQ(seen[1].value("Cookie"), "a=1");
   if (curl()) {
     // Every response's header block, and the cookies of both responses in the jar.
     EXPECT_NE(FindText(response.headers, "HTTP/1.1 302"), -1);
@@ -166,7 +166,7 @@ TEST_P(HttpTransport, RedirectNotFollowedReportsStatusAndLocation) {
   request.url = server_->url("/redirect");
   request.noRedirect = true;
   request.headers = kDefaultUserAgentLine;
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.status, 302);
   EXPECT_EQ(TextBetween(response.headers, "Location: ", "\r\n"), "/landing");
@@ -177,7 +177,7 @@ TEST_P(HttpTransport, ARedirectDownToPlainHttpIsNotFollowedButReturned) {
   HttpRequest request;
   request.url = server_->url("/downgrade");
   request.cookies = "BDUSS=secret";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.status, 302);
   EXPECT_EQ(TextBetween(response.headers, "Location: ", "\r\n"), "http://127.0.0.1:1/plain");
@@ -188,19 +188,19 @@ TEST_P(HttpTransport, LineBreaksInTheCookieStringCannotEndTheHeaderBlock) {
   HttpRequest request;
   request.url = server_->url("/echo");
   request.cookies = "BDUSS=abc;\r\n STOKEN=x\r\n";  // pasted with line breaks
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
 
   EXPECT_EQ(response.body, "cookie=BDUSS=abc; STOKEN=x");
-  SeenRequest seen = OnlySeen();
-  EXPECT_TRUE(seen.HasNameIgnoringCase("User-Agent"));
-  EXPECT_TRUE(seen.HasNameIgnoringCase("Referer"));
+  SeenRequest seen = onlySeen();
+  EXPECT_TRUE(seen.hasNameIgnoringCase("User-Agent"));
+  EXPECT_TRUE(seen.hasNameIgnoringCase("Referer"));
 }
 
 TEST_P(HttpTransport, ReplyCookiesPerBackEnd) {
   HttpRequest request;
   request.url = server_->url("/setcookies");
   request.cookies = "a=1; b=2; c=3";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   ASSERT_EQ(response.status, 200);
   if (curl()) {
     EXPECT_EQ(response.cookies, "a=1; b=5; c=deleted; d=6");
@@ -215,7 +215,7 @@ TEST_P(HttpTransport, TimeOutGivesStatusZeroAndEmptyBody) {
   request.url = server_->url("/slow");
   request.cookies = "a=1";
   request.timeoutMs = 300;
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   server_->releaseSlow();
 
   EXPECT_EQ(response.status, 0);
@@ -227,15 +227,15 @@ TEST_P(HttpTransport, TimeOutGivesStatusZeroAndEmptyBody) {
 TEST_P(HttpTransport, GzipRepliesAreDecodedByCurlOnly) {
   HttpRequest request;
   request.url = server_->url("/gzip");
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   ASSERT_EQ(response.status, 200);
   EXPECT_EQ(response.body, testing::GzipText());
-  SeenRequest seen = OnlySeen();
+  SeenRequest seen = onlySeen();
   if (curl()) {
-    EXPECT_EQ(seen.Value("Accept-Encoding"), "gzip");
+    EXPECT_EQ(seen.value("Accept-Encoding"), "gzip");
     EXPECT_NE(FindText(response.headers, "Content-Encoding: gzip", 1, true), -1);
   } else {
-    EXPECT_FALSE(seen.HasNameIgnoringCase("Accept-Encoding"));
+    EXPECT_FALSE(seen.hasNameIgnoringCase("Accept-Encoding"));
   }
 }
 
@@ -249,7 +249,7 @@ TEST_P(HttpTransport, SelfSignedCertificateRefusedUnlessTrusted) {
     EXPECT_EQ(response.body, "");
   }
   EXPECT_TRUE(server_->seen().empty());
-  EXPECT_EQ(Send(request).status, 200);
+  EXPECT_EQ(send(request).status, 200);
 }
 
 TEST_P(HttpTransport, TrustedCertificateForAnotherHostIsRefused) {
@@ -292,7 +292,7 @@ TEST_P(HttpTransport, SelectTransportChoosesTheBackEndOfSendRequest) {
   ScopedCaFile trust(server_->caFile());
   SendRequest(request);
   SelectTransport(before == Transport::Curl);
-  EXPECT_EQ(OnlySeen().Value("Referer"),
+  EXPECT_EQ(onlySeen().value("Referer"),
             curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
 }
 
@@ -310,14 +310,14 @@ TEST_P(BackEndRules, PlatformStripsCookiePrefixAndSkipsKeepAlive) {
   request.url = server_->url("/echo");
   request.cookies = "Cookie: a=1; b=2";
   request.headers = std::string(kDefaultUserAgentLine) + "\r\nConnection: keep-alive\r\nX-Extra: 1";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   ASSERT_EQ(response.status, 200);
   EXPECT_EQ(request.cookies, " a=1; b=2") << "the prefix removal is written back";
-  SeenRequest seen = OnlySeen();
-  EXPECT_EQ(TrimText(seen.Value("Cookie")), "a=1; b=2");
-  EXPECT_FALSE(seen.HasNameIgnoringCase("Connection"));
-  EXPECT_FALSE(seen.HasNameIgnoringCase("Expect"));
-  EXPECT_EQ(seen.Value("X-Extra"), "1");
+  SeenRequest seen = onlySeen();
+  EXPECT_EQ(TrimText(seen.value("Cookie")), "a=1; b=2");
+  EXPECT_FALSE(seen.hasNameIgnoringCase("Connection"));
+  EXPECT_FALSE(seen.hasNameIgnoringCase("Expect"));
+  EXPECT_EQ(seen.value("X-Extra"), "1");
 }
 
 TEST_P(BackEndRules, PlatformMergesCookiesOnRequest) {
@@ -325,7 +325,7 @@ TEST_P(BackEndRules, PlatformMergesCookiesOnRequest) {
   request.url = server_->url("/setcookies");
   request.cookies = "a=1; b=2; c=3";
   request.mergeCookies = true;
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   EXPECT_EQ(response.cookies, "b=5; d=6; a=1");
   EXPECT_EQ(request.cookies, "b=5; d=6; a=1");
 }
@@ -335,8 +335,8 @@ TEST_P(BackEndRules, PlatformSendsOtherVerbs) {
   request.url = server_->url("/echo");
   request.method = 3;
   request.body = "payload";
-  EXPECT_EQ(Send(request).status, 200);
-  SeenRequest seen = OnlySeen();
+  EXPECT_EQ(send(request).status, 200);
+  SeenRequest seen = onlySeen();
   EXPECT_EQ(seen.method, "PUT");
   EXPECT_EQ(seen.body, "payload");
 }
@@ -350,10 +350,10 @@ TEST_P(CurlRules, EmptyHeaderLineIsNotSent) {
   request.url = server_->url("/echo");
   request.headers = "X-One: 1\r\n\r\nX-Two: 2";
   request.normaliseHeaderCase = false;
-  EXPECT_EQ(Send(request).status, 200);
-  SeenRequest seen = OnlySeen();
-  EXPECT_EQ(seen.Value("X-One"), "1");
-  EXPECT_EQ(seen.Value("X-Two"), "2");
+  EXPECT_EQ(send(request).status, 200);
+  SeenRequest seen = onlySeen();
+  EXPECT_EQ(seen.value("X-One"), "1");
+  EXPECT_EQ(seen.value("X-Two"), "2");
 }
 
 TEST_P(CurlRules, UnsupportedMethodSendsNothing) {
@@ -361,7 +361,7 @@ TEST_P(CurlRules, UnsupportedMethodSendsNothing) {
   request.url = server_->url("/echo");
   request.method = 3;
   request.cookies = "a=1";
-  HttpResponse response = Send(request);
+  HttpResponse response = send(request);
   EXPECT_EQ(response.status, 0);
   EXPECT_EQ(response.body, "");
   EXPECT_EQ(response.cookies, "");

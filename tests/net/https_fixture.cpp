@@ -4,21 +4,21 @@
 
 namespace pansift::testing {
 
-int SeenRequest::Count(const std::string& name) const {
+int SeenRequest::count(const std::string& name) const {
   int count = 0;
   for (const auto& header : headers) count += header.first == name ? 1 : 0;
   return count;
 }
 
-std::string SeenRequest::Value(const std::string& name) const {
-  if (Count(name) != 1) return "";
+std::string SeenRequest::value(const std::string& name) const {
+  if (count(name) != 1) return "";
   for (const auto& header : headers) {
     if (header.first == name) return header.second;
   }
   return "";
 }
 
-bool SeenRequest::HasNameIgnoringCase(const std::string& name) const {
+bool SeenRequest::hasNameIgnoringCase(const std::string& name) const {
   for (const auto& header : headers) {
     if (header.first.size() == name.size() &&
         std::equal(name.begin(), name.end(), header.first.begin(),

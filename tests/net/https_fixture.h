@@ -21,10 +21,10 @@ struct SeenRequest {
   /// Header names exactly as sent, in the server's order.
   std::vector<std::pair<std::string, std::string>> headers;
 
-  int Count(const std::string& name) const;
+  int count(const std::string& name) const;
   /// The value of the only header of that name (compared with case), "" otherwise.
-  std::string Value(const std::string& name) const;
-  bool HasNameIgnoringCase(const std::string& name) const;
+  std::string value(const std::string& name) const;
+  bool hasNameIgnoringCase(const std::string& name) const;
 };
 
 class TestServer {

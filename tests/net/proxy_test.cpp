@@ -27,7 +27,7 @@ class OneShotProxy {
     socklen_t length = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] { serve(); });
   }
   ~OneShotProxy() {
     shutdown(listener_, SHUT_RDWR);
@@ -39,7 +39,7 @@ class OneShotProxy {
   const std::string& received() const { return received_; }
 
  private:
-  void Serve() {
+  void serve() {
     int client = accept(listener_, nullptr, nullptr);
     if (client < 0) return;
     char buffer[4096];

@@ -89,15 +89,15 @@ class ScriptedClock final : public Clock {
 class CatalogueDbTest : public ::testing::Test {
  protected:
   std::string dbPath() const { return dir.file(kCatalogueFileName); }
-  void CreateAndOpen() {
-    ASSERT_TRUE(db.CreateCatalogue(dir.path()));
-    ASSERT_TRUE(db.OpenCatalogue(dir.path()));
+  void createAndOpen() {
+    ASSERT_TRUE(db.createCatalogue(dir.path()));
+    ASSERT_TRUE(db.openCatalogue(dir.path()));
   }
-  std::vector<std::string> ErrorLines() const {
+  std::vector<std::string> errorLines() const {
     std::vector<std::string> lines = SplitText(ReadFile(dir.file("err.txt")), "\r\n");
     return lines;
   }
-  long long RowCount() { return std::stoll(RawRows(dbPath(), "select count(*) from list")[0][0]); }
+  long long rowCount() { return std::stoll(RawRows(dbPath(), "select count(*) from list")[0][0]); }
 
   testing::TempDir dir;
   ScriptedClock clock;
@@ -109,7 +109,7 @@ class CatalogueDbTest : public ::testing::Test {
 // ---- The template ----
 
 TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
-  ASSERT_TRUE(db.CreateCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(dir.path()));
   const std::string bytes = ReadFile(dbPath());
   ASSERT_GE(bytes.size(), 100u);
   auto u8 = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
@@ -143,40 +143,40 @@ TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
   EXPECT_EQ(schema[3][1], "sqlite_sequence");
 
   EXPECT_EQ(RawRows(dbPath(), "select name, seq from sqlite_sequence"), (Rows{{"list", "0"}}));
-  EXPECT_EQ(RowCount(), 0);
+  EXPECT_EQ(rowCount(), 0);
   EXPECT_EQ(RawRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
   EXPECT_EQ(RawRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
 }
 
 TEST_F(CatalogueDbTest, CreateReplacesAnOldCatalogueEvenWhileItIsOpen) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 5)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(Batch(1, 5)));
   // A journal left behind by a crashed task must not be played back into the new file.
   std::ofstream(dir.file("vintrel.db-journal")) << "stale journal";
 
-  ASSERT_TRUE(db.CreateCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(dir.path()));
   EXPECT_FALSE(db.isOpen());
   EXPECT_FALSE(std::filesystem::exists(dir.file("vintrel.db-journal")));
-  ASSERT_TRUE(db.OpenCatalogue(dir.path()));
-  EXPECT_EQ(RowCount(), 0);
-  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 1)));
+  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_EQ(rowCount(), 0);
+  ASSERT_TRUE(db.executeStatement(Batch(1, 1)));
   EXPECT_EQ(RawRows(dbPath(), "select id from list"), (Rows{{"1"}}));
 }
 
 TEST_F(CatalogueDbTest, OpenNeedsAnExistingFileAndCreateNeedsAWritableFolder) {
-  EXPECT_FALSE(db.OpenCatalogue(dir.path()));
+  EXPECT_FALSE(db.openCatalogue(dir.path()));
   EXPECT_FALSE(std::filesystem::exists(dbPath()));
   EXPECT_FALSE(db.isOpen());
-  EXPECT_FALSE(db.ExecuteStatement(Batch(1, 1)));
-  EXPECT_FALSE(db.QueryRows(NextFolderQuery()).prepared());
-  EXPECT_FALSE(db.CreateCatalogue(dir.file("no-such-folder")));
+  EXPECT_FALSE(db.executeStatement(Batch(1, 1)));
+  EXPECT_FALSE(db.queryRows(NextFolderQuery()).prepared());
+  EXPECT_FALSE(db.createCatalogue(dir.file("no-such-folder")));
 }
 
 TEST_F(CatalogueDbTest, LivesInTheCurrentDirectoryByDefault) {
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  const bool created = db.CreateCatalogue();
-  const bool opened = db.OpenCatalogue();
+  const bool created = db.createCatalogue();
+  const bool opened = db.openCatalogue();
   std::filesystem::current_path(previous);
   EXPECT_TRUE(created);
   EXPECT_TRUE(opened);
@@ -186,9 +186,9 @@ TEST_F(CatalogueDbTest, LivesInTheCurrentDirectoryByDefault) {
 // ---- Ids, text and quoting ----
 
 TEST_F(CatalogueDbTest, IdsStartAtOneAndStayDense) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteLogged(Batch(1, 10)));
-  ASSERT_TRUE(db.ExecuteLogged(Batch(11, 50)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeLogged(Batch(1, 10)));
+  ASSERT_TRUE(db.executeLogged(Batch(11, 50)));
   Rows ids = RawRows(dbPath(), "select id, target from list order by id");
   ASSERT_EQ(ids.size(), 60u);
   for (int i = 0; i < 60; ++i) {
@@ -198,32 +198,32 @@ TEST_F(CatalogueDbTest, IdsStartAtOneAndStayDense) {
 }
 
 TEST_F(CatalogueDbTest, StoresUtf8AndReadsBackLocalText) {
-  CreateAndOpen();
+  createAndOpen();
   CatalogueRow row = Entry(1);
   // "it's" the way the crawler stores names: entity-encoded twice.
   row.filename = EncodeEntities(EncodeEntities("it's"));
   row.folder = EncodeEntities(EncodeEntities(L8("/资料/it's & 文件")));
-  ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row)));
+  ASSERT_TRUE(db.executeStatement(InsertEntryStatement(row)));
 
   EXPECT_EQ(RawRows(dbPath(), "select filename, folder, time, other_1 from list"),
             (Rows{{"it&amp;apos;s", "/资料/it&amp;apos;s &amp;amp; 文件",
                    "2024年03月05日 14时07分09秒", "<null>"}}));
 
   std::lock_guard lock(app.catalogueLock);
-  CatalogueQuery q = db.QueryRows(RowByTargetQuery(row.target));
+  CatalogueQuery q = db.queryRows(RowByTargetQuery(row.target));
   ASSERT_TRUE(q.prepared());
-  EXPECT_EQ(q.Text(kColFilename), "");  // no current row before the first Step
-  ASSERT_TRUE(q.Step());
-  EXPECT_EQ(DecodeEntities(DecodeEntities(q.Text(kColFilename))), "it's");
-  EXPECT_EQ(DecodeEntities(DecodeEntities(q.Text(kColFolder))), L8("/资料/it's & 文件"));
-  EXPECT_EQ(q.Text(kColTime), row.time);
-  EXPECT_EQ(q.Text(kColQueried), "0");
-  EXPECT_EQ(q.Text(kColOther1), "");  // NULL
-  EXPECT_EQ(q.Text(13), "");          // out of range
-  EXPECT_FALSE(q.Step());
-  EXPECT_EQ(q.Text(kColId), "");
-  q.Close();
-  EXPECT_FALSE(q.Step());
+  EXPECT_EQ(q.text(kColFilename), "");  // no current row before the first Step
+  ASSERT_TRUE(q.step());
+  EXPECT_EQ(DecodeEntities(DecodeEntities(q.text(kColFilename))), "it's");
+  EXPECT_EQ(DecodeEntities(DecodeEntities(q.text(kColFolder))), L8("/资料/it's & 文件"));
+  EXPECT_EQ(q.text(kColTime), row.time);
+  EXPECT_EQ(q.text(kColQueried), "0");
+  EXPECT_EQ(q.text(kColOther1), "");  // NULL
+  EXPECT_EQ(q.text(13), "");          // out of range
+  EXPECT_FALSE(q.step());
+  EXPECT_EQ(q.text(kColId), "");
+  q.close();
+  EXPECT_FALSE(q.step());
 }
 
 // Values from the service end up inside statement texts: none may end its literal.
@@ -251,8 +251,8 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
       {"time", [](CatalogueRow& r, const std::string& v) { r.time = v; }, kColTime},
       {"ordersign", [](CatalogueRow& r, const std::string& v) { r.ordersign = v; }, kColOrdersign},
   };
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 3)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(Batch(1, 3)));
   long long expectedRows = 3;
   for (const Case& c : cases) {
     for (const std::string& value : hostile) {
@@ -260,39 +260,39 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
       CatalogueRow row = Entry(0);
       row.target = "T" + std::to_string(expectedRows);
       c.set(row, value);
-      ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row)));
+      ASSERT_TRUE(db.executeStatement(InsertEntryStatement(row)));
       ++expectedRows;
-      EXPECT_EQ(RowCount(), expectedRows);
+      EXPECT_EQ(rowCount(), expectedRows);
       std::lock_guard lock(app.catalogueLock);
       CatalogueQuery q =
-          db.QueryRows("select * from list where id=" + std::to_string(expectedRows));
-      ASSERT_TRUE(q.Step());
-      EXPECT_EQ(q.Text(c.column), ReadBack(value));
-      EXPECT_EQ(q.Text(kColQueried), "0");
+          db.queryRows("select * from list where id=" + std::to_string(expectedRows));
+      ASSERT_TRUE(q.step());
+      EXPECT_EQ(q.text(c.column), ReadBack(value));
+      EXPECT_EQ(q.text(kColQueried), "0");
     }
   }
 
   // The fs_id statements quote their value too: a hostile id matches no row.
   for (const std::string& fsId : hostile) {
     SCOPED_TRACE(fsId);
-    ASSERT_TRUE(db.ExecuteStatement(MarkBlockedStatement(fsId) + MarkNormalStatement(fsId)));
+    ASSERT_TRUE(db.executeStatement(MarkBlockedStatement(fsId) + MarkNormalStatement(fsId)));
     std::lock_guard lock(app.catalogueLock);
-    CatalogueQuery q = db.QueryRows(RowByTargetQuery(fsId));
+    CatalogueQuery q = db.queryRows(RowByTargetQuery(fsId));
     ASSERT_TRUE(q.prepared());
-    ASSERT_TRUE(q.Step());  // the row of the target case that holds exactly this id
-    EXPECT_EQ(q.Text(kColTarget), ReadBack(fsId));
-    EXPECT_FALSE(q.Step());
+    ASSERT_TRUE(q.step());  // the row of the target case that holds exactly this id
+    EXPECT_EQ(q.text(kColTarget), ReadBack(fsId));
+    EXPECT_FALSE(q.step());
   }
   EXPECT_EQ(RawRows(dbPath(), "select count(*) from list where other_1 is not null"),
             (Rows{{"6"}}));
-  EXPECT_EQ(RowCount(), expectedRows);
+  EXPECT_EQ(rowCount(), expectedRows);
 }
 
 TEST_F(CatalogueDbTest, NulEndsAValueInsteadOfCuttingTheStatement) {
-  CreateAndOpen();
+  createAndOpen();
   CatalogueRow row = Entry(1);
   row.filename = std::string("name\0rest", 9);
-  ASSERT_TRUE(db.ExecuteStatement(InsertEntryStatement(row) + InsertEntryStatement(Entry(2))));
+  ASSERT_TRUE(db.executeStatement(InsertEntryStatement(row) + InsertEntryStatement(Entry(2))));
   EXPECT_EQ(RawRows(dbPath(), "select filename from list order by id"),
             (Rows{{"name"}, {"file2"}}));
 }
@@ -320,35 +320,35 @@ TEST(CatalogueStatements, TextsAreExact) {
 // ---- Queries and counts ----
 
 TEST_F(CatalogueDbTest, CountsFollowTheCheckPhase) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteLogged(Batch(1, 120)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeLogged(Batch(1, 120)));
   std::lock_guard lock(app.catalogueLock);
-  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 120);
-  EXPECT_EQ(db.QueryRows(UncheckedRangeQuery(100, 150)).Count(), 20);
+  EXPECT_EQ(db.queryRows(UncheckedRowsQuery()).count(), 120);
+  EXPECT_EQ(db.queryRows(UncheckedRangeQuery(100, 150)).count(), 20);
 
   // One batch of the check phase: read its targets, mark them.
-  CatalogueQuery batch = db.QueryRows(UncheckedRangeQuery(0, 50));
-  ASSERT_EQ(batch.Count(), 50);
+  CatalogueQuery batch = db.queryRows(UncheckedRangeQuery(0, 50));
+  ASSERT_EQ(batch.count(), 50);
   std::string marks;
-  for (long long i = 0; i < 50 && batch.Step(); ++i)
-    marks += MarkNormalStatement(batch.Text(kColTarget));
-  batch.Close();
-  ASSERT_TRUE(db.ExecuteLogged(marks));
-  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 70);
+  for (long long i = 0; i < 50 && batch.step(); ++i)
+    marks += MarkNormalStatement(batch.text(kColTarget));
+  batch.close();
+  ASSERT_TRUE(db.executeLogged(marks));
+  EXPECT_EQ(db.queryRows(UncheckedRowsQuery()).count(), 70);
 
   // A file under check ("检查中") still counts as unchecked.
-  ASSERT_TRUE(db.ExecuteStatement(L8("update list set other_1='检查中' where id=51;")));
-  EXPECT_EQ(db.QueryRows(UncheckedRangeQuery(50, 51)).Count(), 1);
+  ASSERT_TRUE(db.executeStatement(L8("update list set other_1='检查中' where id=51;")));
+  EXPECT_EQ(db.queryRows(UncheckedRangeQuery(50, 51)).count(), 1);
 
-  ASSERT_TRUE(db.ExecuteLogged(MarkBlockedStatement("900051")));
-  ASSERT_TRUE(db.ExecuteLogged(L8("update list set other_1='正常' where id>51;")));
-  EXPECT_EQ(db.QueryRows(UncheckedRowsQuery()).Count(), 0);
+  ASSERT_TRUE(db.executeLogged(MarkBlockedStatement("900051")));
+  ASSERT_TRUE(db.executeLogged(L8("update list set other_1='正常' where id>51;")));
+  EXPECT_EQ(db.queryRows(UncheckedRowsQuery()).count(), 0);
   EXPECT_EQ(RawRows(dbPath(), "select id from list where other_1='已和谐'"), (Rows{{"51"}}));
 }
 
 TEST_F(CatalogueDbTest, CountStartsAtTheFirstTopLevelFrom) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 4)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(Batch(1, 4)));
   const std::vector<std::pair<std::string, long long>> cases = {
       {"SELECT * FROM list", 4},
       {"select id,(select count(*) from list) n from list where id>1", 3},
@@ -361,125 +361,125 @@ TEST_F(CatalogueDbTest, CountStartsAtTheFirstTopLevelFrom) {
   std::lock_guard lock(app.catalogueLock);
   for (const auto& [sql, expected] : cases) {
     SCOPED_TRACE(sql);
-    CatalogueQuery q = db.QueryRows(sql);
+    CatalogueQuery q = db.queryRows(sql);
     ASSERT_TRUE(q.prepared());
-    EXPECT_EQ(q.Count(), expected);
+    EXPECT_EQ(q.count(), expected);
   }
 }
 
 TEST_F(CatalogueDbTest, DispatcherWalksFolderRowsInIdOrder) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteLogged(InsertEntryStatement(Entry(1, "0")) +
+  createAndOpen();
+  ASSERT_TRUE(db.executeLogged(InsertEntryStatement(Entry(1, "0")) +
                                InsertEntryStatement(Entry(2, "1")) +
                                InsertEntryStatement(Entry(3, "1"))));
   std::vector<std::string> taken;
   std::lock_guard lock(app.catalogueLock);
   for (;;) {
-    CatalogueQuery q = db.QueryRows(NextFolderQuery());
+    CatalogueQuery q = db.queryRows(NextFolderQuery());
     ASSERT_TRUE(q.prepared());
-    if (!q.Step()) break;
-    const std::string id = q.Text(kColId);
-    q.Close();
+    if (!q.step()) break;
+    const std::string id = q.text(kColId);
+    q.close();
     taken.push_back(id);
-    ASSERT_TRUE(db.ExecuteStatement(MarkFolderQueriedStatement(std::stoll(id))));
+    ASSERT_TRUE(db.executeStatement(MarkFolderQueriedStatement(std::stoll(id))));
   }
   EXPECT_EQ(taken, (std::vector<std::string>{"2", "3"}));
 }
 
 TEST_F(CatalogueDbTest, UnpreparableQueryHasNoRows) {
-  CreateAndOpen();
+  createAndOpen();
   std::lock_guard lock(app.catalogueLock);
-  CatalogueQuery q = db.QueryRows("select * from no_such_table");
+  CatalogueQuery q = db.queryRows("select * from no_such_table");
   EXPECT_FALSE(q.prepared());
-  EXPECT_FALSE(q.Step());
-  EXPECT_EQ(q.Text(0), "");
-  EXPECT_EQ(q.Count(), -1);
+  EXPECT_FALSE(q.step());
+  EXPECT_EQ(q.text(0), "");
+  EXPECT_EQ(q.count(), -1);
 }
 
 // ---- Failures and retries ----
 
 TEST_F(CatalogueDbTest, BatchFailingPartWayLeavesNoRowsAndOneErrorLinePerAttempt) {
-  CreateAndOpen();
+  createAndOpen();
   // The third statement of the batch fails after two rows went in.
   ASSERT_TRUE(
-      db.ExecuteStatement("CREATE TRIGGER refuse BEFORE INSERT ON list WHEN NEW.target='900003' "
+      db.executeStatement("CREATE TRIGGER refuse BEFORE INSERT ON list WHEN NEW.target='900003' "
                           "BEGIN SELECT RAISE(ABORT, 'no'); END;"));
   const std::string batch = Batch(1, 5);
-  for (int attempt = 0; attempt < 3; ++attempt) EXPECT_FALSE(db.ExecuteLogged(batch));
-  EXPECT_EQ(RowCount(), 0);
-  EXPECT_EQ(ErrorLines(), (std::vector<std::string>{batch, batch, batch}));
+  for (int attempt = 0; attempt < 3; ++attempt) EXPECT_FALSE(db.executeLogged(batch));
+  EXPECT_EQ(rowCount(), 0);
+  EXPECT_EQ(errorLines(), (std::vector<std::string>{batch, batch, batch}));
 
   // The caller's retry after the cause is gone inserts every row exactly once, ids from 1.
-  ASSERT_TRUE(db.ExecuteStatement("DROP TRIGGER refuse;"));
-  ASSERT_TRUE(db.ExecuteLogged(batch));
+  ASSERT_TRUE(db.executeStatement("DROP TRIGGER refuse;"));
+  ASSERT_TRUE(db.executeLogged(batch));
   EXPECT_EQ(
       RawRows(dbPath(), "select id, target from list order by id"),
       (Rows{{"1", "900001"}, {"2", "900002"}, {"3", "900003"}, {"4", "900004"}, {"5", "900005"}}));
-  EXPECT_EQ(ErrorLines().size(), 3u);
+  EXPECT_EQ(errorLines().size(), 3u);
   EXPECT_EQ(clock.sleeps, 0);
 }
 
 TEST_F(CatalogueDbTest, BeginIsRetriedTenTimesFiftyMillisecondsApart) {
-  CreateAndOpen();
+  createAndOpen();
   // A transaction left open on the connection makes BEGIN IMMEDIATE fail with SQLITE_ERROR.
   auto leaveTransactionOpen = [&] {
     std::lock_guard lock(app.catalogueLock);
-    CatalogueQuery begin = db.QueryRows("BEGIN");
-    begin.Step();
+    CatalogueQuery begin = db.queryRows("BEGIN");
+    begin.step();
   };
   auto endTransaction = [&] {
-    CatalogueQuery commit = db.QueryRows("COMMIT");
-    commit.Step();
+    CatalogueQuery commit = db.queryRows("COMMIT");
+    commit.step();
   };
 
   leaveTransactionOpen();
   clock.onSleep = [&](int sleeps) {
     if (sleeps == 3) endTransaction();
   };
-  EXPECT_TRUE(db.ExecuteStatement(Batch(1, 1)));
+  EXPECT_TRUE(db.executeStatement(Batch(1, 1)));
   EXPECT_EQ(clock.sleeps, 3);
   EXPECT_EQ(clock.sleptMs, 150);
-  EXPECT_EQ(RowCount(), 1);
+  EXPECT_EQ(rowCount(), 1);
 
   clock.sleeps = 0;
   clock.sleptMs = 0;
   clock.onSleep = nullptr;
   leaveTransactionOpen();
-  EXPECT_FALSE(db.ExecuteStatement(Batch(2, 1)));
+  EXPECT_FALSE(db.executeStatement(Batch(2, 1)));
   EXPECT_EQ(clock.sleeps, 10);
   EXPECT_EQ(clock.sleptMs, 500);
   endTransaction();
-  EXPECT_EQ(RowCount(), 1);  // the text never ran
+  EXPECT_EQ(rowCount(), 1);  // the text never ran
 }
 
 TEST_F(CatalogueDbTest, BusyFileIsNotRetried) {
-  CreateAndOpen();
+  createAndOpen();
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open_v2(dbPath().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_FALSE(db.ExecuteLogged(Batch(1, 2)));
+  EXPECT_FALSE(db.executeLogged(Batch(1, 2)));
   EXPECT_EQ(clock.sleeps, 0);
-  EXPECT_EQ(ErrorLines().size(), 1u);
+  EXPECT_EQ(errorLines().size(), 1u);
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  EXPECT_TRUE(db.ExecuteLogged(Batch(1, 2)));
-  EXPECT_EQ(RowCount(), 2);
+  EXPECT_TRUE(db.executeLogged(Batch(1, 2)));
+  EXPECT_EQ(rowCount(), 2);
 }
 
 TEST_F(CatalogueDbTest, CloseWithAnOpenResultSetStillCloses) {
-  CreateAndOpen();
-  ASSERT_TRUE(db.ExecuteStatement(Batch(1, 2)));
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
   std::lock_guard lock(app.catalogueLock);
-  CatalogueQuery q = db.QueryRows(NextFolderQuery() + " or 1");
-  ASSERT_TRUE(q.Step());
-  db.CloseCatalogue();
+  CatalogueQuery q = db.queryRows(NextFolderQuery() + " or 1");
+  ASSERT_TRUE(q.step());
+  db.closeCatalogue();
   EXPECT_FALSE(db.isOpen());
-  EXPECT_FALSE(db.ExecuteStatement(Batch(3, 1)));
-  q.Close();
+  EXPECT_FALSE(db.executeStatement(Batch(3, 1)));
+  q.close();
   // The file is free again: it can be re-created and reopened.
-  EXPECT_TRUE(db.CreateCatalogue(dir.path()));
-  EXPECT_TRUE(db.OpenCatalogue(dir.path()));
-  EXPECT_EQ(RowCount(), 0);
+  EXPECT_TRUE(db.createCatalogue(dir.path()));
+  EXPECT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_EQ(rowCount(), 0);
 }
 
 TEST(CatalogueOfAppState, IsMadeOnceAndShared) {

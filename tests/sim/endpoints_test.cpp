@@ -21,8 +21,7 @@ const char* const kLiveToken = "3f1b0c0e6a5d4e2b9c8d7f6e5a4b3c21";
 
 std::string DataFile(const std::string& name) {
   const char* dir = std::getenv("PANSIFT_TEST_DATA");
-  std::filesystem::path base =
-      dir ? dir : std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
+  std::filesystem::path base = dir ? dir : std::filesystem::path(PANSIFT_TEST_DATA_DIR);
   return (base / name).string();
 }
 
@@ -46,7 +45,7 @@ class SimEndpoints : public ::testing::Test {
   }
 
   // A sign and timestamp fetched and computed the way the program does.
-  std::pair<std::string, std::string> FreshSign() {
+  std::pair<std::string, std::string> freshSign() {
     testing::HttpReply r = netdisk->get(testing::TemplateTarget(), live);
     JsonValue v;
     EXPECT_TRUE(ParseJson(r.body, v)) << r.body;
@@ -55,7 +54,7 @@ class SimEndpoints : public ::testing::Test {
     return {PercentEncode(ComputeSign(result->string("sign3"), result->string("sign1"))),
             result->string("timestamp")};
   }
-  testing::HttpReply Download(const std::string& fids,
+  testing::HttpReply download(const std::string& fids,
                               const std::pair<std::string, std::string>& sign,
                               const std::string& cookies) {
     return netdisk->get(testing::DownloadTarget(fids, sign.first, sign.second), cookies);
@@ -185,33 +184,33 @@ TEST_F(SimEndpoints, SignedDownloadAnswersByTheBlockedFlag) {
   for (const char* key : {"\"sign1\":\"", "\"sign2\":\"function", "\"sign3\":\"", "\"timestamp\":"})
     EXPECT_TRUE(material.has(key)) << key;
   EXPECT_EQ(material.body.rfind("{\"errno\":0,\"request_id\":", 0), 0u);
-  auto sign = FreshSign();
+  auto sign = freshSign();
 
   const std::string plain = "388670939482158";
   const std::string blocked = "388670939482157";
   EXPECT_EQ(
-      Download(plain + "%2C388670939482160", sign, live).body.rfind("{\"errno\":0,\"request_id", 0),
+      download(plain + "%2C388670939482160", sign, live).body.rfind("{\"errno\":0,\"request_id", 0),
       0u);
   EXPECT_EQ(
-      Download(plain + "%2C" + blocked, sign, live).body.rfind("{\"errno\":-1,\"request_id", 0),
+      download(plain + "%2C" + blocked, sign, live).body.rfind("{\"errno\":-1,\"request_id", 0),
       0u);
-  EXPECT_EQ(Download(plain, {sign.first + "A", sign.second}, live)
+  EXPECT_EQ(download(plain, {sign.first + "A", sign.second}, live)
                 .body.rfind("{\"errno\":113,\"request_id\":", 0),
             0u);
   EXPECT_EQ(
-      Download(plain, {sign.first, "12345"}, live).body.rfind("{\"errno\":113,\"request_id\":", 0),
+      download(plain, {sign.first, "12345"}, live).body.rfind("{\"errno\":113,\"request_id\":", 0),
       0u);
-  EXPECT_TRUE(Download(plain, sign, expired).has("{\"errno\":-6,"));
+  EXPECT_TRUE(download(plain, sign, expired).has("{\"errno\":-6,"));
 
   // A sign used up is refused as expired until a fresh one is fetched.
   sim.faults().download.signUses = 2;
-  auto limited = FreshSign();
-  EXPECT_TRUE(Download(plain, limited, live).has("{\"errno\":0,\"request_id"));
-  EXPECT_TRUE(Download(plain, limited, live).has("{\"errno\":0,\"request_id"));
-  EXPECT_EQ(Download(plain, limited, live).body.rfind("{\"errno\":112,\"request_id\":", 0), 0u);
-  auto renewed = FreshSign();
+  auto limited = freshSign();
+  EXPECT_TRUE(download(plain, limited, live).has("{\"errno\":0,\"request_id"));
+  EXPECT_TRUE(download(plain, limited, live).has("{\"errno\":0,\"request_id"));
+  EXPECT_EQ(download(plain, limited, live).body.rfind("{\"errno\":112,\"request_id\":", 0), 0u);
+  auto renewed = freshSign();
   EXPECT_NE(renewed.first, limited.first);
-  EXPECT_TRUE(Download(plain, renewed, live).has("{\"errno\":0,\"request_id"));
+  EXPECT_TRUE(download(plain, renewed, live).has("{\"errno\":0,\"request_id"));
   EXPECT_EQ(sim.log().rejected(), 0u);
 }
 

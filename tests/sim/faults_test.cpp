@@ -22,8 +22,8 @@ class SimFaults : public ::testing::Test {
     ASSERT_TRUE(sim.start());
     client = std::make_unique<SimClient>(sim.netdiskOrigin(), sim.caFile());
   }
-  HttpReply List() { return client->get(testing::ListTarget("%2F"), cookies); }
-  bool ListWorks() { return List().has("{\"errno\":0,\"guid_info\""); }
+  HttpReply list() { return client->get(testing::ListTarget("%2F"), cookies); }
+  bool listWorks() { return list().has("{\"errno\":0,\"guid_info\""); }
 
   Simulator sim;
   std::string cookies;
@@ -63,25 +63,25 @@ TEST_F(SimFaults, EachSwitchAnswersInsteadOfTheEndpoint) {
     SCOPED_TRACE(c.name);
     f.reset();
     c.arm();
-    c.check(List());
+    c.check(list());
     EXPECT_EQ(sim.log().last("/api/list")->fault, c.fault);
     // Counted faults fire once; the URL limit stays until reset.
     f.maxUrlLength = 0;
-    EXPECT_TRUE(ListWorks());
+    EXPECT_TRUE(listWorks());
   }
   // Other endpoints keep answering while one endpoint misbehaves.
   f.errno2Probability = 1.0;
-  EXPECT_FALSE(ListWorks());
-  EXPECT_FALSE(ListWorks());
+  EXPECT_FALSE(listWorks());
+  EXPECT_FALSE(listWorks());
   EXPECT_TRUE(client->get(testing::FollowListTarget(), cookies).has("errno\":0,"));
   f.errno2Probability = 0.0;
-  EXPECT_TRUE(ListWorks());
+  EXPECT_TRUE(listWorks());
 }
 
 TEST_F(SimFaults, ProbabilitiesAreDrawnPerRequest) {
   sim.faults().list.emptyProbability = 0.5;
   int empty = 0;
-  for (int i = 0; i < 40; ++i) empty += List().body.empty() ? 1 : 0;
+  for (int i = 0; i < 40; ++i) empty += list().body.empty() ? 1 : 0;
   EXPECT_GT(empty, 5);
   EXPECT_LT(empty, 35);
 }
@@ -99,7 +99,7 @@ TEST_F(SimFaults, RateLimitAnswersWithTheEscapedMessage) {
   ASSERT_TRUE(ParseJson(limited.body, v));
   EXPECT_NE(v.string("show_msg").find("操作频率太快了"), std::string::npos);
   EXPECT_EQ(sim.log().last()->fault, "rate limit");
-  EXPECT_TRUE(ListWorks());  // counted per endpoint
+  EXPECT_TRUE(listWorks());  // counted per endpoint
 }
 
 TEST_F(SimFaults, OverlongRequestLinesGetThe414Page) {

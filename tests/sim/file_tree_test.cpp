@@ -59,7 +59,7 @@ TEST(SimFileTree, PathsIdsAndRemoval) {
   EXPECT_EQ(tree.addFolder("/电影 2023/sub/a&b.mp4/x"), 0u);  // a file is in the way
   EXPECT_EQ(tree.addFile("/x", 1, false, 0, id), 0u);         // ids stay unique
   for (const char* bad : {"", "relative", "/a//b", "/a/../b"})
-    EXPECT_FALSE(FileTree::ValidPath(bad)) << bad;
+    EXPECT_FALSE(FileTree::validPath(bad)) << bad;
   EXPECT_EQ(tree.size(), 3u);
   EXPECT_TRUE(tree.remove("/电影 2023"));
   EXPECT_FALSE(tree.findById(id));

@@ -27,7 +27,7 @@ struct HttpReply {
 class SimClient {
  public:
   SimClient(const std::string& origin, const std::string& caFile)
-      : client_(HostOf(origin), PortOf(origin)) {
+      : client_(hostOf(origin), portOf(origin)) {
     client_.set_ca_cert_path(caFile);
     client_.enable_server_certificate_verification(true);
     client_.set_url_encode(false);
@@ -44,11 +44,11 @@ class SimClient {
         client_.Post(target.c_str(), headers(cookies), body, "application/x-www-form-urlencoded"));
   }
 
-  static std::string HostOf(const std::string& origin) {
+  static std::string hostOf(const std::string& origin) {
     size_t start = origin.find("://") + 3;
     return origin.substr(start, origin.rfind(':') - start);
   }
-  static int PortOf(const std::string& origin) {
+  static int portOf(const std::string& origin) {
     return std::atoi(origin.c_str() + origin.rfind(':') + 1);
   }
 

@@ -35,18 +35,18 @@ class TreeOperationsTest : public ::testing::Test {
     row.userName = L8(kUser);
     row.cookies = cookies;
     row.uk = kUk;
-    accounts.AppendAccountRow(row);
+    accounts.appendAccountRow(row);
   }
 
   // The click on 按钮1: disabled, then the refresh on a worker, waited for.
-  void Refresh() {
+  void refresh() {
     form.setEnabled(FormButton::kRefreshRoot, false);
     StartRootRefresh(env.app, form, accounts, tree, workers);
     workers.waitAll();
   }
 
   // The first node below `parent` whose text is `text`.
-  NodeId Child(NodeId parent, const std::u16string& text) const {
+  NodeId child(NodeId parent, const std::u16string& text) const {
     for (NodeId id : tree.children(parent)) {
       if (tree.node(id)->text == text) return id;
     }
@@ -54,15 +54,15 @@ class TreeOperationsTest : public ::testing::Test {
   }
 
   // The tree's node event on `node`, as a double-click raises it, waited for.
-  bool Open(NodeId node) {
+  bool open(NodeId node) {
     tree.select(node);
     bool started = OpenOrFoldNode(env.app, form, tree, workers, listing);
     workers.waitAll();
     return started;
   }
 
-  std::string Status() const { return env.app.status.text(); }
-  std::uint64_t Listings() { return env.sim.log().count("/api/list"); }
+  std::string status() const { return env.app.status.text(); }
+  std::uint64_t listings() { return env.sim.log().count("/api/list"); }
 
   testing::SimApp env;
   MainForm form;
@@ -94,7 +94,7 @@ TEST(ReadSortOrder, FollowsTheRadioButtons) {
 TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Entries) {
   for (int i = 0; i < 250; ++i) env.sim.addFile(kUser, "/f" + std::to_string(1000 + i) + ".mp4", 1);
   ASSERT_TRUE(form.refreshHintVisible());
-  Refresh();
+  refresh();
 
   EXPECT_EQ(env.app.currentCookies.get(), cookies);
   EXPECT_EQ(env.app.currentUserName.get(), L8(kUser));
@@ -113,8 +113,8 @@ TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Ent
   ASSERT_EQ(root.children.size(), 200u);
   EXPECT_EQ(tree.node(root.children.front())->text, u"f1000.mp4");
   EXPECT_EQ(tree.node(root.children.back())->text, u"f1199.mp4");
-  EXPECT_EQ(Status(), L8("网盘用户 获取成功"));
-  EXPECT_EQ(Listings(), 1u);
+  EXPECT_EQ(status(), L8("网盘用户 获取成功"));
+  EXPECT_EQ(listings(), 1u);
   EXPECT_EQ(
       env.sim.log().last("/api/list")->target,
       "/api/list?order=name&desc=0&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108"
@@ -122,7 +122,7 @@ TEST_F(TreeOperationsTest, RootRefreshTakesTheFirstAccountAndShowsTheFirst200Ent
   EXPECT_EQ(env.sim.log().rejected(), 0u);
 
   // A second refresh starts from an empty tree again.
-  Refresh();
+  refresh();
   EXPECT_EQ(tree.children(kNoNode).size(), 1u);
   EXPECT_EQ(tree.size(), 201u);
 }
@@ -134,7 +134,7 @@ TEST_F(TreeOperationsTest, FirstLevelNodesTakeKindPictureAndDecodedEscapesButKee
   env.sim.addFile(kUser, "/README", 1);
   env.sim.addFile(kUser, "/archive.tar.gz", 1);
   env.sim.addFile(kUser, "/😀 smile.txt", 1);
-  Refresh();
+  refresh();
   NodeId root = tree.root();
   struct Case {
     std::u16string text;
@@ -150,7 +150,7 @@ TEST_F(TreeOperationsTest, FirstLevelNodesTakeKindPictureAndDecodedEscapesButKee
   };
   EXPECT_EQ(tree.children(root).size(), std::size(cases));
   for (const Case& c : cases) {
-    NodeId id = Child(root, c.text);
+    NodeId id = child(root, c.text);
     ASSERT_NE(id, kNoNode) << UnicodeToUtf8(c.text);
     EXPECT_EQ(tree.node(id)->picture, c.picture) << UnicodeToUtf8(c.text);
     EXPECT_EQ(tree.node(id)->value, c.value) << UnicodeToUtf8(c.text);
@@ -182,10 +182,10 @@ TEST_F(TreeOperationsTest, RootRefreshFailuresEnableTheButtonAndSay) {
     tree.addNode(kNoNode, u"stale", 6, kNodeAccountRoot);
     size_t promptsBefore = env.platform.prompts().size();
     c.arrange(*this);
-    Refresh();
+    refresh();
     EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
     EXPECT_EQ(tree.size(), c.nodes);
-    EXPECT_EQ(Status().rfind(L8(c.status), 0), 0u) << Status();
+    EXPECT_EQ(status().rfind(L8(c.status), 0), 0u) << status();
     if (c.nodes == 1) {
       EXPECT_EQ(tree.node(tree.root())->text, u"网盘用户的网盘");
     }
@@ -196,7 +196,7 @@ TEST_F(TreeOperationsTest, RootRefreshFailuresEnableTheButtonAndSay) {
       EXPECT_EQ(prompts.back().caption, L8("提示"));
       EXPECT_EQ(prompts.back().timeoutMs, 15000);
       EXPECT_EQ(prompts.back().style, kStyleInformation);
-      EXPECT_EQ(Status(), L8(c.status) + prompts.back().text);
+      EXPECT_EQ(status(), L8(c.status) + prompts.back().text);
     } else {
       EXPECT_EQ(env.platform.prompts().size(), promptsBefore);
     }
@@ -204,9 +204,9 @@ TEST_F(TreeOperationsTest, RootRefreshFailuresEnableTheButtonAndSay) {
 }
 
 TEST_F(TreeOperationsTest, NoAccountSaysSoAndShowsTheFirstTab) {
-  accounts.RemoveRow(0);
+  accounts.removeRow(0);
   form.setSelectedTab(kTabClean);
-  Refresh();
+  refresh();
   std::vector<RecordedPrompt> prompts = env.platform.prompts();
   ASSERT_EQ(prompts.size(), 1u);
   EXPECT_EQ(prompts[0].caption, L8("提示："));
@@ -220,22 +220,22 @@ TEST_F(TreeOperationsTest, NoAccountSaysSoAndShowsTheFirstTab) {
 }
 
 TEST_F(TreeOperationsTest, ARenamedAccountRowIsFoundByUkAndAFailedReadRenamesNothing) {
-  accounts.SetAccountCell(0, kColumnUserName, L8("旧名字"));
+  accounts.setAccountCell(0, kColumnUserName, L8("旧名字"));
   AccountRecord other;
   other.userName = L8("无uk");
   other.cookies = "BDUSS=nobody";
-  accounts.AppendAccountRow(other);
-  Refresh();
-  EXPECT_EQ(accounts.CellText(0, kColumnUserName), L8(kUser));
-  EXPECT_EQ(accounts.CellText(0, kColumnBdstoken), "tok123");
+  accounts.appendAccountRow(other);
+  refresh();
+  EXPECT_EQ(accounts.cellText(0, kColumnUserName), L8(kUser));
+  EXPECT_EQ(accounts.cellText(0, kColumnBdstoken), "tok123");
 
   // The second row's login is unknown: its identity has neither name nor uk, and
   // must not be matched against the row without a uk.
   env.app.currentUserName.set(L8("无uk"));
   env.app.currentCookies.set("BDUSS=nobody");
-  Refresh();
-  EXPECT_EQ(accounts.CellText(1, kColumnUserName), L8("无uk"));
-  EXPECT_EQ(accounts.CellText(0, kColumnUserName), L8(kUser));
+  refresh();
+  EXPECT_EQ(accounts.cellText(1, kColumnUserName), L8("无uk"));
+  EXPECT_EQ(accounts.cellText(0, kColumnUserName), L8(kUser));
 }
 
 TEST_F(TreeOperationsTest, FoldersArePagedWhileAPageHoldsMoreThan99Entries) {
@@ -248,20 +248,20 @@ TEST_F(TreeOperationsTest, FoldersArePagedWhileAPageHoldsMoreThan99Entries) {
     for (int i = 0; i < c.entries; ++i)
       env.sim.addFile(kUser, "/n" + std::to_string(c.entries) + "/x" + std::to_string(1000 + i), 1);
   }
-  Refresh();
+  refresh();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entries);
-    NodeId folder = Child(tree.root(), u"n" + Utf8ToUnicode(std::to_string(c.entries)));
+    NodeId folder = child(tree.root(), u"n" + Utf8ToUnicode(std::to_string(c.entries)));
     ASSERT_NE(folder, kNoNode);
-    std::uint64_t before = Listings();
-    EXPECT_TRUE(Open(folder));
-    EXPECT_EQ(Listings() - before, c.requests);
+    std::uint64_t before = listings();
+    EXPECT_TRUE(open(folder));
+    EXPECT_EQ(listings() - before, c.requests);
     std::vector<sim::LoggedRequest> log = env.sim.log().entries("/api/list");
     EXPECT_EQ(log.back().target,
               NodeListTarget("%2Fn" + std::to_string(c.entries), static_cast<int>(c.requests)));
     EXPECT_EQ(tree.children(folder).size(), static_cast<size_t>(c.entries));
     EXPECT_TRUE(tree.node(folder)->expanded);
-    EXPECT_EQ(Status(), L8("获取成功。  本次获取数量：") + std::to_string(c.entries));
+    EXPECT_EQ(status(), L8("获取成功。  本次获取数量：") + std::to_string(c.entries));
   }
   EXPECT_EQ(env.sim.log().rejected(), 0u);
 }
@@ -269,19 +269,19 @@ TEST_F(TreeOperationsTest, FoldersArePagedWhileAPageHoldsMoreThan99Entries) {
 TEST_F(TreeOperationsTest, NamesReachTheServiceEncodedAndTheTreeDecoded) {
   env.sim.addFile(kUser, "/Tom & Jerry ~1/😀 表情/深 处.txt", 1);
   env.sim.addFile(kUser, "/Tom & Jerry ~1/plain", 1);
-  Refresh();
-  NodeId top = Child(tree.root(), u"Tom & Jerry ~1");
+  refresh();
+  NodeId top = child(tree.root(), u"Tom & Jerry ~1");
   ASSERT_NE(top, kNoNode);
-  Open(top);
+  open(top);
   EXPECT_EQ(env.sim.log().last("/api/list")->target, NodeListTarget("%2FTom+%26+Jerry+%7E1", 1));
-  NodeId emoji = Child(top, u"😀 表情");
+  NodeId emoji = child(top, u"😀 表情");
   ASSERT_NE(emoji, kNoNode);
   EXPECT_EQ(tree.node(emoji)->value, kNodeFolder);
-  EXPECT_EQ(tree.node(Child(top, u"plain"))->value, kNodeFile);
-  Open(emoji);
+  EXPECT_EQ(tree.node(child(top, u"plain"))->value, kNodeFile);
+  open(emoji);
   EXPECT_EQ(env.sim.log().last("/api/list")->target,
             NodeListTarget("%2FTom+%26+Jerry+%7E1%2F%F0%9F%98%80+%E8%A1%A8%E6%83%85", 1));
-  NodeId deep = Child(emoji, u"深 处.txt");
+  NodeId deep = child(emoji, u"深 处.txt");
   ASSERT_NE(deep, kNoNode);
   EXPECT_EQ(tree.node(deep)->picture, kPictureText);
   EXPECT_EQ(tree.netdiskPath(deep), u"/Tom & Jerry ~1/😀 表情/深 处.txt");
@@ -291,28 +291,28 @@ TEST_F(TreeOperationsTest, NamesReachTheServiceEncodedAndTheTreeDecoded) {
 TEST_F(TreeOperationsTest, EntitiesAreDecodedBelowTheFirstLevelOnly) {
   env.sim.addFile(kUser, "/R&amp;D/x&amp;y.doc", 1);
   env.sim.addFile(kUser, "/R&amp;D/a&#126;b", 1);
-  Refresh();
-  NodeId top = Child(tree.root(), u"R&amp;D");
+  refresh();
+  NodeId top = child(tree.root(), u"R&amp;D");
   ASSERT_NE(top, kNoNode);
-  Open(top);
+  open(top);
   // The first level keeps the name as the service has it, so it is found again.
   EXPECT_EQ(env.sim.log().last("/api/list")->target, NodeListTarget("%2FR%26amp%3BD", 1));
-  NodeId doc = Child(top, u"x&y.doc");
+  NodeId doc = child(top, u"x&y.doc");
   ASSERT_NE(doc, kNoNode);
   EXPECT_EQ(tree.node(doc)->picture, kPictureWordDocument);
-  EXPECT_NE(Child(top, u"a~b"), kNoNode);
+  EXPECT_NE(child(top, u"a~b"), kNoNode);
 }
 
 TEST_F(TreeOperationsTest, OpeningAFileOrTheRootDoesNothing) {
   env.sim.addFile(kUser, "/a.txt", 1);
-  Refresh();
-  NodeId file = Child(tree.root(), u"a.txt");
-  std::string status = Status();
-  std::uint64_t before = Listings();
+  refresh();
+  NodeId file = child(tree.root(), u"a.txt");
+  std::string statusBefore = status();
+  std::uint64_t before = listings();
   for (NodeId node : {file, tree.root()}) {
-    EXPECT_TRUE(Open(node));
-    EXPECT_EQ(Listings(), before);
-    EXPECT_EQ(Status(), status);
+    EXPECT_TRUE(open(node));
+    EXPECT_EQ(listings(), before);
+    EXPECT_EQ(status(), statusBefore);
     EXPECT_EQ(tree.size(), 2u);
   }
   EXPECT_TRUE(env.platform.prompts().empty());
@@ -320,15 +320,15 @@ TEST_F(TreeOperationsTest, OpeningAFileOrTheRootDoesNothing) {
 
 TEST_F(TreeOperationsTest, FoldingALoadedCollapsedFolderDropsItsChildrenAndReopeningListsAgain) {
   for (int i = 0; i < 120; ++i) env.sim.addFile(kUser, "/box/f" + std::to_string(1000 + i), 1);
-  Refresh();
-  NodeId box = Child(tree.root(), u"box");
-  Open(box);
+  refresh();
+  NodeId box = child(tree.root(), u"box");
+  open(box);
   ASSERT_EQ(tree.children(box).size(), 120u);
-  std::uint64_t before = Listings();
+  std::uint64_t before = listings();
 
-  Open(box);  // loaded and expanded: nothing
+  open(box);  // loaded and expanded: nothing
   EXPECT_EQ(tree.children(box).size(), 120u);
-  EXPECT_EQ(Listings(), before);
+  EXPECT_EQ(listings(), before);
 
   NodeId child = tree.children(box).front();
   tree.setExpanded(box, false);  // the user folds it
@@ -336,14 +336,14 @@ TEST_F(TreeOperationsTest, FoldingALoadedCollapsedFolderDropsItsChildrenAndReope
   OpenOrFoldNode(env.app, form, tree, workers, listing);  // on the selected child: a file
   workers.waitAll();
   EXPECT_EQ(tree.children(box).size(), 120u);
-  Open(box);
+  open(box);
   EXPECT_TRUE(tree.children(box).empty());
   EXPECT_FALSE(tree.contains(child));
-  EXPECT_EQ(Listings(), before);
+  EXPECT_EQ(listings(), before);
 
-  Open(box);
+  open(box);
   EXPECT_EQ(tree.children(box).size(), 120u);
-  EXPECT_EQ(Listings() - before, 2u);
+  EXPECT_EQ(listings() - before, 2u);
   std::vector<sim::LoggedRequest> log = env.sim.log().entries("/api/list");
   EXPECT_EQ(log[log.size() - 2].target, NodeListTarget("%2Fbox", 1));
   EXPECT_EQ(log.back().target, NodeListTarget("%2Fbox", 2));
@@ -368,18 +368,18 @@ TEST_F(TreeOperationsTest, ALaterPageThatFailsKeepsTheNodesOfTheEarlierOnes) {
     SCOPED_TRACE(c.name);
     env.sim.faults().reset();
     for (int i = 0; i < 150; ++i) env.sim.addFile(kUser, "/box/f" + std::to_string(1000 + i), 1);
-    Refresh();
-    NodeId box = Child(tree.root(), u"box");
+    refresh();
+    NodeId box = child(tree.root(), u"box");
     std::once_flag once;
     Subscription sub = tree.subscribe([&](const TreeChanged& change) {
       if (change.kind == TreeChanged::Kind::kNodeAdded && tree.children(box).size() == 100)
         std::call_once(once, [&] { c.breakIt(*this); });
     });
     size_t promptsBefore = env.platform.prompts().size();
-    Open(box);
+    open(box);
     EXPECT_EQ(tree.children(box).size(), 100u);
     EXPECT_FALSE(tree.node(box)->expanded);
-    EXPECT_EQ(Status(), L8(c.status));
+    EXPECT_EQ(status(), L8(c.status));
     std::vector<RecordedPrompt> prompts = env.platform.prompts();
     ASSERT_EQ(prompts.size(), promptsBefore + (c.prompt ? 1 : 0));
     if (c.prompt) {
@@ -392,8 +392,8 @@ TEST_F(TreeOperationsTest, ALaterPageThatFailsKeepsTheNodesOfTheEarlierOnes) {
 
 TEST_F(TreeOperationsTest, ASecondNodeEventWhileOneRunsIsRefusedWithAMessage) {
   env.sim.addFile(kUser, "/box/a", 1);
-  Refresh();
-  NodeId box = Child(tree.root(), u"box");
+  refresh();
+  NodeId box = child(tree.root(), u"box");
   tree.select(box);
   {
     // The worker waits for listLock, which a test thread holds like another worker.

@@ -37,7 +37,7 @@ FileTree::FileTree(std::uint64_t idSeed) : idState_(idSeed) {
   nodes_.push_back(std::move(root));
 }
 
-bool FileTree::SplitPath(std::string_view path, std::vector<std::string_view>& parts) {
+bool FileTree::splitPath(std::string_view path, std::vector<std::string_view>& parts) {
   parts.clear();
   if (path.empty() || path[0] != '/') return false;
   size_t start = 1;
@@ -57,9 +57,9 @@ bool FileTree::SplitPath(std::string_view path, std::vector<std::string_view>& p
   return true;
 }
 
-bool FileTree::ValidPath(std::string_view path) {
+bool FileTree::validPath(std::string_view path) {
   std::vector<std::string_view> parts;
-  return SplitPath(path, parts);
+  return splitPath(path, parts);
 }
 
 std::int64_t FileTree::child(std::uint32_t folder, std::string_view name) const {
@@ -71,7 +71,7 @@ std::int64_t FileTree::child(std::uint32_t folder, std::string_view name) const 
 
 std::int64_t FileTree::lookup(std::string_view path) const {
   std::vector<std::string_view> parts;
-  if (!SplitPath(path, parts)) return -1;
+  if (!splitPath(path, parts)) return -1;
   std::uint32_t node = 0;
   for (std::string_view part : parts) {
     if (!nodes_[node].isdir) return -1;
@@ -132,7 +132,7 @@ EntryInfo FileTree::info(std::uint32_t node) const {
 
 std::uint64_t FileTree::addFolder(std::string_view path, std::int64_t mtime) {
   std::vector<std::string_view> parts;
-  if (!SplitPath(path, parts)) return 0;
+  if (!splitPath(path, parts)) return 0;
   std::uint32_t node = 0;
   for (std::string_view part : parts) {
     std::int64_t next = child(node, part);
@@ -151,7 +151,7 @@ std::uint64_t FileTree::addFolder(std::string_view path, std::int64_t mtime) {
 std::uint64_t FileTree::addFile(std::string_view path, std::uint64_t size, bool blocked,
                                 std::int64_t mtime, std::uint64_t fsId) {
   std::vector<std::string_view> parts;
-  if (!SplitPath(path, parts) || parts.empty()) return 0;
+  if (!splitPath(path, parts) || parts.empty()) return 0;
   if (fsId && byId_.count(fsId)) return 0;
   std::uint32_t folder = 0;
   if (parts.size() > 1) {
@@ -243,7 +243,7 @@ std::string FileTree::freeName(std::uint32_t folder, std::string_view name, bool
 std::string FileTree::createFolderUnique(std::string_view path, std::int64_t mtime,
                                          std::uint64_t* fsId) {
   std::vector<std::string_view> parts;
-  if (!SplitPath(path, parts) || parts.empty()) return {};
+  if (!splitPath(path, parts) || parts.empty()) return {};
   std::string parent;
   for (size_t i = 0; i + 1 < parts.size(); ++i) parent += "/" + std::string(parts[i]);
   std::uint32_t folder = 0;

@@ -80,7 +80,7 @@ class FileTree {
   GenerateStats generate(const GenerateOptions& options);
 
   /// "/"-rooted, no empty, "." or ".." names (one trailing slash allowed).
-  static bool ValidPath(std::string_view path);
+  static bool validPath(std::string_view path);
 
   /// Entries below the root.
   std::uint64_t size() const { return alive_; }
@@ -98,7 +98,7 @@ class FileTree {
     std::vector<std::uint32_t> children;
   };
 
-  static bool SplitPath(std::string_view path, std::vector<std::string_view>& parts);
+  static bool splitPath(std::string_view path, std::vector<std::string_view>& parts);
   std::int64_t lookup(std::string_view path) const;  // node index or -1
   std::int64_t child(std::uint32_t folder, std::string_view name) const;
   std::uint32_t newNode(std::uint32_t parent, std::string name, bool isdir, std::uint64_t fsId);

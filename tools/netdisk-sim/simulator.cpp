@@ -280,7 +280,7 @@ struct Simulator::Impl {
   }
   Account* accountByCookies(const std::string& cookieHeader) const {
     std::string bduss;
-    for (const auto& [k, v] : ParseCookies(cookieHeader)) {
+    for (const auto& [k, v] : parseCookies(cookieHeader)) {
       if (k == "BDUSS") bduss = v;
     }
     if (bduss.empty()) return nullptr;
@@ -289,7 +289,7 @@ struct Simulator::Impl {
     }
     return nullptr;
   }
-  static std::vector<std::pair<std::string, std::string>> ParseCookies(const std::string& header) {
+  static std::vector<std::pair<std::string, std::string>> parseCookies(const std::string& header) {
     std::vector<std::pair<std::string, std::string>> out;
     size_t start = 0;
     while (start < header.size()) {
@@ -306,7 +306,7 @@ struct Simulator::Impl {
     }
     return out;
   }
-  static std::string CookieString(const AccountSpec& s) {
+  static std::string cookieString(const AccountSpec& s) {
     return "BAIDUID=" + s.baiduid + "; BDUSS=" + s.bduss + "; STOKEN=" + s.stoken;
   }
 
@@ -372,7 +372,7 @@ struct Simulator::Impl {
 
   // ---- dispatch ----
 
-  static std::string EndpointOf(Origin origin, const std::string& rawPath) {
+  static std::string endpointOf(Origin origin, const std::string& rawPath) {
     if (origin == Origin::Netdisk) {
       if (rawPath == "/" || rawPath == "/disk/home" || rawPath == "/disk/main" ||
           rawPath == "/mbox/homepage")
@@ -396,7 +396,7 @@ struct Simulator::Impl {
     entry.body = req.body;
     entry.cookies = req.get_header_value("Cookie");
     for (const auto& [k, v] : req.headers) entry.headers.emplace_back(k, v);
-    entry.endpoint = EndpointOf(origin, entry.path);
+    entry.endpoint = endpointOf(origin, entry.path);
 
     Reply reply;
     EndpointFaults* f = faults.forEndpoint(entry.endpoint);
@@ -460,7 +460,7 @@ struct Simulator::Impl {
     r.rejection = why;
     return r;
   }
-  static bool LoginLive(const Account* a) { return a && a->spec.login == LoginState::Live; }
+  static bool loginLive(const Account* a) { return a && a->spec.login == LoginState::Live; }
 
   // ---- Netdisk endpoints ----
 
@@ -549,7 +549,7 @@ struct Simulator::Impl {
     std::uint64_t page = std::strtoull(QueryValue(q, "page").c_str(), nullptr, 10);
     std::uint64_t num = std::strtoull(QueryValue(q, "num").c_str(), nullptr, 10);
     if (num > 1000) num = 1000;
-    if (!FileTree::ValidPath(dir)) {
+    if (!FileTree::validPath(dir)) {
       r.body = errnoReply(-7);
       return r;
     }
@@ -697,7 +697,7 @@ struct Simulator::Impl {
 
   // An unknown or expired login gets the -6 reply from every API endpoint.
   std::optional<Reply> refuseDeadLogin(const Account* account) {
-    if (!LoginLive(account)) return Reply{.body = errnoReply(-6)};
+    if (!loginLive(account)) return Reply{.body = errnoReply(-6)};
     return std::nullopt;
   }
 
@@ -986,7 +986,7 @@ std::string Simulator::addAccount(AccountSpec spec) {
     for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     spec.baiduid = id + ":FG=1";
   }
-  std::string cookies = Impl::CookieString(spec);
+  std::string cookies = Impl::cookieString(spec);
   if (Impl::Account* existing = d.findAccount(spec.userName)) {
     existing->spec = std::move(spec);
   } else {
@@ -1014,7 +1014,7 @@ std::vector<AccountSpec> Simulator::accounts() const {
 std::string Simulator::cookies(std::string_view userName) const {
   std::lock_guard lock(impl_->mutex);
   Impl::Account* a = impl_->findAccount(userName);
-  return a ? Impl::CookieString(a->spec) : std::string();
+  return a ? Impl::cookieString(a->spec) : std::string();
 }
 
 bool Simulator::setLogin(std::string_view userName, LoginState state) {
