@@ -15,7 +15,13 @@ option(PANSIFT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSaniti
 
 add_library(pansift_options INTERFACE)
 target_compile_features(pansift_options INTERFACE cxx_std_20)
-target_compile_options(pansift_options INTERFACE -Wall -Wextra -Wno-missing-field-initializers)
+target_compile_options(pansift_options INTERFACE -Wall -Wextra -Wno-missing-field-initializers
+  -Wshadow -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual -Wcast-qual -Wpedantic)
+# CI builds with warnings as errors, so a warning never lands.
+option(PANSIFT_WERROR "Treat warnings as errors" OFF)
+if(PANSIFT_WERROR)
+  target_compile_options(pansift_options INTERFACE -Werror)
+endif()
 # Qt safety macros: no implicit casts from const char* or to QString's ascii, no
 # keywords that clash with other libraries.
 target_compile_definitions(pansift_options INTERFACE

@@ -19,7 +19,7 @@ void WorkerThreads::start(std::function<void()> work) {
                        // What the work captured goes now, while the owner surely still waits for
                        // us.
                        work = nullptr;
-                       std::lock_guard lock(mutex_);
+                       std::lock_guard finishLock(mutex_);
                        finished_.push_back(id);
                        --running_;
                        // Notified under the lock: once it is released this thread no longer touches

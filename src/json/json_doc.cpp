@@ -548,11 +548,11 @@ struct JsonDoc::Impl {
     Node& a = nodes[array];
     if (index >= a.count) return kNone;
     if (a.indexSlot == kNone) {
-      std::vector<std::uint32_t> index;
-      index.reserve(a.count);
+      std::vector<std::uint32_t> children;
+      children.reserve(a.count);
       for (std::uint32_t child = a.first; child != kNone; child = nodes[child].next)
-        index.push_back(child);
-      indexes.push_back(std::move(index));
+        children.push_back(child);
+      indexes.push_back(std::move(children));
       nodes[array].indexSlot = static_cast<std::uint32_t>(indexes.size() - 1);
     }
     return indexes[nodes[array].indexSlot][index];

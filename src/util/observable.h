@@ -53,7 +53,7 @@ class Observable {
     std::weak_ptr<State> weak = state_;
     return Subscription([weak, id] {
       if (auto state = weak.lock()) {
-        std::lock_guard lock(state->mutex);
+        std::lock_guard stateLock(state->mutex);
         state->handlers.erase(id);
       }
     });

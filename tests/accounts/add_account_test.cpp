@@ -191,8 +191,9 @@ TEST_F(AddAccountTest, PastedLiveLoginIsAppendedThenTheListTabShows) {
             L8("添加成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
   EXPECT_EQ(platform.prompts()[0].timeoutMs, 15000);
   EXPECT_EQ(promptsAtTabChange, 1u);  // the tab changed after the message
-  EXPECT_EQ(statusTexts(), (std::vector<std::string>{L8("正在验证cookies有效性"),
-                                                  L8("添加的cookies有效"), L8("cookies添加成功")}));
+  EXPECT_EQ(statusTexts(),
+            (std::vector<std::string>{L8("正在验证cookies有效性"), L8("添加的cookies有效"),
+                                      L8("cookies添加成功")}));
   // Sent as stored (HTTP drops the blank at the end of a header value).
   EXPECT_EQ(sim.log().last("/")->cookies, cookies + "; PANPSC=extra");
   EXPECT_TRUE(app.currentCookies.get().empty());  // adding does not switch accounts

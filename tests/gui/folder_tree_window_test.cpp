@@ -68,8 +68,8 @@ TEST(FolderTreeWindow, RefreshRootThenOpenAFolderByDoubleClick) {
   EXPECT_NE(ChildNamed(folder, Ui("a&b.mp4")), nullptr);
   EXPECT_NE(ChildNamed(folder, Ui("😀.txt")), nullptr);
   EXPECT_EQ(service.sim.log().rejected(), 0u);
-  if (const char* folder = std::getenv("PANSIFT_SCREENSHOT_DIR")) {
-    window.grab().save(QString::fromUtf8(folder) + QStringLiteral("/pansift-tree-window.png"));
+  if (const char* shots = std::getenv("PANSIFT_SCREENSHOT_DIR")) {
+    window.grab().save(QString::fromUtf8(shots) + QStringLiteral("/pansift-tree-window.png"));
   }
   window.controller().waitForWorkers();
 }

@@ -298,8 +298,8 @@ TEST_P(HttpTransport, SelectTransportChoosesTheBackEndOfSendRequest) {
 
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport,
                          ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& info) {
-                           return info.param == Transport::Curl ? "Curl" : "Platform";
+                         [](const auto& param) {
+                           return param.param == Transport::Curl ? "Curl" : "Platform";
                          });
 
 // Rules of one back end only, on the same server.

@@ -145,8 +145,8 @@ TEST(FolderTree, ReplayingAnnouncementsFromManyThreadsRebuildsTheTree) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 50; ++round) {
-        NodeId sub = tree.addNode(folders[t], u"sub", 0, kNodeFolder);
-        for (int k = 0; k < 5; ++k) tree.addNode(sub, u"file", 9, kNodeFile);
+        NodeId subfolder = tree.addNode(folders[t], u"sub", 0, kNodeFolder);
+        for (int k = 0; k < 5; ++k) tree.addNode(subfolder, u"file", 9, kNodeFile);
         // Fold another thread's folder now and then.
         if (round % 7 == 0) tree.removeChildren(folders[(t + 1) % 4]);
       }

@@ -875,9 +875,9 @@ struct Simulator::Impl {
   Reply portalPage(const Account* account) {
     Reply r;
     r.contentType = kHtml;
-    std::string portal = originOf(Origin::Portal);
+    std::string portalOrigin = originOf(Origin::Portal);
     std::string login =
-        originOf(Origin::Passport) + "/v2/?login&tpl=mn&u=" + PercentEncode(portal + "/");
+        originOf(Origin::Passport) + "/v2/?login&tpl=mn&u=" + PercentEncode(portalOrigin + "/");
     r.body =
         "<!DOCTYPE html><html><head><meta "
         "charset=\"utf-8\"><title>百度一下，你就知道</title></head><body>\n"
