@@ -82,7 +82,7 @@ std::string KeepBackslashes(std::string_view text) {
   return out;
 }
 
-int Prompt(AppState& app, const char* utf8Text, int style) {
+MessageBoxResult Prompt(AppState& app, const char* utf8Text, MessageBoxStyle style) {
   return TimedMessageBox(app.platform, L8("提示"), L8(utf8Text), kPromptTimeoutMs, style);
 }
 

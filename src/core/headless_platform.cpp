@@ -5,7 +5,7 @@ namespace pansift {
 HeadlessPlatform::HeadlessPlatform(Clock* clock)
     : clock_(clock ? clock : &SystemClock::instance()), uiThread_(std::this_thread::get_id()) {}
 
-void HeadlessPlatform::answerNext(int button) {
+void HeadlessPlatform::answerNext(MessageBoxResult button) {
   std::lock_guard lock(mutex_);
   answers_.push_back(button);
 }
@@ -35,12 +35,12 @@ void HeadlessPlatform::chooseFileNext(std::string path) {
   files_.push_back(std::move(path));
 }
 
-int HeadlessPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs,
-                                 int style, WindowId) {
+MessageBoxResult HeadlessPlatform::messageBox(std::string_view caption, std::string_view text,
+                                              int timeoutMs, MessageBoxStyle style, WindowId) {
   std::lock_guard lock(mutex_);
   prompts_.push_back({std::string(caption), std::string(text), timeoutMs, style});
   if (answers_.empty()) return kIdTimeout;
-  int answer = answers_.front();
+  MessageBoxResult answer = answers_.front();
   answers_.pop_front();
   return answer;
 }

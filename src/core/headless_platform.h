@@ -18,7 +18,7 @@ struct RecordedPrompt {
   std::string caption;  // local text
   std::string text;     // local text
   int timeoutMs = 0;
-  int style = 0;
+  MessageBoxStyle style = kStyleInformation;
 };
 
 class HeadlessPlatform : public Platform {
@@ -27,7 +27,7 @@ class HeadlessPlatform : public Platform {
   explicit HeadlessPlatform(Clock* clock = nullptr);
 
   /// The next prompt is answered with `button`. Unscripted prompts time out.
-  void answerNext(int button);
+  void answerNext(MessageBoxResult button);
   std::vector<RecordedPrompt> prompts() const;
   std::u16string clipboard() const;
   std::vector<std::string> openedUrls() const;
@@ -35,8 +35,8 @@ class HeadlessPlatform : public Platform {
   /// The next chooseOpenFile returns `path`.
   void chooseFileNext(std::string path);
 
-  int messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                 WindowId owner) override;
+  MessageBoxResult messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                              MessageBoxStyle style, WindowId owner) override;
   void setClipboard(std::u16string text) override;
   void openUrl(const std::string& url) override;
   void showInFileManager(const std::string& path) override;
@@ -54,7 +54,7 @@ class HeadlessPlatform : public Platform {
   std::thread::id uiThread_;
   mutable std::mutex mutex_;
   std::recursive_mutex postMutex_;
-  std::deque<int> answers_;
+  std::deque<MessageBoxResult> answers_;
   std::deque<std::string> files_;
   std::vector<RecordedPrompt> prompts_;
   std::u16string clipboard_;

@@ -2,12 +2,13 @@
 
 namespace pansift {
 
-int TimedMessageBox(Platform& platform, std::string_view caption, std::string_view text,
-                    int timeoutMs, int style, WindowId owner) {
+MessageBoxResult TimedMessageBox(Platform& platform, std::string_view caption,
+                                 std::string_view text, int timeoutMs, MessageBoxStyle style,
+                                 WindowId owner) {
   return platform.messageBox(caption, text, timeoutMs, style, owner);
 }
 
-void WaitPumping(Platform& platform, long long amount, int unit) {
+void WaitPumping(Platform& platform, long long amount, WaitUnit unit) {
   static constexpr long long kUnitMs[] = {1, 1000, 60000, 3600000};
   long long perUnit = (unit >= 0 && unit <= 3) ? kUnitMs[unit] : 1;
   platform.waitPumping(std::chrono::milliseconds(amount * perUnit));

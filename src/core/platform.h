@@ -50,8 +50,8 @@ class Platform {
   /// Shows a modal box that closes by itself after `timeoutMs` (0: never) and
   /// returns the button pressed or kIdTimeout. Caption and text are local text.
   /// Callable from any thread; a worker blocks until the answer, the UI stays live.
-  virtual int messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                         WindowId owner) = 0;
+  virtual MessageBoxResult messageBox(std::string_view caption, std::string_view text,
+                                      int timeoutMs, MessageBoxStyle style, WindowId owner) = 0;
   virtual void setClipboard(std::u16string text) = 0;
   virtual void openUrl(const std::string& url) = 0;
   virtual void showInFileManager(const std::string& path) = 0;
@@ -70,15 +70,15 @@ class Platform {
 };
 
 /// A prompt that closes by itself (see Platform::messageBox).
-int TimedMessageBox(Platform& platform, std::string_view caption, std::string_view text,
-                    int timeoutMs = kPromptTimeoutMs, int style = kStyleInformation,
-                    WindowId owner = 0);
+MessageBoxResult TimedMessageBox(Platform& platform, std::string_view caption,
+                                 std::string_view text, int timeoutMs = kPromptTimeoutMs,
+                                 MessageBoxStyle style = kStyleInformation, WindowId owner = 0);
 
 /// Wait units of WaitPumping.
 enum WaitUnit : int { kWaitMs = 0, kWaitSeconds = 1, kWaitMinutes = 2, kWaitHours = 3 };
 
 /// Waits amount × unit while keeping the UI responsive when called on the UI thread.
-void WaitPumping(Platform& platform, long long amount, int unit = kWaitMs);
+void WaitPumping(Platform& platform, long long amount, WaitUnit unit = kWaitMs);
 /// Dispatches the calling thread's pending UI events once.
 void ProcessEvents(Platform& platform);
 

@@ -206,7 +206,7 @@ QTreeWidgetItem* FolderTreeBinding::item(NodeId node) const {
 }
 
 void FolderTreeBinding::addItem(NodeId node, NodeId parent, const std::u16string& text, int picture,
-                                int value) {
+                                NodeValue value) {
   if (!widget_ || items_.count(node)) return;
   QTreeWidgetItem* parentItem = nullptr;
   if (parent != kNoNode) {

@@ -36,7 +36,8 @@ class FolderTreeBinding : public QObject {
 
  private:
   void apply(const TreeChanged& change);
-  void addItem(NodeId node, NodeId parent, const std::u16string& text, int picture, int value);
+  void addItem(NodeId node, NodeId parent, const std::u16string& text, int picture,
+               NodeValue value);
   void forget(QTreeWidgetItem* item);
   void showSelection();
   void applyPictures();

@@ -18,8 +18,8 @@
 namespace pansift {
 namespace {
 
-int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int style,
-                 WindowId owner) {
+MessageBoxResult ShowTimedBox(const QString& caption, const QString& text, int timeoutMs,
+                              MessageBoxStyle style, WindowId owner) {
   QWidget* parent = owner ? reinterpret_cast<QWidget*>(owner) : QApplication::activeWindow();
   QMessageBox box(parent);
   box.setWindowTitle(caption);
@@ -27,7 +27,7 @@ int ShowTimedBox(const QString& caption, const QString& text, int timeoutMs, int
   box.setObjectName(QStringLiteral("TimedMessageBox"));
   struct ButtonId {
     QMessageBox::StandardButton button;
-    int id;
+    MessageBoxResult id;
   };
   std::vector<ButtonId> buttons;
   switch (style) {
@@ -86,11 +86,11 @@ void QtPlatform::runOnUi(const std::function<void()>& work) {
       qApp, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
-int QtPlatform::messageBox(std::string_view caption, std::string_view text, int timeoutMs,
-                           int style, WindowId owner) {
+MessageBoxResult QtPlatform::messageBox(std::string_view caption, std::string_view text,
+                                        int timeoutMs, MessageBoxStyle style, WindowId owner) {
   QString c = FromLocal(caption);
   QString t = FromLocal(text);
-  int result = kIdTimeout;
+  MessageBoxResult result = kIdTimeout;
   runOnUi([&] { result = ShowTimedBox(c, t, timeoutMs, style, owner); });
   return result;
 }

@@ -10,8 +10,8 @@ class QtPlatform : public Platform {
   /// Must be made on the GUI thread after the QApplication.
   explicit QtPlatform(Clock* clock = nullptr);
 
-  int messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                 WindowId owner) override;
+  MessageBoxResult messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                              MessageBoxStyle style, WindowId owner) override;
   void setClipboard(std::u16string text) override;
   void openUrl(const std::string& url) override;
   void showInFileManager(const std::string& path) override;

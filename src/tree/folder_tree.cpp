@@ -4,7 +4,7 @@
 
 namespace pansift {
 
-NodeId FolderTree::addNode(NodeId parent, std::u16string text, int picture, int value) {
+NodeId FolderTree::addNode(NodeId parent, std::u16string text, int picture, NodeValue value) {
   std::lock_guard lock(mutex_);
   if (parent != kNoNode && !nodes_.count(parent)) return kNoNode;
   NodeId id = nextId_++;

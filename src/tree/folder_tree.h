@@ -32,7 +32,7 @@ struct TreeNode {
   NodeId parent = kNoNode;  // kNoNode: top level
   std::u16string text;      // Unicode text
   int picture = 0;          // index into the 17 tree pictures
-  int value = kNodeFolder;  // NodeValue
+  NodeValue value = kNodeFolder;
   bool expanded = false;
   std::vector<NodeId> children;  // in insertion order
 };
@@ -51,7 +51,7 @@ struct TreeChanged {
   NodeId parent = kNoNode;
   std::u16string text;
   int picture = 0;
-  int value = 0;
+  NodeValue value = kNodeFile;
   bool expanded = false;
 };
 
@@ -69,7 +69,7 @@ class FolderTree : public Observable<TreeChanged> {
 
   /// Adds a node as the last child of `parent` (kNoNode: at the top level). Returns
   /// its id, or kNoNode when the parent no longer exists.
-  NodeId addNode(NodeId parent, std::u16string text, int picture, int value);
+  NodeId addNode(NodeId parent, std::u16string text, int picture, NodeValue value);
   /// Removes every node below `node`; the node itself stays. A selection inside
   /// the removed part moves to `node`.
   void removeChildren(NodeId node);

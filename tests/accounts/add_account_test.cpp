@@ -31,8 +31,8 @@ class PromptHookPlatform : public HeadlessPlatform {
   using HeadlessPlatform::HeadlessPlatform;
   std::function<void(std::string_view text)> onPrompt;
 
-  int messageBox(std::string_view caption, std::string_view text, int timeoutMs, int style,
-                 WindowId owner) override {
+  MessageBoxResult messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                              MessageBoxStyle style, WindowId owner) override {
     if (onPrompt) onPrompt(text);
     return HeadlessPlatform::messageBox(caption, text, timeoutMs, style, owner);
   }
@@ -201,7 +201,7 @@ TEST_F(AddAccountTest, PastedLiveLoginIsAppendedThenTheListTabShows) {
 
 TEST_F(AddAccountTest, SameUserAgainIsReplacedOnlyAfterYes) {
   struct Case {
-    int answer;
+    MessageBoxResult answer;
     bool replaced;
   } cases[] = {{kIdYes, true}, {kIdNo, false}, {kIdTimeout, false}};
   std::string cookies = addLive("网盘*用户", "1234567890", "fedcba9876543210fedcba9876543210");

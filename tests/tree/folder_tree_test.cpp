@@ -140,7 +140,7 @@ TEST(FolderTree, ReplayingAnnouncementsFromManyThreadsRebuildsTheTree) {
   NodeId root = tree.addNode(kNoNode, u"root", 6, kNodeAccountRoot);
   std::vector<NodeId> folders;
   for (int i = 0; i < 4; ++i)
-    folders.push_back(tree.addNode(root, u"f" + std::u16string(1, u'0' + i), 0, 1));
+    folders.push_back(tree.addNode(root, u"f" + std::u16string(1, u'0' + i), 0, kNodeFolder));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
