@@ -124,8 +124,8 @@ ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
       return ProbeOutcome::kUndecided;
     }
     if (Has(reply, kUndeterminedMarker)) {
-      AppendLog(app, L8("检测文件和谐状态时返回了结果：2， 需要再检测一次，以确认结果正确。。") +
-                         reply);
+      AppendLog(app,
+                L8("检测文件和谐状态时返回了结果：2， 需要再检测一次，以确认结果正确。。") + reply);
       return ProbeOutcome::kUndecided;
     }
     if (Has(reply, L8("操作频率太快了"))) {

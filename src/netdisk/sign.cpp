@@ -49,7 +49,8 @@ std::string Base64(std::string_view bytes) {
   size_t at = 0;
   for (; at + 3 <= bytes.size(); at += 3) {
     const std::uint32_t v = static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at])) << 16 |
-                            static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8 |
+                            static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1]))
+                                << 8 |
                             static_cast<std::uint8_t>(bytes[at + 2]);
     out += kAlphabet[v >> 18 & 63];
     out += kAlphabet[v >> 12 & 63];

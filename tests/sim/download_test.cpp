@@ -44,8 +44,8 @@ class SimDownload : public ::testing::Test {
 
 TEST_F(SimDownload, QueryKeysMustComeInTheProgramsOrder) {
   Sign s = fetch();
-  const std::string tail = "&fidlist=%5B" + plain + "%5D&type=dlink&vip=0&sign=" + s.sign +
-                           "&timestamp=" + s.timestamp;
+  const std::string tail =
+      "&fidlist=%5B" + plain + "%5D&type=dlink&vip=0&sign=" + s.sign + "&timestamp=" + s.timestamp;
   struct Case {
     const char* what;
     std::string target;
@@ -67,7 +67,8 @@ TEST_F(SimDownload, QueryKeysMustComeInTheProgramsOrder) {
     SCOPED_TRACE(c.what);
     HttpReply r = client->get(c.target, cookies);
     EXPECT_EQ(sim.log().last()->rejection, c.why);
-    EXPECT_EQ(r.body.rfind(*c.why ? "{\"errno\":2," : "{\"errno\":0,\"request_id", 0), 0u) << r.body;
+    EXPECT_EQ(r.body.rfind(*c.why ? "{\"errno\":2," : "{\"errno\":0,\"request_id", 0), 0u)
+        << r.body;
   }
 }
 

@@ -31,8 +31,8 @@ SignBook::Material SignBook::issue(std::mt19937_64& rng, std::int64_t nowSeconds
 
 SignBook::Verdict SignBook::check(std::string_view sign, std::int64_t timestamp,
                                   std::int64_t nowSeconds, int maxUses, int maxAgeSeconds) {
-  auto it = std::find_if(issued_.begin(), issued_.end(),
-                         [&](const Issued& i) { return i.sign == sign; });
+  auto it =
+      std::find_if(issued_.begin(), issued_.end(), [&](const Issued& i) { return i.sign == sign; });
   if (it == issued_.end()) return Verdict::kUnknown;
   if (it->timestamp != timestamp) {
     bool someFetch = std::any_of(issued_.begin(), issued_.end(),

@@ -20,9 +20,9 @@ class SignBook {
   };
   enum class Verdict {
     kAccepted,
-    kExpired,             // used up or too old: errno 112
-    kUnknown,             // never issued, or the timestamp of no fetch: errno 113
-    kForeignTimestamp,    // issued, but sent with another fetch's timestamp: errno 113
+    kExpired,           // used up or too old: errno 112
+    kUnknown,           // never issued, or the timestamp of no fetch: errno 113
+    kForeignTimestamp,  // issued, but sent with another fetch's timestamp: errno 113
   };
 
   /// A new sign; its timestamp is `nowSeconds`, or one past the last one issued so
@@ -30,8 +30,8 @@ class SignBook {
   Material issue(std::mt19937_64& rng, std::int64_t nowSeconds);
   /// Judges a download's sign and timestamp. `maxUses` > 0 retires a sign after that
   /// many accepted uses; `maxAgeSeconds` > 0 refuses older timestamps.
-  Verdict check(std::string_view sign, std::int64_t timestamp, std::int64_t nowSeconds,
-                int maxUses, int maxAgeSeconds);
+  Verdict check(std::string_view sign, std::int64_t timestamp, std::int64_t nowSeconds, int maxUses,
+                int maxAgeSeconds);
 
  private:
   struct Issued {
