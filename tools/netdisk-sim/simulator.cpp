@@ -638,8 +638,8 @@ struct Simulator::Impl {
   }
 
   Reply download(LoggedRequest& entry, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeyOrder(q, {"clienttype", "app_id", "web", "dp-logid", "fidlist", "type",
-                                        "vip", "sign", "timestamp"});
+    std::string bad = CheckKeyOrder(q, {"clienttype", "app_id", "web", "dp-logid", "fidlist",
+                                        "type", "vip", "sign", "timestamp"});
     if (bad.empty())
       bad = CheckKeys(q, {{"clienttype", "0"},
                           {"app_id", "250528"},
