@@ -18,6 +18,8 @@
 
 #include "codec.h"
 #include "https_server.h"
+#include "key_order.h"
+#include "sign_book.h"
 
 namespace pansift::sim {
 namespace {
@@ -188,23 +190,19 @@ void Faults::reset() {
   root.redirect = RootRedirect::Both;
   download.signUses = 0;
   download.signMaxAgeSeconds = 0;
+  download.refusedSigns = 0;
+  download.unknownReplies = 0;
+  download.rateLimitReplies = 0;
   fileManager.busyDeletes = 0;
   fileManager.busyCode = 111;
   fileManager.identityCheck = false;
 }
 
 struct Simulator::Impl {
-  struct SignState {
-    std::string sign1, sign3, expected;
-    int uses = 0;
-    bool retired = true;  // nothing issued yet
-    std::deque<std::string> old;
-    std::deque<std::int64_t> timestamps;
-  };
   struct Account {
     AccountSpec spec;
     FileTree tree;
-    SignState sign;
+    SignBook signs;
     explicit Account(std::uint64_t seed) : tree(seed) {}
   };
   struct Window {
@@ -350,8 +348,7 @@ struct Simulator::Impl {
       }
       if (limited) {
         fault = "rate limit";
-        reply.body = "{\"errno\":9019,\"request_id\":" + nextRequestId() +
-                     ",\"show_msg\":" + JsonString("操作频率太快了，请稍后再试") + "}";
+        reply.body = rateLimitReply();
         return true;
       }
     }
@@ -361,6 +358,10 @@ struct Simulator::Impl {
       return true;
     }
     return false;
+  }
+  std::string rateLimitReply() {
+    return "{\"errno\":9019,\"request_id\":" + nextRequestId() +
+           ",\"show_msg\":" + JsonString("操作频率太快了，请稍后再试") + "}";
   }
   static bool takeOne(std::atomic<int>& counter) {
     int n = counter.load();
@@ -431,7 +432,7 @@ struct Simulator::Impl {
       if (ep == "/mbox/relation/getfollowlist" && get) return followList(query, account);
       if (ep == "/api/list" && get) return listing(entry.query, query, account);
       if (ep == "/api/gettemplatevariable" && get) return templateVariable(query, account);
-      if (ep == "/api/download" && get) return download(entry.query, query, account);
+      if (ep == "/api/download" && get) return download(entry, query, account);
       if (ep == "/api/filemanager" && post)
         return fileManager(query, ParseQuery(req.body), account);
       if (ep == "/api/create" && post) return create(query, ParseQuery(req.body), account);
@@ -587,18 +588,6 @@ struct Simulator::Impl {
     return r;
   }
 
-  void newSign(SignState& s) {
-    if (!s.expected.empty()) {
-      s.old.push_back(s.expected);
-      if (s.old.size() > 64) s.old.pop_front();
-    }
-    s.sign1 = drawHex(40);
-    s.sign3 = drawHex(32);
-    s.expected = ComputeSign(s.sign3, s.sign1);
-    s.uses = 0;
-    s.retired = false;
-  }
-
   Reply templateVariable(const QueryItems& q, Account* account) {
     std::string bad =
         CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fields", ""}});
@@ -609,11 +598,7 @@ struct Simulator::Impl {
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
-    SignState& s = account->sign;
-    if (s.retired) newSign(s);
-    std::int64_t now = NowSeconds();
-    if (s.timestamps.empty() || s.timestamps.back() != now) s.timestamps.push_back(now);
-    if (s.timestamps.size() > 1024) s.timestamps.pop_front();
+    SignBook::Material m = account->signs.issue(rng, NowSeconds());
     auto wanted = [&](std::string_view name) {
       for (const JsonValue& f : fields.items) {
         if (f.text == name) return true;
@@ -625,51 +610,74 @@ struct Simulator::Impl {
       if (!wanted(name)) return;
       result += (result.empty() ? "" : ",") + std::string("\"") + std::string(name) + "\":" + value;
     };
-    add("sign1", JsonString(s.sign1));
+    add("sign1", JsonString(m.sign1));
     add("sign2", JsonString(kSign2));
-    add("sign3", JsonString(s.sign3));
-    add("timestamp", std::to_string(now));
+    add("sign3", JsonString(m.sign3));
+    add("timestamp", std::to_string(m.timestamp));
     r.body = "{\"errno\":0,\"request_id\":" + nextRequestId() + ",\"result\":{" + result + "}}";
     return r;
   }
 
-  Reply download(const std::string& rawQuery, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeys(q, {{"clienttype", "0"},
-                                    {"app_id", "250528"},
-                                    {"web", "1"},
-                                    {"fidlist", ""},
-                                    {"type", "dlink"},
-                                    {"vip", "#"},
-                                    {"sign", ""},
-                                    {"timestamp", "#"}});
+  // The download's replies that stand in for the sign check (DownloadFaults).
+  std::optional<Reply> downloadFault(LoggedRequest& entry) {
+    DownloadFaults& f = faults.download;
+    if (takeOne(f.rateLimitReplies)) {
+      entry.fault = "rate limit";
+      return Reply{.body = rateLimitReply()};
+    }
+    if (takeOne(f.unknownReplies)) {
+      entry.fault = "unknown reply";
+      return Reply{.body = "{\"errno\":31045,\"request_id\":" + nextRequestId() +
+                           ",\"show_msg\":" + JsonString("未知错误") + "}"};
+    }
+    if (takeOne(f.refusedSigns)) {
+      entry.fault = "sign refused";
+      return Reply{.body = errnoReply(112)};
+    }
+    return std::nullopt;
+  }
+
+  Reply download(LoggedRequest& entry, const QueryItems& q, Account* account) {
+    std::string bad = CheckKeyOrder(q, {"clienttype", "app_id", "web", "dp-logid", "fidlist",
+                                        "type", "vip", "sign", "timestamp"});
+    if (bad.empty())
+      bad = CheckKeys(q, {{"clienttype", "0"},
+                          {"app_id", "250528"},
+                          {"web", "1"},
+                          {"fidlist", ""},
+                          {"type", "dlink"},
+                          {"vip", "0"},
+                          {"sign", ""},
+                          {"timestamp", "#"}});
     if (bad.empty()) bad = CheckLogId(q);
     JsonValue fidlist;
     if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
                         fidlist.items.empty()))
       bad = "fidlist is not a JSON array of ids";
-    if (bad.empty() && RawQueryValue(rawQuery, "fidlist").rfind("%5B", 0) != 0)
+    if (bad.empty() && RawQueryValue(entry.query, "fidlist").rfind("%5B", 0) != 0)
       bad = "fidlist is not encoded";
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
+    if (std::optional<Reply> fault = downloadFault(entry)) return *fault;
     Reply r;
-    SignState& s = account->sign;
-    std::string sign = QueryValue(q, "sign");
     std::int64_t timestamp = std::strtoll(QueryValue(q, "timestamp").c_str(), nullptr, 10);
-    bool current = !s.expected.empty() && sign == s.expected;
-    bool old = (current && s.retired) || std::find(s.old.begin(), s.old.end(), sign) != s.old.end();
-    bool issued =
-        std::find(s.timestamps.begin(), s.timestamps.end(), timestamp) != s.timestamps.end();
-    int maxAge = faults.download.signMaxAgeSeconds.load();
-    if (old || (current && issued && maxAge > 0 && NowSeconds() - timestamp > maxAge)) {
-      r.body = errnoReply(112);
-      return r;
+    switch (account->signs.check(QueryValue(q, "sign"), timestamp, NowSeconds(),
+                                 faults.download.signUses.load(),
+                                 faults.download.signMaxAgeSeconds.load())) {
+      case SignBook::Verdict::kAccepted:
+        break;
+      case SignBook::Verdict::kExpired:
+        r.body = errnoReply(112);
+        return r;
+      case SignBook::Verdict::kUnknown:
+        r.body = errnoReply(113);
+        return r;
+      case SignBook::Verdict::kForeignTimestamp:
+        // The client paired a sign with the timestamp of another fetch: its fault.
+        r.body = errnoReply(113);
+        r.rejection = "sign sent with the timestamp of another fetch";
+        return r;
     }
-    if (!current || !issued) {
-      r.body = errnoReply(113);
-      return r;
-    }
-    int uses = faults.download.signUses.load();
-    if (uses > 0 && ++s.uses >= uses) s.retired = true;
 
     std::vector<std::uint64_t> ids;
     for (const JsonValue& v : fidlist.items)

@@ -72,6 +72,10 @@ struct RootFaults : EndpointFaults {
 struct DownloadFaults : EndpointFaults {
   std::atomic<int> signUses{0};           // a sign is refused (112) after N uses; 0: never
   std::atomic<int> signMaxAgeSeconds{0};  // older timestamps are refused (112); 0: never
+  // Answers of a well-formed download with a live login, in place of the sign check:
+  std::atomic<int> refusedSigns{0};      // the next N answer errno 112 (sign refused)
+  std::atomic<int> unknownReplies{0};    // the next N answer an errno the program does not know
+  std::atomic<int> rateLimitReplies{0};  // the next N answer the rate-limit reply
 };
 
 struct FileManagerFaults : EndpointFaults {

@@ -1,0 +1,172 @@
+#include "netdisk/file_operations.h"
+
+#include "core/app_state.h"
+#include "core/platform.h"
+#include "json/json_doc.h"
+#include "net/http.h"
+#include "netdisk/conventions.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/random.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+constexpr int kDetectionDeleteAttempts = 90;
+constexpr int kDetectionDeleteTimeoutSeconds = 5;
+constexpr int kMenuDeleteAttempts = 5;
+constexpr int kSlowOperationTimeoutSeconds = 180;
+constexpr int kBusyWaitMs = 2000;
+constexpr int kFolderCheckAttempts = 3;
+constexpr int kFolderCheckTimeoutSeconds = 15;
+constexpr int kCreateAttempts = 3;
+constexpr int kMoveAttempts = 3;
+
+constexpr int kPost = 1;
+
+const char kFileMissingMarker[] = "{\"errno\":12,\"info\":[{\"errno\":-9,\"path\":\"";
+
+bool Has(std::string_view reply, std::string_view marker) {
+  return FindText(reply, marker) > 0;
+}
+
+HttpResponse Post(AppState& app, const std::string& cookies, const std::string& pathAndQuery,
+                  std::string body, int timeoutSeconds) {
+  HttpRequest request;
+  request.url = NetdiskUrl(app, pathAndQuery);
+  request.method = kPost;
+  request.body = std::move(body);
+  request.cookies = cookies;
+  request.timeoutSeconds = timeoutSeconds;
+  return SendRequest(request);
+}
+
+bool ServiceBusy(std::string_view reply) {
+  return (Has(reply, "{\"errno\":12,\"info") && Has(reply, "{\"errno\":111,")) ||
+         Has(reply, "\"errno\":31034,");
+}
+
+DeleteOutcome ClassifyDelete(std::string_view reply, DeleteVariant variant) {
+  if (Has(reply, "{\"errno\":0,\"info\":[{\"errno\":0,\"path\":\"") ||
+      Has(reply, "\"errno\":0,\"info\":[],\"request_id")) {
+    return DeleteOutcome::kDeleted;
+  }
+  if (Has(reply, "{\"errno\":132,")) return DeleteOutcome::kIdentityCheck;
+  if (variant == DeleteVariant::kMenu && Has(reply, kFileMissingMarker)) {
+    return DeleteOutcome::kFileMissing;
+  }
+  return DeleteOutcome::kFailed;
+}
+
+}  // namespace
+
+std::string EncodeNetdiskPath(std::string_view path) {
+  return UrlEncodeBytes(UnicodeToUtf8(DecodeUnicodeEscapes(path)), true);
+}
+
+DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                        std::string_view path, int deleteMode, DeleteVariant variant,
+                        const std::function<bool()>& gate) {
+  const bool onDetection = variant == DeleteVariant::kOnDetection;
+  const std::string async = onDetection ? "0" : std::to_string(deleteMode);
+  const int attempts = onDetection ? kDetectionDeleteAttempts : kMenuDeleteAttempts;
+  const int timeout = onDetection ? kDetectionDeleteTimeoutSeconds : kSlowOperationTimeoutSeconds;
+  const std::string body = "filelist=%5B%22" + EncodeNetdiskPath(path) + "%22%5D";
+
+  DeleteResult result;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (onDetection && gate && !gate()) {
+      result.outcome = DeleteOutcome::kFailed;
+      return result;
+    }
+    HttpResponse response =
+        Post(app, cookies,
+             "/api/filemanager?async=" + async + "&onnest=fail&opera=delete&bdstoken=" + bdstoken +
+                 "&clienttype=0&app_id=250528&web=1&dp-logid=" + FixedLogId(),
+             body, timeout);
+    result.reply = std::move(response.body);
+    result.httpStatus = response.status;
+    if (ServiceBusy(result.reply)) {
+      WaitPumping(app.platform, kBusyWaitMs);
+      continue;
+    }
+    if (!result.reply.empty()) break;
+  }
+  result.outcome = ClassifyDelete(result.reply, variant);
+  return result;
+}
+
+FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::string_view folder) {
+  FolderCheck check;
+  for (int attempt = 0; attempt < kFolderCheckAttempts; ++attempt) {
+    HttpRequest request;
+    request.url =
+        NetdiskUrl(app, "/api/list?clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId() +
+                            "&order=time&desc=1&dir=" + UrlEncode(folder) + "&num=100&page=1");
+    request.cookies = cookies;
+    request.timeoutSeconds = kFolderCheckTimeoutSeconds;
+    check.reply = SendRequest(request).body;
+    if (Has(check.reply, "{\"errno\":")) break;
+    ProcessEvents(app.platform);
+  }
+  check.missing = Has(check.reply, "{\"errno\":-7,\"") || Has(check.reply, "{\"errno\":-9,\"");
+  return check;
+}
+
+CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                           std::string_view folder) {
+  CreatedFolder created;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    const std::string raw = Post(app, cookies,
+                                 "/api/create?a=commit&bdstoken=" + bdstoken +
+                                     "&clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId(),
+                                 "path=" + UrlEncode(folder) + "&isdir=1&block_list=%5B%5D",
+                                 kSlowOperationTimeoutSeconds)
+                                .body;
+    created.reply = Has(raw, "\\u") ? UnescapeReplyText(raw) : raw;
+    if (Has(created.reply, "\"status\":0,\"errno\":0,\"")) {
+      // The path is the JSON string's value: the service writes "/" as "\/", which a
+      // plain cut of the text would hand on as part of the folder's name.
+      JsonDoc doc;
+      doc.parse(raw);
+      created.path = doc.getText("path");
+      return created;
+    }
+    ProcessEvents(app.platform);
+  }
+  return created;
+}
+
+MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                    std::string_view path, std::string_view targetFolder,
+                    std::string_view newName) {
+  const std::string body = "filelist=%5B%7B%22path%22%3A%22" + EncodeNetdiskPath(path) +
+                           "%22%2C%22dest%22%3A%22" + UrlEncode(targetFolder) +
+                           "%22%2C%22ondup%22%3A%22newcopy%22%2C%22newname%22%3A%22" +
+                           UrlEncode(newName) + "%22%7D%5D";
+  MoveResult result;
+  for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+    HttpResponse response =
+        Post(app, cookies,
+             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + bdstoken +
+                 "&clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId(),
+             body, kSlowOperationTimeoutSeconds);
+    result.reply = ReplaceText(response.body, "\r\n", "");
+    result.httpStatus = response.status;
+    if (Has(result.reply, "{\"errno\":")) break;
+  }
+  JsonDoc doc;
+  doc.parse(result.reply);
+  result.errnoText = doc.getText("errno");
+  if (result.errnoText == "0") {
+    result.outcome = MoveOutcome::kMoved;
+  } else if (Has(result.reply, kFileMissingMarker)) {
+    result.outcome = MoveOutcome::kFileMissing;
+  } else {
+    result.outcome = MoveOutcome::kFailed;
+  }
+  return result;
+}
+
+}  // namespace pansift

@@ -1,0 +1,72 @@
+// The requests that change the Netdisk: deleting a file, testing for a folder,
+// creating a folder and moving a file into one. Each retries by its own rules and
+// hands back the last reply with what it means.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace pansift {
+
+struct AppState;
+
+enum class DeleteVariant {
+  kOnDetection,  // the checker's delete: async 0, 90 attempts, 5 s, the caller's gate
+  kMenu,         // the blocked-file list's delete: the chosen mode, 5 attempts, 180 s
+};
+enum class DeleteOutcome { kDeleted, kIdentityCheck, kFileMissing, kFailed };
+
+struct DeleteResult {
+  DeleteOutcome outcome = DeleteOutcome::kFailed;
+  std::string reply;  // the last reply (local text)
+  int httpStatus = 0;
+};
+
+/// Deletes the file at `path` (local text, names may hold "\u" escapes). `deleteMode`
+/// is the async value of the menu variant (0 sync, 1 async, 2 automatic). `gate` runs
+/// before every attempt of the on-detection variant; false ends the delete as failed.
+/// A busy service is asked again after 2 s. Only the menu variant reports a missing
+/// file; on detection that counts as failed.
+DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                        std::string_view path, int deleteMode, DeleteVariant variant,
+                        const std::function<bool()>& gate = {});
+
+struct FolderCheck {
+  bool missing = false;
+  std::string reply;
+};
+
+/// Lists `folder` (local text): missing when the service answers errno -7 or -9; any
+/// other reply, failures included, counts as present.
+FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::string_view folder);
+
+struct CreatedFolder {
+  std::string path;   // the folder the service made (local text); empty on failure
+  std::string reply;  // the last reply, made readable when it held "\u" escapes
+};
+
+/// Creates `folder` (local text). The service may give it another name; `path` is the
+/// one it reports.
+CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                           std::string_view folder);
+
+enum class MoveOutcome { kMoved, kFileMissing, kFailed };
+
+struct MoveResult {
+  MoveOutcome outcome = MoveOutcome::kFailed;
+  std::string errnoText;  // the reply's errno value as text; empty without one
+  std::string reply;      // the last reply without CR LF pairs
+  int httpStatus = 0;
+};
+
+/// Moves the file at `path` into `targetFolder` as `newName` (local text); a name
+/// clash there makes a new copy.
+MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
+                    std::string_view path, std::string_view targetFolder, std::string_view newName);
+
+/// A Netdisk path as request bodies carry it: "\u" escapes decoded, UTF-8,
+/// percent-encoded with upper-case hex digits (a space as "+").
+std::string EncodeNetdiskPath(std::string_view path);
+
+}  // namespace pansift

@@ -1,0 +1,204 @@
+#include "netdisk/file_operations.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "codec.h"
+#include "support/sim_app.h"
+#include "util/codepage.h"
+
+namespace pansift {
+namespace {
+
+class FileOperationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    cookies = sim.addAccount({.userName = "owner", .bdstoken = "tok"});
+  }
+  std::uint64_t requests(const char* endpoint) { return sim.log().count(endpoint); }
+
+  testing::SimApp env;
+  sim::Simulator& sim = env.sim;
+  AppState& app = env.app;
+  std::string cookies;
+};
+
+TEST_F(FileOperationsTest, PathsReachTheServiceAsUtf8WithUpperCaseEscapes) {
+  EXPECT_EQ(EncodeNetdiskPath(L8("/电影 2023/a&b.mp4")), "%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b.mp4");
+  EXPECT_EQ(EncodeNetdiskPath("/x/\\u00e9t\\u00e9.txt"), "%2Fx%2F%C3%A9t%C3%A9.txt");
+
+  sim.addFile("owner", "/x/été.txt", 1);
+  DeleteResult deleted =
+      DeleteFile(app, cookies, "tok", "/x/\\u00e9t\\u00e9.txt", 0, DeleteVariant::kMenu);
+  EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
+  EXPECT_EQ(deleted.httpStatus, 200);
+  EXPECT_FALSE(sim.find("owner", "/x/été.txt"));
+  auto request = sim.log().last("/api/filemanager");
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->method, "POST");
+  EXPECT_EQ(request->body, "filelist=%5B%22%2Fx%2F%C3%A9t%C3%A9.txt%22%5D");
+  const std::string head =
+      "/api/filemanager?async=0&onnest=fail&opera=delete&bdstoken=tok&clienttype=0&app_id=250528"
+      "&web=1&dp-logid=479995006038637";
+  EXPECT_EQ(request->target.substr(0, head.size()), head);
+  EXPECT_EQ(request->target.size(), head.size() + 5);
+  EXPECT_EQ(request->header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(sim.log().rejected(), 0u);
+}
+
+// Each delete outcome of both variants, with its requests and waits.
+TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
+  struct Case {
+    const char* what;
+    DeleteVariant variant;
+    int mode;
+    bool fileExists;
+    std::function<void(sim::FileManagerFaults&)> fault;
+    DeleteOutcome outcome;
+    std::uint64_t requests;
+    long long waitedMs;
+  };
+  using V = DeleteVariant;
+  using O = DeleteOutcome;
+  auto none = [](sim::FileManagerFaults&) {};
+  const Case cases[] = {
+      {"deleted on detection", V::kOnDetection, 2, true, none, O::kDeleted, 1, 0},
+      {"deleted from the menu", V::kMenu, 0, true, none, O::kDeleted, 1, 0},
+      {"deleted asynchronously", V::kMenu, 1, true, none, O::kDeleted, 1, 0},
+      {"busy twice, then deleted", V::kOnDetection, 0, true,
+       [](sim::FileManagerFaults& f) { f.busyDeletes = 2; }, O::kDeleted, 3, 4000},
+      {"busy (31034) once", V::kMenu, 0, true,
+       [](sim::FileManagerFaults& f) {
+         f.busyDeletes = 1;
+         f.busyCode = 31034;
+       },
+       O::kDeleted, 2, 2000},
+      {"busy throughout on detection", V::kOnDetection, 0, true,
+       [](sim::FileManagerFaults& f) { f.busyDeletes = 1000; }, O::kFailed, 90, 180000},
+      {"busy throughout from the menu", V::kMenu, 0, true,
+       [](sim::FileManagerFaults& f) { f.busyDeletes = 1000; }, O::kFailed, 5, 10000},
+      {"identity check", V::kMenu, 0, true,
+       [](sim::FileManagerFaults& f) { f.identityCheck = true; }, O::kIdentityCheck, 1, 0},
+      {"identity check on detection", V::kOnDetection, 0, true,
+       [](sim::FileManagerFaults& f) { f.identityCheck = true; }, O::kIdentityCheck, 1, 0},
+      {"missing from the menu", V::kMenu, 0, false, none, O::kFileMissing, 1, 0},
+      {"missing on detection", V::kOnDetection, 0, false, none, O::kFailed, 1, 0},
+      {"no answer from the menu", V::kMenu, 0, true,
+       [](sim::FileManagerFaults& f) { f.emptyReplies = 1000; }, O::kFailed, 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim.faults().reset();
+    sim.log().clear();
+    if (c.fileExists) sim.addFile("owner", "/f.txt", 1);
+    c.fault(sim.faults().fileManager);
+    const long long before = env.clock.sleptMs();
+    DeleteResult r = DeleteFile(app, cookies, "tok", "/f.txt", c.mode, c.variant);
+    EXPECT_EQ(r.outcome, c.outcome) << r.reply;
+    EXPECT_EQ(requests("/api/filemanager"), c.requests);
+    EXPECT_EQ(env.clock.sleptMs() - before, c.waitedMs);
+    EXPECT_EQ(
+        sim.log()
+            .last("/api/filemanager")
+            ->query.rfind("async=" + std::to_string(c.variant == V::kMenu ? c.mode : 0) + "&", 0),
+        0u);
+    EXPECT_EQ(sim.log().rejected(), 0u);
+    sim.withTree("owner", [](sim::FileTree& t) { t.remove("/f.txt"); });
+  }
+}
+
+TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
+  sim.addFile("owner", "/f.txt", 1);
+  sim.faults().fileManager.busyDeletes = 1000;
+  int calls = 0;
+  auto gate = [&] { return ++calls < 3; };
+  DeleteResult r = DeleteFile(app, cookies, "tok", "/f.txt", 0, DeleteVariant::kOnDetection, gate);
+  EXPECT_EQ(r.outcome, DeleteOutcome::kFailed);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(requests("/api/filemanager"), 2u);
+  EXPECT_NE(r.reply.find("{\"errno\":111,"), std::string::npos);  // the reply so far
+  // The menu variant has no gate.
+  sim.faults().reset();
+  calls = 0;
+  EXPECT_EQ(DeleteFile(app, cookies, "tok", "/f.txt", 0, DeleteVariant::kMenu, gate).outcome,
+            DeleteOutcome::kDeleted);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
+  sim.addFile("owner", "/电影/a.mp4", 5);
+  FolderCheck check = CheckTargetFolder(app, cookies, "/abc");
+  EXPECT_TRUE(check.missing) << check.reply;
+  auto listing = sim.log().last("/api/list");
+  ASSERT_TRUE(listing);
+  EXPECT_EQ(listing->query.substr(listing->query.find("&order=")),
+            "&order=time&desc=1&dir=%2Fabc&num=100&page=1");
+  EXPECT_EQ(listing->query.rfind("clienttype=0&app_id=250528&web=1&dp-logid=", 0), 0u);
+
+  CreatedFolder created = CreateFolder(app, cookies, "tok", "/abc");
+  // The service writes the slash as "\/": the folder is "/abc", not "\/abc".
+  EXPECT_NE(created.reply.find("\"path\":\"\\/abc\""), std::string::npos) << created.reply;
+  EXPECT_EQ(created.path, "/abc");
+  auto create = sim.log().last("/api/create");
+  ASSERT_TRUE(create);
+  EXPECT_EQ(create->body, "path=%2Fabc&isdir=1&block_list=%5B%5D");
+  EXPECT_EQ(
+      create->query.rfind("a=commit&bdstoken=tok&clienttype=0&app_id=250528&web=1&dp-logid=", 0),
+      0u);
+  EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);
+
+  MoveResult moved = MoveFile(app, cookies, "tok", L8("/电影/a.mp4"), created.path, L8("新.mp4"));
+  EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
+  EXPECT_EQ(moved.errnoText, "0");
+  EXPECT_EQ(moved.httpStatus, 200);
+  EXPECT_TRUE(sim.find("owner", "/abc/新.mp4"));
+  EXPECT_FALSE(sim.find("owner", "/电影/a.mp4"));
+  auto move = sim.log().last("/api/filemanager");
+  ASSERT_TRUE(move);
+  EXPECT_EQ(
+      move->body,
+      "filelist=%5B%7B%22path%22%3A%22%2F%E7%94%B5%E5%BD%B1%2Fa.mp4%22%2C%22dest%22%3A%22%2Fabc"
+      "%22%2C%22ondup%22%3A%22newcopy%22%2C%22newname%22%3A%22%E6%96%B0.mp4%22%7D%5D");
+  EXPECT_EQ(move->query.rfind("async=0&onnest=fail&opera=move&bdstoken=tok&clienttype=0", 0), 0u);
+
+  // Asked again for "/abc", the service makes another folder and reports its name,
+  // which is the one to move into.
+  sim.addFile("owner", "/b.txt", 1);
+  CreatedFolder second = CreateFolder(app, cookies, "tok", "/abc");
+  ASSERT_FALSE(second.path.empty()) << second.reply;
+  EXPECT_NE(second.path, "/abc");
+  EXPECT_EQ(MoveFile(app, cookies, "tok", "/b.txt", second.path, "b.txt").outcome,
+            MoveOutcome::kMoved);
+  EXPECT_TRUE(sim.find("owner", second.path + "/b.txt"));
+
+  // A file that is no longer there.
+  MoveResult missing = MoveFile(app, cookies, "tok", "/gone.txt", "/abc", "gone.txt");
+  EXPECT_EQ(missing.outcome, MoveOutcome::kFileMissing) << missing.reply;
+  EXPECT_EQ(missing.errnoText, "12");
+  EXPECT_EQ(sim.log().rejected(), 0u);
+}
+
+TEST_F(FileOperationsTest, UnreachableOrRefusingServiceFailsWithoutWaits) {
+  sim.faults().list.emptyReplies = 3;
+  EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);  // counts as present
+  EXPECT_EQ(requests("/api/list"), 3u);
+  sim.faults().create.emptyReplies = 3;
+  CreatedFolder created = CreateFolder(app, cookies, "tok", "/abc");
+  EXPECT_TRUE(created.path.empty());
+  EXPECT_EQ(requests("/api/create"), 3u);
+  sim.faults().fileManager.emptyReplies = 3;
+  MoveResult moved = MoveFile(app, cookies, "tok", "/x.txt", "/abc", "x.txt");
+  EXPECT_EQ(moved.outcome, MoveOutcome::kFailed);
+  EXPECT_EQ(moved.errnoText, "");
+  EXPECT_EQ(requests("/api/filemanager"), 3u);
+  // A wrong token is refused by the service, not retried.
+  sim.addFile("owner", "/x.txt", 1);
+  EXPECT_EQ(MoveFile(app, cookies, "other", "/x.txt", "/", "x.txt").outcome, MoveOutcome::kFailed);
+  EXPECT_EQ(requests("/api/filemanager"), 4u);
+  EXPECT_EQ(env.clock.sleptMs(), 0);
+}
+
+}  // namespace
+}  // namespace pansift
