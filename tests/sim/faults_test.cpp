@@ -47,6 +47,8 @@ TEST_F(SimFaults, EachSwitchAnswersInsteadOfTheEndpoint) {
        "empty"},
       {"dropped connection", [&] { f.dropConnections = 1; },
        [](const HttpReply& r) { EXPECT_FALSE(r.ok); }, "drop"},
+      {"reply cut mid-body", [&] { f.cutReplies = 1; },
+       [](const HttpReply& r) { EXPECT_FALSE(r.ok); }, "cut"},
       {"errno 2", [&] { f.errno2Replies = 1; },
        [](const HttpReply& r) { EXPECT_EQ(r.body.rfind("{\"errno\":2,", 0), 0u) << r.body; },
        "errno 2"},
@@ -76,6 +78,20 @@ TEST_F(SimFaults, EachSwitchAnswersInsteadOfTheEndpoint) {
   EXPECT_TRUE(client->get(testing::FollowListTarget(), cookies).has("errno\":0,"));
   f.errno2Probability = 0.0;
   EXPECT_TRUE(listWorks());
+}
+
+TEST_F(SimFaults, AFailingFolderAnswersEmptyUntilReset) {
+  sim.addFile("fault*user", "/bad/b.txt", 1);
+  sim.faults().failListing("/bad");
+  for (int i = 0; i < 3; ++i) {
+    HttpReply r = client->get(testing::ListTarget("%2Fbad"), cookies);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(sim.log().last("/api/list")->fault, "failing folder");
+  }
+  EXPECT_TRUE(listWorks());
+  sim.faults().reset();
+  EXPECT_TRUE(client->get(testing::ListTarget("%2Fbad"), cookies).has("b.txt"));
 }
 
 TEST_F(SimFaults, ProbabilitiesAreDrawnPerRequest) {

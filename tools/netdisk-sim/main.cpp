@@ -32,6 +32,7 @@ const char* const kUsage =
     "all):\n"
     "  --latency ENDPOINT=MS          --empty ENDPOINT=P       --drop ENDPOINT=P\n"
     "  --errno2 ENDPOINT=P            --rate-limit ENDPOINT=N/MS\n"
+    "  --cut ENDPOINT=P               (reply cut off halfway through its body)\n"
     "  --max-url ENDPOINT=LEN         --sign-uses N            --sign-max-age SECONDS\n"
     "  --busy-deletes N[:31034]       --identity-check\n"
     "  --redirect none|relative|absolute|both|nolocation\n";
@@ -198,6 +199,8 @@ int main(int argc, char** argv) {
           t->emptyProbability = std::atof(v.c_str());
         else if (flag == "--drop")
           t->dropProbability = std::atof(v.c_str());
+        else if (flag == "--cut")
+          t->cutProbability = std::atof(v.c_str());
         else if (flag == "--errno2")
           t->errno2Probability = std::atof(v.c_str());
         else if (flag == "--max-url")

@@ -48,6 +48,7 @@ struct Reply {
   std::string contentType = kJson;
   std::vector<std::pair<std::string, std::string>> headers;
   bool drop = false;
+  bool cut = false;  // send half of the body, then close the connection
   std::string rejection;
 };
 
@@ -162,6 +163,8 @@ void EndpointFaults::reset() {
   emptyProbability = 0;
   dropConnections = 0;
   dropProbability = 0;
+  cutReplies = 0;
+  cutProbability = 0;
   errno2Replies = 0;
   errno2Probability = 0;
   rateLimitRequests = 0;
@@ -181,7 +184,21 @@ EndpointFaults* Faults::forEndpoint(std::string_view endpoint) {
   return nullptr;
 }
 
+void Faults::failListing(std::string_view folder) {
+  std::lock_guard lock(failingMutex_);
+  failingListings_.emplace(folder);
+}
+
+bool Faults::listingFails(std::string_view folder) const {
+  std::lock_guard lock(failingMutex_);
+  return failingListings_.find(folder) != failingListings_.end();
+}
+
 void Faults::reset() {
+  {
+    std::lock_guard lock(failingMutex_);
+    failingListings_.clear();
+  }
   for (EndpointFaults* f : {static_cast<EndpointFaults*>(&root), &followList, &list,
                             &templateVariable, static_cast<EndpointFaults*>(&download),
                             static_cast<EndpointFaults*>(&fileManager), &create, &login}) {
@@ -401,8 +418,16 @@ struct Simulator::Impl {
 
     Reply reply;
     EndpointFaults* f = faults.forEndpoint(entry.endpoint);
-    if (!f || !applyFaults(*f, entry.endpoint, req, reply, entry.fault)) {
+    if (entry.endpoint == "/api/list" &&
+        faults.listingFails(QueryValue(ParseQuery(entry.query), "dir"))) {
+      entry.fault = "failing folder";
+      reply.contentType = kHtml;
+    } else if (!f || !applyFaults(*f, entry.endpoint, req, reply, entry.fault)) {
       reply = route(origin, entry, req);
+      if (f && (takeOne(f->cutReplies) || draw(f->cutProbability.load()))) {
+        entry.fault = "cut";
+        reply.cut = true;
+      }
     }
     entry.status = reply.drop ? 0 : reply.status;
     entry.reply = reply.body.substr(0, 4096);
@@ -416,6 +441,19 @@ struct Simulator::Impl {
     }
     res.status = reply.status;
     for (const auto& [k, v] : reply.headers) res.headers.emplace(k, v);
+    if (reply.cut) {
+      // The whole length is announced; the provider gives up after half of it,
+      // which makes the server close the connection mid-body.
+      auto body = std::make_shared<std::string>(std::move(reply.body));
+      res.set_content_provider(body->size(), reply.contentType,
+                               [body](size_t offset, size_t, httplib::DataSink& sink) {
+                                 size_t half = body->size() / 2;
+                                 if (offset >= half) return false;
+                                 sink.write(body->data() + offset, half - offset);
+                                 return true;
+                               });
+      return;
+    }
     res.set_content(reply.body, reply.contentType);
   }
 

@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +50,9 @@ struct EndpointFaults {
   std::atomic<double> emptyProbability{0};
   std::atomic<int> dropConnections{0};  // connection closed before any reply byte
   std::atomic<double> dropProbability{0};
-  std::atomic<int> errno2Replies{0};  // {"errno":2,...}
+  std::atomic<int> cutReplies{0};  // the full length announced, the connection closed halfway
+  std::atomic<double> cutProbability{0};  // through the body
+  std::atomic<int> errno2Replies{0};      // {"errno":2,...}
   std::atomic<double> errno2Probability{0};
   std::atomic<int> rateLimitRequests{0};  // above N requests per window: the rate-limit reply
   std::atomic<int> rateLimitWindowMs{1000};
@@ -95,7 +99,15 @@ struct Faults {
   EndpointFaults login;  // the login pages of all three origins
   /// The faults of an endpoint path ("/", "/api/list", ...), or nullptr.
   EndpointFaults* forEndpoint(std::string_view endpoint);
+  /// Every listing of this folder ("/"-rooted UTF-8 path, as the dir value names it)
+  /// answers with an empty body, until reset.
+  void failListing(std::string_view folder);
+  bool listingFails(std::string_view folder) const;
   void reset();
+
+ private:
+  mutable std::mutex failingMutex_;
+  std::set<std::string, std::less<>> failingListings_;
 };
 
 struct SimulatorOptions {
