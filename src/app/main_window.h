@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/worker_threads.h"
+#include "pipeline/check_task.h"
 #include "tree/folder_tree.h"
 #include "tree/tree_operations.h"
 
@@ -45,6 +46,8 @@ class MainWindow {
   AccountStore& accounts() { return accounts_; }
   /// The folder tree of the operating account (树型框1 mirrors it).
   FolderTree& tree() { return tree_; }
+  /// The scan-and-check task's controller (its worker pool exists from start-up).
+  CheckTask& checkTask() { return checkTask_; }
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.
@@ -53,8 +56,9 @@ class MainWindow {
   void waitForAccountLoader();
   /// The threads of the actions (add, validate, ...): one per action, not waited for.
   WorkerThreads& workers() { return workers_; }
-  /// Waits until every action worker has ended, keeping the UI's events flowing
-  /// when called on the UI thread (a worker may be waiting for a prompt).
+  /// Waits until every action worker and the check task's threads have ended,
+  /// keeping the UI's events flowing when called on the UI thread (a worker may be
+  /// waiting for a prompt).
   void waitForWorkers();
 
   // The event table. Each runs on the UI thread and returns at once.
@@ -78,6 +82,8 @@ class MainWindow {
   void switchToSelectedAccount();
   /// Lists the root folder of the operating account into the tree on a worker.
   void startRootRefresh();
+  /// Each blocked file the check task finds: fs_id and the path as catalogued.
+  void recordBlockedFile(const std::string& fsId, const std::string& path);
 
   AppState& app_;
   MainForm& form_;
@@ -86,6 +92,8 @@ class MainWindow {
   // Before the workers, so that it outlives them.
   FolderTree tree_;
   TreeListingThread treeListing_;
+  // After the tree, whose selection it reads; stops a running task when destroyed.
+  CheckTask checkTask_;
   // Last, so it is joined first: its workers use everything above.
   WorkerThreads workers_;
 };

@@ -1,0 +1,307 @@
+#include "pipeline/check_task.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
+#include "core/platform.h"
+#include "netdisk/sign.h"
+#include "pipeline/catalogue_db.h"
+#include "pipeline/checker.h"
+#include "pipeline/crawler.h"
+#include "pipeline/worker_pool.h"
+#include "tree/folder_tree.h"
+#include "util/codepage.h"
+#include "util/text.h"
+#include "util/time.h"
+
+namespace pansift {
+namespace {
+
+constexpr int kBusyPromptMs = 10000;
+constexpr int kFinishedPromptMs = 10000;
+constexpr int kMaxCheckThreads = 5;
+constexpr int kDefaultCheckThreads = 3;
+constexpr int kMaxPrereadThreads = 30;
+constexpr int kDefaultFilesPerBatch = 50;
+constexpr int kStopSettleMs = 3000;
+constexpr int kPauseToggleMs = 1000;
+constexpr int kCheckDispatchPaceMs = 100;
+
+auto Prompt(AppState& app, const char* caption, std::string_view text, int timeoutMs,
+            MessageBoxStyle style) {
+  return TimedMessageBox(app.platform, L8(caption), text, timeoutMs, style);
+}
+
+// Month-day and time of now, "03-05 14:07:09".
+std::string TaskStamp() {
+  std::string stamp = FormatLocalTime(std::time(nullptr), 1, 0);
+  size_t dash = stamp.find('-');
+  return dash == std::string::npos ? stamp : stamp.substr(dash + 1);
+}
+
+// The number of catalogue rows still without a check result. The query is prepared
+// again at once until it can be (only a closed catalogue gives up).
+long long UncheckedRows(TaskContext& task) {
+  std::lock_guard lock(task.app.catalogueLock);
+  CatalogueQuery query = task.catalogue.queryRows(UncheckedRowsQuery());
+  while (!query.prepared()) {
+    if (!task.catalogue.isOpen()) return 0;
+    query = task.catalogue.queryRows(UncheckedRowsQuery());
+  }
+  return std::max(query.count(), 0LL);
+}
+
+}  // namespace
+
+SelectedPath SelectedTreePath(const FolderTree& tree) {
+  SelectedPath selected;
+  std::optional<TreeNode> node = tree.node(tree.selected());
+  if (!node) return selected;
+  selected.isFolder = node->value == kNodeFolder || node->value == kNodeAccountRoot;
+  selected.unicodePath = node->value == kNodeAccountRoot ? u"/" : tree.netdiskPath(node->id);
+  selected.path = UnicodeToLocal(selected.unicodePath);
+  return selected;
+}
+
+std::string ListingPathOf(std::u16string_view unicodePath) {
+  std::string local;
+  for (size_t i = 0; i < unicodePath.size();) {
+    // A surrogate pair is one character.
+    const bool pair =
+        unicodePath[i] >= 0xD800 && unicodePath[i] < 0xDC00 && i + 1 < unicodePath.size();
+    const std::u16string_view character = unicodePath.substr(i, pair ? 2 : 1);
+    i += character.size();
+    std::string converted = UnicodeToLocal(character);
+    if (converted != "?" || character == u"?") {
+      local += converted;
+      continue;
+    }
+    for (char16_t unit : character) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
+      local += escape;
+    }
+  }
+  return EncodeEntities(local);
+}
+
+CheckTask::CheckTask(AppState& app, MainForm& form, const FolderTree& tree,
+                     BlockedFileHandler onBlockedFile, std::string catalogueFolder)
+    : app_(app),
+      form_(form),
+      tree_(tree),
+      catalogueFolder_(std::move(catalogueFolder)),
+      context_{app,
+               form,
+               CreateWorkerPool(app),
+               Catalogue(app),
+               FolderQueueOf(app),
+               std::move(onBlockedFile),
+               [this](std::function<void()> work) { threads_.start(std::move(work)); },
+               [this] {
+                 runCheckPhase();
+                 finishTask();
+               },
+               {}} {}
+
+CheckTask::~CheckTask() {
+  if (active_.load()) {
+    // Everything the task's routines wait for ends now; the loops leave at once.
+    context_.closing = true;
+    app_.stopRequested = true;
+    app_.paused = false;
+  }
+  threads_.waitAll();
+  while (!context_.pool.isIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool CheckTask::waitFor(std::chrono::milliseconds timeout) {
+  return threads_.waitAllFor(timeout) && context_.pool.isIdle();
+}
+
+void CheckTask::startCheck() {
+  WorkerPool& pool = context_.pool;
+  // A task still runs or drains: nothing of it (stamp, count, flags, button) changes.
+  if (form_.taskRunning() || active_.load() || !pool.isIdle() ||
+      !form_.claim(FormButton::kStartCheck)) {
+    Prompt(app_, "提示", L8("当前有读取任务在运行中。"), kBusyPromptMs, kStyleInformation);
+    return;
+  }
+  app_.taskStartedAt.set(TaskStamp());
+  app_.blockedCount = 0;
+  app_.stopRequested = false;
+
+  if (form_.number(FormText::kCheckThreads) >= kMaxCheckThreads) {
+    const std::string question = L8("当前设置的检测线程数（ ") +
+                                 form_.text(FormText::kCheckThreads) +
+                                 L8(" ）过大，可能会导致检测频繁，是否继续？");
+    if (Prompt(app_, "提示：", question, kPromptTimeoutMs, kStyleYesNoQuestion) != kIdYes) {
+      refuseStart({});
+      return;
+    }
+  }
+  const int checkThreads = form_.number(FormText::kCheckThreads);
+  if (checkThreads < 1 || checkThreads > kMaxCheckThreads)
+    form_.setText(FormText::kCheckThreads, std::to_string(kDefaultCheckThreads));
+
+  const SelectedPath selected = SelectedTreePath(tree_);
+  if (app_.currentCookies.get().empty()) {
+    form_.setSelectedTab(kTabAccounts);
+    refuseStart(L8("请选切换要操作的cookies."));
+    return;
+  }
+  if (selected.path.empty()) {
+    refuseStart(L8("没有选择要检查的目录。"));
+    return;
+  }
+  if (!selected.isFolder) {
+    refuseStart(L8("选择的不是目录。"));
+    return;
+  }
+  if (form_.number(FormText::kPrereadThreads) >= kMaxPrereadThreads)
+    form_.setText(FormText::kPrereadThreads, std::to_string(kMaxPrereadThreads));
+  pool.setMaxThreads(form_.number(FormText::kPrereadThreads));
+
+  app_.depthText.set(form_.text(FormText::kDepth));
+  if (app_.depthText.get().empty()) {
+    refuseStart(L8("请设置要检查的深度。"));
+    return;
+  }
+  if (!context_.catalogue.createCatalogue(catalogueFolder_)) {
+    refuseStart(L8("初始化.db失败，一般重即软件即可。"));
+    return;
+  }
+  if (!context_.catalogue.openCatalogue(catalogueFolder_)) {
+    refuseStart(L8("连接vintrel.db失败。"));
+    return;
+  }
+  AppendLog(app_, L8("正在读取选择目录下的文件明细：") + selected.path);
+  active_ = true;
+  threads_.start([this] { runScanTask(); });
+}
+
+void CheckTask::refuseStart(std::string_view message) {
+  form_.setEnabled(FormButton::kStartCheck, true);
+  if (!message.empty()) Prompt(app_, "提示", message, kPromptTimeoutMs, kStyleInformation);
+}
+
+void CheckTask::endWithoutCheck() {
+  active_ = false;
+}
+
+void CheckTask::runScanTask() {
+  const SelectedPath selected = SelectedTreePath(tree_);
+  std::string refusal;
+  if (app_.currentCookies.get().empty()) {
+    refusal = L8("请选切换要操作的cookies.");
+  } else if (selected.path.empty()) {
+    refusal = L8("没有选择要导出的目录。");
+  } else if (!selected.isFolder) {
+    refusal = L8("选择的不是目录。");
+  }
+  if (!refusal.empty()) {
+    endWithoutCheck();
+    refuseStart(refusal);
+    return;
+  }
+  app_.prereadCount = 0;
+  app_.selectedFolderPath.set(selected.path);
+  {
+    // Items a stopped task left behind would be crawled into this task's catalogue.
+    std::lock_guard lock(app_.folderQueueLock);
+    context_.folders.clear();
+  }
+  threads_.start([this, path = ListingPathOf(selected.unicodePath)] {
+    // Stopped before the listing was complete: no dispatch and no check phase follow.
+    if (!CrawlFolder(context_, path, "01", "", true)) endWithoutCheck();
+  });
+}
+
+void CheckTask::runCheckPhase() {
+  WorkerPool& pool = context_.pool;
+  // The first probe of the phase fetches fresh signing values.
+  ClearSignCache(app_);
+  AppendLog(app_, L8("开始检测：") + app_.selectedFolderPath.get());
+  const long long total = UncheckedRows(context_);
+  const int threads = form_.number(FormText::kCheckThreads);
+  pool.setMaxThreads(threads);
+  if (form_.number(FormText::kFilesPerBatch) <= 0)
+    form_.setText(FormText::kFilesPerBatch, std::to_string(kDefaultFilesPerBatch));
+
+  static const std::string kProgress = L8("正在检查中，  进度：");
+  long long from = 0;
+  // Every range is posted before the phase may end: a batch that finished quickly
+  // must not make the pool look done while ranges are still unposted. Without a
+  // worker allowed, or with a batch size of 0, nothing more can be posted.
+  bool posting = threads >= 1;
+  while (!context_.closing.load()) {
+    WaitPumping(app_.platform, kCheckDispatchPaceMs);
+    if (posting && pool.queuedCount() < 1 && pool.busyCount() < threads && from <= total) {
+      pool.post([this](std::int32_t a, std::int32_t b) { CheckBatch(context_, a, b); },
+                static_cast<std::int32_t>(from), static_cast<std::int32_t>(total));
+      const int step = form_.number(FormText::kFilesPerBatch);
+      if (step <= 0) posting = false;
+      from += std::max(step, 0);
+      SetStatus(app_,
+                kProgress + std::to_string(std::min(from, total)) + " / " + std::to_string(total));
+    }
+    ProcessEvents(app_.platform);
+    if (pool.isIdle() && (!posting || from > total)) break;
+  }
+
+  const long long undecided = UncheckedRows(context_);
+  context_.catalogue.closeCatalogue();
+  std::string summary = L8("已检测完成，总检测文件数量： ") + std::to_string(total) +
+                        L8(" ，其中被和谐文件(禁止下载的文件)数量： ") +
+                        std::to_string(app_.blockedCount.load());
+  // Files the probe could not decide are neither blocked nor normal: say how many.
+  if (undecided > 0) summary += L8("，未能检测的文件数量： ") + std::to_string(undecided);
+  AppendLog(app_, summary);
+  SetStatus(app_, L8("检查任务完成。"));
+  active_ = false;
+  form_.setEnabled(FormButton::kStartCheck, true);
+}
+
+void CheckTask::finishTask() {
+  form_.setEnabled(FormButton::kStartCheck, true);
+  if (context_.closing.load()) return;
+  Prompt(app_, "提示", L8("检查任务已完成。"), kFinishedPromptMs, kStyleInformation);
+}
+
+void CheckTask::stopCheck() {
+  if (!form_.taskRunning()) return;
+  if (Prompt(app_, "提示", L8("确定停止检查任务？"), kPromptTimeoutMs, kStyleYesNoQuestion) !=
+      kIdYes)
+    return;
+  app_.paused = false;
+  form_.setCaption(FormButton::kPauseCheck, L8("暂停"));
+  app_.stopRequested = true;
+  WaitPumping(app_.platform, kStopSettleMs);
+  form_.setEnabled(FormButton::kStartCheck, true);
+}
+
+void CheckTask::togglePause() {
+  if (!form_.taskRunning()) return;
+  const std::string caption = form_.caption(FormButton::kPauseCheck);
+  bool pause;
+  if (caption == L8("暂停")) {
+    pause = true;
+  } else if (caption == L8("继续")) {
+    pause = false;
+  } else {
+    return;
+  }
+  form_.setEnabled(FormButton::kPauseCheck, false);
+  app_.paused = pause;
+  WaitPumping(app_.platform, kPauseToggleMs);
+  form_.setCaption(FormButton::kPauseCheck, L8(pause ? "继续" : "暂停"));
+  form_.setEnabled(FormButton::kPauseCheck, true);
+}
+
+}  // namespace pansift

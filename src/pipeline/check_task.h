@@ -1,0 +1,88 @@
+// The controller of the scan-and-check task: validates the settings and starts a
+// task on the folder selected in the tree, hands over from the pre-read phase to
+// the check phase, posts the check batches, reports progress and the summary, and
+// stops and pauses the running task.
+//
+// A task runs exactly while 按钮_开始检查 is disabled. Besides that, the controller
+// knows whether the task's threads are still at work: after a stop the button is
+// enabled again while the dispatcher drains its loops, and no new task may start
+// until they have ended, so two tasks never share the catalogue.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+#include "core/worker_threads.h"
+#include "pipeline/task_context.h"
+
+namespace pansift {
+
+class FolderTree;
+
+/// The folder the tree's selection stands for.
+struct SelectedPath {
+  std::u16string unicodePath;  // "/" and the names from the top folder down; "/" for the root
+  std::string path;            // the same as local text
+  bool isFolder = false;       // a folder node or the account root
+};
+
+/// The Netdisk path of the tree's selected node: empty without a selection; the
+/// account root node stands for "/".
+SelectedPath SelectedTreePath(const FolderTree& tree);
+
+/// A tree path in the form the folder listing takes: entities encoded once, and
+/// characters local text cannot hold written as "\u" escapes.
+std::string ListingPathOf(std::u16string_view unicodePath);
+
+class CheckTask {
+ public:
+  /// `onBlockedFile` is told about every blocked file found; `catalogueFolder` is
+  /// where vintrel.db is made (empty: the current directory). Makes the worker
+  /// pool when start-up has not made it yet.
+  CheckTask(AppState& app, MainForm& form, const FolderTree& tree, BlockedFileHandler onBlockedFile,
+            std::string catalogueFolder = {});
+  CheckTask(const CheckTask&) = delete;
+  CheckTask& operator=(const CheckTask&) = delete;
+  /// Stops a running task and waits until its threads and pool tasks have ended.
+  ~CheckTask();
+
+  // The handlers (UI thread).
+  /// 按钮_开始检查 and the tree menu's "开始检测选中目录".
+  void startCheck();
+  /// 按钮_停止检查.
+  void stopCheck();
+  /// 按钮_暂停检查: "暂停" pauses, "继续" resumes.
+  void togglePause();
+
+  /// Whether a started task's threads or pool tasks are still at work.
+  bool active() const { return active_.load(); }
+  /// Waits up to `timeout` for the task's threads to end and the pool to be idle;
+  /// true when they have.
+  bool waitFor(std::chrono::milliseconds timeout);
+
+  TaskContext& context() { return context_; }
+
+ private:
+  /// The scan thread: resolves the selection again and starts the top-level crawl.
+  void runScanTask();
+  /// The check phase, on the dispatcher thread once the pre-read phase has ended.
+  void runCheckPhase();
+  /// The end of a task that reached the check phase.
+  void finishTask();
+  /// A start refused after the button was claimed: the button is enabled again.
+  void refuseStart(std::string_view message);
+  /// The task's work is over without a check phase.
+  void endWithoutCheck();
+
+  AppState& app_;
+  MainForm& form_;
+  const FolderTree& tree_;
+  const std::string catalogueFolder_;
+  TaskContext context_;
+  std::atomic<bool> active_{false};
+  // Last, so it is joined first: its threads use everything above.
+  WorkerThreads threads_;
+};
+
+}  // namespace pansift

@@ -1,0 +1,264 @@
+#include "pipeline/crawler.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
+#include "core/platform.h"
+#include "netdisk/listing.h"
+#include "pipeline/catalogue_db.h"
+#include "pipeline/worker_pool.h"
+#include "tree/tree_operations.h"
+#include "util/codepage.h"
+#include "util/text.h"
+#include "util/time.h"
+
+namespace pansift {
+namespace {
+
+constexpr int kEntryPaceMs = 5;
+constexpr int kFlushRetryMs = 5;
+constexpr int kDispatchPaceMs = 20;
+constexpr int kMarkRetryMs = 10;
+constexpr int kPushRetryMs = 10;
+constexpr int kTakeTries = 100;
+constexpr int kTakeRetryMs = 5;
+
+// How many INSERT statements go into one transaction, by how full the page is.
+size_t InsertGroupSize(size_t entriesOnPage) {
+  if (entriesOnPage < 20) return 10;
+  if (entriesOnPage < 50) return 20;
+  if (entriesOnPage < 100) return 30;
+  return 50;
+}
+
+// A level as two digits at least: 1 -> "01", 10 -> "10".
+std::string TwoDigits(int level) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", level);
+  return text;
+}
+
+std::string ThreeDigits(size_t position) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%03zu", position);
+  return text;
+}
+
+CatalogueRow EntryRow(const NetdiskEntry& entry, size_t position, std::string_view level,
+                      const std::string& childLevel, std::string_view positionKey) {
+  CatalogueRow row;
+  row.folder = EncodeEntities(EncodeEntities(entry.path));
+  row.filename = EncodeEntities(EncodeEntities(entry.serverFilename));
+  row.order = std::string(level);
+  row.type = entry.isdir ? "1" : "0";
+  row.time = FormatLocalTime();
+  row.size = entry.size;
+  row.ordersign = std::string(positionKey) + ThreeDigits(position);
+  row.count = std::to_string(position);
+  row.lowernum = childLevel;
+  row.target = entry.fsId;
+  return row;
+}
+
+// Writes one group of INSERT statements, retrying until it succeeds; every failed
+// attempt leaves the text in err.txt. False when the task was stopped meanwhile.
+bool FlushInserts(TaskContext& task, const std::string& batch) {
+  AppState& app = task.app;
+  while (!task.catalogue.executeLogged(batch)) {
+    WaitWhilePaused(app);
+    if (StopSeen(app)) return false;
+    WaitPumping(app.platform, kFlushRetryMs);
+    ProcessEvents(app.platform);
+  }
+  return true;
+}
+
+struct FolderRow {
+  std::string id, folder, ordersign, count, lowernum;
+};
+
+// The next folder row not yet taken, in id order; an empty id when there is none.
+FolderRow NextFolderRow(TaskContext& task) {
+  std::lock_guard lock(task.app.catalogueLock);
+  CatalogueQuery query = task.catalogue.queryRows(NextFolderQuery());
+  // A query that cannot be prepared is tried again at once; only the end of the
+  // program (or a closed catalogue, which no statement can reach) leaves the loop.
+  while (!query.prepared()) {
+    if (task.closing.load() || !task.catalogue.isOpen()) return {};
+    query = task.catalogue.queryRows(NextFolderQuery());
+  }
+  FolderRow row;
+  if (query.step()) {
+    row.id = query.text(kColId);
+    row.folder = query.text(kColFolder);
+    row.ordersign = query.text(kColOrdersign);
+    row.count = query.text(kColCount);
+    row.lowernum = query.text(kColLowernum);
+  }
+  query.close();
+  return row;
+}
+
+}  // namespace
+
+// ---- FolderQueue ----
+
+bool FolderQueue::push(std::string item) {
+  if (!waiting_.insert(item).second) return false;
+  items_.push_back(std::move(item));
+  return true;
+}
+
+std::optional<std::string> FolderQueue::pop() {
+  if (items_.empty()) return std::nullopt;
+  std::string item = std::move(items_.front());
+  items_.pop_front();
+  waiting_.erase(item);
+  return item;
+}
+
+void FolderQueue::clear() {
+  items_.clear();
+  waiting_.clear();
+}
+
+FolderQueue& FolderQueueOf(AppState& app) {
+  std::lock_guard lock(app.folderQueueLock);
+  if (!app.folderQueue) app.folderQueue = std::make_shared<FolderQueue>();
+  return *app.folderQueue;
+}
+
+std::string FolderItem(std::string_view count, std::string_view storedFolder,
+                       std::string_view lowernum, std::string_view ordersign) {
+  std::string item(count);
+  item += kFolderItemSeparator;
+  item += DecodeEntities(storedFolder);
+  item += kFolderItemSeparator;
+  item += lowernum;
+  item += kFolderItemSeparator;
+  item += ordersign;
+  return item;
+}
+
+// ---- the crawl ----
+
+bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_view level,
+                 std::string_view positionKey, bool topLevel) {
+  AppState& app = task.app;
+  if (StopSeen(app)) return false;
+  const int levelNumber = ParseBoxNumber(level);
+  const std::string childLevel = TwoDigits(levelNumber + 1);
+  const int depth = ParseBoxNumber(app.depthText.get());
+  if (depth > 0 && levelNumber > depth) return false;
+  if (folderPath.empty()) return false;
+
+  static const std::string kProgress = L8("正在预读取文件，已完成数量：");
+  for (int page = 1;; ++page) {
+    WaitWhilePaused(app);
+    if (StopSeen(app)) return false;
+    const std::vector<NetdiskEntry> entries =
+        ReadEntries(ListFolderPage(app, ReadSortOrder(task.form), folderPath, page));
+    if (entries.empty()) break;
+
+    const size_t groupSize = InsertGroupSize(entries.size());
+    std::string batch;
+    size_t pending = 0;
+    for (size_t i = 1; i <= entries.size(); ++i) {
+      WaitWhilePaused(app);
+      // Statements gathered but not yet run are dropped with the stop.
+      if (StopSeen(app)) return false;
+      {
+        std::lock_guard lock(app.catalogueLock);
+        ++app.prereadCount;
+      }
+      batch += InsertEntryStatement(EntryRow(entries[i - 1], i, level, childLevel, positionKey));
+      if (++pending >= groupSize) {
+        if (!FlushInserts(task, batch)) return false;
+        batch.clear();
+        pending = 0;
+      }
+      WaitPumping(app.platform, kEntryPaceMs);
+      ProcessEvents(app.platform);
+    }
+    if (!batch.empty() && !FlushInserts(task, batch)) return false;
+    {
+      std::lock_guard lock(app.catalogueLock);
+      SetStatus(app, kProgress + std::to_string(app.prereadCount.load()));
+    }
+    // Only a full page can be followed by another.
+    if (entries.size() < static_cast<size_t>(kFolderPageSize)) break;
+  }
+
+  if (topLevel) task.startThread([&task] { DispatchFolders(task); });
+  return true;
+}
+
+void DispatchFolders(TaskContext& task) {
+  AppState& app = task.app;
+  FolderQueue& queue = task.folders;
+  while (!task.closing.load()) {
+    WaitPumping(app.platform, kDispatchPaceMs);
+    const bool idle = task.pool.isIdle();
+    bool noneLeft = false;
+    // At most one crawl task waits in the pool at a time.
+    if (task.pool.queuedCount() < 1) {
+      FolderRow row = NextFolderRow(task);
+      if (row.id.empty()) {
+        noneLeft = true;
+      } else {
+        {
+          std::lock_guard lock(app.catalogueLock);
+          const std::string mark =
+              MarkFolderQueriedStatement(std::strtoll(row.id.c_str(), nullptr, 10));
+          while (!task.catalogue.executeStatement(mark) && !task.closing.load()) {
+            WaitPumping(app.platform, kMarkRetryMs);
+            ProcessEvents(app.platform);
+          }
+        }
+        if (task.closing.load()) break;
+        const std::string item = FolderItem(row.count, row.folder, row.lowernum, row.ordersign);
+        for (;;) {
+          {
+            std::lock_guard lock(app.folderQueueLock);
+            if (queue.push(item)) break;
+          }
+          // Released while waiting: the crawl task that takes the equal item needs it.
+          WaitPumping(app.platform, kPushRetryMs);
+          ProcessEvents(app.platform);
+        }
+        task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0);
+      }
+      ProcessEvents(app.platform);
+    }
+    // Idle before the query and no row found: no crawl task can add rows any more.
+    if (idle && noneLeft) break;
+  }
+  if (task.closing.load()) return;
+  SetStatus(app, L8("正在开启检查任务"));
+  if (task.afterDispatch) task.afterDispatch();
+}
+
+void CrawlTask(TaskContext& task) {
+  AppState& app = task.app;
+  std::optional<std::string> item;
+  {
+    std::lock_guard lock(app.folderQueueLock);
+    for (int tries = 0; tries < kTakeTries; ++tries) {
+      item = task.folders.pop();
+      if (item) break;
+      WaitPumping(app.platform, kTakeRetryMs);
+      ProcessEvents(app.platform);
+    }
+  }
+  if (!item) return;
+  const std::vector<std::string> fields = SplitText(*item, kFolderItemSeparator);
+  if (fields.size() < 4) return;
+  CrawlFolder(task, fields[1], fields[2], fields[3], false);
+}
+
+}  // namespace pansift

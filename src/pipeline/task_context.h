@@ -1,0 +1,65 @@
+// What the routines of one scan-and-check task share: the shared record, the
+// window's settings, the pool, the catalogue and the folder queue, the hand-overs
+// between the task's threads, and the pause and stop points every routine uses.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/platform.h"
+#include "util/codepage.h"
+
+namespace pansift {
+
+class MainForm;
+class WorkerPool;
+class CatalogueDb;
+class FolderQueue;
+
+/// Called for every blocked file the check finds: its fs_id and its path as the
+/// catalogue stores it (local text, entity-encoded twice).
+using BlockedFileHandler = std::function<void(const std::string& fsId, const std::string& path)>;
+
+struct TaskContext {
+  AppState& app;
+  MainForm& form;
+  WorkerPool& pool;
+  CatalogueDb& catalogue;
+  FolderQueue& folders;
+  BlockedFileHandler onBlockedFile;
+  /// Runs work on a task thread of its own (the crawl of the selected folder, the
+  /// dispatcher) and returns at once.
+  std::function<void(std::function<void()>)> startThread;
+  /// Runs on the dispatcher thread once no folder is left to list: the check phase
+  /// and the end of the task.
+  std::function<void()> afterDispatch;
+  /// The program is ending: the dispatch loops leave at once.
+  std::atomic<bool> closing{false};
+};
+
+/// While the task is paused, waits a second at a time (keeping the UI's events
+/// flowing on the UI thread).
+inline void WaitWhilePaused(AppState& app) {
+  while (app.paused.load()) {
+    WaitPumping(app.platform, 1000);
+    ProcessEvents(app.platform);
+  }
+}
+
+/// The status text of a stopped task (local text).
+inline const std::string& StoppedText() {
+  static const std::string text = L8("已手动停止。");
+  return text;
+}
+
+/// When the task has been stopped: shows "已手动停止。" in the status bar; true then.
+inline bool StopSeen(AppState& app) {
+  if (!app.stopRequested.load()) return false;
+  SetStatus(app, StoppedText());
+  return true;
+}
+
+}  // namespace pansift

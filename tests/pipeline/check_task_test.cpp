@@ -1,0 +1,383 @@
+#include "pipeline/check_task.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pipeline/catalogue_db.h"
+#include "pipeline/task_rig.h"
+#include "pipeline/worker_pool.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+using testing::HookClock;
+using testing::kUser;
+using testing::Latch;
+using testing::Rows;
+using testing::TaskRig;
+using namespace std::chrono_literals;
+
+const std::string kMarkBlocked = "已和谐";
+const std::string kMarkNormal = "正常";
+const char* kSummary = "已检测完成，总检测文件数量： ";
+
+// Marks by fs_id, from the catalogue file.
+std::map<std::string, std::string> Marks(const TaskRig& rig) {
+  std::map<std::string, std::string> marks;
+  for (const auto& row : rig.rows()) marks[row[kColTarget]] = row[kColOther1];
+  return marks;
+}
+
+// The summary line of the log (without stamp and line end), or "".
+std::string SummaryLine(const TaskRig& rig) {
+  std::string log = rig.log();
+  size_t at = log.find(kSummary);
+  if (at == std::string::npos) return {};
+  return log.substr(at, log.find("\r\n", at) - at);
+}
+
+TEST(CheckTask, StartChecksTheSettingsInOrder) {
+  struct Case {
+    const char* what;
+    std::function<void(TaskRig&)> arrange;
+    std::vector<std::string> prompts;
+    const char* checkThreadsAfter;
+  };
+  const std::vector<Case> cases = {
+      {"no account",
+       [](TaskRig& r) { r.app.currentCookies.set(""); },
+       {"请选切换要操作的cookies."},
+       "3"},
+      {"nothing selected",
+       [](TaskRig& r) { r.tree.select(kNoNode); },
+       {"没有选择要检查的目录。"},
+       "3"},
+      {"a file selected",
+       [](TaskRig& r) { r.tree.select(r.tree.addNode(r.root, u"a.txt", 1, kNodeFile)); },
+       {"选择的不是目录。"},
+       "3"},
+      {"no depth",
+       [](TaskRig& r) { r.form.setText(FormText::kDepth, ""); },
+       {"请设置要检查的深度。"},
+       "3"},
+      {"8 threads, answered No",
+       [](TaskRig& r) {
+         r.form.setText(FormText::kCheckThreads, "8");
+         r.platform.answerNext(kIdNo);
+       },
+       {"当前设置的检测线程数（ 8 ）过大，可能会导致检测频繁，是否继续？"},
+       "8"},
+      {"8 threads, Yes, then no depth",
+       [](TaskRig& r) {
+         r.form.setText(FormText::kCheckThreads, "8");
+         r.form.setText(FormText::kDepth, "");
+         r.platform.answerNext(kIdYes);
+       },
+       {"当前设置的检测线程数（ 8 ）过大，可能会导致检测频繁，是否继续？", "请设置要检查的深度。"},
+       "3"},
+      {"5 threads, Yes, then no depth",
+       [](TaskRig& r) {
+         r.form.setText(FormText::kCheckThreads, "5");
+         r.form.setText(FormText::kDepth, "");
+         r.platform.answerNext(kIdYes);
+       },
+       {"当前设置的检测线程数（ 5 ）过大，可能会导致检测频繁，是否继续？", "请设置要检查的深度。"},
+       "5"},
+      {"empty thread box, no depth",
+       [](TaskRig& r) {
+         r.form.setText(FormText::kCheckThreads, "");
+         r.form.setText(FormText::kDepth, "");
+       },
+       {"请设置要检查的深度。"},
+       "3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeClock clock;
+    TaskRig rig(clock);
+    rig.select(u"/d");
+    c.arrange(rig);
+    rig.task->startCheck();
+    EXPECT_EQ(rig.promptTexts(), c.prompts);
+    EXPECT_EQ(rig.form.text(FormText::kCheckThreads), c.checkThreadsAfter);
+    EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+    EXPECT_FALSE(rig.task->active());
+  }
+}
+
+TEST(CheckTask, PrereadThreadsAreCappedAt30AndSetThePoolsMaximum) {
+  for (auto [typed, box, max] : std::vector<std::tuple<const char*, const char*, int>>{
+           {"45", "30", 30}, {"0", "0", 1}, {"12", "12", 12}}) {
+    SCOPED_TRACE(typed);
+    FakeClock clock;
+    TaskRig rig(clock);
+    rig.select(u"/d");
+    rig.form.setText(FormText::kDepth, "");
+    rig.form.setText(FormText::kPrereadThreads, typed);
+    rig.task->startCheck();
+    EXPECT_EQ(rig.form.text(FormText::kPrereadThreads), box);
+    EXPECT_EQ(rig.task->context().pool.maxThreads(), max);
+  }
+}
+
+// A tree of about 10 000 entries with blocked files at known places, listed by 10
+// crawl threads through slow, empty and cut-off replies.
+TEST(CheckTask, CataloguesAWholeTreeOnceAndMarksEveryFile) {
+  testing::ScaledClock clock;
+  TaskRig rig(clock);
+  sim::GenerateOptions generate;
+  generate.files = 9900;
+  generate.depth = 3;
+  generate.fanout = 4;
+  generate.blocked = 0;
+  generate.seed = 7;
+  generate.under = "/big";
+  rig.sim().generate(kUser, generate);
+  // Two blocked files share a batch; one is alone in its batch.
+  const std::vector<std::string> blockedPaths = {"/big/blocked top.bin", "/big/zz/mixed/b050.bin",
+                                                 "/big/zz/mixed/b051.bin"};
+  for (int i = 1; i <= 150; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/big/zz/mixed/b%03d.bin", i);
+    rig.sim().addFile(kUser, name, static_cast<std::uint64_t>(i));
+  }
+  for (const std::string& path : blockedPaths) rig.sim().addFile(kUser, path, 1, true);
+
+  sim::Faults& faults = rig.sim().faults();
+  faults.list.latencyMs = 1;
+  faults.list.emptyProbability = 0.05;
+  faults.list.cutProbability = 0.05;
+  rig.form.setText(FormText::kPrereadThreads, "10");
+  rig.form.setText(FormText::kCheckThreads, "5");
+  rig.platform.answerNext(kIdYes);
+  rig.form.setText(FormText::kFilesPerBatch, "100");
+  rig.select(u"/big");
+  rig.runToEnd();
+
+  // Every entry of the simulated tree exactly once.
+  std::multiset<std::string> catalogued;
+  for (const auto& row : rig.rows())
+    catalogued.insert(UnicodeToUtf8(
+        DecodeUnicodeEscapes(DecodeEntities(DecodeEntities(Utf8ToLocal(row[kColFolder]))))));
+  std::set<std::string> expected;
+  rig.sim().withTree(kUser, [&](sim::FileTree& tree) {
+    std::vector<std::string> folders = {"/big"};
+    while (!folders.empty()) {
+      std::string folder = folders.back();
+      folders.pop_back();
+      std::vector<sim::EntryInfo> entries;
+      tree.list(folder, "name", false, 1, 1000000, entries);
+      for (const auto& e : entries) {
+        expected.insert(e.path);
+        if (e.isdir) folders.push_back(e.path);
+      }
+    }
+  });
+  ASSERT_GE(expected.size(), 10000u);
+  EXPECT_EQ(catalogued.size(), expected.size());
+  EXPECT_EQ(std::set<std::string>(catalogued.begin(), catalogued.end()), expected);
+  EXPECT_EQ(rig.errors(), "");
+
+  std::set<std::string> blockedIds;
+  for (const std::string& path : blockedPaths)
+    blockedIds.insert(std::to_string(rig.sim().find(kUser, path)->fsId));
+  size_t normal = 0;
+  for (const auto& [id, mark] : Marks(rig)) {
+    if (blockedIds.count(id)) {
+      EXPECT_EQ(mark, kMarkBlocked) << id;
+    } else {
+      EXPECT_EQ(mark, kMarkNormal) << id;
+      ++normal;
+    }
+  }
+  EXPECT_EQ(normal, expected.size() - blockedPaths.size());
+  // Reported once each, with the path as catalogued.
+  std::multiset<std::string> reported;
+  for (const auto& [id, path] : rig.blockedFiles()) {
+    reported.insert(id);
+    auto info = rig.sim().find(
+        kUser, UnicodeToUtf8(DecodeUnicodeEscapes(DecodeEntities(DecodeEntities(path)))));
+    ASSERT_TRUE(info) << LocalToUtf8(path);
+    EXPECT_EQ(info->fsId, std::stoull(id));
+  }
+  EXPECT_EQ(reported, std::multiset<std::string>(blockedIds.begin(), blockedIds.end()));
+  EXPECT_EQ(rig.app.blockedCount.load(), 3);
+  EXPECT_EQ(SummaryLine(rig), kSummary + std::to_string(expected.size()) +
+                                  " ，其中被和谐文件(禁止下载的文件)数量： 3");
+  EXPECT_EQ(rig.status(), "检查任务完成。");
+  EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
+  EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+}
+
+// Whatever keeps the probe from an answer, no file is called normal without one.
+TEST(CheckTask, FilesTheProbeCouldNotDecideStayUnmarkedAndAreCounted) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::Faults&)> arm;
+  };
+  const std::vector<Case> cases = {
+      {"errno 2 throughout", [](sim::Faults& f) { f.download.errno2Probability = 1.0; }},
+      {"rate limited", [](sim::Faults& f) { f.download.rateLimitRequests = 1; }},
+      {"no sign", [](sim::Faults& f) { f.templateVariable.emptyProbability = 1.0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeClock clock;
+    TaskRig rig(clock);
+    for (int i = 1; i <= 30; ++i) rig.sim().addFile(kUser, "/p/f" + std::to_string(i), 1);
+    rig.sim().addFile(kUser, "/p/bad", 1, true);
+    c.arm(rig.sim().faults());
+    rig.form.setText(FormText::kFilesPerBatch, "10");
+    rig.form.setText(FormText::kAutoDelay, "1");
+    rig.select(u"/p");
+    rig.runToEnd();
+
+    // Every "正常" was said by a probe that asked about that file; the rest stay unmarked.
+    std::set<std::string> saidNormal;
+    for (const auto& entry : rig.sim().log().entries("/api/download")) {
+      if (entry.reply.rfind("{\"errno\":0,", 0) != 0) continue;
+      size_t from = entry.query.find("fidlist=%5B") + 11;
+      std::string list = entry.query.substr(from, entry.query.find("%5D", from) - from);
+      for (const std::string& id : SplitText(ReplaceText(list, "%2C", ","), ","))
+        saidNormal.insert(id);
+    }
+    size_t unmarked = 0;
+    for (const auto& [id, mark] : Marks(rig)) {
+      if (mark == kMarkNormal) {
+        EXPECT_TRUE(saidNormal.count(id)) << id;
+      }
+      if (mark == "<null>") ++unmarked;
+    }
+    EXPECT_GT(unmarked, 0u);
+    EXPECT_EQ(SummaryLine(rig), kSummary +
+                                    std::string("31 ，其中被和谐文件(禁止下载的文件)数量： ") +
+                                    std::to_string(rig.app.blockedCount.load()) +
+                                    "，未能检测的文件数量： " + std::to_string(unmarked));
+  }
+}
+
+struct HeldTask {
+  HookClock clock;
+  TaskRig rig{clock};
+  Latch latch;
+};
+
+TEST(CheckTask, StopWhileDispatchingStillEndsWithTheSummary) {
+  HeldTask held;
+  TaskRig& rig = held.rig;
+  for (const char* path :
+       {"/s/a.txt", "/s/b.txt", "/s/one/x1", "/s/one/x2", "/s/one/x3", "/s/two/y1", "/s/three/z1"})
+    rig.sim().addFile(kUser, path, 1);
+  rig.form.setText(FormText::kPrereadThreads, "1");
+  rig.select(u"/s");
+  // Five entries at the top; the seventh entry wait is inside a sub-folder's crawl.
+  std::atomic<int> entryWaits{0};
+  held.clock.setHook([&](std::chrono::milliseconds d) {
+    if (d == 5ms && ++entryWaits == 7) held.latch.arriveAndWait();
+  });
+  rig.task->startCheck();
+  ASSERT_TRUE(held.latch.waitForArrival());
+  rig.platform.answerNext(kIdYes);
+  rig.task->stopCheck();
+  EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+  // The stopped task still drains: a new start is refused and changes nothing.
+  rig.app.blockedCount = 5;
+  rig.task->startCheck();
+  EXPECT_EQ(rig.app.blockedCount.load(), 5);
+  EXPECT_TRUE(rig.app.stopRequested.load());
+  rig.app.blockedCount = 0;
+  held.latch.open();
+  rig.waitForEnd();
+
+  // Every folder row was taken; no row was checked.
+  for (const auto& row : rig.rows()) {
+    if (row[kColType] == "1") {
+      EXPECT_EQ(row[kColQueried], "1");
+    }
+    EXPECT_EQ(row[kColOther1], "<null>");
+  }
+  const size_t rows = rig.rows().size();
+  EXPECT_EQ(SummaryLine(rig),
+            kSummary + std::to_string(rows) +
+                " ，其中被和谐文件(禁止下载的文件)数量： 0，未能检测的文件数量： " +
+                std::to_string(rows));
+  EXPECT_EQ(rig.promptTexts(),
+            (std::vector<std::string>{"确定停止检查任务？", "当前有读取任务在运行中。",
+                                      "检查任务已完成。"}));
+  EXPECT_EQ(rig.sim().log().count("/api/download"), 0u);
+}
+
+TEST(CheckTask, StopWhileCheckingEndsTheRemainingBatchesAtOnce) {
+  HeldTask held;
+  TaskRig& rig = held.rig;
+  for (int i = 1; i <= 40; ++i) rig.sim().addFile(kUser, "/c/f" + std::to_string(i), 1);
+  rig.form.setText(FormText::kFilesPerBatch, "10");
+  rig.form.setText(FormText::kCheckThreads, "1");
+  rig.select(u"/c");
+  // Held at the check dispatcher's second wait: one batch has been posted.
+  std::atomic<int> dispatchWaits{0};
+  held.clock.setHook([&](std::chrono::milliseconds d) {
+    if (d == 100ms && ++dispatchWaits == 2) held.latch.arriveAndWait();
+  });
+  rig.task->startCheck();
+  ASSERT_TRUE(held.latch.waitForArrival());
+  rig.platform.answerNext(kIdYes);
+  rig.task->stopCheck();
+  held.latch.open();
+  rig.waitForEnd();
+
+  size_t normal = 0, unmarked = 0;
+  for (const auto& [id, mark] : Marks(rig)) (mark == kMarkNormal ? normal : unmarked) += 1;
+  EXPECT_LE(normal, 10u);
+  EXPECT_EQ(normal + unmarked, 40u);
+  EXPECT_EQ(SummaryLine(rig),
+            kSummary +
+                std::string("40 ，其中被和谐文件(禁止下载的文件)数量： 0，未能检测的文件数量： ") +
+                std::to_string(unmarked));
+  EXPECT_NE(rig.log().find("已手动停止。"), std::string::npos);
+  EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
+}
+
+TEST(CheckTask, PauseFreezesTheCrawlAndResumeContinues) {
+  HeldTask held;
+  TaskRig& rig = held.rig;
+  for (int i = 1; i <= 30; ++i) rig.sim().addFile(kUser, "/z/f" + std::to_string(i), 1);
+  rig.select(u"/z");
+  std::atomic<int> entryWaits{0};
+  std::atomic<int> pauseWaits{0};
+  Latch frozen;
+  held.clock.setHook([&](std::chrono::milliseconds d) {
+    if (d == 5ms && ++entryWaits == 7) held.latch.arriveAndWait();
+    if (d == 1000ms && rig.app.paused.load() && ++pauseWaits == 5) frozen.arriveAndWait();
+  });
+  rig.task->startCheck();
+  ASSERT_TRUE(held.latch.waitForArrival());
+  EXPECT_EQ(LocalToUtf8(rig.form.caption(FormButton::kPauseCheck)), "暂停");
+  rig.task->togglePause();
+  EXPECT_EQ(LocalToUtf8(rig.form.caption(FormButton::kPauseCheck)), "继续");
+  EXPECT_TRUE(rig.form.enabled(FormButton::kPauseCheck));
+  held.latch.open();
+  // Five seconds of pause later the crawl has not moved on.
+  ASSERT_TRUE(frozen.waitForArrival());
+  EXPECT_EQ(rig.app.prereadCount.load(), 7);
+  rig.task->togglePause();
+  EXPECT_EQ(LocalToUtf8(rig.form.caption(FormButton::kPauseCheck)), "暂停");
+  frozen.open();
+  rig.waitForEnd();
+  EXPECT_EQ(rig.rows().size(), 30u);
+  EXPECT_EQ(rig.app.prereadCount.load(), 30);
+  EXPECT_EQ(SummaryLine(rig),
+            kSummary + std::string("30 ，其中被和谐文件(禁止下载的文件)数量： 0"));
+}
+
+}  // namespace
+}  // namespace pansift
