@@ -159,7 +159,7 @@ TEST(CheckTask, CataloguesAWholeTreeOnceAndMarksEveryFile) {
   rig.form.setText(FormText::kPrereadThreads, "10");
   rig.form.setText(FormText::kCheckThreads, "5");
   rig.platform.answerNext(kIdYes);
-  rig.form.setText(FormText::kFilesPerBatch, "100");
+  rig.form.setText(FormText::kFilesPerBatch, "20");
   rig.select(u"/big");
   rig.runToEnd();
 
