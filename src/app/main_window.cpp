@@ -151,4 +151,3 @@ void MainWindow::recordBlockedFile(const std::string& fsId, const std::string& p
 }
 
 }  // namespace pansift
-
