@@ -17,6 +17,7 @@ using WindowId = std::uintptr_t;  // 0: the window active at the call
 
 // Message-box styles (icon + buttons), as the program's prompts use them.
 enum MessageBoxStyle : int {
+  kStyleYesNoStop = 20,         // stop icon, Yes/No
   kStyleOkCancelQuestion = 33,  // question icon, OK/Cancel
   kStyleYesNoQuestion = 36,     // question icon, Yes/No
   kStyleWarning = 48,           // warning icon, OK

@@ -43,6 +43,10 @@ MessageBoxResult ShowTimedBox(const QString& caption, const QString& text, int t
       box.setIcon(QMessageBox::Warning);
       buttons = {{QMessageBox::Ok, kIdOk}};
       break;
+    case kStyleYesNoStop:
+      box.setIcon(QMessageBox::Critical);
+      buttons = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
+      break;
     case kStyleYesNoWarning:
       box.setIcon(QMessageBox::Warning);
       buttons = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};

@@ -113,6 +113,41 @@ std::string Utf8ToLocal(std::string_view utf8) {
   return UnicodeToLocal(Utf8ToUnicode(utf8));
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+  size_t i = 0;
+  auto byte = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  while (i < bytes.size()) {
+    unsigned char c = byte(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80;  // the range of the second byte (excludes overlong forms,
+    unsigned char high = 0xBF;  // surrogates and code points above U+10FFFF)
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > bytes.size()) return false;
+    if (byte(i + 1) < low || byte(i + 1) > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 std::string L8(std::string_view utf8) {
   return Utf8ToLocal(utf8);
 }

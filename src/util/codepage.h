@@ -23,6 +23,10 @@ std::u16string Utf8ToUnicode(std::string_view utf8);
 std::string LocalToUtf8(std::string_view local);
 std::string Utf8ToLocal(std::string_view utf8);
 
+/// Whether all of `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
+/// nothing above U+10FFFF). Plain ASCII is valid UTF-8.
+bool IsValidUtf8(std::string_view bytes);
+
 /// A UTF-8 literal of the program's own texts as local text: L8("提示").
 std::string L8(std::string_view utf8);
 

@@ -1,0 +1,229 @@
+#include "blocked/blocked_actions.h"
+
+#include <array>
+#include <mutex>
+#include <optional>
+
+#include "accounts/account_store.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "netdisk/file_operations.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+std::optional<BlockedRow> SelectedRow(const BlockedList& list) {
+  return list.row(list.selected());
+}
+
+void SetCell(AppState& app, BlockedList& list, BlockedRowId id, int column, std::string text) {
+  std::lock_guard lock(app.listLock);
+  list.setCell(id, column, std::move(text));
+}
+
+void ClearRows(AppState& app, BlockedList& list, BlockedForm& form, BlockedButton button,
+               int column, const char* statusUtf8) {
+  form.setEnabled(button, false);
+  std::string status = L8(statusUtf8);
+  {
+    std::lock_guard lock(app.listLock);
+    list.removeIf([&](const BlockedRow& row) { return row.localText(column) == status; });
+  }
+  WaitPumping(app.platform, 500);
+  form.setEnabled(button, true);
+}
+
+}  // namespace
+
+std::string ReplyForStatus(std::string_view reply, bool trim) {
+  std::string text = trim ? TrimText(reply) : std::string(reply);
+  return ReplaceText(text, "\r\n", "");
+}
+
+const char* BlockedMenuItemText(BlockedMenuItem item) {
+  static constexpr std::array<const char*, kBlockedMenuItemCount> kTexts = {
+      "从网盘删除此文件_同步", "从网盘删除此文件_异步", "从网盘删除此文件_自动",
+      "在浏览器打开文件所在目录", "从列表中删除此项目", "复制文件名",
+      "复制文件位置", "复制path", "复制解码后的path",
+      "复制删除状态", "复制移动状态", "导入表格数据",
+      "导出表格数据"};
+  return kTexts[static_cast<size_t>(item)];
+}
+
+bool BlockedMenuItemEnabled(BlockedMenuItem item) {
+  return item != BlockedMenuItem::kDeleteAsync && item != BlockedMenuItem::kDeleteAuto;
+}
+
+bool SeparatorBefore(BlockedMenuItem item) {
+  return item == BlockedMenuItem::kOpenInBrowser || item == BlockedMenuItem::kCopyName ||
+         item == BlockedMenuItem::kImportTable;
+}
+
+AccountCredentials CredentialsOf(const AccountStore& accounts, std::string_view userName) {
+  // One snapshot, so cookie string and bdstoken come from the same row.
+  std::vector<AccountRecord> rows = accounts.rows();
+  for (const AccountRecord& row : rows) {
+    if (row.userName == userName) return {row.cookies, row.bdstoken};
+  }
+  return {};
+}
+
+void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, BlockedList& list,
+                                 BlockedRowId id, int mode) {
+  std::optional<BlockedRow> row = list.row(id);
+  if (!row) return;
+  std::string path = DecodeEntitiesWithTilde(row->path);
+  SetCell(app, list, id, kBlockedDeleteStatus, L8(kStatusDeleting));
+  AccountCredentials account = CredentialsOf(accounts, row->account);
+  DeleteResult result =
+      DeleteFile(app, account.cookies, account.bdstoken, path, mode, DeleteVariant::kMenu);
+  std::string status;
+  switch (result.outcome) {
+    case DeleteOutcome::kDeleted:
+      AppendLog(app, L8(kDeletedLog));
+      status = L8(kStatusDeleted);
+      break;
+    case DeleteOutcome::kIdentityCheck:
+      AppendLog(app, L8(kIdentityCheckLog));
+      status = L8(kStatusIdentityCheck);
+      break;
+    case DeleteOutcome::kFileMissing:
+      status = L8(kStatusFileMissing);
+      break;
+    case DeleteOutcome::kFailed:
+      AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
+      status = L8("失败，code：") + std::to_string(result.httpStatus) + L8(" 结果：") +
+               ReplyForStatus(result.reply, true);
+      break;
+  }
+  SetCell(app, list, id, kBlockedDeleteStatus, status);
+}
+
+void OpenSelectedFolderInBrowser(AppState& app, const BlockedList& list) {
+  std::optional<BlockedRow> row = SelectedRow(list);
+  if (!row) return;
+  std::string utf8 = UnicodeToUtf8(row->location);
+  if (utf8.empty()) return;
+  app.platform.openUrl(app.origins.netdisk + "/disk/main#/index?category=all&path=" +
+                       UrlEncodeBytes(utf8, true));
+}
+
+void RemoveSelectedBlockedRow(AppState& app, BlockedList& list, const BlockedForm& form) {
+  BlockedRowId id = list.selected();
+  if (!list.row(id)) return;
+  if (TimedMessageBox(app.platform, L8("提示"), L8("确定从列表中删除选中的项目？"),
+                      kPromptTimeoutMs, kStyleYesNoQuestion, form.window()) != kIdYes) {
+    return;
+  }
+  // The UI thread: the list's own lock keeps the removal whole; listLock may be held
+  // by a worker across a network request.
+  list.remove(id);
+}
+
+void CopyBlockedCell(AppState& app, const BlockedList& list, BlockedMenuItem item) {
+  std::optional<BlockedRow> row = SelectedRow(list);
+  if (!row) return;
+  std::u16string text;
+  switch (item) {
+    case BlockedMenuItem::kCopyName:
+      text = row->name;
+      break;
+    case BlockedMenuItem::kCopyLocation:
+      text = row->location;
+      break;
+    case BlockedMenuItem::kCopyDeleteStatus:
+      text = row->text(kBlockedDeleteStatus);
+      break;
+    case BlockedMenuItem::kCopyMoveStatus:
+      text = row->text(kBlockedMoveStatus);
+      break;
+    case BlockedMenuItem::kCopyDecodedPath:
+      text = CutAtTerminator(DecodeUnicodeEscapes(row->path));
+      break;
+    case BlockedMenuItem::kCopyPath:
+      // The path as it stands, escapes and all, even when empty.
+      app.platform.setClipboard(LocalToUnicode(row->path));
+      return;
+    default:
+      return;
+  }
+  if (!text.empty()) app.platform.setClipboard(std::move(text));
+}
+
+void ClearDeletedRows(AppState& app, BlockedList& list, BlockedForm& form) {
+  ClearRows(app, list, form, BlockedButton::kClearDeleted, kBlockedDeleteStatus, kStatusDeleted);
+}
+
+void ClearMovedRows(AppState& app, BlockedList& list, BlockedForm& form) {
+  ClearRows(app, list, form, BlockedButton::kClearMoved, kBlockedMoveStatus, kStatusMoved);
+}
+
+std::string NormaliseTargetFolder(std::string_view text) {
+  std::string folder(text);
+  if (folder.empty() || folder[0] != '/') folder.insert(0, "/");
+  if (folder == "/") folder = L8(kDefaultMoveFolder);
+  return folder;
+}
+
+void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& list,
+                     BlockedForm& form) {
+  form.setEnabled(BlockedButton::kMove, false);
+  form.setTargetFolder(NormaliseTargetFolder(form.targetFolder()));
+
+  std::string target;
+  std::optional<std::string> checkedAccount;  // the account of the last folder check
+  for (BlockedRowId id : list.ids()) {
+    std::optional<BlockedRow> row = list.row(id);
+    if (!row || row->moveStatus == L8(kStatusMoved)) continue;
+    std::string path = DecodeEntitiesWithTilde(row->path);
+    if (path.empty()) {
+      SetCell(app, list, id, kBlockedMoveStatus, L8(kStatusEmptyPath));
+      continue;
+    }
+    AccountCredentials account = CredentialsOf(accounts, row->account);
+    SetCell(app, list, id, kBlockedMoveStatus, L8(kStatusMoving));
+
+    if (!checkedAccount || *checkedAccount != row->account) {
+      checkedAccount = row->account;
+      target = form.targetFolder();
+      FolderCheck check = CheckTargetFolder(app, account.cookies, target);
+      if (check.missing) {
+        CreatedFolder created = CreateFolder(app, account.cookies, account.bdstoken, target);
+        if (!created.path.empty()) {
+          // The service may have named the folder differently; its name is the one to use.
+          target = created.path;
+        } else {
+          SetCell(app, list, id, kBlockedMoveStatus,
+                  L8("创建目录失败，原因：") + ReplyForStatus(created.reply, false));
+        }
+      }
+    }
+
+    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target,
+                                UnicodeToLocal(row->name));
+    std::string status;
+    switch (moved.outcome) {
+      case MoveOutcome::kMoved:
+        status = L8(kStatusMoved);
+        break;
+      case MoveOutcome::kFileMissing:
+        status = L8(kStatusFileMissing);
+        break;
+      case MoveOutcome::kFailed:
+        status = L8("失败，code:") + std::to_string(moved.httpStatus) + " errno:" +
+                 moved.errnoText + " " + ReplyForStatus(moved.reply, false);
+        break;
+    }
+    SetCell(app, list, id, kBlockedMoveStatus, status);
+    WaitPumping(app.platform, 1, kWaitSeconds);
+    ProcessEvents(app.platform);
+  }
+  TimedMessageBox(app.platform, L8("提示"), L8("移动完成！"), 10000, kStyleInformation,
+                  form.window());
+  form.setEnabled(BlockedButton::kMove, true);
+}
+
+}  // namespace pansift

@@ -1,0 +1,200 @@
+#include "blocked/exports.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "core/app_state.h"
+#include "core/platform.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/time.h"
+
+namespace pansift {
+namespace {
+
+constexpr std::u16string_view kLineEnd = u"\r\n";
+
+void AppendUtf16Le(std::string& out, std::u16string_view text) {
+  for (char16_t unit : text) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  }
+}
+
+// One UTF-16 line file: the byte-order mark, then a line per row that has a path.
+template <class Line>
+std::string LineExportBytes(const std::vector<BlockedRow>& rows, Line line) {
+  std::string out("\xFF\xFE", 2);
+  for (const BlockedRow& row : rows) {
+    if (row.path.empty()) continue;
+    AppendUtf16Le(out, line(row));
+    AppendUtf16Le(out, kLineEnd);
+  }
+  return out;
+}
+
+// Replaces the file with `bytes`; false when it could not be written whole.
+bool WriteFileBytes(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& form,
+                        BlockedButton button, const char* prefixUtf8,
+                        std::string (*bytesOf)(const std::vector<BlockedRow>&)) {
+  form.setEnabled(button, false);
+  std::vector<BlockedRow> rows;
+  {
+    std::lock_guard lock(app.listLock);
+    rows = list.rows();
+  }
+  std::string path = ExportFilePath(app, prefixUtf8, std::time(nullptr));
+  bool written = WriteFileBytes(path, bytesOf(rows));
+  std::error_code ec;
+  if (written && std::filesystem::exists(path, ec)) {
+    app.platform.showInFileManager(path);
+    app.platform.openWithDefaultProgram(path);
+  }
+  WaitPumping(app.platform, 500);
+  form.setEnabled(button, true);
+  return written ? path : std::string();
+}
+
+}  // namespace
+
+std::string PathsExportBytes(const std::vector<BlockedRow>& rows) {
+  return LineExportBytes(
+      rows, [](const BlockedRow& row) { return CutAtTerminator(DecodeUnicodeEscapes(row.path)); });
+}
+
+std::string NamesExportBytes(const std::vector<BlockedRow>& rows) {
+  return LineExportBytes(rows, [](const BlockedRow& row) { return row.name + u"----" + row.location; });
+}
+
+std::u16string TableText(const std::vector<BlockedRow>& rows) {
+  std::u16string out;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (r > 0) out += kTableRowSeparator;
+    for (int c = 0; c < kBlockedColumnCount; ++c) {
+      if (c > 0) out += kTableCellSeparator;
+      out += rows[r].text(c);
+    }
+  }
+  return out;
+}
+
+std::vector<std::u16string_view> SplitUnicode(std::u16string_view text,
+                                              std::u16string_view separator) {
+  // The separators are ASCII, which in UTF-16 never occurs inside another
+  // character, so a plain search finds only whole separators.
+  std::vector<std::u16string_view> pieces;
+  if (text.empty()) return pieces;
+  if (separator.empty()) return {text};
+  size_t start = 0;
+  while (true) {
+    size_t found = text.find(separator, start);
+    if (found == std::u16string_view::npos) {
+      if (start < text.size()) pieces.push_back(text.substr(start));
+      break;
+    }
+    pieces.push_back(text.substr(start, found - start));
+    start = found + separator.size();
+  }
+  return pieces;
+}
+
+std::vector<BlockedRow> ParseTable(std::u16string_view text) {
+  std::vector<BlockedRow> rows;
+  for (std::u16string_view rowText : SplitUnicode(text, kTableRowSeparator)) {
+    BlockedRow row;
+    std::vector<std::u16string_view> cells = SplitUnicode(rowText, kTableCellSeparator);
+    for (size_t c = 0; c < cells.size() && c < kBlockedColumnCount; ++c)
+      row.setText(static_cast<int>(c), cells[c]);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::u16string DecodeTableFile(std::string_view bytes) {
+  // Our own table export is UTF-8; the first-byte guess would read a name such as
+  // "café.mp4" as GBK, so only a file that is not valid UTF-8 as a whole is GBK.
+  std::string_view text = bytes.substr(0, bytes.find('\0'));
+  return IsValidUtf8(text) ? Utf8ToUnicode(text) : LocalToUnicode(text);
+}
+
+std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when) {
+  return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, 3, 0) + ".txt";
+}
+
+std::string ExportPaths(AppState& app, const BlockedList& list, BlockedForm& form) {
+  return ExportLines(app, list, form, BlockedButton::kExportPaths, "导出path_", PathsExportBytes);
+}
+
+std::string ExportNamesAndLocations(AppState& app, const BlockedList& list, BlockedForm& form) {
+  return ExportLines(app, list, form, BlockedButton::kExportNames, "导出文件名和路径_",
+                     NamesExportBytes);
+}
+
+std::string ExportTable(AppState& app, const BlockedList& list, const BlockedForm& form) {
+  // A copy taken in one step: workers may write statuses meanwhile.
+  std::string bytes = UnicodeToUtf8(TableText(list.rows()));
+  std::string path = ExportFilePath(app, "导出表格数据_", std::time(nullptr));
+  if (!WriteFileBytes(path, bytes)) {
+    TimedMessageBox(app.platform, L8("提示"),
+                    L8("导出表格数据失败，无法写入文件：\r\n\r\n") + Utf8ToLocal(path), 10000,
+                    kStyleWarning, form.window());
+    return {};
+  }
+  TimedMessageBox(app.platform, L8("提示"), L8("导出当前表格数据完成。\r\n\r\n") + Utf8ToLocal(path),
+                  10000, kStyleInformation, form.window());
+  return path;
+}
+
+bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
+  if (list.size() > 0 &&
+      TimedMessageBox(app.platform, L8("提示"),
+                      L8("导入时将清空当前的所有数据重新写入，是否继续？"), 20000, kStyleYesNoStop,
+                      form.window()) != kIdYes) {
+    return false;
+  }
+  OpenFileRequest request;
+  request.title = L8("请选择");
+  request.filter = L8("文本文件(*.txt)");
+  request.startDir = app.programDir;
+  request.owner = form.window();
+  std::string file = app.platform.chooseOpenFile(request);
+  if (file.empty()) return false;
+  // Read before the list is emptied, so a file that cannot be read loses nothing.
+  std::string bytes;
+  if (!ReadFileBytes(file, bytes)) {
+    TimedMessageBox(app.platform, L8("提示"), L8("导入失败，无法读取文件：") + Utf8ToLocal(file),
+                    10000, kStyleWarning, form.window());
+    return false;
+  }
+  std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(bytes));
+  {
+    std::lock_guard lock(app.listLock);
+    list.clear();
+    for (BlockedRow& row : rows) {
+      list.append(std::move(row));
+      ProcessEvents(app.platform);
+    }
+  }
+  TimedMessageBox(app.platform, L8("提示"), L8(" 导入完成。"), 10000, kStyleInformation,
+                  form.window());
+  return true;
+}
+
+}  // namespace pansift

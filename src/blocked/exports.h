@@ -1,0 +1,63 @@
+// Writing the blocked-file list to text files beside the program, and reading a
+// table export back into it.
+//
+//   paths  "导出path_<stamp>.txt"           UTF-16LE with BOM, one decoded path per line
+//   names  "导出文件名和路径_<stamp>.txt"    UTF-16LE with BOM, "name----location" per line
+//   table  "导出表格数据_<stamp>.txt"        UTF-8, cells joined by "<---->", rows by "<\r\n>"
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "blocked/blocked_list.h"
+
+namespace pansift {
+
+struct AppState;
+
+inline constexpr std::u16string_view kTableCellSeparator = u"<---->";
+inline constexpr std::u16string_view kTableRowSeparator = u"<\r\n>";
+
+/// The file's bytes: FF FE, then for each row with a path the decoded path (or
+/// "name----location"), each line ending with CR LF.
+std::string PathsExportBytes(const std::vector<BlockedRow>& rows);
+std::string NamesExportBytes(const std::vector<BlockedRow>& rows);
+
+/// Every cell of every row in column order, cells joined by "<---->" and rows by
+/// "<\r\n>"; no header row, nothing after the last row.
+std::u16string TableText(const std::vector<BlockedRow>& rows);
+/// The rows of a table text: pieces between row separators (empty ones kept, no empty
+/// last piece), each split at the cell separators the same way into columns 0 to 8;
+/// missing cells stay empty, pieces beyond column 8 are dropped.
+std::vector<BlockedRow> ParseTable(std::u16string_view text);
+/// The pieces of `text` between separators: empty pieces kept, an empty last piece
+/// dropped, no pieces for an empty text. Linear in the text.
+std::vector<std::u16string_view> SplitUnicode(std::u16string_view text,
+                                              std::u16string_view separator);
+/// A table file's text: UTF-8 when the whole file is valid UTF-8, else GBK; the text
+/// ends at its first NUL.
+std::u16string DecodeTableFile(std::string_view bytes);
+
+/// The path of a new export file beside the program: prefix (UTF-8) + the time
+/// stamp yyyyMMddhhmmss of `when` + ".txt".
+std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when);
+
+/// 按钮2 and 按钮3 (worker thread; the caller claimed the button): writes the file,
+/// shows it in the file manager, opens it, and enables the button again after
+/// 500 ms. Returns the file's path, empty when it could not be written.
+std::string ExportPaths(AppState& app, const BlockedList& list, BlockedForm& form);
+std::string ExportNamesAndLocations(AppState& app, const BlockedList& list, BlockedForm& form);
+
+/// "导出表格数据" (worker thread): writes the table of a consistent copy of the list
+/// and says where, or that the file could not be written. Returns the path, empty
+/// on failure.
+std::string ExportTable(AppState& app, const BlockedList& list, const BlockedForm& form);
+
+/// "导入表格数据" (worker thread): asks before replacing a non-empty list, lets the
+/// user choose the file, and replaces the list with the file's rows. A file that
+/// cannot be read leaves the list as it was. True when the list was replaced.
+bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form);
+
+}  // namespace pansift

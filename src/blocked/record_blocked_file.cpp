@@ -1,0 +1,112 @@
+#include "blocked/record_blocked_file.h"
+
+#include <mutex>
+
+#include "blocked/blocked_actions.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
+#include "netdisk/file_operations.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+// Pause holds the caller here; true when a stop was asked for.
+bool WaitWhilePaused(AppState& app) {
+  while (app.paused && !app.stopRequested) WaitPumping(app.platform, 1, kWaitSeconds);
+  return app.stopRequested;
+}
+
+// Releases fileOpBusy on every way out of a delete on detection.
+class FileOpClaim {
+ public:
+  explicit FileOpClaim(AppState& app) : app_(app) {}
+  FileOpClaim(const FileOpClaim&) = delete;
+  FileOpClaim& operator=(const FileOpClaim&) = delete;
+  ~FileOpClaim() {
+    if (held_) app_.fileOpBusy = false;
+  }
+  /// Waits until this thread holds fileOpBusy; false when a stop came first.
+  bool acquire() {
+    while (app_.fileOpBusy.exchange(true)) {
+      if (app_.stopRequested) return false;
+      WaitPumping(app_.platform, 1, kWaitSeconds);
+    }
+    held_ = true;
+    return true;
+  }
+
+ private:
+  AppState& app_;
+  bool held_ = false;
+};
+
+void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, BlockedRowId id,
+                       const std::string& path) {
+  FileOpClaim claim(app);
+  if (!claim.acquire()) return;
+  bool stopped = false;
+  auto gate = [&app, &stopped] {
+    stopped = WaitWhilePaused(app);
+    return !stopped;
+  };
+  DeleteResult result = DeleteFile(app, app.currentCookies.get(), app.currentBdstoken.get(), path,
+                                   0, DeleteVariant::kOnDetection, gate);
+  if (stopped) return;  // the row keeps "待处理"
+  std::string status;
+  switch (result.outcome) {
+    case DeleteOutcome::kDeleted:
+      AppendLog(app, L8(kDeletedLog));
+      status = L8(kStatusDeleted);
+      break;
+    case DeleteOutcome::kIdentityCheck:
+      AppendLog(app, L8(kIdentityCheckLog));
+      status = L8(kStatusIdentityCheck);
+      break;
+    default:
+      AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
+      status = L8("删除失败，原因：") + ReplyForStatus(result.reply, true);
+  }
+  {
+    std::lock_guard lock(app.listLock);
+    list.setCell(id, kBlockedDeleteStatus, status);
+  }
+  int seconds = ParseBoxNumber(form.text(FormText::kDeleteInterval));
+  for (int i = 0; i < seconds; ++i) {
+    if (WaitWhilePaused(app)) break;
+    WaitPumping(app.platform, 1, kWaitSeconds);
+  }
+}
+
+}  // namespace
+
+BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view path) {
+  BlockedRow row;
+  row.path = StripEntityWords(path);
+  row.detectedAt = app.taskStartedAt.get();
+  row.name = CutAtTerminator(DecodeUnicodeEscapes(TextRightOf(row.path, "/", 0)));
+  row.fsid = std::string(fsid);
+  std::string folder = TextLeftOf(row.path, "/", -1);
+  row.location = folder.empty() ? u"/" : CutAtTerminator(DecodeUnicodeEscapes(folder));
+  row.account = app.currentUserName.get();
+  row.deleteStatus = L8(kStatusPending);
+  return row;
+}
+
+void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
+                       std::string_view fsid, std::string_view path) {
+  BlockedRow row = BlockedRowFor(app, fsid, path);
+  std::string stripped = row.path;
+  BlockedRowId id;
+  {
+    std::lock_guard lock(app.listLock);
+    id = list.record(std::move(row));
+  }
+  if (!form.deleteFiles()) return;
+  DeleteOnDetection(app, form, list, id, stripped);
+}
+
+}  // namespace pansift

@@ -1,0 +1,28 @@
+// Recording a file the checker found blocked: one row of the blocked-file list,
+// and, when 选择框_删除文件 is ticked, its delete from the Netdisk at once.
+#pragma once
+
+#include <string_view>
+
+#include "blocked/blocked_list.h"
+
+namespace pansift {
+
+struct AppState;
+class MainForm;
+
+/// The row for a blocked file at Netdisk `path` (as the checker passes it): name and
+/// location cut at the last "/" with "\u" escapes decoded, the task's start stamp,
+/// the operating account's user name and "待处理". A file already listed (same fsid)
+/// is written again in place. Rows are written under listLock.
+BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view path);
+
+/// Adds (or rewrites) the row; with 选择框_删除文件 ticked, deletes the file with
+/// the operating account, one delete at a time across all checker workers (claims
+/// fileOpBusy), followed by the delete interval of 编辑框_删除违规文件操作间隔.
+/// Pause holds it; a stop ends it at once and leaves the row "待处理". Runs on the
+/// checker's worker threads.
+void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
+                       std::string_view fsid, std::string_view path);
+
+}  // namespace pansift
