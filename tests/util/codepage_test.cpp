@@ -33,6 +33,34 @@ TEST(CodePage, EuroSignIsByte80) {
   EXPECT_EQ(LocalToUtf8("\x80"), "€");
 }
 
+TEST(CodePage, IsValidUtf8TellsWellFormedUtf8Apart) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"empty", "", true},
+      {"ASCII", "plain.txt", true},
+      {"two-byte (accented Latin)", "caf\xC3\xA9.mp4", true},
+      {"three-byte (CJK)", "中文", true},
+      {"four-byte (emoji)", "😀", true},
+      {"GBK bytes", L8("中文"), false},
+      {"GBK accented letter looks like a two-byte lead", "\xA8\xA6", false},
+      {"lone continuation", "\x80", false},
+      {"cut at the end", "\xE4\xB8", false},
+      {"overlong slash", "\xC0\xAF", false},
+      {"overlong three-byte", "\xE0\x80\xAF", false},
+      {"surrogate", "\xED\xA0\x80", false},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"NUL is ASCII", std::string("a\0b", 3), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(IsValidUtf8(c.bytes), c.valid);
+  }
+}
+
 TEST(CodePage, EmptyInputsGiveEmptyResults) {
   EXPECT_EQ(LocalToUnicode(""), u"");
   EXPECT_EQ(UnicodeToLocal(u""), "");
