@@ -6,6 +6,8 @@
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
 #include "app/startup.h"
+#include "blocked/exports.h"
+#include "blocked/record_blocked_file.h"
 #include "core/app_state.h"
 #include "core/main_form.h"
 
@@ -128,7 +130,71 @@ void MainWindow::onStopCheckClicked() {
 }
 
 void MainWindow::onBlockedFilesClicked() {
-  // The blocked-file window is not built yet.
+  blockedForm_.setVisible(true);
+}
+
+void MainWindow::recordBlockedFile(const std::string& fsid, const std::string& path) {
+  RecordBlockedFile(app_, form_, blocked_, fsid, path);
+}
+
+void MainWindow::onBlockedMenu(BlockedMenuItem item) {
+  switch (item) {
+    case BlockedMenuItem::kDeleteSync:
+    case BlockedMenuItem::kDeleteAsync:
+    case BlockedMenuItem::kDeleteAuto: {
+      if (!BlockedMenuItemEnabled(item)) return;
+      // The row chosen now, even if the selection moves before the worker runs.
+      BlockedRowId row = blocked_.selected();
+      if (row == kNoBlockedRow) return;
+      int mode = static_cast<int>(item) - static_cast<int>(BlockedMenuItem::kDeleteSync);
+      workers_.start([this, row, mode] {
+        DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode);
+      });
+      break;
+    }
+    case BlockedMenuItem::kOpenInBrowser:
+      OpenSelectedFolderInBrowser(app_, blocked_);
+      break;
+    case BlockedMenuItem::kRemoveFromList:
+      RemoveSelectedBlockedRow(app_, blocked_, blockedForm_);
+      break;
+    case BlockedMenuItem::kImportTable:
+      workers_.start([this] { ImportTable(app_, blocked_, blockedForm_); });
+      break;
+    case BlockedMenuItem::kExportTable:
+      workers_.start([this] { ExportTable(app_, blocked_, blockedForm_); });
+      break;
+    default:
+      CopyBlockedCell(app_, blocked_, item);
+  }
+}
+
+void MainWindow::onBlockedButton(BlockedButton button) {
+  // Claimed here, on the click, so that a second click cannot start a second run.
+  if (!blockedForm_.claim(button)) return;
+  switch (button) {
+    case BlockedButton::kClearDeleted:
+      workers_.start([this] { ClearDeletedRows(app_, blocked_, blockedForm_); });
+      break;
+    case BlockedButton::kClearMoved:
+      workers_.start([this] { ClearMovedRows(app_, blocked_, blockedForm_); });
+      break;
+    case BlockedButton::kExportPaths:
+      workers_.start([this] { ExportPaths(app_, blocked_, blockedForm_); });
+      break;
+    case BlockedButton::kExportNames:
+      workers_.start([this] { ExportNamesAndLocations(app_, blocked_, blockedForm_); });
+      break;
+    case BlockedButton::kMove:
+      workers_.start([this] { MoveListedFiles(app_, accounts_, blocked_, blockedForm_); });
+      break;
+    case BlockedButton::kCount:
+      break;
+  }
+}
+
+void MainWindow::onBlockedWindowClosed() {
+  blockedForm_.setVisible(false);
 }
 
 bool MainWindow::onCloseRequested() {
@@ -141,13 +207,6 @@ void MainWindow::switchToSelectedAccount() {
 
 void MainWindow::startRootRefresh() {
   pansift::StartRootRefresh(app_, form_, accounts_, tree_, workers_);
-}
-
-void MainWindow::recordBlockedFile(const std::string& fsId, const std::string& path) {
-  // The checker has logged and counted the file; the blocked-file list (its model
-  // and RecordBlockedFile, with delete on detection) is connected here.
-  (void)fsId;
-  (void)path;
 }
 
 }  // namespace pansift

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "blocked/blocked_actions.h"
+#include "blocked/blocked_list.h"
 #include "core/worker_threads.h"
 #include "pipeline/check_task.h"
 #include "tree/folder_tree.h"
@@ -48,6 +50,12 @@ class MainWindow {
   FolderTree& tree() { return tree_; }
   /// The scan-and-check task's controller (its worker pool exists from start-up).
   CheckTask& checkTask() { return checkTask_; }
+  /// The blocked files found since start (超级列表框2 mirrors it) and the other
+  /// controls of their window.
+  BlockedList& blocked() { return blocked_; }
+  BlockedForm& blockedForm() { return blockedForm_; }
+  /// What the checker calls for every blocked file it finds (on its worker thread).
+  void recordBlockedFile(const std::string& fsid, const std::string& path);
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.
@@ -73,7 +81,11 @@ class MainWindow {
   void onStartCheckClicked();                // 按钮_开始检查
   void onPauseCheckClicked();                // 按钮_暂停检查
   void onStopCheckClicked();                 // 按钮_停止检查
-  void onBlockedFilesClicked();              // 按钮7
+  void onBlockedFilesClicked();              // 按钮7: shows the blocked-file window
+  // The blocked-file window.
+  void onBlockedMenu(BlockedMenuItem item);  // "已和谐文件列表菜单"
+  void onBlockedButton(BlockedButton button);
+  void onBlockedWindowClosed();  // a close only hides the window
   /// The close question; true when the window may close.
   bool onCloseRequested();
 
@@ -82,15 +94,15 @@ class MainWindow {
   void switchToSelectedAccount();
   /// Lists the root folder of the operating account into the tree on a worker.
   void startRootRefresh();
-  /// Each blocked file the check task finds: fs_id and the path as catalogued.
-  void recordBlockedFile(const std::string& fsId, const std::string& path);
 
   AppState& app_;
   MainForm& form_;
   AccountStore& accounts_;
   std::thread accountLoader_;
-  // Before the workers, so that it outlives them.
+  // Before the workers, so that they outlive them.
   FolderTree tree_;
+  BlockedList blocked_;
+  BlockedForm blockedForm_;
   TreeListingThread treeListing_;
   // After the tree, whose selection it reads; stops a running task when destroyed.
   CheckTask checkTask_;

@@ -27,7 +27,9 @@
 #include "app/main_window.h"
 #include "core/app_state.h"
 #include "core/main_form.h"
+#include "gui/blocked_window_view.h"
 #include "gui/folder_tree_binding.h"
+#include "gui/model_mirror.h"
 #include "gui/qt_text.h"
 
 namespace pansift {
@@ -89,10 +91,6 @@ QPushButton* MakeButton(QWidget* parent, FormButton button, const MainForm& form
   return widget;
 }
 
-bool OnGuiThread() {
-  return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
 }  // namespace
 
 struct MainWindowView::Owned {
@@ -122,6 +120,8 @@ MainWindowView::MainWindowView(MainWindow& controller, QWidget* parent)
 }
 
 MainWindowView::~MainWindowView() {
+  // A window of its own, not a child: it goes first, while the models live.
+  delete blockedWindow_.data();
   logSubscription_.reset();
   statusSubscription_.reset();
   formSubscription_.reset();
@@ -146,6 +146,8 @@ void MainWindowView::build() {
   buildLogGroup(central);
   buildStatusBar();
   bindForm();
+  // Created hidden, so the checker can fill its list before the user first opens it.
+  blockedWindow_ = new BlockedWindowView(*controller_);
   setMinimumSize(kClientWidth, kClientHeight);
   resize(kClientWidth, kClientHeight);
   move(50, 50);
@@ -408,24 +410,7 @@ void MainWindowView::bindForm() {
 
 template <class Model>
 Subscription MainWindowView::mirror(Model& model, void (MainWindowView::*sync)()) {
-  // The lambda keeps its own weak pointer: a worker may announce a change while the
-  // window goes away, and only the GUI thread looks at what the pointer points to.
-  QPointer<MainWindowView> guard = this;
-  auto pending = std::make_shared<std::atomic<bool>>(false);
-  return model.subscribe([guard, pending, sync](const auto&) {
-    if (OnGuiThread()) {
-      if (guard) (guard.data()->*sync)();
-      return;
-    }
-    if (pending->exchange(true)) return;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, pending, sync] {
-          pending->store(false);
-          if (guard) (guard.data()->*sync)();
-        },
-        Qt::QueuedConnection);
-  });
+  return MirrorModel(this, model, sync);
 }
 
 void MainWindowView::syncForm() {

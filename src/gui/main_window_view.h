@@ -18,6 +18,7 @@ class QTreeWidget;
 
 namespace pansift {
 
+class BlockedWindowView;
 struct AppState;
 class AccountStore;
 class MainForm;
@@ -41,6 +42,8 @@ class MainWindowView : public QMainWindow {
   /// The pop-up menus "cookies操作" and "文件目录树菜单".
   QMenu* accountMenu() const { return accountMenu_; }
   QMenu* treeMenu() const { return treeMenu_; }
+  /// The blocked-file window (a top-level window of its own, hidden until shown).
+  BlockedWindowView* blockedWindow() const { return blockedWindow_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -92,6 +95,7 @@ class MainWindowView : public QMainWindow {
   QTreeWidget* accountList_ = nullptr;
   QMenu* accountMenu_ = nullptr;
   QMenu* treeMenu_ = nullptr;
+  QPointer<BlockedWindowView> blockedWindow_;
   Subscription logSubscription_;
   Subscription statusSubscription_;
   Subscription formSubscription_;

@@ -1,0 +1,303 @@
+#include "gui/blocked_window_view.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QSignalBlocker>
+#include <QTreeView>
+#include <algorithm>
+#include <array>
+#include <unordered_set>
+
+#include "app/main_window.h"
+#include "gui/model_mirror.h"
+#include "gui/qt_text.h"
+
+namespace pansift {
+namespace {
+
+// The window is designed at 96 DPI; Qt scales logical pixels to the screen.
+constexpr int kClientWidth = 789;
+constexpr int kClientHeight = 362;
+const QRect kListRect(3, 10, 781, 259);
+
+QString FromUnicode(const std::u16string& text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// ---- BlockedTableModel ----------------------------------------------------------------
+
+int BlockedTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int BlockedTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kBlockedColumnCount;
+}
+
+QVariant BlockedTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole)
+    return {};
+  return FromUnicode(rows_[static_cast<size_t>(index.row())].text(index.column()));
+}
+
+QVariant BlockedTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kBlockedColumnCount) return {};
+  if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
+  return Ui(BlockedColumns()[static_cast<size_t>(section)].header);
+}
+
+BlockedRowId BlockedTableModel::idAt(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return kNoBlockedRow;
+  return rows_[static_cast<size_t>(row)].id;
+}
+
+int BlockedTableModel::rowOf(BlockedRowId id) const {
+  auto it = std::lower_bound(rows_.begin(), rows_.end(), id,
+                             [](const BlockedRow& r, BlockedRowId value) { return r.id < value; });
+  if (it == rows_.end() || it->id != id) return -1;
+  return static_cast<int>(it - rows_.begin());
+}
+
+void BlockedTableModel::sync(std::vector<BlockedRow> rows) {
+  // Rows only ever go away or come at the end, and ids grow downwards: remove the
+  // rows that are gone, change the ones that changed, append the new ones.
+  std::unordered_set<BlockedRowId> kept;
+  kept.reserve(rows.size());
+  for (const BlockedRow& row : rows) kept.insert(row.id);
+  auto gone = [&](int at) { return !kept.count(rows_[static_cast<size_t>(at)].id); };
+  for (int i = static_cast<int>(rows_.size()) - 1; i >= 0;) {
+    if (!gone(i)) {
+      --i;
+      continue;
+    }
+    int last = i;
+    while (i >= 0 && gone(i)) --i;
+    beginRemoveRows(QModelIndex(), i + 1, last);
+    rows_.erase(rows_.begin() + (i + 1), rows_.begin() + (last + 1));
+    endRemoveRows();
+  }
+  size_t common = std::min(rows_.size(), rows.size());
+  for (size_t i = 0; i < common; ++i) {
+    if (rows_[i].id != rows[i].id) {
+      // Not the shape rows take in the list: start afresh.
+      beginResetModel();
+      rows_ = std::move(rows);
+      endResetModel();
+      return;
+    }
+  }
+  int first = -1;
+  int last = -1;
+  for (size_t i = 0; i < common; ++i) {
+    if (rows_[i].sameCells(rows[i])) continue;
+    rows_[i] = rows[i];
+    if (first < 0) first = static_cast<int>(i);
+    last = static_cast<int>(i);
+  }
+  if (first >= 0) Q_EMIT dataChanged(index(first, 0), index(last, kBlockedColumnCount - 1));
+  if (rows.size() > rows_.size()) {
+    beginInsertRows(QModelIndex(), static_cast<int>(rows_.size()),
+                    static_cast<int>(rows.size()) - 1);
+    rows_.insert(rows_.end(), std::make_move_iterator(rows.begin() + static_cast<long>(common)),
+                 std::make_move_iterator(rows.end()));
+    endInsertRows();
+  }
+}
+
+// ---- BlockedWindowView ----------------------------------------------------------------
+
+BlockedWindowView::BlockedWindowView(MainWindow& controller, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      controller_(controller),
+      blocked_(controller.blocked()),
+      form_(controller.blockedForm()) {
+  build();
+}
+
+BlockedWindowView::~BlockedWindowView() {
+  rowsSubscription_.reset();
+  formSubscription_.reset();
+  showSubscription_.reset();
+  form_.setWindow(0);
+}
+
+void BlockedWindowView::build() {
+  setObjectName(QStringLiteral("BlockedWindow"));
+  setWindowTitle(Ui("已和谐文件列表（软件本次启动后检测到的已和谐历史记录）"));
+  setAccessibleName(windowTitle());
+  // Closing the main window ends the program even while this one shows.
+  setAttribute(Qt::WA_QuitOnClose, false);
+  form_.setWindow(reinterpret_cast<WindowId>(static_cast<QWidget*>(this)));
+
+  table_ = new BlockedTableModel(this);
+  list_ = new QTreeView(this);
+  list_->setObjectName(Ui("超级列表框2"));
+  list_->setAccessibleName(Ui("已和谐文件列表"));
+  list_->setModel(table_);
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setAllColumnsShowFocus(true);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionsMovable(false);
+  for (int i = 0; i < kBlockedColumnCount; ++i)
+    list_->setColumnWidth(i, BlockedColumns()[static_cast<size_t>(i)].width);
+  placed_.push_back({list_, kListRect});
+
+  struct ButtonPlace {
+    BlockedButton button;
+    QRect rect;
+  };
+  const std::array<ButtonPlace, 5> buttons = {{
+      {BlockedButton::kClearDeleted, QRect(18, 281, 174, 32)},
+      {BlockedButton::kExportNames, QRect(226, 281, 184, 32)},
+      {BlockedButton::kExportPaths, QRect(463, 281, 104, 32)},
+      {BlockedButton::kClearMoved, QRect(18, 323, 174, 32)},
+      {BlockedButton::kMove, QRect(226, 323, 184, 32)},
+  }};
+  for (const ButtonPlace& b : buttons) {
+    auto* widget = new QPushButton(Ui(Caption(b.button)), this);
+    widget->setObjectName(Ui(ControlName(b.button)));
+    widget->setAccessibleName(widget->text());
+    placed_.push_back({widget, b.rect});
+    BlockedButton button = b.button;
+    connect(widget, &QPushButton::clicked, this,
+            [this, button] { controller_.onBlockedButton(button); });
+  }
+  struct LabelPlace {
+    const char* name;
+    const char* text;
+    QRect rect;
+  };
+  const std::array<LabelPlace, 3> labels = {{
+      {"透明标签4", "更多功能请右键单击列表", QRect(633, 282, 144, 24)},
+      {"透明标签1", "位置：", QRect(418, 326, 40, 24)},
+      {"透明标签2", "不填将默认，格式：/aaa", QRect(630, 328, 147, 24)},
+  }};
+  QLabel* place = nullptr;
+  for (const LabelPlace& l : labels) {
+    auto* label = new QLabel(Ui(l.text), this);
+    label->setObjectName(Ui(l.name));
+    label->setAccessibleName(label->text());
+    placed_.push_back({label, l.rect});
+    if (std::string_view(l.name) == "透明标签1") place = label;
+  }
+  target_ = new QLineEdit(FromLocal(form_.targetFolder()), this);
+  target_->setObjectName(Ui("编辑框1"));
+  target_->setAccessibleName(place->text());
+  place->setBuddy(target_);
+  placed_.push_back({target_, QRect(463, 328, 152, 24)});
+  connect(target_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { form_.setTargetFolder(ToLocal(text)); });
+
+  menu_ = new QMenu(Ui("已和谐文件列表菜单"), this);
+  menu_->setObjectName(Ui("已和谐文件列表菜单"));
+  for (int i = 0; i < kBlockedMenuItemCount; ++i) {
+    auto item = static_cast<BlockedMenuItem>(i);
+    if (SeparatorBefore(item)) menu_->addSeparator();
+    QAction* action = menu_->addAction(Ui(BlockedMenuItemText(item)));
+    action->setEnabled(BlockedMenuItemEnabled(item));
+    connect(action, &QAction::triggered, this, [this, item] { controller_.onBlockedMenu(item); });
+  }
+  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    QModelIndex index = list_->indexAt(pos);
+    if (!index.isValid()) return;  // the menu belongs to a row
+    list_->setCurrentIndex(index);
+    menu_->popup(list_->viewport()->mapToGlobal(pos));
+  });
+  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            blocked_.select(current.isValid() ? table_->idAt(current.row()) : kNoBlockedRow);
+          });
+
+  resize(kClientWidth, kClientHeight);
+  move(50, 50);
+  syncRows();
+  syncForm();
+  rowsSubscription_ = MirrorModel(this, blocked_, &BlockedWindowView::syncRows);
+  formSubscription_ = MirrorModel(this, form_, &BlockedWindowView::syncForm);
+  // Every request to show brings the window to the front, not only the first.
+  QPointer<BlockedWindowView> guard = this;
+  showSubscription_ = form_.subscribe([guard](const BlockedFormChanged& change) {
+    if (change.kind != BlockedFormChanged::Kind::kVisible) return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [guard] {
+          if (guard) guard->showRequested();
+        },
+        QThread::currentThread() == QCoreApplication::instance()->thread()
+            ? Qt::DirectConnection
+            : Qt::QueuedConnection);
+  });
+}
+
+void BlockedWindowView::syncRows() {
+  // Our own selection changes must not be written back while the rows change.
+  QSignalBlocker block(list_->selectionModel());
+  table_->sync(blocked_.rows());
+  int selected = table_->rowOf(blocked_.selected());
+  QModelIndex current = list_->currentIndex();
+  if (selected >= 0) {
+    if (!current.isValid() || current.row() != selected)
+      list_->setCurrentIndex(table_->index(selected, 0));
+  } else if (current.isValid()) {
+    list_->selectionModel()->clear();
+  }
+  list_->viewport()->update();
+}
+
+void BlockedWindowView::syncForm() {
+  for (int i = 0; i < static_cast<int>(BlockedButton::kCount); ++i) {
+    auto button = static_cast<BlockedButton>(i);
+    if (auto* widget = findChild<QPushButton*>(Ui(ControlName(button))))
+      widget->setEnabled(form_.enabled(button));
+  }
+  std::string target = form_.targetFolder();
+  if (ToLocal(target_->text()) != target) target_->setText(FromLocal(target));
+  if (!form_.visible() && isVisible()) hide();
+}
+
+void BlockedWindowView::showRequested() {
+  if (!form_.visible()) return;
+  show();
+  raise();
+  activateWindow();
+}
+
+void BlockedWindowView::closeEvent(QCloseEvent* event) {
+  // Only hidden: the rows stay until the program ends.
+  event->accept();
+  controller_.onBlockedWindowClosed();
+}
+
+void BlockedWindowView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeAll();
+}
+
+void BlockedWindowView::placeAll() {
+  // The list takes the extra room; the controls below it keep to the bottom edge.
+  int dx = std::max(0, width() - kClientWidth);
+  int dy = std::max(0, height() - kClientHeight);
+  for (const Placed& p : placed_) {
+    if (p.widget == list_) {
+      p.widget->setGeometry(p.design.adjusted(0, 0, dx, dy));
+    } else {
+      p.widget->setGeometry(p.design.translated(0, dy));
+    }
+  }
+}
+
+}  // namespace pansift

@@ -1,0 +1,82 @@
+// The blocked-file window: 超级列表框2 mirroring the BlockedList, the buttons, the
+// move's target folder and the menu "已和谐文件列表菜单". A window of its own, hidden
+// until "已和谐文件" shows it; closing it only hides it.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QRect>
+#include <QWidget>
+#include <vector>
+
+#include "blocked/blocked_list.h"
+#include "util/observable.h"
+
+class QLineEdit;
+class QMenu;
+class QTreeView;
+
+namespace pansift {
+
+class MainWindow;
+
+/// The rows as the list view shows them: a copy of the model's rows, brought up to
+/// date by sync() with row insertions, removals and changes (so selection and scroll
+/// position stay).
+class BlockedTableModel : public QAbstractTableModel {
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  void sync(std::vector<BlockedRow> rows);
+  BlockedRowId idAt(int row) const;
+  int rowOf(BlockedRowId id) const;
+
+ private:
+  std::vector<BlockedRow> rows_;
+};
+
+class BlockedWindowView : public QWidget {
+  Q_OBJECT
+
+ public:
+  BlockedWindowView(MainWindow& controller, QWidget* parent = nullptr);
+  ~BlockedWindowView() override;
+
+  QMenu* menu() const { return menu_; }
+  QTreeView* list() const { return list_; }
+  /// The list's row of a model row, or -1.
+  int rowOf(BlockedRowId id) const { return table_->rowOf(id); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void build();
+  void syncRows();
+  void syncForm();
+  void showRequested();
+  void placeAll();
+
+  MainWindow& controller_;
+  BlockedList& blocked_;
+  BlockedForm& form_;
+  BlockedTableModel* table_ = nullptr;
+  QTreeView* list_ = nullptr;
+  QMenu* menu_ = nullptr;
+  QLineEdit* target_ = nullptr;
+  struct Placed {
+    QWidget* widget;
+    QRect design;
+  };
+  std::vector<Placed> placed_;
+  Subscription rowsSubscription_;
+  Subscription formSubscription_;
+  Subscription showSubscription_;
+};
+
+}  // namespace pansift
