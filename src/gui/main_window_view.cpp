@@ -121,7 +121,7 @@ MainWindowView::MainWindowView(MainWindow& controller, QWidget* parent)
 
 MainWindowView::~MainWindowView() {
   // A window of its own, not a child: it goes first, while the models live.
-  delete blockedWindow_.data();
+  delete blockedWindow_;
   logSubscription_.reset();
   statusSubscription_.reset();
   formSubscription_.reset();

@@ -95,7 +95,7 @@ class MainWindowView : public QMainWindow {
   QTreeWidget* accountList_ = nullptr;
   QMenu* accountMenu_ = nullptr;
   QMenu* treeMenu_ = nullptr;
-  QPointer<BlockedWindowView> blockedWindow_;
+  BlockedWindowView* blockedWindow_ = nullptr;  // owned; a top-level window of its own
   Subscription logSubscription_;
   Subscription statusSubscription_;
   Subscription formSubscription_;

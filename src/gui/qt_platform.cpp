@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -110,9 +115,35 @@ void QtPlatform::openUrl(const std::string& url) {
 }
 
 void QtPlatform::showInFileManager(const std::string& path) {
-  // Desktop-neutral: open the folder that holds the file.
-  QString folder = QFileInfo(QString::fromUtf8(path.c_str())).absolutePath();
-  post([folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+  QFileInfo file(QString::fromUtf8(path.c_str()));
+  QString uri = QUrl::fromLocalFile(file.absoluteFilePath()).toString();
+  QString folder = file.absolutePath();
+  post([uri, folder] {
+    // The freedesktop file manager interface selects the file in its folder; without
+    // one the folder is opened by whatever opens folders.
+    auto openFolder = [folder] {
+      QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
+    };
+    const QString service = QStringLiteral("org.freedesktop.FileManager1");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+    bool present = names && (names->isServiceRegistered(service).value() ||
+                             names->activatableServiceNames().value().contains(service));
+    if (!present) {
+      openFolder();
+      return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        service, QStringLiteral("/org/freedesktop/FileManager1"), service,
+        QStringLiteral("ShowItems"));
+    call << QStringList{uri} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
+                     [openFolder](QDBusPendingCallWatcher* done) {
+                       if (done->isError()) openFolder();
+                       done->deleteLater();
+                     });
+  });
 }
 
 void QtPlatform::openWithDefaultProgram(const std::string& path) {
