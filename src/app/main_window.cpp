@@ -147,9 +147,8 @@ void MainWindow::onBlockedMenu(BlockedMenuItem item) {
       BlockedRowId row = blocked_.selected();
       if (row == kNoBlockedRow) return;
       int mode = static_cast<int>(item) - static_cast<int>(BlockedMenuItem::kDeleteSync);
-      workers_.start([this, row, mode] {
-        DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode);
-      });
+      workers_.start(
+          [this, row, mode] { DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode); });
       break;
     }
     case BlockedMenuItem::kOpenInBrowser:

@@ -45,10 +45,12 @@ std::string ReplyForStatus(std::string_view reply, bool trim) {
 
 const char* BlockedMenuItemText(BlockedMenuItem item) {
   static constexpr std::array<const char*, kBlockedMenuItemCount> kTexts = {
-      "从网盘删除此文件_同步", "从网盘删除此文件_异步", "从网盘删除此文件_自动",
-      "在浏览器打开文件所在目录", "从列表中删除此项目", "复制文件名",
-      "复制文件位置", "复制path", "复制解码后的path",
-      "复制删除状态", "复制移动状态", "导入表格数据",
+      "从网盘删除此文件_同步", "从网盘删除此文件_异步",
+      "从网盘删除此文件_自动", "在浏览器打开文件所在目录",
+      "从列表中删除此项目",    "复制文件名",
+      "复制文件位置",          "复制path",
+      "复制解码后的path",      "复制删除状态",
+      "复制移动状态",          "导入表格数据",
       "导出表格数据"};
   return kTexts[static_cast<size_t>(item)];
 }
@@ -107,8 +109,8 @@ void OpenSelectedFolderInBrowser(AppState& app, const BlockedList& list) {
   if (!row) return;
   std::string utf8 = UnicodeToUtf8(row->location);
   if (utf8.empty()) return;
-  app.platform.openUrl(app.origins.netdisk + "/disk/main#/index?category=all&path=" +
-                       UrlEncodeBytes(utf8, true));
+  app.platform.openUrl(app.origins.netdisk +
+                       "/disk/main#/index?category=all&path=" + UrlEncodeBytes(utf8, true));
 }
 
 void RemoveSelectedBlockedRow(AppState& app, BlockedList& list, const BlockedForm& form) {
@@ -202,8 +204,8 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
       }
     }
 
-    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target,
-                                UnicodeToLocal(row->name));
+    MoveResult moved =
+        MoveFile(app, account.cookies, account.bdstoken, path, target, UnicodeToLocal(row->name));
     std::string status;
     switch (moved.outcome) {
       case MoveOutcome::kMoved:
@@ -213,8 +215,8 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
         status = L8(kStatusFileMissing);
         break;
       case MoveOutcome::kFailed:
-        status = L8("失败，code:") + std::to_string(moved.httpStatus) + " errno:" +
-                 moved.errnoText + " " + ReplyForStatus(moved.reply, false);
+        status = L8("失败，code:") + std::to_string(moved.httpStatus) +
+                 " errno:" + moved.errnoText + " " + ReplyForStatus(moved.reply, false);
         break;
     }
     SetCell(app, list, id, kBlockedMoveStatus, status);

@@ -24,7 +24,8 @@ inline constexpr const char* kStatusMoved = "移动成功";
 inline constexpr const char* kStatusEmptyPath = "path不能为空";
 inline constexpr const char* kDeletedLog = "文件删除成功。";
 inline constexpr const char* kIdentityCheckLog =
-    "删除文件需要验证您的身份。请通过浏览器手动删除任意一个文件，通过身份证验证后，软件即可自动删除成功。";
+    "删除文件需要验证您的身份。请通过浏览器手动删除任意一个文件，通过身份证验证后，软件即可自动删除"
+    "成功。";
 
 /// A reply as it goes into a status text: every CR LF pair removed, and with `trim`
 /// the blanks at both ends first.
@@ -32,19 +33,19 @@ std::string ReplyForStatus(std::string_view reply, bool trim);
 
 /// The items of the pop-up menu "已和谐文件列表菜单", in order (separators are not items).
 enum class BlockedMenuItem : int {
-  kDeleteSync,          // "从网盘删除此文件_同步"
-  kDeleteAsync,         // "从网盘删除此文件_异步" (greyed)
-  kDeleteAuto,          // "从网盘删除此文件_自动" (greyed)
-  kOpenInBrowser,       // "在浏览器打开文件所在目录"
-  kRemoveFromList,      // "从列表中删除此项目"
-  kCopyName,            // "复制文件名"
-  kCopyLocation,        // "复制文件位置"
-  kCopyPath,            // "复制path"
-  kCopyDecodedPath,     // "复制解码后的path"
-  kCopyDeleteStatus,    // "复制删除状态"
-  kCopyMoveStatus,      // "复制移动状态"
-  kImportTable,         // "导入表格数据"
-  kExportTable,         // "导出表格数据"
+  kDeleteSync,        // "从网盘删除此文件_同步"
+  kDeleteAsync,       // "从网盘删除此文件_异步" (greyed)
+  kDeleteAuto,        // "从网盘删除此文件_自动" (greyed)
+  kOpenInBrowser,     // "在浏览器打开文件所在目录"
+  kRemoveFromList,    // "从列表中删除此项目"
+  kCopyName,          // "复制文件名"
+  kCopyLocation,      // "复制文件位置"
+  kCopyPath,          // "复制path"
+  kCopyDecodedPath,   // "复制解码后的path"
+  kCopyDeleteStatus,  // "复制删除状态"
+  kCopyMoveStatus,    // "复制移动状态"
+  kImportTable,       // "导入表格数据"
+  kExportTable,       // "导出表格数据"
 };
 inline constexpr int kBlockedMenuItemCount = 13;
 /// The item's text (UTF-8).

@@ -80,7 +80,8 @@ std::string PathsExportBytes(const std::vector<BlockedRow>& rows) {
 }
 
 std::string NamesExportBytes(const std::vector<BlockedRow>& rows) {
-  return LineExportBytes(rows, [](const BlockedRow& row) { return row.name + u"----" + row.location; });
+  return LineExportBytes(rows,
+                         [](const BlockedRow& row) { return row.name + u"----" + row.location; });
 }
 
 std::u16string TableText(const std::vector<BlockedRow>& rows) {
@@ -157,16 +158,16 @@ std::string ExportTable(AppState& app, const BlockedList& list, const BlockedFor
                     kStyleWarning, form.window());
     return {};
   }
-  TimedMessageBox(app.platform, L8("提示"), L8("导出当前表格数据完成。\r\n\r\n") + Utf8ToLocal(path),
-                  10000, kStyleInformation, form.window());
+  TimedMessageBox(app.platform, L8("提示"),
+                  L8("导出当前表格数据完成。\r\n\r\n") + Utf8ToLocal(path), 10000,
+                  kStyleInformation, form.window());
   return path;
 }
 
 bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
-  if (list.size() > 0 &&
-      TimedMessageBox(app.platform, L8("提示"),
-                      L8("导入时将清空当前的所有数据重新写入，是否继续？"), 20000, kStyleYesNoStop,
-                      form.window()) != kIdYes) {
+  if (list.size() > 0 && TimedMessageBox(app.platform, L8("提示"),
+                                         L8("导入时将清空当前的所有数据重新写入，是否继续？"),
+                                         20000, kStyleYesNoStop, form.window()) != kIdYes) {
     return false;
   }
   OpenFileRequest request;

@@ -237,9 +237,8 @@ void BlockedWindowView::build() {
         [guard] {
           if (guard) guard->showRequested();
         },
-        QThread::currentThread() == QCoreApplication::instance()->thread()
-            ? Qt::DirectConnection
-            : Qt::QueuedConnection);
+        QThread::currentThread() == QCoreApplication::instance()->thread() ? Qt::DirectConnection
+                                                                           : Qt::QueuedConnection);
   });
 }
 

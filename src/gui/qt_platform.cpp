@@ -121,9 +121,7 @@ void QtPlatform::showInFileManager(const std::string& path) {
   post([uri, folder] {
     // The freedesktop file manager interface selects the file in its folder; without
     // one the folder is opened by whatever opens folders.
-    auto openFolder = [folder] {
-      QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
-    };
+    auto openFolder = [folder] { QProcess::startDetached(QStringLiteral("xdg-open"), {folder}); };
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
     QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
@@ -133,9 +131,9 @@ void QtPlatform::showInFileManager(const std::string& path) {
       openFolder();
       return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        service, QStringLiteral("/org/freedesktop/FileManager1"), service,
-        QStringLiteral("ShowItems"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                       service, QStringLiteral("ShowItems"));
     call << QStringList{uri} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,

@@ -123,7 +123,7 @@ bool IsValidUtf8(std::string_view bytes) {
       continue;
     }
     size_t length = 0;
-    unsigned char low = 0x80;  // the range of the second byte (excludes overlong forms,
+    unsigned char low = 0x80;   // the range of the second byte (excludes overlong forms,
     unsigned char high = 0xBF;  // surrogates and code points above U+10FFFF)
     if (c >= 0xC2 && c <= 0xDF) {
       length = 2;

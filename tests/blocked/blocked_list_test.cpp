@@ -164,8 +164,12 @@ TEST(BlockedForm, TargetFolderNormalisation) {
     const char* becomes;
   };
   const Case cases[] = {
-      {"", "/a-已和谐文件列表"},     {"/", "/a-已和谐文件列表"}, {"abc", "/abc"},
-      {"/abc", "/abc"},              {"//x", "//x"},             {"中文", "/中文"},
+      {"", "/a-已和谐文件列表"},
+      {"/", "/a-已和谐文件列表"},
+      {"abc", "/abc"},
+      {"/abc", "/abc"},
+      {"//x", "//x"},
+      {"中文", "/中文"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

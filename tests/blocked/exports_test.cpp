@@ -98,10 +98,11 @@ TEST(Exports, RowsWithoutPathAreLeftOutOfTheLineExportsOnly) {
 TEST(Exports, TableTextJoinsCellsAndRows) {
   std::vector<BlockedRow> rows = {Row("1", u"a", u"/", "/a"), Row("2", u"b", u"/", "/b")};
   rows[1].moveStatus = "x";
-  EXPECT_EQ(TableText(rows),
-            u"1<---->12-01 10:00:00<---->a<---->fs1<---->/<---->/a<---->网盘*用户<---->待处理<---->"
-            u"<\r\n>"
-            u"2<---->12-01 10:00:00<---->b<---->fs2<---->/<---->/b<---->网盘*用户<---->待处理<---->x");
+  EXPECT_EQ(
+      TableText(rows),
+      u"1<---->12-01 10:00:00<---->a<---->fs1<---->/<---->/a<---->网盘*用户<---->待处理<---->"
+      u"<\r\n>"
+      u"2<---->12-01 10:00:00<---->b<---->fs2<---->/<---->/b<---->网盘*用户<---->待处理<---->x");
 }
 
 TEST(Exports, TableRoundTripKeepsEveryCell) {
@@ -142,8 +143,8 @@ TEST(Exports, TableSplittingRules) {
 }
 
 TEST(Exports, UnicodeSplittingFollowsTheRulesOfSplitText) {
-  const char* cases[] = {"",          "a",       "a<>b",    "<>",  "<><>",
-                         "a<><>b<>", "<>a<>",    "a<<>>b",  "<<>", "x<>y<>z"};
+  const char* cases[] = {"",         "a",     "a<>b",   "<>",  "<><>",
+                         "a<><>b<>", "<>a<>", "a<<>>b", "<<>", "x<>y<>z"};
   for (const char* text : cases) {
     SCOPED_TRACE(text);
     std::vector<std::string> local = SplitText(text, "<>");

@@ -35,7 +35,8 @@ using testing::PumpUntil;
 // over by the test: nothing leaves the process and nothing waits for a user.
 class ScriptedQtPlatform : public QtPlatform {
  public:
-  int messageBox(std::string_view, std::string_view text, int, int, WindowId owner) override {
+  MessageBoxResult messageBox(std::string_view, std::string_view text, int, MessageBoxStyle,
+                              WindowId owner) override {
     std::lock_guard lock(mutex_);
     prompts.push_back(LocalToUtf8(text));
     owners.push_back(owner);
@@ -73,7 +74,7 @@ class ScriptedQtPlatform : public QtPlatform {
   }
 
   std::mutex mutex_;
-  std::deque<int> answers;
+  std::deque<MessageBoxResult> answers;
   std::vector<std::string> prompts;  // UTF-8
   std::vector<WindowId> owners;
   std::u16string clipboard;
@@ -137,7 +138,8 @@ TEST_F(BlockedWindowTest, HiddenAtStartShownByTheMainWindowButtonAndOnlyHiddenBy
   QStringList headers;
   for (int c = 0; c < list->model()->columnCount(); ++c)
     headers << list->model()->headerData(c, Qt::Horizontal).toString();
-  EXPECT_EQ(headers.join(u'|'), Ui("序号|检测时间|文件名|fsid|文件位置|path|所在网盘|删除状态|移动状态"));
+  EXPECT_EQ(headers.join(u'|'),
+            Ui("序号|检测时间|文件名|fsid|文件位置|path|所在网盘|删除状态|移动状态"));
   EXPECT_EQ(list->header()->sectionSize(2), 150);
 
   record("11", "/a/b/c.txt");
@@ -168,8 +170,9 @@ TEST_F(BlockedWindowTest, TheMenuCopiesOpensAndRemoves) {
   EXPECT_EQ(menu->objectName(), Ui("已和谐文件列表菜单"));
   QStringList items;
   for (QAction* action : menu->actions())
-    items << (action->isSeparator() ? QStringLiteral("-")
-                                    : action->text() + (action->isEnabled() ? QString() : QStringLiteral("(grey)")));
+    items << (action->isSeparator()
+                  ? QStringLiteral("-")
+                  : action->text() + (action->isEnabled() ? QString() : QStringLiteral("(grey)")));
   EXPECT_EQ(items.join(u'|'),
             Ui("从网盘删除此文件_同步|从网盘删除此文件_异步(grey)|从网盘删除此文件_自动(grey)|-|"
                "在浏览器打开文件所在目录|从列表中删除此项目|-|复制文件名|复制文件位置|复制path|"
@@ -249,9 +252,11 @@ TEST_F(BlockedWindowTest, ButtonsClearAndExportAndTheMenuExportsAndImports) {
 
   // 按钮1 removes the deleted row, 按钮5 the moved one.
   button("按钮1")->click();
-  ASSERT_TRUE(PumpUntil([&] { return button("按钮1")->isEnabled() && list->model()->rowCount() == 2; }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return button("按钮1")->isEnabled() && list->model()->rowCount() == 2; }));
   button("按钮5")->click();
-  ASSERT_TRUE(PumpUntil([&] { return button("按钮5")->isEnabled() && list->model()->rowCount() == 1; }));
+  ASSERT_TRUE(
+      PumpUntil([&] { return button("按钮5")->isEnabled() && list->model()->rowCount() == 1; }));
   EXPECT_EQ(Cell(list, 0, kBlockedName), Ui("café.txt"));
 
   rightClickRow(0);
@@ -306,7 +311,8 @@ TEST_F(BlockedWindowTest, Screenshot) {
   ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 3 && view->isVisible(); }));
   QApplication::processEvents();
   if (const char* folder = std::getenv("PANSIFT_SCREENSHOT_DIR")) {
-    EXPECT_TRUE(view->grab().save(QString::fromUtf8(folder) + QStringLiteral("/blocked-window.png")));
+    EXPECT_TRUE(
+        view->grab().save(QString::fromUtf8(folder) + QStringLiteral("/blocked-window.png")));
   }
 }
 
