@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "accounts/account_store.h"
 #include "app/main_window.h"
 #include "blocked/exports.h"
 #include "core/app_state.h"
@@ -23,6 +24,7 @@
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
 #include "support/pump.h"
+#include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 
@@ -41,7 +43,7 @@ class ScriptedQtPlatform : public QtPlatform {
     prompts.push_back(LocalToUtf8(text));
     owners.push_back(owner);
     if (answers.empty()) return kIdTimeout;
-    int answer = answers.front();
+    MessageBoxResult answer = answers.front();
     answers.pop_front();
     return answer;
   }
@@ -296,6 +298,43 @@ TEST_F(BlockedWindowTest, TheTargetFolderBoxIsTheFormsAndTheLabelsShowTheirTexts
     ASSERT_NE(button(name), nullptr) << name;
     EXPECT_EQ(button(name)->accessibleName(), button(name)->text());
   }
+}
+
+TEST_F(BlockedWindowTest, TheMenuDeleteAndTheMoveButtonActWithTheRowsAccount) {
+  testing::SimService service;
+  ASSERT_TRUE(service.started);
+  service.point(app);
+  std::string cookies = service.sim.addAccount({.userName = "bob", .bdstoken = "tok-bob"});
+  service.sim.addFile("bob", "/x/del.txt", 1, true);
+  service.sim.addFile("bob", "/x/mov.txt", 1, true);
+  AccountRecord account;
+  account.userName = "bob";
+  account.cookies = cookies;
+  account.bdstoken = "tok-bob";
+  controller().accounts().appendAccountRow(account);
+  app.currentUserName.set("bob");
+  controller().onBlockedFilesClicked();
+  record("1", "/x/del.txt");
+  record("2", "/x/mov.txt");
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 2; }));
+
+  rightClickRow(0);
+  choose("从网盘删除此文件_同步");
+  ASSERT_TRUE(PumpUntil([&] { return Cell(list, 0, kBlockedDeleteStatus) == Ui("删除成功"); }));
+  EXPECT_FALSE(service.sim.find("bob", "/x/del.txt"));
+
+  auto* box = view->findChild<QLineEdit*>(Ui("编辑框1"));
+  box->clear();
+  QPushButton* move = button("按钮4");
+  move->click();
+  EXPECT_FALSE(move->isEnabled());
+  ASSERT_TRUE(PumpUntil([&] { return move->isEnabled(); }));
+  EXPECT_EQ(box->text(), Ui("/a-已和谐文件列表"));
+  EXPECT_EQ(Cell(list, 1, kBlockedMoveStatus), Ui("移动成功"));
+  EXPECT_TRUE(service.sim.find("bob", "/a-已和谐文件列表/mov.txt"));
+  EXPECT_EQ(platform.get(platform.prompts).back(), "移动完成！");
+  EXPECT_EQ(platform.get(platform.owners).back(), controller().blockedForm().window());
+  controller().waitForWorkers();
 }
 
 TEST_F(BlockedWindowTest, Screenshot) {

@@ -1,0 +1,182 @@
+// The blocked-file list's Netdisk actions against the simulator: deletes (from the
+// menu and on detection) and the move, each with the right account and status.
+#include "blocked/blocked_actions.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "accounts/account_store.h"
+#include "blocked/record_blocked_file.h"
+#include "core/main_form.h"
+#include "support/sim_app.h"
+#include "util/codepage.h"
+
+namespace pansift {
+namespace {
+
+class BlockedActionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    for (const char* user : {"alice", "bob"}) {
+      std::string cookies =
+          sim.addAccount({.userName = user, .bdstoken = std::string("tok-") + user});
+      AccountRecord row;
+      row.userName = user;
+      row.cookies = cookies;
+      row.bdstoken = std::string("tok-") + user;
+      accounts.appendAccountRow(row);
+    }
+    // The operating account is neither row's: the list's actions use each row's own.
+    app.currentUserName.set("alice");
+    app.currentCookies.set(accounts.cellText(0, kColumnCookies));
+    app.currentBdstoken.set("tok-alice");
+  }
+  BlockedRowId add(const std::string& account, const std::string& fsid, const std::string& path) {
+    app.currentUserName.set(account);
+    RecordBlockedFile(app, form, list, fsid, path);
+    return list.ids().back();
+  }
+  std::string status(BlockedRowId id, int column) { return list.row(id)->localText(column); }
+
+  testing::SimApp env;
+  sim::Simulator& sim = env.sim;
+  AppState& app = env.app;
+  MainForm form;
+  AccountStore accounts;
+  BlockedList list;
+  BlockedForm blockedForm;
+};
+
+TEST_F(BlockedActionsTest, MenuDeleteUsesTheRowsAccountAndSetsTheStatus) {
+  sim.addFile("bob", "/x/b.txt", 1, true);
+  sim.addFile("alice", "/x/b.txt", 1, true);
+  BlockedRowId bobs = add("bob", "1", "/x/b.txt");
+  BlockedRowId gone = add("bob", "2", "/x/gone.txt");
+  BlockedRowId stranger = add("carol", "3", "/x/b.txt");
+
+  DeleteBlockedRowFromNetdisk(app, accounts, list, bobs, 0);
+  EXPECT_EQ(status(bobs, kBlockedDeleteStatus), L8("删除成功"));
+  EXPECT_FALSE(sim.find("bob", "/x/b.txt"));
+  EXPECT_TRUE(sim.find("alice", "/x/b.txt"));
+  EXPECT_EQ(sim.log().last("/api/filemanager")->account, "bob");
+  EXPECT_NE(app.log.text().find(L8("文件删除成功。")), std::string::npos);
+
+  std::string logBefore = app.log.text();
+  DeleteBlockedRowFromNetdisk(app, accounts, list, gone, 0);
+  EXPECT_EQ(status(gone, kBlockedDeleteStatus), L8("文件不存在"));
+  EXPECT_EQ(app.log.text(), logBefore);  // a missing file is no log line
+
+  // No account row of that name: the request goes without login and fails.
+  DeleteBlockedRowFromNetdisk(app, accounts, list, stranger, 0);
+  std::string failed = status(stranger, kBlockedDeleteStatus);
+  EXPECT_EQ(failed.rfind(L8("失败，code：200 结果：{"), 0), 0u) << LocalToUtf8(failed);
+  EXPECT_EQ(failed.find("\r\n"), std::string::npos);
+  EXPECT_TRUE(sim.find("alice", "/x/b.txt"));
+  EXPECT_NE(app.log.text().find(L8("文件删除失败了。原因：")), std::string::npos);
+
+  sim.faults().fileManager.identityCheck = true;
+  sim.addFile("bob", "/y.txt", 1, true);
+  BlockedRowId checked = add("bob", "4", "/y.txt");
+  DeleteBlockedRowFromNetdisk(app, accounts, list, checked, 0);
+  EXPECT_EQ(status(checked, kBlockedDeleteStatus), L8("需要身份安全验证"));
+}
+
+TEST_F(BlockedActionsTest, DeleteOnDetectionUsesTheOperatingAccountAndWaitsTheInterval) {
+  form.setDeleteFiles(true);
+  form.setText(FormText::kDeleteInterval, "3");
+  sim.addFile("alice", "/\\u00e9/a.txt", 1, true);
+  sim.addFile("alice", "/é/a.txt", 1, true);
+  long long sleptBefore = env.clock.sleptMs();
+  BlockedRowId row = add("alice", "1", "/\\u00e9/a.txt");
+  EXPECT_EQ(status(row, kBlockedDeleteStatus), L8("删除成功"));
+  EXPECT_FALSE(sim.find("alice", "/é/a.txt"));
+  EXPECT_EQ(env.clock.sleptMs() - sleptBefore, 3000);
+  EXPECT_FALSE(app.fileOpBusy);
+
+  // A reply it does not know: "删除失败，原因：" with the reply, trimmed.
+  BlockedRowId missing = add("alice", "2", "/nothing.txt");
+  std::string failed = status(missing, kBlockedDeleteStatus);
+  EXPECT_EQ(failed.rfind(L8("删除失败，原因：{\"errno\":12"), 0), 0u) << LocalToUtf8(failed);
+
+  // A stop ends it before any request; the row stays pending.
+  std::uint64_t deletes = sim.log().count("/api/filemanager");
+  app.stopRequested = true;
+  sim.addFile("alice", "/s.txt", 1, true);
+  BlockedRowId stopped = add("alice", "3", "/s.txt");
+  EXPECT_EQ(status(stopped, kBlockedDeleteStatus), L8("待处理"));
+  EXPECT_EQ(sim.log().count("/api/filemanager"), deletes);
+  EXPECT_TRUE(sim.find("alice", "/s.txt"));
+  EXPECT_FALSE(app.fileOpBusy);
+}
+
+TEST_F(BlockedActionsTest, DeletesOnDetectionFromManyWorkersAllHappenOneAtATime) {
+  form.setDeleteFiles(true);
+  for (int i = 0; i < 12; ++i) sim.addFile("alice", "/m/" + std::to_string(i), 1, true);
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&, t] {
+      for (int i = t; i < 12; i += 4)
+        RecordBlockedFile(app, form, list, std::to_string(i), "/m/" + std::to_string(i));
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  ASSERT_EQ(list.size(), 12u);
+  for (const BlockedRow& row : list.rows()) EXPECT_EQ(row.deleteStatus, L8("删除成功"));
+  EXPECT_FALSE(app.fileOpBusy);
+}
+
+TEST_F(BlockedActionsTest, MoveChecksTheFolderOncePerChangeOfAccount) {
+  for (const char* f : {"/a1.txt", "/a2.txt", "/a3.txt"}) sim.addFile("alice", f, 1, true);
+  sim.addFile("bob", "/b1.txt", 1, true);
+  sim.addFolder("bob", "/abc");  // bob has the folder, alice gets it made
+  BlockedRowId a1 = add("alice", "1", "/a1.txt");
+  BlockedRowId a2 = add("alice", "2", "/a2.txt");
+  BlockedRowId b1 = add("bob", "3", "/b1.txt");
+  BlockedRowId a3 = add("alice", "4", "/a3.txt");
+  BlockedRowId done = add("alice", "5", "/done.txt");
+  list.setCell(done, kBlockedMoveStatus, L8("移动成功"));
+  BlockedRow empty;
+  empty.fsid = "6";
+  empty.account = "alice";
+  BlockedRowId noPath = list.append(empty);
+
+  blockedForm.setTargetFolder("abc");
+  ASSERT_TRUE(blockedForm.claim(BlockedButton::kMove));
+  MoveListedFiles(app, accounts, list, blockedForm);
+
+  EXPECT_EQ(blockedForm.targetFolder(), "/abc");
+  for (BlockedRowId id : {a1, a2, b1, a3, done})
+    EXPECT_EQ(status(id, kBlockedMoveStatus), L8("移动成功")) << id;
+  EXPECT_EQ(status(noPath, kBlockedMoveStatus), L8("path不能为空"));
+  EXPECT_TRUE(sim.find("alice", "/abc/a1.txt"));
+  EXPECT_TRUE(sim.find("alice", "/abc/a3.txt"));
+  EXPECT_TRUE(sim.find("bob", "/abc/b1.txt"));
+  // alice, bob, alice: three checks; alice's first made the folder, the third found it.
+  EXPECT_EQ(sim.log().count("/api/list"), 3u);
+  EXPECT_EQ(sim.log().count("/api/create"), 1u);
+  EXPECT_EQ(sim.log().count("/api/filemanager"), 4u);  // the moved row is skipped
+  for (const sim::LoggedRequest& r : sim.log().entries("/api/filemanager"))
+    EXPECT_EQ(r.account, r.body.find("b1.txt") != std::string::npos ? "bob" : "alice");
+  ASSERT_FALSE(env.platform.prompts().empty());
+  EXPECT_EQ(env.platform.prompts().back().text, L8("移动完成！"));
+  EXPECT_EQ(env.platform.prompts().back().timeoutMs, 10000);
+  EXPECT_TRUE(blockedForm.enabled(BlockedButton::kMove));
+}
+
+TEST_F(BlockedActionsTest, MoveStatusesForMissingFilesAndFailedCreates) {
+  sim.addFile("alice", "/a.txt", 1, true);
+  BlockedRowId gone = add("alice", "1", "/gone.txt");
+  BlockedRowId a = add("alice", "2", "/a.txt");
+  sim.faults().create.emptyReplies = 3;  // every try of the create fails
+  MoveListedFiles(app, accounts, list, blockedForm);
+  EXPECT_EQ(blockedForm.targetFolder(), L8("/a-已和谐文件列表"));
+  EXPECT_EQ(status(gone, kBlockedMoveStatus), L8("文件不存在"));
+  // The folder is missing and could not be made: the move into it fails.
+  std::string failed = status(a, kBlockedMoveStatus);
+  EXPECT_EQ(failed.rfind(L8("失败，code:200 errno:"), 0), 0u) << LocalToUtf8(failed);
+}
+
+}  // namespace
+}  // namespace pansift
