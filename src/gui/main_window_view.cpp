@@ -28,6 +28,7 @@
 #include "core/app_state.h"
 #include "core/main_form.h"
 #include "gui/folder_tree_binding.h"
+#include "gui/login_windows.h"
 #include "gui/qt_text.h"
 
 namespace pansift {
@@ -122,6 +123,7 @@ MainWindowView::MainWindowView(MainWindow& controller, QWidget* parent)
 }
 
 MainWindowView::~MainWindowView() {
+  controller_->setLoginChooser({});
   logSubscription_.reset();
   statusSubscription_.reset();
   formSubscription_.reset();
@@ -290,6 +292,10 @@ void MainWindowView::buildBottomLeft(QWidget* central) {
   QPushButton* login = MakeButton(central, FormButton::kLogin, form_);
   place(login, QRect(231, 484, 89, 27), 0, 1);
   connect(login, &QPushButton::clicked, this, [this] { controller_->onLoginClicked(); });
+  controller_->setLoginChooser([this] {
+    LoginChooser chooser(*controller_, this);
+    chooser.exec();
+  });
   QPushButton* save = MakeButton(central, FormButton::kSaveCookies, form_);
   place(save, QRect(231, 526, 89, 24), 0, 1);
   connect(save, &QPushButton::clicked, this, [this] { controller_->onSaveCookiesClicked(); });
