@@ -1,6 +1,9 @@
 #include "accounts/login_flow.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -141,11 +144,31 @@ std::string LoginProfileDir(const std::string& programDir) {
 bool ResetLoginProfileDir(const std::string& programDir) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path profile = LoginProfileDir(programDir);
-  fs::remove_all(profile, ec);
-  if (ec || fs::exists(fs::symlink_status(profile, ec))) return false;
-  fs::create_directories(profile.parent_path(), ec);
-  return fs::is_directory(profile.parent_path(), ec);
+  const fs::path profile = LoginProfileDir(programDir);
+  const fs::path cache = profile.parent_path();
+  // The browser of the previous window may still be writing into its folder for a
+  // moment after the window closed. Moving the folder aside first gives the new
+  // window an empty one at once; the moved copy is removed as far as it can be, and
+  // what a late write kept alive goes at the next reset.
+  if (fs::exists(fs::symlink_status(profile, ec))) {
+    static std::atomic<unsigned> counter{0};
+    fs::path aside = profile;
+    aside += ".old-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    fs::rename(profile, aside, ec);
+    if (ec) fs::remove_all(profile, ec);
+  }
+  if (fs::is_directory(cache, ec)) {
+    const std::string prefix = profile.filename().string() + ".old-";
+    for (const fs::directory_entry& entry : fs::directory_iterator(cache, ec)) {
+      if (entry.path().filename().string().starts_with(prefix)) {
+        std::error_code ignored;
+        fs::remove_all(entry.path(), ignored);
+      }
+    }
+  }
+  if (fs::exists(fs::symlink_status(profile, ec))) return false;
+  fs::create_directories(cache, ec);
+  return fs::is_directory(cache, ec);
 }
 
 std::string CookieHelpUrl() {

@@ -157,7 +157,9 @@ LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, QWidget* parent)
           [this](const QNetworkCookie& cookie) { cookies_.added(FromQt(cookie)); });
   connect(store, &QWebEngineCookieStore::cookieRemoved, this,
           [this](const QNetworkCookie& cookie) { cookies_.removed(FromQt(cookie)); });
-  if (way == LoginWay::kWay2) store->deleteAllCookies();
+  // Way 1's folder was emptied before; clearing its store as well keeps a cookie that
+  // a closing browser wrote late from reaching this login.
+  store->deleteAllCookies();
 
   view_ = new QWebEngineView();
   view_->setObjectName(QStringLiteral("loginView"));

@@ -172,11 +172,17 @@ TEST_F(LoginFlowTest, ResettingTheProfileRemovesEveryEarlierFileAndMakesTheCache
   EXPECT_TRUE(fs::is_directory(profile.parent_path()));
   EXPECT_FALSE(fs::exists(profile));
 
-  fs::create_directories(profile / "Cookies-journal");
+  fs::create_directories(profile / "Session Storage");
   std::ofstream(profile / "Cookies") << "BDUSS";
   std::ofstream(profile.parent_path() / "other") << "kept";
+  // What an earlier reset moved aside while its browser was still closing.
+  fs::path earlier = profile;
+  earlier += ".old-1-1";
+  fs::create_directories(earlier / "Session Storage");
   ASSERT_TRUE(ResetLoginProfileDir(dir.path()));
   EXPECT_FALSE(fs::exists(profile));
+  EXPECT_EQ(std::distance(fs::directory_iterator(profile.parent_path()), fs::directory_iterator()),
+            1);
   EXPECT_TRUE(fs::exists(profile.parent_path() / "other"));
 
   // A file where the cache folder should be: the profile cannot be placed.
