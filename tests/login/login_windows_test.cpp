@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "accounts/account_store.h"
 #include "app/main_window.h"
@@ -86,6 +87,7 @@ class LoginWindowTest : public ::testing::Test {
   static void Screenshot(QWidget* window, const char* name) {
     const char* folder = std::getenv("PANSIFT_SCREENSHOT_DIR");
     if (!folder || !*folder) return;
+    PumpUntil([] { return false; }, 1000);  // let the page paint
     window->grab().save(QString::fromUtf8(folder) + QLatin1Char('/') + QString::fromUtf8(name));
   }
 
@@ -99,6 +101,39 @@ class LoginWindowTest : public ::testing::Test {
   MainWindow controller{app, form, accounts};
   std::string cookies;
 };
+
+TEST_F(LoginWindowTest, ControlsSitWhereDesigned) {
+  struct Control {
+    LoginWay way;
+    const char* name;
+    QRect rect;
+  };
+  const std::vector<Control> controls = {
+      {LoginWay::kWay1, "按钮1", QRect(19, 4, 88, 20)},
+      {LoginWay::kWay1, "按钮2", QRect(133, 5, 88, 20)},
+      {LoginWay::kWay1, "按钮3", QRect(259, 5, 88, 20)},
+      {LoginWay::kWay1, "透明标签1", QRect(463, 7, 734, 16)},
+      {LoginWay::kWay1, "画板2", QRect(8, 30, 1200, 580)},
+      {LoginWay::kWay2, "按钮1", QRect(19, 8, 88, 20)},
+      {LoginWay::kWay2, "按钮2", QRect(133, 9, 88, 20)},
+      {LoginWay::kWay2, "按钮3", QRect(259, 9, 88, 20)},
+      {LoginWay::kWay2, "透明标签1", QRect(463, 10, 734, 16)},
+      {LoginWay::kWay2, "loginView", QRect(8, 32, 1200, 560)},
+  };
+  for (LoginWay way : {LoginWay::kWay1, LoginWay::kWay2}) {
+    if (way == LoginWay::kWay1) ASSERT_TRUE(Way1BrowserCanStart(app.programDir));
+    LoginWindow window(controller, way);
+    EXPECT_EQ(window.size(), way == LoginWay::kWay1 ? QSize(1222, 643) : QSize(1222, 623));
+    for (const Control& c : controls) {
+      if (c.way != way) continue;
+      SCOPED_TRACE(c.name);
+      auto* widget = window.findChild<QWidget*>(Ui(c.name));
+      ASSERT_NE(widget, nullptr);
+      EXPECT_EQ(widget->geometry(), c.rect);
+      EXPECT_FALSE(widget->accessibleName().isEmpty());
+    }
+  }
+}
 
 TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
   ASSERT_TRUE(Way1BrowserCanStart(app.programDir));
@@ -168,10 +203,16 @@ TEST_F(LoginWindowTest, Way2AsksBeforeClosingWithoutLoginAndOpensNewWindowsInIts
   EXPECT_EQ(platform.prompts()[0].text, L8("可能没有登陆成功，确定退出吗？"));
   EXPECT_TRUE(window->view()->url().toString().startsWith(Q(pages.start)));
 
-  // The portal's netdisk link asks for a new window: it loads in the same view.
+  // 按钮3 opens the portal with its hint; the portal's netdisk link asks for a new
+  // window, which loads in the same view.
   QWebEnginePage* page = window->view()->page();
-  browser.load(app.origins.portal);
+  auto* portalButton = window->findChild<QPushButton*>(Ui("按钮3"));
+  ASSERT_NE(portalButton, nullptr);
+  portalButton->click();
   ASSERT_TRUE(browser.waitFor(app.origins.portal));
+  ASSERT_EQ(platform.prompts().size(), 2u);
+  EXPECT_EQ(platform.prompts()[1].timeoutMs, 10000);
+  EXPECT_TRUE(portalButton->isEnabled());
   browser.click("netdisk");
   ASSERT_TRUE(browser.waitFor(app.origins.netdisk + "/disk/main"));
   EXPECT_EQ(window->view()->page(), page);
@@ -189,7 +230,7 @@ TEST_F(LoginWindowTest, Way2AsksBeforeClosingWithoutLoginAndOpensNewWindowsInIts
   EXPECT_FALSE(captured.ends_with("; "));
   window->close();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(platform.prompts().size(), 1u);
+  EXPECT_EQ(platform.prompts().size(), 2u);  // no question after a login
   controller.waitForWorkers();
   ASSERT_EQ(accounts.rowCount(), 1);
   EXPECT_EQ(accounts.cellText(0, kColumnCookies), captured);
