@@ -65,8 +65,8 @@ LoginPages LoginPagesFor(const ServiceOrigins& origins, LoginWay way) {
   const std::string passport = origins.passport + "/v2/?login&tpl=service_feedback&u=" + netdisk;
   LoginPages pages;
   if (way == LoginWay::kWay1) {
-    pages.buttons[0] = origins.netdisk + "/login?redirecturl=" + netdisk +
-                       "%2Fdisk%2Fmain%23%2Fim%2Fsession";
+    pages.buttons[0] =
+        origins.netdisk + "/login?redirecturl=" + netdisk + "%2Fdisk%2Fmain%23%2Fim%2Fsession";
     pages.buttons[1] = passport + "%2Fmbox%2Fhomepage%23share%2Ftype%3Dsession";
   } else {
     pages.buttons[0] = origins.netdisk;
@@ -101,8 +101,7 @@ std::vector<std::pair<std::string, std::string>> LoginCookies::forOrigin(
   host = host.substr(0, host.find('/'));
   // The port (after the last colon, unless the host is a bracketed IPv6 address).
   size_t colon = host.rfind(':');
-  if (colon != std::string::npos && host.find(']', colon) == std::string::npos)
-    host.erase(colon);
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
   host = Lower(host);
   for (const BrowserCookie& cookie : cookies_) {
     if (!DomainMatches(host, cookie.domain)) continue;
@@ -137,28 +136,30 @@ LoginCloseDecision DecideLoginClose(AppState& app, LoginWay way, const std::stri
   return {.close = answer == kIdYes, .addAccount = false};
 }
 
-std::string LoginProfileDir(const std::string& programDir) {
+std::string LoginProfileArea(const std::string& programDir) {
   return programDir + "/cache/login-profile";
 }
 
-bool ResetLoginProfileDir(const std::string& programDir) {
+std::string NewLoginProfileDir(const std::string& programDir) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path profile = LoginProfileDir(programDir);
-  const fs::path cache = profile.parent_path();
-  // The browser of the previous window may still be writing into its folder for a
-  // moment after the window closed. Moving the folder aside first gives the new
-  // window an empty one at once; the moved copy is removed as far as it can be, and
-  // what a late write kept alive goes at the next reset.
-  if (fs::exists(fs::symlink_status(profile, ec))) {
-    static std::atomic<unsigned> counter{0};
-    fs::path aside = profile;
-    aside += ".old-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    fs::rename(profile, aside, ec);
-    if (ec) fs::remove_all(profile, ec);
+  const fs::path area = LoginProfileArea(programDir);
+  const fs::path cache = area.parent_path();
+  static std::atomic<unsigned> counter{0};
+  const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(++counter);
+  // Moving the area aside first empties it at once even while a closing browser
+  // still writes into its folder; what such a write keeps alive goes next time.
+  if (fs::exists(fs::symlink_status(area, ec))) {
+    fs::path aside = area;
+    aside += ".old-" + unique;
+    fs::rename(area, aside, ec);
+    if (ec) {
+      fs::remove_all(area, ec);
+      if (ec) return {};
+    }
   }
   if (fs::is_directory(cache, ec)) {
-    const std::string prefix = profile.filename().string() + ".old-";
+    const std::string prefix = area.filename().string() + ".old-";
     for (const fs::directory_entry& entry : fs::directory_iterator(cache, ec)) {
       if (entry.path().filename().string().starts_with(prefix)) {
         std::error_code ignored;
@@ -166,9 +167,12 @@ bool ResetLoginProfileDir(const std::string& programDir) {
       }
     }
   }
-  if (fs::exists(fs::symlink_status(profile, ec))) return false;
-  fs::create_directories(cache, ec);
-  return fs::is_directory(cache, ec);
+  // A late write may already have made the area again: the new profile's folder is
+  // one that did not exist before, whatever else the area holds.
+  const fs::path profile = area / unique;
+  fs::create_directories(area, ec);
+  if (!fs::create_directory(profile, ec) || ec) return {};
+  return profile.string();
 }
 
 std::string CookieHelpUrl() {
@@ -211,7 +215,8 @@ void PressLoginButton(AppState& app, LoginWay way, int button, const LoginPages&
     view.load(pages.buttons[static_cast<size_t>(button)]);
     if (!portal) WaitPumping(app.platform, 3000);
   }
-  if (portal) TimedMessageBox(app.platform, L8("提示："), L8(kPortalHint), 10000, kStyleInformation);
+  if (portal)
+    TimedMessageBox(app.platform, L8("提示："), L8(kPortalHint), 10000, kStyleInformation);
   for (int i = 0; i < 3; ++i) view.setButtonEnabled(i, true);
 }
 

@@ -76,12 +76,14 @@ struct LoginCloseDecision {
 /// without adding, anything else keeps the window.
 LoginCloseDecision DecideLoginClose(AppState& app, LoginWay way, const std::string& cookies);
 
-/// The folder under ProgramDir that holds way 1's browser profile.
-std::string LoginProfileDir(const std::string& programDir);
-/// Deletes way 1's profile folder with everything in it, so that no earlier login
-/// survives, creating the folder above it when missing. False when the old profile
-/// could not be removed or the folder above it cannot be made.
-bool ResetLoginProfileDir(const std::string& programDir);
+/// The folder under ProgramDir that holds way 1's browser profiles.
+std::string LoginProfileArea(const std::string& programDir);
+/// Deletes everything earlier way 1 windows left in LoginProfileArea, so that no
+/// earlier login survives, and returns a new empty folder in it for the next
+/// window's profile; "" when the old profiles cannot be removed or the folder cannot
+/// be made. The folder is new each time because a browser that just closed may still
+/// write into its own folder for a moment.
+std::string NewLoginProfileDir(const std::string& programDir);
 
 /// Chooser 按钮1: true when the way 1 window may open. When the embedded browser
 /// cannot start, asks whether to open the page that explains what it needs (30 s,

@@ -78,8 +78,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, con
 }
 
 BrowserCookie FromQt(const QNetworkCookie& cookie) {
-  return {cookie.name().toStdString(), cookie.value().toStdString(),
-          cookie.domain().toStdString(), cookie.path().toStdString(), cookie.isSecure()};
+  return {cookie.name().toStdString(), cookie.value().toStdString(), cookie.domain().toStdString(),
+          cookie.path().toStdString(), cookie.isSecure()};
 }
 
 // Where Qt WebEngine looks for its helper process: the variable that overrides it,
@@ -116,11 +116,13 @@ QWebEnginePage* LoginPage::createWindow(WebWindowType) {
   return this;
 }
 
-bool Way1BrowserCanStart(const std::string& programDir) {
-  return HelperProcessFound() && ResetLoginProfileDir(programDir);
+std::string PrepareWay1Browser(const std::string& programDir) {
+  if (!HelperProcessFound()) return {};
+  return NewLoginProfileDir(programDir);
 }
 
-LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, QWidget* parent)
+LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, const std::string& profileDir,
+                         QWidget* parent)
     : QDialog(parent),
       controller_(controller),
       way_(way),
@@ -143,9 +145,9 @@ LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, QWidget* parent)
   MakeLabel(this, "透明标签1", kLoginHint, layout.hint);
 
   if (way == LoginWay::kWay1) {
-    // A profile on disk of its own, in the folder emptied just before.
-    QString folder = QString::fromStdString(LoginProfileDir(controller.app().programDir));
-    profile_ = new QWebEngineProfile(QStringLiteral("login-profile"));
+    // A profile on disk of its own, in the folder made empty just before.
+    QString folder = QString::fromStdString(profileDir);
+    profile_ = new QWebEngineProfile(QStringLiteral("login-") + QFileInfo(folder).fileName());
     profile_->setPersistentStoragePath(folder);
     profile_->setCachePath(folder + QStringLiteral("/http-cache"));
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
@@ -272,12 +274,13 @@ bool LoginChooser::eventFilter(QObject* watched, QEvent* event) {
 
 void LoginChooser::openWay1() {
   way1_->setEnabled(false);
-  if (!controller_.onLoginWay1Chosen(Way1BrowserCanStart(controller_.app().programDir))) {
+  std::string profileDir = PrepareWay1Browser(controller_.app().programDir);
+  if (!controller_.onLoginWay1Chosen(!profileDir.empty())) {
     way1_->setEnabled(true);
     return;
   }
   {
-    LoginWindow window(controller_, LoginWay::kWay1, this);
+    LoginWindow window(controller_, LoginWay::kWay1, profileDir, this);
     window.exec();
   }
   accept();
@@ -286,7 +289,7 @@ void LoginChooser::openWay1() {
 void LoginChooser::openWay2() {
   way2_->setEnabled(false);
   {
-    LoginWindow window(controller_, LoginWay::kWay2, this);
+    LoginWindow window(controller_, LoginWay::kWay2, {}, this);
     window.exec();
   }
   accept();

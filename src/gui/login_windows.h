@@ -31,17 +31,19 @@ class LoginPage : public QWebEnginePage {
   QWebEnginePage* createWindow(WebWindowType type) override;
 };
 
-/// Whether way 1's browser can start: the WebEngine helper process exists and the
-/// profile folder under ProgramDir/cache was emptied (which this does).
-bool Way1BrowserCanStart(const std::string& programDir);
+/// Prepares way 1's browser: when the WebEngine helper process exists, empties the
+/// profile area under ProgramDir/cache and returns the new profile folder; "" when
+/// the browser cannot start.
+std::string PrepareWay1Browser(const std::string& programDir);
 
-/// "百度帐号登陆_方式1" or "百度帐号登陆_方式2". Way 1 must be created right after
-/// Way1BrowserCanStart emptied its profile folder.
+/// "百度帐号登陆_方式1" (its profile in `profileDir`, from PrepareWay1Browser) or
+/// "百度帐号登陆_方式2" (a private profile; `profileDir` is not used).
 class LoginWindow : public QDialog {
   Q_OBJECT
 
  public:
-  LoginWindow(MainWindow& controller, LoginWay way, QWidget* parent = nullptr);
+  LoginWindow(MainWindow& controller, LoginWay way, const std::string& profileDir = {},
+              QWidget* parent = nullptr);
   ~LoginWindow() override;
 
   LoginWay way() const { return way_; }

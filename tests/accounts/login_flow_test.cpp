@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -48,22 +49,38 @@ TEST(LoginCookies, OnlyCookiesARequestToTheOriginWouldCarryAreTaken) {
     bool taken;
   };
   const std::vector<Case> cases = {
-      {"host-only cookie, other port", {"A", "1", "127.0.0.1", "/", true},
-       "https://127.0.0.1:9000", true},
-      {"host-only cookie, other host", {"A", "1", "passport.sim.localhost", "/", false},
-       "https://pan.sim.localhost:9000", false},
-      {"domain cookie, host below it", {"A", "1", ".sim.localhost", "/", true},
-       "https://pan.sim.localhost:9000", true},
-      {"domain cookie, its own host", {"A", "1", ".sim.localhost", "/", false},
-       "https://sim.localhost", true},
-      {"domain cookie, a look-alike host", {"A", "1", ".sim.localhost", "/", false},
-       "https://evilsim.localhost", false},
-      {"host letters in another case", {"A", "1", "Pan.Example.com", "/", false},
-       "https://pan.example.COM", true},
-      {"cookie of a deeper path", {"A", "1", "127.0.0.1", "/disk", false},
-       "https://127.0.0.1:9000", false},
-      {"secure cookie over plain http", {"A", "1", "127.0.0.1", "/", true},
-       "http://127.0.0.1:9000", false},
+      {"host-only cookie, other port",
+       {"A", "1", "127.0.0.1", "/", true},
+       "https://127.0.0.1:9000",
+       true},
+      {"host-only cookie, other host",
+       {"A", "1", "passport.sim.localhost", "/", false},
+       "https://pan.sim.localhost:9000",
+       false},
+      {"domain cookie, host below it",
+       {"A", "1", ".sim.localhost", "/", true},
+       "https://pan.sim.localhost:9000",
+       true},
+      {"domain cookie, its own host",
+       {"A", "1", ".sim.localhost", "/", false},
+       "https://sim.localhost",
+       true},
+      {"domain cookie, a look-alike host",
+       {"A", "1", ".sim.localhost", "/", false},
+       "https://evilsim.localhost",
+       false},
+      {"host letters in another case",
+       {"A", "1", "Pan.Example.com", "/", false},
+       "https://pan.example.COM",
+       true},
+      {"cookie of a deeper path",
+       {"A", "1", "127.0.0.1", "/disk", false},
+       "https://127.0.0.1:9000",
+       false},
+      {"secure cookie over plain http",
+       {"A", "1", "127.0.0.1", "/", true},
+       "http://127.0.0.1:9000",
+       false},
       {"not an origin", {"A", "1", "127.0.0.1", "/", false}, "127.0.0.1", false},
   };
   for (const Case& c : cases) {
@@ -93,8 +110,7 @@ TEST(LoginCookies, FollowsTheStoreAndKeepsTheOrderOfFirstAppearance) {
 }
 
 TEST(LoginCookieString, Way1EndsEveryPairWithASeparatorWay2JoinsThem) {
-  std::vector<std::pair<std::string, std::string>> pairs = {{"BDUSS", "x~y"},
-                                                            {"STOKEN", "abc"}};
+  std::vector<std::pair<std::string, std::string>> pairs = {{"BDUSS", "x~y"}, {"STOKEN", "abc"}};
   EXPECT_EQ(LoginCookieString(pairs, LoginWay::kWay1), "BDUSS=x~y; STOKEN=abc; ");
   EXPECT_EQ(LoginCookieString(pairs, LoginWay::kWay2), "BDUSS=x~y; STOKEN=abc");
   EXPECT_EQ(LoginCookieString({}, LoginWay::kWay1), "");
@@ -164,31 +180,39 @@ TEST_F(LoginFlowTest, ClosingWithoutALoginAsksAndOnlyYesCloses) {
   }
 }
 
-TEST_F(LoginFlowTest, ResettingTheProfileRemovesEveryEarlierFileAndMakesTheCacheFolder) {
+TEST_F(LoginFlowTest, EachWay1ProfileStartsInANewEmptyFolderAndEarlierOnesAreGone) {
   namespace fs = std::filesystem;
-  const fs::path profile = LoginProfileDir(dir.path());
-  EXPECT_EQ(profile.parent_path(), fs::path(dir.path()) / "cache");
-  ASSERT_TRUE(ResetLoginProfileDir(dir.path()));
-  EXPECT_TRUE(fs::is_directory(profile.parent_path()));
-  EXPECT_FALSE(fs::exists(profile));
+  const fs::path area = LoginProfileArea(dir.path());
+  EXPECT_EQ(area.parent_path(), fs::path(dir.path()) / "cache");
+  const fs::path first = NewLoginProfileDir(dir.path());
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.parent_path(), area);
+  EXPECT_TRUE(fs::is_empty(first));
 
-  fs::create_directories(profile / "Session Storage");
-  std::ofstream(profile / "Cookies") << "BDUSS";
-  std::ofstream(profile.parent_path() / "other") << "kept";
-  // What an earlier reset moved aside while its browser was still closing.
-  fs::path earlier = profile;
+  // What the first browser wrote, and what an earlier reset moved aside.
+  fs::create_directories(first / "Session Storage");
+  std::ofstream(first / "Cookies") << "BDUSS";
+  std::ofstream(area.parent_path() / "other") << "kept";
+  fs::path earlier = area;
   earlier += ".old-1-1";
   fs::create_directories(earlier / "Session Storage");
-  ASSERT_TRUE(ResetLoginProfileDir(dir.path()));
-  EXPECT_FALSE(fs::exists(profile));
-  EXPECT_EQ(std::distance(fs::directory_iterator(profile.parent_path()), fs::directory_iterator()),
-            1);
-  EXPECT_TRUE(fs::exists(profile.parent_path() / "other"));
 
-  // A file where the cache folder should be: the profile cannot be placed.
+  const fs::path second = NewLoginProfileDir(dir.path());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(fs::is_empty(second));
+  EXPECT_FALSE(fs::exists(first));
+  // The cache folder holds the new area and the unrelated file, nothing else.
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(area.parent_path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"login-profile", "other"}));
+
+  // A file where the cache folder should be: no profile can be placed.
   testing::TempDir blocked;
   std::ofstream(fs::path(blocked.path()) / "cache") << "not a folder";
-  EXPECT_FALSE(ResetLoginProfileDir(blocked.path()));
+  EXPECT_EQ(NewLoginProfileDir(blocked.path()), "");
 }
 
 TEST_F(LoginFlowTest, Way1AsksOnlyWhenTheBrowserCannotStart) {
@@ -245,8 +269,8 @@ TEST_F(LoginFlowTest, ButtonsLoadTheirPageBetweenDisablingAndEnablingWithTheirWa
     size_t promptsBefore = platform.prompts().size();
     PressLoginButton(app, c.way, c.button, pages, view);
     EXPECT_EQ(events, (std::vector<std::string>{"off0", "off1", "off2",
-                                                pages.buttons[static_cast<size_t>(c.button)],
-                                                "on0", "on1", "on2"}));
+                                                pages.buttons[static_cast<size_t>(c.button)], "on0",
+                                                "on1", "on2"}));
     EXPECT_EQ(atLoad, c.sleptBeforeLoad);
     EXPECT_EQ(clock.sleptMs() - start, c.sleptBeforeLoad + c.sleptAfterLoad);
     ASSERT_EQ(platform.prompts().size(), promptsBefore + (c.hint ? 1 : 0));

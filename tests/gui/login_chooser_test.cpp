@@ -97,7 +97,8 @@ TEST_F(LoginChooserTest, HelpLabelAndButtonOpenTheirPages) {
                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(label, &press);
   chooser.findChild<QPushButton*>(Ui("按钮3"))->click();
-  EXPECT_EQ(platform.openedUrls(), (std::vector<std::string>{BrowserHelpPageUrl(), CookieHelpUrl()}));
+  EXPECT_EQ(platform.openedUrls(),
+            (std::vector<std::string>{BrowserHelpPageUrl(), CookieHelpUrl()}));
   EXPECT_FALSE(CookieHelpUrl().empty());
 }
 

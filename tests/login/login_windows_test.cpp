@@ -39,15 +39,17 @@ QString Q(const std::string& utf8) {
 class Browser {
  public:
   explicit Browser(QWebEngineView* view) : view_(view) {
-    QObject::connect(view->page(), &QWebEnginePage::loadFinished,
-                     [this](bool ok) { loaded_ += ok ? 1 : 0; });
+    QObject::connect(view->page(), &QWebEnginePage::loadFinished, [this](bool ok) {
+      if (ok) loadedUrl_ = view_->url().toString();
+    });
   }
-  /// Waits until a page whose address starts with `prefix` has finished loading.
+  /// Waits until a page whose address starts with `prefix` has finished loading
+  /// (the view's address changes when a load starts, so it is read at the end).
   bool waitFor(const std::string& prefix) {
-    return PumpUntil([&] { return loaded_ > 0 && view_->url().toString().startsWith(Q(prefix)); });
+    return PumpUntil([&] { return loadedUrl_.startsWith(Q(prefix)); });
   }
   void load(const std::string& url) {
-    loaded_ = 0;
+    loadedUrl_.clear();
     view_->load(QUrl(Q(url)));
   }
   /// Runs `script` in the page and returns its result.
@@ -62,16 +64,20 @@ class Browser {
     return result;
   }
   QString html() { return run(QStringLiteral("document.documentElement.outerHTML")).toString(); }
-  /// Clicks the element with `id` as a script would; a new load is awaited after it.
+  /// Clicks the element with `id` as a script would; the load it starts is awaited
+  /// with waitFor.
   void click(const std::string& id) {
-    loaded_ = 0;
+    loadedUrl_.clear();
     // No waiting for a result: the click may take the page away first.
-    view_->page()->runJavaScript(QStringLiteral("document.getElementById('%1').click()").arg(Q(id)));
+    view_->page()->runJavaScript(
+        QStringLiteral("document.getElementById('%1').click()").arg(Q(id)));
   }
+  /// Forgets the last load, before something else starts one.
+  void expectLoad() { loadedUrl_.clear(); }
 
  private:
   QWebEngineView* view_;
-  int loaded_ = 0;
+  QString loadedUrl_;
 };
 
 class LoginWindowTest : public ::testing::Test {
@@ -121,8 +127,8 @@ TEST_F(LoginWindowTest, ControlsSitWhereDesigned) {
       {LoginWay::kWay2, "loginView", QRect(8, 32, 1200, 560)},
   };
   for (LoginWay way : {LoginWay::kWay1, LoginWay::kWay2}) {
-    if (way == LoginWay::kWay1) ASSERT_TRUE(Way1BrowserCanStart(app.programDir));
-    LoginWindow window(controller, way);
+    std::string profileDir = way == LoginWay::kWay1 ? PrepareWay1Browser(app.programDir) : "";
+    LoginWindow window(controller, way, profileDir);
     EXPECT_EQ(window.size(), way == LoginWay::kWay1 ? QSize(1222, 643) : QSize(1222, 623));
     for (const Control& c : controls) {
       if (c.way != way) continue;
@@ -136,8 +142,9 @@ TEST_F(LoginWindowTest, ControlsSitWhereDesigned) {
 }
 
 TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
-  ASSERT_TRUE(Way1BrowserCanStart(app.programDir));
-  auto window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1);
+  std::string profileDir = PrepareWay1Browser(app.programDir);
+  ASSERT_FALSE(profileDir.empty());
+  auto window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1, profileDir);
   EXPECT_EQ(window->windowTitle(), Ui("百度帐号登陆_方式1"));
   window->show();
   Browser browser(window->view());
@@ -169,9 +176,10 @@ TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
   window.reset();
 
   // Way 1 again: the profile folder was emptied, so the service sees no login.
-  // (The closed browser may still be writing its folder: it is moved aside at once.)
-  ASSERT_TRUE(Way1BrowserCanStart(app.programDir));
-  window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1);
+  std::string nextDir = PrepareWay1Browser(app.programDir);
+  ASSERT_FALSE(nextDir.empty());
+  EXPECT_NE(nextDir, profileDir);
+  window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1, nextDir);
   window->show();
   Browser again(window->view());
   ASSERT_TRUE(again.waitFor(pages.start));
@@ -208,6 +216,7 @@ TEST_F(LoginWindowTest, Way2AsksBeforeClosingWithoutLoginAndOpensNewWindowsInIts
   QWebEnginePage* page = window->view()->page();
   auto* portalButton = window->findChild<QPushButton*>(Ui("按钮3"));
   ASSERT_NE(portalButton, nullptr);
+  browser.expectLoad();
   portalButton->click();
   ASSERT_TRUE(browser.waitFor(app.origins.portal));
   ASSERT_EQ(platform.prompts().size(), 2u);

@@ -30,7 +30,8 @@ std::string Der(const std::string& pem) {
 
 TEST(ChainTrustedByCaFile, OnlyTheConfiguredCertificateForItsOwnHostsIsTrusted) {
   testing::TempDir dir;
-  sim::Certificate configured = sim::MakeSelfSignedCertificate({"pan.sim.localhost"}, {"127.0.0.1"});
+  sim::Certificate configured =
+      sim::MakeSelfSignedCertificate({"pan.sim.localhost"}, {"127.0.0.1"});
   sim::Certificate stranger = sim::MakeSelfSignedCertificate({"pan.sim.localhost"}, {"127.0.0.1"});
   const std::string caFile = dir.file("ca.pem");
   ASSERT_TRUE(sim::WriteTextFile(caFile, configured.certPem));
