@@ -154,7 +154,7 @@ TEST_F(LoginFlowTest, ClosingAfterALoginAddsWithoutAsking) {
 TEST_F(LoginFlowTest, ClosingWithoutALoginAsksAndOnlyYesCloses) {
   struct Case {
     LoginWay way;
-    int answer;
+    MessageBoxResult answer;
     const char* question;
     bool close;
   };
