@@ -100,7 +100,25 @@ void MainWindow::onSaveCookiesClicked() {
 }
 
 void MainWindow::onLoginClicked() {
-  // The login windows are not built yet.
+  if (loginChooser_) loginChooser_();
+}
+
+bool MainWindow::onLoginWay1Chosen(bool browserCanStart) {
+  return ConfirmWay1CanStart(app_, browserCanStart);
+}
+
+void MainWindow::onLoginHelpClicked(bool browserSection) {
+  std::string url = browserSection ? BrowserHelpPageUrl() : CookieHelpUrl();
+  if (!url.empty()) app_.platform.openUrl(url);
+}
+
+bool MainWindow::onLoginWindowClosing(LoginWay way, const std::string& cookies) {
+  LoginCloseDecision decision = DecideLoginClose(app_, way, cookies);
+  if (decision.addAccount) {
+    // The window closes at once; the worker reports through its own messages.
+    workers_.start([this, cookies] { AddAccount(app_, form_, accounts_, cookies); });
+  }
+  return decision.close;
 }
 
 void MainWindow::onRefreshRootClicked() {

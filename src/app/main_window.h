@@ -3,8 +3,11 @@
 // forward events to these handlers and mirror the models.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <thread>
 
+#include "accounts/login_flow.h"
 #include "blocked/blocked_actions.h"
 #include "blocked/blocked_list.h"
 #include "core/worker_threads.h"
@@ -74,7 +77,7 @@ class MainWindow {
   void onAccountDoubleClicked(int row);      // 超级列表框1, a row
   void onAccountMenu(AccountMenuItem item);  // "cookies操作"
   void onSaveCookiesClicked();               // 按钮4
-  void onLoginClicked();                     // 按钮2
+  void onLoginClicked();                     // 按钮2: the login chooser
   void onRefreshRootClicked();               // 按钮1
   void onTreeNodeEvent();                    // 树型框1: a node opened (double-click)
   void onTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
@@ -89,6 +92,17 @@ class MainWindow {
   /// The close question; true when the window may close.
   bool onCloseRequested();
 
+  /// The front end's login chooser, opened modally by 按钮2 "帐号登陆".
+  void setLoginChooser(std::function<void()> open) { loginChooser_ = std::move(open); }
+  // The login chooser and windows, on the UI thread.
+  /// Chooser 按钮1: true when the way 1 window may open; asks otherwise.
+  bool onLoginWay1Chosen(bool browserCanStart);
+  /// Chooser 按钮3 (the cookie help page) or 透明标签_安装edge (the embedded browser's).
+  void onLoginHelpClicked(bool browserSection);
+  /// A login window is asked to close holding `cookies` for the Netdisk web origin:
+  /// a finished login starts AddAccount on a worker. True when the window may close.
+  bool onLoginWindowClosing(LoginWay way, const std::string& cookies);
+
  private:
   /// Switches the operating account to the selected row and refreshes the tree.
   void switchToSelectedAccount();
@@ -99,6 +113,7 @@ class MainWindow {
   MainForm& form_;
   AccountStore& accounts_;
   std::thread accountLoader_;
+  std::function<void()> loginChooser_;
   // Before the workers, so that they outlive them.
   FolderTree tree_;
   BlockedList blocked_;

@@ -29,6 +29,7 @@
 #include "core/main_form.h"
 #include "gui/blocked_window_view.h"
 #include "gui/folder_tree_binding.h"
+#include "gui/login_windows.h"
 #include "gui/model_mirror.h"
 #include "gui/qt_text.h"
 
@@ -120,6 +121,7 @@ MainWindowView::MainWindowView(MainWindow& controller, QWidget* parent)
 }
 
 MainWindowView::~MainWindowView() {
+  controller_->setLoginChooser({});
   // A window of its own, not a child: it goes first, while the models live.
   delete blockedWindow_;
   logSubscription_.reset();
@@ -292,6 +294,10 @@ void MainWindowView::buildBottomLeft(QWidget* central) {
   QPushButton* login = MakeButton(central, FormButton::kLogin, form_);
   place(login, QRect(231, 484, 89, 27), 0, 1);
   connect(login, &QPushButton::clicked, this, [this] { controller_->onLoginClicked(); });
+  controller_->setLoginChooser([this] {
+    LoginChooser chooser(*controller_, this);
+    chooser.exec();
+  });
   QPushButton* save = MakeButton(central, FormButton::kSaveCookies, form_);
   place(save, QRect(231, 526, 89, 24), 0, 1);
   connect(save, &QPushButton::clicked, this, [this] { controller_->onSaveCookiesClicked(); });

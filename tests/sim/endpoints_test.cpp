@@ -356,6 +356,7 @@ TEST_F(SimEndpoints, LoginPagesSetCookiesThatTheNetdiskOriginAccepts) {
   SimClient portal(sim.portalOrigin(), sim.caFile());
   testing::HttpReply home = portal.get("/");
   EXPECT_TRUE(home.has(">网盘</a>"));
+  EXPECT_TRUE(home.has("target=\"_blank\""));  // the netdisk opens in a new window
   EXPECT_TRUE(home.has(sim.passportOrigin() + "/v2/?login"));
 }
 

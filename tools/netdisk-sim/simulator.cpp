@@ -927,7 +927,7 @@ struct Simulator::Impl {
     r.body =
         "<!DOCTYPE html><html><head><meta "
         "charset=\"utf-8\"><title>百度一下，你就知道</title></head><body>\n"
-        "<div id=\"top\"><a id=\"netdisk\" href=\"" +
+        "<div id=\"top\"><a id=\"netdisk\" target=\"_blank\" href=\"" +
         HtmlEscape(originOf(Origin::Netdisk) + "/disk/main") +
         "\">网盘</a></div>\n<div id=\"right\">" +
         (account ? "<span id=\"user\">" + HtmlEscape(account->spec.userName) + "</span>"
