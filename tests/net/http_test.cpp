@@ -101,7 +101,7 @@ TEST_P(HttpTransport, EmptyHeadersGetTheDefaultSet) {
 TEST_P(HttpTransport, CallerHeadersAreCompletedNotDuplicatedAndCapitalised) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 1;
+  request.method = HttpMethod::Post;
   request.body = "fid_list=%5B1%5D";
   request.headers = "referer: https://caller.example/page\r\nx-requested-with: XMLHttpRequest";
   HttpResponse response = send(request);
@@ -333,7 +333,7 @@ TEST_P(BackEndRules, PlatformMergesCookiesOnRequest) {
 TEST_P(BackEndRules, PlatformSendsOtherVerbs) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 3;
+  request.method = HttpMethod::Put;
   request.body = "payload";
   EXPECT_EQ(send(request).status, 200);
   SeenRequest seen = onlySeen();
@@ -359,7 +359,7 @@ TEST_P(CurlRules, EmptyHeaderLineIsNotSent) {
 TEST_P(CurlRules, UnsupportedMethodSendsNothing) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 3;
+  request.method = HttpMethod::Put;
   request.cookies = "a=1";
   HttpResponse response = send(request);
   EXPECT_EQ(response.status, 0);
