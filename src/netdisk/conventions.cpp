@@ -18,11 +18,12 @@ std::string LowerAscii(std::string_view text) {
 }
 
 // "https://host:port" of a URL, or "" when it is not an https URL. The authority
-// ends at the first "/", "?", "#" or backslash, so "https://a.com@b.com/" and
-// "https://a.com\@b.com" do not pass for a.com.
+// ends at the first "/", "?" or "#", as the transport reads it, so
+// "https://a.com@b.com/" and "https://a.com\@b.com/" (both reach b.com) do not
+// pass for a.com.
 std::string HttpsOrigin(std::string_view url) {
   if (url.size() <= kHttps.size() || FindText(url, kHttps, 1, true) != 1) return {};
-  size_t end = url.find_first_of("/?#\\", kHttps.size());
+  size_t end = url.find_first_of("/?#", kHttps.size());
   return LowerAscii(url.substr(0, end == std::string_view::npos ? url.size() : end));
 }
 
