@@ -8,6 +8,7 @@
 
 #include "net/http.h"
 #include "simulator.h"
+#include "support/back_ends.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -131,11 +132,8 @@ TEST_P(HostileReplies, BodiesAreCappedAfterDecompression) {
   EXPECT_EQ(tooLarge.headers, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBackEnds, HostileReplies,
-                         ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& info) {
-                           return info.param == Transport::Curl ? "Curl" : "Platform";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, HostileReplies, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift

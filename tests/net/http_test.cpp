@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "https_fixture.h"
+#include "support/back_ends.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -296,11 +297,7 @@ TEST_P(HttpTransport, SelectTransportChoosesTheBackEndOfSendRequest) {
             curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport,
-                         ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& param) {
-                           return param.param == Transport::Curl ? "Curl" : "Platform";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport, testing::kBothBackEnds, testing::BackEndName);
 
 // Rules of one back end only, on the same server.
 class BackEndRules : public HttpTransport {};

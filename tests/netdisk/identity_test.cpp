@@ -4,6 +4,7 @@
 
 #include "net/http.h"
 #include "netdisk/conventions.h"
+#include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 
@@ -199,11 +200,8 @@ TEST_P(IdentityPerBackEnd, SetCookieRepliesLeaveTheCookieStringAsStored) {
   EXPECT_EQ(sim.log().rejected(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBackEnds, IdentityPerBackEnd,
-                         ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& info) {
-                           return info.param == Transport::Curl ? "Curl" : "Platform";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, IdentityPerBackEnd, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "net/http.h"
+#include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -203,11 +204,8 @@ TEST_P(ListingPerBackEnd, RepliesAlwaysCutOffEndInTheErrorLine) {
   EXPECT_EQ(errorLog().rfind("/big----2----", 0), 0u) << errorLog();
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBackEnds, ListingPerBackEnd,
-                         ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& info) {
-                           return info.param == Transport::Curl ? "Curl" : "Platform";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, ListingPerBackEnd, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift
