@@ -174,7 +174,7 @@ namespace {
 TEST(SimExecutable, HelpListsTheWireFaults) {
   std::string help = RunCommand("'" + SimExecutable().string() + "' --help");
   for (const char* option :
-       {"--cut ENDPOINT=N[:stall]", "--stall-ms", "--inflate ENDPOINT=BYTES",
+       {"--cut-every ENDPOINT=N[:stall]", "--stall-ms", "--inflate ENDPOINT=BYTES",
         "--set-cookies ENDPOINT", "--redirect-away ENDPOINT=foreign|plain-http|loop",
         "--dead-login-to-passport", "--without-uk"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
