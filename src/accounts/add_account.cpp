@@ -10,15 +10,13 @@
 #include "core/log.h"
 #include "core/main_form.h"
 #include "core/platform.h"
+#include "netdisk/conventions.h"
 #include "netdisk/identity.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
 namespace pansift {
 namespace {
-
-// Every caller of the identity read gives it three attempts.
-constexpr int kIdentityAttempts = 3;
 
 int Tell(AppState& app, const std::string& text) {
   return TimedMessageBox(app.platform, L8("提示"), text, kPromptTimeoutMs, kStyleInformation);

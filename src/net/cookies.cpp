@@ -95,8 +95,11 @@ bool CookieJar::absorbHeaders(std::string_view headers) {
     int marker = FindText(headers, kMarker, from, true);
     if (marker < 1) break;
     size_t valueStart = static_cast<size_t>(marker - 1) + kMarker.size();
-    size_t lineEnd = headers.find("\r\n", valueStart);
+    // A line ends at LF, with or without the CR before it: a server that ends a
+    // line with a bare LF must not fold the next header into the cookie.
+    size_t lineEnd = headers.find('\n', valueStart);
     if (lineEnd == std::string_view::npos) break;
+    if (lineEnd > valueStart && headers[lineEnd - 1] == '\r') --lineEnd;
     size_t pairEnd = headers.find(';', valueStart);
     if (pairEnd == std::string_view::npos || pairEnd > lineEnd) pairEnd = lineEnd;
     from = static_cast<int>(pairEnd) + 1;

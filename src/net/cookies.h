@@ -25,7 +25,8 @@ class CookieJar {
   std::string get() const;
   /// Applies every Set-Cookie line of a raw header block in order: an existing pair
   /// is replaced in place (removed when the new value is empty), a new one appended
-  /// unless empty or deleted. True when any pair was added, replaced or removed.
+  /// unless empty or deleted. A line ends at LF (CR LF or bare LF). True when any
+  /// pair was added, replaced or removed.
   bool absorbHeaders(std::string_view headers);
 
  private:

@@ -87,4 +87,18 @@ void ApplyTrustedCertificates(CURL* handle) {
   curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
 }
 
+bool TransferSucceeded(CURL* handle, CURLcode result) {
+  if (result == CURLE_OK) return true;
+  if (result != CURLE_UNSUPPORTED_PROTOCOL) return false;
+  long status = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  return status >= 300 && status < 400;
+}
+
+std::string CookieHeaderLine(std::string_view cookies) {
+  std::string line = "Cookie: ";
+  line += cookies;
+  return line;
+}
+
 }  // namespace pansift

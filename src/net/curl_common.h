@@ -4,6 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <string>
+#include <string_view>
+
 namespace pansift {
 
 /// Initialises libcurl once per process; safe to call from any thread.
@@ -13,5 +16,19 @@ void EnsureCurlGlobalInit();
 /// certificates in the PEM file named by PANSIFT_CA_FILE when that is set and
 /// readable. Verification of certificate and host name is switched on here.
 void ApplyTrustedCertificates(CURL* handle);
+
+/// Whether a finished transfer produced a reply to hand back: libcurl reported
+/// success, or it refused to follow a redirect down to plain http (the redirect
+/// itself is then the reply). Anything else, even with part of a body received,
+/// is a failed transfer.
+bool TransferSucceeded(CURL* handle, CURLcode result);
+
+/// Only the origin of the request URL may see the login: a Cookie header line set
+/// with CURLOPT_HTTPHEADER is left out of every request that a redirect sends to
+/// another host, port or scheme (libcurl's rule since 7.64, with port and scheme
+/// since 7.83), whereas CURLOPT_COOKIE would go to every host of the chain.
+static_assert(LIBCURL_VERSION_NUM >= 0x075300,
+              "the Cookie header must stay with the first host of a redirect chain");
+std::string CookieHeaderLine(std::string_view cookies);
 
 }  // namespace pansift

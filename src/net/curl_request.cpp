@@ -10,9 +10,10 @@
 namespace pansift {
 
 size_t GrowBuffer::append(const char* data, size_t count) {
+  if (count > limit_ - length_) return 0;
   if (length_ + count > capacity_ || !data_) {
     size_t needed = length_ + count;
-    size_t capacity = data_ ? needed * 2 : std::max(kInitialCapacity, needed * 2);
+    size_t capacity = std::min(data_ ? needed * 2 : std::max(kInitialCapacity, needed * 2), limit_);
     std::unique_ptr<char[]> grown(new (std::nothrow) char[capacity + 1]());
     if (!grown) return 0;
     if (length_ > 0) std::memcpy(grown.get(), data_.get(), length_);
@@ -148,7 +149,6 @@ bool CurlRequest::send(std::string_view body) {
     if (line.empty()) continue;  // an empty entry would end the header block early
     if (curl_slist* grown = curl_slist_append(headerList_, line.c_str())) headerList_ = grown;
   }
-  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headerList_);
   if (!body.empty()) {
     curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
     curl_easy_setopt(handle_, CURLOPT_COPYPOSTFIELDS, std::string(body).c_str());
@@ -158,11 +158,15 @@ bool CurlRequest::send(std::string_view body) {
     curl_easy_setopt(handle_, CURLOPT_COPYPOSTFIELDS, "");
   }
   std::string cookies = jar_.get();
-  if (cookieMode_ == 1 && !cookies.empty())
-    curl_easy_setopt(handle_, CURLOPT_COOKIE, cookies.c_str());
-  CURLcode result = curl_easy_perform(handle_);
-  if (cookieMode_ == 1) jar_.absorbHeaders(headerBuffer_.view());
-  return result == CURLE_OK;
+  if (cookieMode_ == 1 && !cookies.empty()) {
+    // As a header line, not CURLOPT_COOKIE: see CookieHeaderLine.
+    if (curl_slist* grown = curl_slist_append(headerList_, CookieHeaderLine(cookies).c_str()))
+      headerList_ = grown;
+  }
+  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headerList_);
+  bool ok = TransferSucceeded(handle_, curl_easy_perform(handle_));
+  if (ok && cookieMode_ == 1) jar_.absorbHeaders(headerBuffer_.view());
+  return ok;
 }
 
 void CurlRequest::destroy() {
@@ -176,32 +180,34 @@ void CurlRequest::destroy() {
   }
 }
 
-HttpResponse SendWithCurl(const HttpRequest& request, int method, const std::string& headers,
+HttpResponse SendWithCurl(const HttpRequest& request, HttpMethod method, const std::string& headers,
                           int timeoutMs) {
   HttpResponse response;
-  if (method != 0 && method != 1) return response;
+  if (method != HttpMethod::Get && method != HttpMethod::Post) return response;
   CurlRequest curl;
+  bool ok = false;
   if (curl.init(true, true)) {
     curl.setSslVerify(true, true);
     curl.setAcceptEncoding(true);
     if (timeoutMs != -1) curl.setTimeoutsMs(timeoutMs, timeoutMs);
     if (request.noRedirect) curl.setFollowRedirects(false);
-    curl.open(method == 1 ? "POST" : "GET", request.url);
+    curl.open(MethodVerb(method), request.url);
     if (!request.proxy.empty()) curl.setProxy(request.proxy);
     curl.setHeaderText(headers);
     curl.setCookies(request.cookies);
-    if (!request.bodyBytes.empty()) {
-      curl.sendBytes(request.bodyBytes);
-    } else {
-      curl.sendText(request.body);
-    }
+    ok = !request.bodyBytes.empty() ? curl.sendBytes(request.bodyBytes)
+                                    : curl.sendText(request.body);
   } else {
     curl.setCookies(request.cookies);
   }
-  response.headers = curl.responseHeaders();
   response.cookies = curl.responseCookies();
-  response.status = curl.status();
-  response.body = curl.responseBody();
+  if (ok) {
+    // A reply cut off by a time-out, a reset or the size cap is no reply: callers
+    // would otherwise read a truncated listing as a complete one.
+    response.headers = curl.responseHeaders();
+    response.status = curl.status();
+    response.body = curl.responseBody();
+  }
   curl.destroy();
   return response;
 }

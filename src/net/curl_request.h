@@ -16,11 +16,13 @@
 
 namespace pansift {
 
-/// A zero-filled byte area that doubles (needed length × 2) when data does not fit.
+/// A zero-filled byte area that doubles (needed length × 2) when data does not fit,
+/// never beyond its limit.
 class GrowBuffer {
  public:
-  /// Appends the bytes; returns their count, or 0 when memory cannot be had (which
-  /// makes libcurl abort the transfer).
+  explicit GrowBuffer(size_t limit = kMaxReplyBodyBytes) : limit_(limit) {}
+  /// Appends the bytes; returns their count, or 0 when they would pass the limit or
+  /// memory cannot be had (which makes libcurl abort the transfer).
   size_t append(const char* data, size_t count);
   void clear() {
     length_ = 0;
@@ -36,6 +38,7 @@ class GrowBuffer {
   size_t capacity_ = 0;
   size_t length_ = 0;
   size_t readPos_ = 0;
+  size_t limit_;
 };
 
 class CurlRequest {
@@ -61,7 +64,8 @@ class CurlRequest {
   /// Drops every LF CR pair, trims and splits at CR LF into header lines.
   void setHeaderText(std::string_view text);
   void setCookies(std::string_view cookies) { jar_.set(cookies); }
-  /// Both perform the exchange; false when libcurl reported an error.
+  /// Both perform the exchange; false when the transfer failed (the reply's
+  /// cookies are then not taken into the jar).
   bool sendText(std::string_view body) { return send(body); }
   bool sendBytes(std::string_view bytes) { return send(bytes); }
 
@@ -92,7 +96,9 @@ class CurlRequest {
 
 /// One exchange of SendRequest on the curl back end; `headers` are already
 /// prepared, `timeoutMs` -1 keeps libcurl's own time-outs.
-HttpResponse SendWithCurl(const HttpRequest& request, int method, const std::string& headers,
+/// A failed transfer gives an empty body and headers, status 0 and the request's
+/// cookies, whatever part of the reply had arrived.
+HttpResponse SendWithCurl(const HttpRequest& request, HttpMethod method, const std::string& headers,
                           int timeoutMs);
 
 }  // namespace pansift

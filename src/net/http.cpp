@@ -22,8 +22,9 @@ OriginSetting& Origin() {
   return setting;
 }
 
-int EffectiveMethod(int method) {
-  return method < 0 || method > 7 ? 0 : method;
+HttpMethod EffectiveMethod(HttpMethod method) {
+  int value = static_cast<int>(method);
+  return value < 0 || value > 7 ? HttpMethod::Get : method;
 }
 
 // -1 keeps the back end's own time-outs.
@@ -37,7 +38,7 @@ int EffectiveTimeoutMs(const HttpRequest& request) {
 // The header text both back ends send: the default User-Agent for empty headers
 // (written back to the caller), the standard lines the caller left out, names
 // capitalised.
-std::string PrepareHeaders(HttpRequest& request, Transport transport, int method) {
+std::string PrepareHeaders(HttpRequest& request, Transport transport, HttpMethod method) {
   if (request.headers.empty()) request.headers = kDefaultUserAgentLine;
   std::string headers = request.headers;
   if (request.completeHeaders) {
@@ -53,7 +54,8 @@ std::string PrepareHeaders(HttpRequest& request, Transport transport, int method
         {"Accept-Language:", "Accept-Language: zh-cn"},
         {"User-Agent:", curl ? kDefaultUserAgentLine
                              : "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)"},
-        {"Content-Type:", method == 1 ? "Content-Type: application/x-www-form-urlencoded" : ""},
+        {"Content-Type:",
+         method == HttpMethod::Post ? "Content-Type: application/x-www-form-urlencoded" : ""},
     };
     for (const Default& entry : defaults) {
       if (entry.line.empty() || FindText(headers, entry.searched, 1, true) != -1) continue;
@@ -66,6 +68,12 @@ std::string PrepareHeaders(HttpRequest& request, Transport transport, int method
 }
 
 }  // namespace
+
+const char* MethodVerb(HttpMethod method) {
+  static const char* const kVerbs[] = {"GET",     "POST",   "HEAD",  "PUT",
+                                       "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+  return kVerbs[static_cast<int>(EffectiveMethod(method))];
+}
 
 void SelectTransport(bool useCurl) {
   gUseCurl = useCurl;
@@ -98,7 +106,7 @@ HttpResponse SendRequestVia(Transport transport, HttpRequest& request) {
   if (request.cookies.find_first_of("\r\n") != std::string::npos) {
     request.cookies = ReplaceText(ReplaceText(request.cookies, "\r", ""), "\n", "");
   }
-  int method = EffectiveMethod(request.method);
+  HttpMethod method = EffectiveMethod(request.method);
   std::string headers = PrepareHeaders(request, transport, method);
   int timeoutMs = EffectiveTimeoutMs(request);
   if (transport == Transport::Curl) return SendWithCurl(request, method, headers, timeoutMs);

@@ -3,15 +3,31 @@
 // throws; failure is an empty body and status 0.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace pansift {
 
+/// The request verb; the numbers are those callers have always used. A value
+/// outside 0..7 counts as Get. The curl back end serves only Get and Post.
+enum class HttpMethod : int {
+  Get = 0,
+  Post = 1,
+  Head = 2,
+  Put = 3,
+  Options = 4,
+  Delete = 5,
+  Trace = 6,
+  Connect = 7,
+};
+
+/// The verb as sent on the request line ("GET", "POST", ...).
+const char* MethodVerb(HttpMethod method);
+
 /// Every text is local (GBK) text; byte strings are raw bytes.
 struct HttpRequest {
   std::string url;
-  /// 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; others count as 0.
-  int method = 0;
+  HttpMethod method = HttpMethod::Get;
   std::string body;
   /// Sent instead of `body` when not empty.
   std::string bodyBytes;
@@ -40,7 +56,8 @@ struct HttpRequest {
 };
 
 struct HttpResponse {
-  /// The body as received (decompressed by the curl back end); empty on failure.
+  /// The body as received (decompressed by the curl back end); empty on failure,
+  /// also when the transfer broke off after part of the body had arrived.
   std::string body;
   /// Platform: the final response's header lines, each ending in CR LF, without
   /// status line. Curl: the raw header blocks of every response, redirects included.
@@ -74,9 +91,14 @@ inline HttpResponse SendRequest(HttpRequest&& request) {
 /// The same with an explicit back end, whatever was selected.
 HttpResponse SendRequestVia(Transport transport, HttpRequest& request);
 
-/// The User-Agent line empty headers become.
+/// The User-Agent line empty headers become: a desktop browser's.
 inline constexpr const char* kDefaultUserAgentLine =
     "User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/94.0.4606.71 Safari/537.36";
+
+/// The largest reply body either back end accepts, counted after decompression.
+/// Far above any real reply; a larger one (a gzip bomb, a runaway server) is a
+/// failed transfer rather than a process that runs out of memory.
+inline constexpr size_t kMaxReplyBodyBytes = 64u * 1024 * 1024;
 
 }  // namespace pansift

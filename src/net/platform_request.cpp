@@ -16,9 +16,6 @@ constexpr int kOwnSendMs = 30000;
 constexpr int kOwnReceiveMs = 30000;
 constexpr long kMaxRedirects = 10;
 
-const char* const kVerbs[] = {"GET",     "POST",   "HEAD",  "PUT",
-                              "OPTIONS", "DELETE", "TRACE", "CONNECT"};
-
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && FindText(a, b, 1, true) == 1;
 }
@@ -67,8 +64,8 @@ void PlatformRequest::open(std::string_view verb, const std::string& url) {
   requestHeaders_.clear();
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-  // Like the system object, never follow a redirect from https down to plain http
-  // (Send then returns the redirect itself).
+  // Never follow a redirect from https down to plain http (send then returns the
+  // redirect itself).
   bool secure = FindText(url, "https://", 1, true) == 1;
   curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
 }
@@ -105,6 +102,8 @@ void PlatformRequest::setRequestHeader(std::string_view name, std::string_view v
 
 size_t PlatformRequest::onBody(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<PlatformRequest*>(self);
+  // Past the cap the transfer is aborted (taking fewer bytes than offered).
+  if (size * count > kMaxReplyBodyBytes - request->body_.size()) return 0;
   request->body_.append(data, size * count);
   request->lastActivity_ = std::chrono::steady_clock::now();
   return size * count;
@@ -236,15 +235,10 @@ bool PlatformRequest::perform() {
         result = message->data.result;
     }
   }
-  if (result == CURLE_UNSUPPORTED_PROTOCOL) {
-    // A redirect down to plain http is not followed: the redirect itself is the reply.
-    long status = 0;
-    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 300 && status < 400) result = CURLE_OK;
-  }
+  bool ok = TransferSucceeded(handle_, result);
   curl_multi_remove_handle(multi, handle_);
   curl_multi_cleanup(multi);
-  return result == CURLE_OK;
+  return ok;
 }
 
 std::string ReplyCookies(std::string_view headers) {
@@ -262,20 +256,22 @@ std::string ReplyCookies(std::string_view headers) {
   return cookies;
 }
 
-HttpResponse SendWithPlatformRequest(HttpRequest& request, int method, const std::string& headers,
-                                     int timeoutMs) {
+HttpResponse SendWithPlatformRequest(HttpRequest& request, HttpMethod method,
+                                     const std::string& headers, int timeoutMs) {
   HttpResponse response;
   PlatformRequest object;
   if (!object.isCreated()) return response;
   if (timeoutMs != -1) object.setTimeouts(timeoutMs, timeoutMs, timeoutMs, timeoutMs);
   if (!request.proxy.empty()) object.setProxy(request.proxy);
-  object.open(kVerbs[method], request.url);
+  object.open(MethodVerb(method), request.url);
   if (request.noRedirect) object.setEnableRedirects(false);
   if (!request.proxy.empty() && !request.proxyUser.empty()) {
     object.setCredentials(request.proxyUser, request.proxyPassword, request.proxyCredentialTarget);
   }
   if (!request.cookies.empty()) {
     request.cookies = ReplaceText(request.cookies, "Cookie:", "", true);
+    // A request header, so a redirect to another origin goes without it (see
+    // CookieHeaderLine).
     object.setRequestHeader("Cookie", request.cookies);
   }
   if (FindText(headers, "\r\n") != -1) {

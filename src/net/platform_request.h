@@ -36,7 +36,8 @@ class PlatformRequest {
   /// target 1: the proxy (sent as Basic); 0: the server.
   void setCredentials(const std::string& user, const std::string& password, int target);
   void setRequestHeader(std::string_view name, std::string_view value);
-  /// Performs the exchange; false on any failure (no reply, time-out, TLS).
+  /// Performs the exchange; false on any failure (no reply, time-out, TLS, a reply
+  /// cut off or larger than kMaxReplyBodyBytes).
   bool send(std::string_view body);
 
   int status() const { return status_; }
@@ -69,7 +70,7 @@ std::string ReplyCookies(std::string_view headers);
 
 /// One exchange of SendRequest on the platform back end; `headers` are already
 /// prepared, `timeoutMs` -1 keeps the object's own time-outs.
-HttpResponse SendWithPlatformRequest(HttpRequest& request, int method, const std::string& headers,
-                                     int timeoutMs);
+HttpResponse SendWithPlatformRequest(HttpRequest& request, HttpMethod method,
+                                     const std::string& headers, int timeoutMs);
 
 }  // namespace pansift

@@ -23,8 +23,6 @@ constexpr int kFolderCheckTimeoutSeconds = 15;
 constexpr int kCreateAttempts = 3;
 constexpr int kMoveAttempts = 3;
 
-constexpr int kPost = 1;
-
 const char kFileMissingMarker[] = "{\"errno\":12,\"info\":[{\"errno\":-9,\"path\":\"";
 
 bool Has(std::string_view reply, std::string_view marker) {
@@ -35,7 +33,7 @@ HttpResponse Post(AppState& app, const std::string& cookies, const std::string& 
                   std::string body, int timeoutSeconds) {
   HttpRequest request;
   request.url = NetdiskUrl(app, pathAndQuery);
-  request.method = kPost;
+  request.method = HttpMethod::Post;
   request.body = std::move(body);
   request.cookies = cookies;
   request.timeoutSeconds = timeoutSeconds;

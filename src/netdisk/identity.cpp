@@ -11,7 +11,6 @@
 namespace pansift {
 namespace {
 
-constexpr int kMaxRedirects = 10;
 constexpr int kPageTimeoutSeconds = 10;
 constexpr int kFollowListTimeoutSeconds = 15;
 
@@ -25,15 +24,39 @@ HttpResponse GetPage(const std::string& url, const std::string& cookies) {
   return SendRequest(request);
 }
 
+// The value of the "Location: " header; a line ends at LF, with or without CR.
+std::string RedirectLocation(std::string_view headers) {
+  constexpr std::string_view kName = "Location: ";
+  int found = FindText(headers, kName);
+  if (found < 0) return {};
+  size_t start = static_cast<size_t>(found - 1) + kName.size();
+  size_t end = headers.find_first_of("\r\n", start);
+  if (end == std::string_view::npos) return {};
+  return std::string(headers.substr(start, end - start));
+}
+
+// Where a redirect of the root page may lead: a path on the Netdisk origin, or a
+// URL on one of the service's own https origins. "" for anywhere else (another
+// host, plain http, a scheme-relative "//host"), which the cookie string must not
+// reach.
+std::string RedirectTarget(const AppState& app, const std::string& location) {
+  if (location.starts_with('/') && !location.starts_with("//") && !location.starts_with("/\\"))
+    return NetdiskUrl(app, location);
+  if (IsServiceUrl(app, location)) return location;
+  return {};
+}
+
 // The web root page, with its redirects followed by hand so that the login's own
-// page is read even when the service sends us elsewhere first.
+// page is read even when the service sends us elsewhere first. A redirect that
+// leaves the service's origins ends the read as a failed one.
 HttpResponse FetchRootPage(const AppState& app, const std::string& cookies) {
   HttpResponse response = GetPage(NetdiskUrl(app, "/"), cookies);
-  for (int i = 0; i < kMaxRedirects && response.status == 302; ++i) {
-    std::string location = TextBetween(response.headers, "Location: ", "\r\n");
+  for (int i = 0; i < kRootPageMaxRedirects && response.status == 302; ++i) {
+    std::string location = RedirectLocation(response.headers);
     if (location.empty()) break;
-    if (FindText(location, "https://") < 0) location = NetdiskUrl(app, location);
-    response = GetPage(location, cookies);
+    std::string target = RedirectTarget(app, location);
+    if (target.empty()) return {};
+    response = GetPage(target, cookies);
   }
   return response;
 }
@@ -41,7 +64,7 @@ HttpResponse FetchRootPage(const AppState& app, const std::string& cookies) {
 }  // namespace
 
 AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int attempts) {
-  if (attempts <= 0) attempts = 2;
+  if (attempts <= 0) attempts = kIdentityDefaultAttempts;
   AccountIdentity identity;
   std::string lastResult;
   std::string lastPage;
@@ -57,9 +80,7 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
     if (identity.uk.empty()) continue;
 
     HttpRequest follow;
-    follow.url =
-        NetdiskUrl(app, "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=" +
-                            NewLogId() + "&start=0&limit=10");
+    follow.url = NetdiskUrl(app, kFollowListHead + NewLogId() + kFollowListTail);
     follow.cookies = cookies;
     follow.headers = kBrowserUserAgentLine;
     follow.timeoutSeconds = kFollowListTimeoutSeconds;

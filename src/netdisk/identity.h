@@ -17,7 +17,9 @@ struct AccountIdentity {
 };
 
 /// Reads the identity of `cookies` with up to `attempts` attempts (0 or below: 2).
-/// Each attempt fetches the web root page (redirects followed by hand, at most 10),
+/// Each attempt fetches the web root page (redirects followed by hand, at most 10,
+/// and only within the service's own https origins: the cookie string goes nowhere
+/// else, and a redirect elsewhere fails the attempt),
 /// reads the user data, then asks getfollowlist whether the login is live: errno 0
 /// returns the identity, errno -6 returns it without uk and bdstoken. Blocking; for
 /// worker threads.

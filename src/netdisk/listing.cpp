@@ -76,29 +76,28 @@ std::string TreeNamesToDir(const std::vector<std::u16string>& namesTopDown) {
   return dir;
 }
 
-std::string ListFolderPageUrl(const ListingOrder& order, int page, std::string_view dir) {
+namespace {
+
+// The part every form shares, up to the dir value.
+std::string ListHead(const ListingOrder& order, int page, int pageSize, std::string_view dir) {
   return "/api/list?order=" + order.order + "&desc=" + order.desc +
-         "&showempty=0&web=1&page=" + std::to_string(page) + "&num=100&dir=" + std::string(dir) +
-         "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
+         "&showempty=0&web=1&page=" + std::to_string(page) + "&num=" + std::to_string(pageSize) +
+         "&dir=" + std::string(dir);
+}
+
+}  // namespace
+
+std::string ListFolderPageUrl(const ListingOrder& order, int page, std::string_view dir) {
+  return ListHead(order, page, kFolderPageSize, dir) + kListTailTime;
 }
 
 std::string ListTreeRootUrl(const ListingOrder& order) {
-  return "/api/list?order=" + order.order + "&desc=" + order.desc +
-         "&showempty=0&web=1&page=1&num=200&dir=%2F&t=0.18259558284517108&channel=chunlei&web=1&"
-         "app_id=250528"
-         "&bdstoken=&logid=&clienttype=0";
+  return ListHead(order, 1, kTreeRootPageSize, "%2F") + kListTailRoot;
 }
 
 std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir, int page) {
-  std::string head = "/api/list?order=" + order.order + "&desc=" + order.desc +
-                     "&showempty=0&web=1&page=" + std::to_string(page) +
-                     "&num=100&dir=" + std::string(dir);
-  if (order.order == "name") {
-    return head +
-           "&t=0.9227398003716567&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype="
-           "0";
-  }
-  return head + "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0";
+  return ListHead(order, page, kFolderPageSize, dir) +
+         (order.order == "name" ? kListTailName : kListTailTime);
 }
 
 std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath,

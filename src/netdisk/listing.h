@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "netdisk/conventions.h"
+
 namespace pansift {
 
 struct AppState;
@@ -28,9 +30,6 @@ struct NetdiskEntry {
 
 /// The entries of a listing reply, in reply order; none when the reply has no list.
 std::vector<NetdiskEntry> ReadEntries(std::string_view reply);
-
-inline constexpr int kFolderPageSize = 100;    // ListFolderPage and ListTreeNodePage
-inline constexpr int kTreeRootPageSize = 200;  // ListTreeRoot
 
 /// The dir value of a folder path as the catalogue stores it: "%20" and "%7E" turned
 /// back, entities and "\u" escapes decoded, then UTF-8 percent-encoded ("/" is "%2F").

@@ -10,6 +10,7 @@
 #include "core/main_form.h"
 #include "core/platform.h"
 #include "core/worker_threads.h"
+#include "netdisk/conventions.h"
 #include "netdisk/identity.h"
 #include "netdisk/listing.h"
 #include "tree/file_icon.h"
@@ -20,10 +21,7 @@
 namespace pansift {
 namespace {
 
-constexpr int kIdentityAttempts = 3;
 constexpr int kBusyPromptMs = 5000;
-// A page holding more entries than this may be followed by another.
-constexpr size_t kLastPageBelow = 99;
 
 std::string FolderGoneText() {
   return L8("当前目录已不存在（已被删除或改名），需要重新刷新。");
@@ -184,7 +182,8 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
       AddEntryNode(tree, id, DecodeEntitiesWithTilde(entry.serverFilename), entry.isdir);
       ProcessEvents(app.platform);
     }
-    if (entries.size() > kLastPageBelow) continue;
+    // A full page may be followed by another.
+    if (entries.size() >= static_cast<size_t>(kFolderPageSize)) continue;
     tree.setExpanded(id, true);
     SetStatus(app, L8("获取成功。  本次获取数量：") + std::to_string(total));
     return;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "https_fixture.h"
+#include "support/back_ends.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -101,7 +102,7 @@ TEST_P(HttpTransport, EmptyHeadersGetTheDefaultSet) {
 TEST_P(HttpTransport, CallerHeadersAreCompletedNotDuplicatedAndCapitalised) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 1;
+  request.method = HttpMethod::Post;
   request.body = "fid_list=%5B1%5D";
   request.headers = "referer: https://caller.example/page\r\nx-requested-with: XMLHttpRequest";
   HttpResponse response = send(request);
@@ -296,11 +297,7 @@ TEST_P(HttpTransport, SelectTransportChoosesTheBackEndOfSendRequest) {
             curl() ? std::string(kRefererOrigin) + "/disk/main" : request.url);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport,
-                         ::testing::Values(Transport::Platform, Transport::Curl),
-                         [](const auto& param) {
-                           return param.param == Transport::Curl ? "Curl" : "Platform";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, HttpTransport, testing::kBothBackEnds, testing::BackEndName);
 
 // Rules of one back end only, on the same server.
 class BackEndRules : public HttpTransport {};
@@ -333,7 +330,7 @@ TEST_P(BackEndRules, PlatformMergesCookiesOnRequest) {
 TEST_P(BackEndRules, PlatformSendsOtherVerbs) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 3;
+  request.method = HttpMethod::Put;
   request.body = "payload";
   EXPECT_EQ(send(request).status, 200);
   SeenRequest seen = onlySeen();
@@ -359,7 +356,7 @@ TEST_P(CurlRules, EmptyHeaderLineIsNotSent) {
 TEST_P(CurlRules, UnsupportedMethodSendsNothing) {
   HttpRequest request;
   request.url = server_->url("/echo");
-  request.method = 3;
+  request.method = HttpMethod::Put;
   request.cookies = "a=1";
   HttpResponse response = send(request);
   EXPECT_EQ(response.status, 0);

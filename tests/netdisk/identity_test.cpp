@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "net/http.h"
+#include "netdisk/conventions.h"
+#include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 
@@ -79,6 +82,126 @@ TEST_F(IdentityTest, AFailingLivenessCheckIsRetriedAndItsReplyReported) {
   EXPECT_NE(id.replyText.find("\"errno\":2"), std::string::npos);
   EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 3);
 }
+
+}  // namespace
+}  // namespace pansift
+
+namespace pansift {
+namespace {
+
+TEST(ServiceUrls, OnlyTheServicesOwnHttpsOriginsMayHaveTheLogin) {
+  testing::SimApp env;
+  AppState& app = env.app;
+  app.origins = {"https://pan.example", "https://passport.example:8443", "https://www.example"};
+  struct Case {
+    const char* url;
+    bool own;
+  } cases[] = {
+      {"https://pan.example/disk/main", true},
+      {"HTTPS://PAN.example/disk/main", true},
+      {"https://passport.example:8443/v2/?login", true},
+      {"https://www.example", true},
+      {"http://pan.example/disk/main", false},
+      {"http://evil.example/?back=https://pan.example/", false},
+      {"https://passport.example/v2/", false},  // another port
+      {"https://pan.example.evil.example/", false},
+      {"https://pan.example@evil.example/", false},
+      {"https://pan.example\\@evil.example/", false},
+      {"//pan.example/disk/main", false},
+      {"/disk/main", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsServiceUrl(app, c.url), c.own) << c.url;
+}
+
+using sim::RootRedirect;
+
+// The identity read through each back end, against a service that misbehaves.
+class IdentityPerBackEnd : public ::testing::TestWithParam<Transport> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    before = SelectedTransport();
+    SelectTransport(GetParam() == Transport::Curl);
+    cookies = sim.addAccount({.userName = "victim", .uk = "5501234567"});
+  }
+  void TearDown() override { SelectTransport(before == Transport::Curl); }
+
+  testing::SimApp env;
+  sim::Simulator& sim = env.sim;
+  AppState& app = env.app;
+  Transport before = Transport::Platform;
+  std::string cookies;
+};
+
+TEST_P(IdentityPerBackEnd, ARedirectOffTheServiceFailsTheReadAndCarriesNoLogin) {
+  for (sim::RedirectAway away : {sim::RedirectAway::Foreign, sim::RedirectAway::PlainHttp}) {
+    SCOPED_TRACE(static_cast<int>(away));
+    sim.log().clear();
+    sim.faults().root.redirectAway = away;
+    AccountIdentity id = ReadIdentity(app, cookies, 3);
+    EXPECT_EQ(id.userName, "");
+    EXPECT_EQ(id.uk, "");
+    EXPECT_EQ(id.replyText, "");
+    EXPECT_EQ(sim.log().count("/"), 3u) << "one root page per attempt";
+    for (const sim::LoggedRequest& seen : sim.log().entries("bystander"))
+      EXPECT_EQ(seen.cookies, "") << seen.target;
+    EXPECT_TRUE(sim.log().entries("bystander").empty());
+  }
+}
+
+TEST_P(IdentityPerBackEnd, ADeadLoginSentToThePassportReadsAsDead) {
+  sim.faults().root.deadLoginToPassport = true;
+  AccountIdentity id = ReadIdentity(app, "BDUSS=nobody; STOKEN=x", 2);
+  EXPECT_EQ(id.userName, "");
+  EXPECT_EQ(id.replyText, L8("{\"errno\":-6,\"}，请重新登陆帐号后再试。"));
+  // The passport is the service's own: it may see the cookie string.
+  std::vector<sim::LoggedRequest> passport = sim.log().entries("login");
+  ASSERT_EQ(passport.size(), 2u);
+  EXPECT_EQ(passport[0].origin, sim::Origin::Passport);
+  EXPECT_EQ(passport[0].cookies, "BDUSS=nobody; STOKEN=x");
+  // A live login is not redirected.
+  EXPECT_EQ(ReadIdentity(app, cookies, 1).uk, "5501234567");
+}
+
+TEST_P(IdentityPerBackEnd, ARedirectLoopEndsAfterTenHopsPerAttempt) {
+  sim.faults().root.redirect = RootRedirect::None;
+  sim.faults().root.redirectAway = sim::RedirectAway::Loop;
+  AccountIdentity id = ReadIdentity(app, cookies, 2);
+  EXPECT_EQ(id.userName, "");
+  EXPECT_EQ(sim.log().count("/"), 2u * 11);
+  EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 0u);
+}
+
+TEST_P(IdentityPerBackEnd, UserDataWithoutUkAsksNoLivenessCheck) {
+  sim.faults().root.withoutUk = true;
+  AccountIdentity id = ReadIdentity(app, cookies, 3);
+  EXPECT_EQ(id.userName, "victim");
+  EXPECT_EQ(id.uk, "");
+  EXPECT_NE(id.replyText.find("\"username\":\"victim\""), std::string::npos);
+  EXPECT_EQ(id.replyText.find("\"uk\""), std::string::npos);
+  EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 0u);
+}
+
+// Replies that set cookies change nothing the program sends: every request carries
+// the account's cookie string exactly as it was stored.
+TEST_P(IdentityPerBackEnd, SetCookieRepliesLeaveTheCookieStringAsStored) {
+  for (sim::EndpointFaults* f :
+       {static_cast<sim::EndpointFaults*>(&sim.faults().root), &sim.faults().followList})
+    f->setCookies = true;
+  AccountIdentity first = ReadIdentity(app, cookies, 3);
+  AccountIdentity second = ReadIdentity(app, cookies, 3);
+  EXPECT_EQ(first.uk, "5501234567");
+  EXPECT_EQ(second.uk, "5501234567");
+  std::vector<sim::LoggedRequest> seen = sim.log().entries();
+  ASSERT_GE(seen.size(), 4u);
+  for (const sim::LoggedRequest& request : seen)
+    EXPECT_EQ(request.cookies, cookies) << request.target;
+  EXPECT_EQ(sim.log().rejected(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, IdentityPerBackEnd, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift

@@ -4,7 +4,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
+#include "net/http.h"
+#include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -141,6 +144,68 @@ TEST_F(ListingTest, NodePagesRetryOnlyAnEmptyReply) {
   EXPECT_EQ(ListTreeNodePage(env.app, cookies, ListingOrder{}, "%2Fmissing", 1).outcome,
             ListingOutcome::kFolderGone);
 }
+
+}  // namespace
+}  // namespace pansift
+
+namespace pansift {
+namespace {
+
+// The crawler's listing through each back end, against a service that cuts replies
+// off half-way: never a short list.
+class ListingPerBackEnd : public ::testing::TestWithParam<Transport> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    before = SelectedTransport();
+    SelectTransport(GetParam() == Transport::Curl);
+    env.app.currentCookies.set(env.sim.addAccount({.userName = "big"}));
+    env.app.depthText.set("2");
+    env.sim.withTree("big", [](sim::FileTree& tree) {
+      for (int i = 0; i < 1000; ++i)
+        tree.addFile("/big/f" + std::to_string(10000 + i), 1, false, 0);
+    });
+  }
+  void TearDown() override { SelectTransport(before == Transport::Curl); }
+  std::string errorLog() const {
+    std::ifstream in(env.dir.file("err.txt"), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  testing::SimApp env;
+  Transport before = Transport::Platform;
+};
+
+TEST_P(ListingPerBackEnd, EveryTenthReplyCutOffStillGivesEveryEntry) {
+  env.sim.faults().list.cutEvery = 10;
+  std::set<std::string> ids;
+  int pages = 0;
+  for (int page = 1;; ++page) {
+    std::vector<NetdiskEntry> entries =
+        ReadEntries(ListFolderPage(env.app, ListingOrder{}, "/big", page));
+    ++pages;
+    for (const NetdiskEntry& entry : entries) ids.insert(entry.fsId);
+    if (entries.size() < static_cast<size_t>(kFolderPageSize) || pages > 20) break;
+  }
+  EXPECT_EQ(ids.size(), 1000u);
+  EXPECT_EQ(pages, 11);
+  EXPECT_EQ(errorLog(), "");
+  // Each cut reply cost one retry and its wait.
+  std::uint64_t requests = env.sim.log().count("/api/list");
+  EXPECT_EQ(requests, 11u + requests / 10);
+  EXPECT_EQ(env.clock.sleptMs(), static_cast<long long>(requests / 10) * 500);
+  EXPECT_EQ(env.sim.log().rejected(), 0u);
+}
+
+TEST_P(ListingPerBackEnd, RepliesAlwaysCutOffEndInTheErrorLine) {
+  env.sim.faults().list.cutEvery = 1;
+  EXPECT_EQ(ListFolderPage(env.app, ListingOrder{}, "/big", 1), "");
+  EXPECT_EQ(env.sim.log().count("/api/list"), 10u);
+  EXPECT_EQ(errorLog().rfind("/big----2----", 0), 0u) << errorLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, ListingPerBackEnd, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift

@@ -167,3 +167,18 @@ TEST(SimExecutable, HostNamesAreInTheCertificateAndResolveForCurl) {
 
 }  // namespace
 }  // namespace pansift::sim
+
+namespace pansift::sim {
+namespace {
+
+TEST(SimExecutable, HelpListsTheWireFaults) {
+  std::string help = RunCommand("'" + SimExecutable().string() + "' --help");
+  for (const char* option :
+       {"--cut-every ENDPOINT=N[:stall]", "--stall-ms", "--inflate ENDPOINT=BYTES",
+        "--set-cookies ENDPOINT", "--redirect-away ENDPOINT=foreign|plain-http|loop",
+        "--dead-login-to-passport", "--without-uk"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace pansift::sim

@@ -31,13 +31,15 @@ std::string JsonString(std::string_view utf8);
 /// The same escapes without the quotes.
 std::string JsonEscape(std::string_view utf8);
 
+struct JsonMember;
+
 /// A parsed JSON value. Numbers keep their text.
 struct JsonValue {
   enum class Type { Null, Bool, Number, String, Array, Object };
   Type type = Type::Null;
   std::string text;  // string (UTF-8), number text, "true"/"false"
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // in document order
 
   const JsonValue* get(std::string_view key) const;
   std::string string(std::string_view key, std::string fallback = {}) const;
@@ -46,6 +48,15 @@ struct JsonValue {
   bool boolean(std::string_view key, bool fallback = false) const;
   bool isObject() const { return type == Type::Object; }
   bool isArray() const { return type == Type::Array; }
+};
+
+/// One member of an object. Not a std::pair: a pair of a type still being
+/// defined is refused by some standard libraries (clang with libstdc++).
+struct JsonMember {
+  JsonMember(std::string name, JsonValue value)
+      : first(std::move(name)), second(std::move(value)) {}
+  std::string first;
+  JsonValue second;
 };
 
 /// Parses a whole JSON text; false (with a reason) when it is not valid JSON.

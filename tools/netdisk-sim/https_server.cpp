@@ -102,6 +102,10 @@ HttpsServer::HttpsServer(const Certificate& certificate) {
   server_->set_keep_alive_timeout(1);
 }
 
+HttpsServer::HttpsServer() : server_(std::make_unique<httplib::Server>()), secure_(false) {
+  server_->set_keep_alive_timeout(1);
+}
+
 HttpsServer::~HttpsServer() {
   stop();
 }
@@ -126,7 +130,7 @@ void HttpsServer::stop() {
 }
 
 std::string HttpsServer::origin() const {
-  return "https://127.0.0.1:" + std::to_string(port_);
+  return (secure_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
 }
 
 }  // namespace pansift::sim

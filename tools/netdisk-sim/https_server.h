@@ -27,6 +27,8 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 class HttpsServer {
  public:
   explicit HttpsServer(const Certificate& certificate);
+  /// A plain-HTTP server (for tests that must see what a client sends in clear).
+  HttpsServer();
   ~HttpsServer();
   HttpsServer(const HttpsServer&) = delete;
   HttpsServer& operator=(const HttpsServer&) = delete;
@@ -39,11 +41,12 @@ class HttpsServer {
   bool start(int port = 0);
   void stop();
   int port() const { return port_; }
-  /// "https://127.0.0.1:<port>"
+  /// "https://127.0.0.1:<port>" ("http://" for a plain server)
   std::string origin() const;
 
  private:
-  std::unique_ptr<httplib::SSLServer> server_;
+  std::unique_ptr<httplib::Server> server_;
+  bool secure_ = true;
   std::thread thread_;
   int port_ = 0;
 };

@@ -35,7 +35,20 @@ const char* const kUsage =
     "  --cut ENDPOINT=P               (reply cut off halfway through its body)\n"
     "  --max-url ENDPOINT=LEN         --sign-uses N            --sign-max-age SECONDS\n"
     "  --busy-deletes N[:31034]       --identity-check\n"
-    "  --redirect none|relative|absolute|both|nolocation\n";
+    "  --redirect none|relative|absolute|both|nolocation\n"
+    "  --cut-every ENDPOINT=N[:stall] every Nth reply stops half-way through its body, then\n"
+    "                                 the connection is reset (or stalls, see --stall-ms)\n"
+    "  --stall-ms ENDPOINT=MS         how long a stalled reply holds the connection\n"
+    "  --inflate ENDPOINT=BYTES       bodies padded with blanks to BYTES, gzip-encoded when\n"
+    "                                 the client accepts gzip (a small reply, a huge body)\n"
+    "  --set-cookies ENDPOINT         replies carry Set-Cookie headers\n"
+    "  --redirect-away ENDPOINT=foreign|plain-http|loop\n"
+    "                                 302 to a foreign https host, to plain http, or to the\n"
+    "                                 request itself; the bystander hosts log any cookie\n"
+    "  --dead-login-to-passport       \"/\" sends a dead login to the passport login page\n"
+    "  --without-uk                   the web page's user data lacks \"uk\"\n"
+    "Requests to /api/list and getfollowlist must carry every key in order with its\n"
+    "value; others are answered with errno 2 and logged as rejected.\n";
 
 std::vector<EndpointFaults*> Endpoints(Simulator& sim, const std::string& name) {
   auto& f = sim.faults();
@@ -136,7 +149,8 @@ int main(int argc, char** argv) {
         return 2;
       }
       generated.emplace_back(g, user);
-    } else if (arg == "--identity-check") {
+    } else if (arg == "--identity-check" || arg == "--dead-login-to-passport" ||
+               arg == "--without-uk") {
       faultArgs.emplace_back(arg, "");
     } else if (arg.rfind("--", 0) == 0) {
       faultArgs.emplace_back(arg, value());
@@ -170,6 +184,14 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (flag == "--identity-check") {
       f.fileManager.identityCheck = true;
+    } else if (flag == "--dead-login-to-passport") {
+      f.root.deadLoginToPassport = true;
+    } else if (flag == "--without-uk") {
+      f.root.withoutUk = true;
+    } else if (flag == "--set-cookies") {
+      targets = Endpoints(sim, arg);
+      for (EndpointFaults* t : targets) t->setCookies = true;
+      ok = !targets.empty();
     } else if (flag == "--sign-uses") {
       f.download.signUses = std::atoi(arg.c_str());
     } else if (flag == "--sign-max-age") {
@@ -205,7 +227,24 @@ int main(int argc, char** argv) {
           t->errno2Probability = std::atof(v.c_str());
         else if (flag == "--max-url")
           t->maxUrlLength = std::atoi(v.c_str());
-        else if (flag == "--rate-limit") {
+        else if (flag == "--cut-every") {
+          t->cutEvery = std::atoi(v.c_str());
+          if (v.find(":stall") != std::string::npos) t->cutMode = pansift::sim::CutMode::Stall;
+        } else if (flag == "--stall-ms")
+          t->stallMs = std::atoi(v.c_str());
+        else if (flag == "--inflate")
+          t->inflatedBytes = std::strtoull(v.c_str(), nullptr, 10);
+        else if (flag == "--redirect-away") {
+          using pansift::sim::RedirectAway;
+          if (v == "foreign")
+            t->redirectAway = RedirectAway::Foreign;
+          else if (v == "plain-http")
+            t->redirectAway = RedirectAway::PlainHttp;
+          else if (v == "loop")
+            t->redirectAway = RedirectAway::Loop;
+          else
+            ok = false;
+        } else if (flag == "--rate-limit") {
           t->rateLimitRequests = std::atoi(v.c_str());
           size_t slash = v.find('/');
           if (slash != std::string::npos) t->rateLimitWindowMs = std::atoi(v.c_str() + slash + 1);
@@ -235,7 +274,9 @@ int main(int argc, char** argv) {
   std::cout << "netdisk origin:  " << sim.netdiskOrigin() << "\n"
             << "passport origin: " << sim.passportOrigin() << "\n"
             << "portal origin:   " << sim.portalOrigin() << "\n"
-            << "certificate:     " << sim.caFile() << "\n";
+            << "certificate:     " << sim.caFile() << "\n"
+            << "bystanders:      " << sim.foreignOrigin() << " " << sim.plainHttpOrigin()
+            << " (not the service; they log any cookie they get)\n";
   for (const auto& a : sim.accounts()) {
     std::cout << "account " << a.userName << " (uk " << a.uk << ", bdstoken " << a.bdstoken
               << (a.login == pansift::sim::LoginState::Expired ? ", expired" : "")

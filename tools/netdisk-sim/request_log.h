@@ -13,7 +13,9 @@
 
 namespace pansift::sim {
 
-enum class Origin { Netdisk, Passport, Portal };
+/// Where a request arrived: one of the service's origins, or a bystander that a
+/// redirect may send a client to (Simulator::foreignOrigin, plainHttpOrigin).
+enum class Origin { Netdisk, Passport, Portal, Foreign, PlainHttp };
 
 struct LoggedRequest {
   Origin origin = Origin::Netdisk;

@@ -16,10 +16,13 @@
 #include <sstream>
 #include <thread>
 
+#include "bystanders.h"
 #include "codec.h"
 #include "https_server.h"
 #include "key_order.h"
+#include "query_checks.h"
 #include "sign_book.h"
+#include "transport_faults.h"
 
 namespace pansift::sim {
 namespace {
@@ -48,7 +51,6 @@ struct Reply {
   std::string contentType = kJson;
   std::vector<std::pair<std::string, std::string>> headers;
   bool drop = false;
-  bool cut = false;  // send half of the body, then close the connection
   std::string rejection;
 };
 
@@ -170,6 +172,13 @@ void EndpointFaults::reset() {
   rateLimitRequests = 0;
   rateLimitWindowMs = 1000;
   maxUrlLength = 0;
+  cutEvery = 0;
+  cutMode = CutMode::Reset;
+  stallMs = 20000;
+  inflatedBytes = 0;
+  setCookies = false;
+  redirectAway = RedirectAway::None;
+  replies = 0;
 }
 
 EndpointFaults* Faults::forEndpoint(std::string_view endpoint) {
@@ -205,6 +214,8 @@ void Faults::reset() {
     f->reset();
   }
   root.redirect = RootRedirect::Both;
+  root.deadLoginToPassport = false;
+  root.withoutUk = false;
   download.signUses = 0;
   download.signMaxAgeSeconds = 0;
   download.refusedSigns = 0;
@@ -236,6 +247,8 @@ struct Simulator::Impl {
   std::map<std::string, Window> windows;
   std::atomic<std::uint64_t> requestId{0};
   std::unique_ptr<HttpsServer> netdisk, passport, portal;
+  std::unique_ptr<Bystanders> bystanders;
+  std::atomic<bool> stopping{false};  // ends stalled replies
   std::string caFile;
   bool ownCaFile = false;
 
@@ -253,6 +266,9 @@ struct Simulator::Impl {
         return "passport.sim.localhost";
       case Origin::Portal:
         return "www.sim.localhost";
+      case Origin::Foreign:
+      case Origin::PlainHttp:
+        break;
     }
     return "127.0.0.1";
   }
@@ -423,12 +439,15 @@ struct Simulator::Impl {
       entry.fault = "failing folder";
       reply.contentType = kHtml;
     } else if (!f || !applyFaults(*f, entry.endpoint, req, reply, entry.fault)) {
-      reply = route(origin, entry, req);
-      if (f && (takeOne(f->cutReplies) || draw(f->cutProbability.load()))) {
-        entry.fault = "cut";
-        reply.cut = true;
-      }
+      if (!f || !redirectAway(*f, req, reply, entry.fault)) reply = route(origin, entry, req);
     }
+    WirePlan wire;
+    if (f && !reply.drop) {
+      wire = PlanWire(*f);
+      wire.cut = wire.cut || draw(f->cutProbability.load());
+    }
+    if (std::string text = wire.describe(); !text.empty())
+      entry.fault += (entry.fault.empty() ? "" : ", ") + text;
     entry.status = reply.drop ? 0 : reply.status;
     entry.reply = reply.body.substr(0, 4096);
     entry.rejection = reply.rejection;
@@ -439,22 +458,23 @@ struct Simulator::Impl {
       res.status = 500;
       return;
     }
-    res.status = reply.status;
-    for (const auto& [k, v] : reply.headers) res.headers.emplace(k, v);
-    if (reply.cut) {
-      // The whole length is announced; the provider gives up after half of it,
-      // which makes the server close the connection mid-body.
-      auto body = std::make_shared<std::string>(std::move(reply.body));
-      res.set_content_provider(body->size(), reply.contentType,
-                               [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                 size_t half = body->size() / 2;
-                                 if (offset >= half) return false;
-                                 sink.write(body->data() + offset, half - offset);
-                                 return true;
-                               });
-      return;
-    }
-    res.set_content(reply.body, reply.contentType);
+    WriteWireReply(wire, req, res, reply.status, reply.body, reply.contentType, reply.headers,
+                   stopping);
+  }
+
+  // The redirect fault: a 302 to where the login must not go, instead of the endpoint.
+  bool redirectAway(EndpointFaults& f, const httplib::Request& req, Reply& reply,
+                    std::string& fault) {
+    AwayOrigins away{bystanders ? bystanders->foreignOrigin() : "",
+                     bystanders ? bystanders->plainHttpOrigin() : "", originOf(Origin::Netdisk)};
+    std::string location = AwayLocation(f.redirectAway.load(), away, req.target);
+    if (location.empty()) return false;
+    fault = "redirect away";
+    reply.status = 302;
+    reply.contentType = kHtml;
+    reply.headers.emplace_back("Location", location);
+    reply.body = "<html><body>Found</body></html>";
+    return true;
   }
 
   Reply route(Origin origin, LoggedRequest& entry, const httplib::Request& req) {
@@ -467,7 +487,7 @@ struct Simulator::Impl {
     bool post = req.method == "POST";
     if (origin == Origin::Netdisk) {
       if (ep == "/" && get) return rootPage(entry.path, account);
-      if (ep == "/mbox/relation/getfollowlist" && get) return followList(query, account);
+      if (ep == "/mbox/relation/getfollowlist" && get) return followList(entry.query, account);
       if (ep == "/api/list" && get) return listing(entry.query, query, account);
       if (ep == "/api/gettemplatevariable" && get) return templateVariable(query, account);
       if (ep == "/api/download" && get) return download(entry, query, account);
@@ -507,6 +527,15 @@ struct Simulator::Impl {
     Reply r;
     RootRedirect mode = faults.root.redirect.load();
     std::string origin = originOf(Origin::Netdisk);
+    if (!loginLive(account) && faults.root.deadLoginToPassport.load()) {
+      // The service sends a visitor without a live login to the passport's login page.
+      r.status = 302;
+      r.contentType = kHtml;
+      r.headers.emplace_back("Location", originOf(Origin::Passport) + "/v2/?login&u=" +
+                                             PercentEncode(origin + "/disk/main"));
+      r.body = "<html><body>Found</body></html>";
+      return r;
+    }
     if (path == "/" && mode != RootRedirect::None && mode != RootRedirect::NoLocation) {
       r.status = 302;
       r.contentType = kHtml;
@@ -538,9 +567,9 @@ struct Simulator::Impl {
       };
       // The page carries the user data as raw UTF-8 inside a script object.
       locals = "{\"loginstate\":1,\"userInfo\":{\"username\":\"" + text(account->spec.userName) +
-               "\",\"photo\":\"https:\\/\\/ss0.bdstatic.com\\/avatar.jpg\",\"uk\":\"" +
-               account->spec.uk + "\",\"bdstoken\":\"" + account->spec.bdstoken +
-               "\",\"is_vip\":0,\"is_svip\":0}}";
+               "\",\"photo\":\"https:\\/\\/ss0.bdstatic.com\\/avatar.jpg\"" +
+               (faults.root.withoutUk.load() ? "" : ",\"uk\":\"" + account->spec.uk + "\"") +
+               ",\"bdstoken\":\"" + account->spec.bdstoken + "\",\"is_vip\":0,\"is_svip\":0}}";
     } else {
       locals = "{\"loginstate\":0}";
     }
@@ -552,12 +581,8 @@ struct Simulator::Impl {
     return r;
   }
 
-  Reply followList(const QueryItems& q, const Account* account) {
-    std::string bad = CheckKeys(
-        q,
-        {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"start", "#"}, {"limit", "#"}});
-    if (bad.empty()) bad = CheckLogId(q);
-    if (!bad.empty()) return reject(bad);
+  Reply followList(const std::string& rawQuery, const Account* account) {
+    if (std::string bad = CheckFollowListQuery(rawQuery); !bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
     r.body =
@@ -566,22 +591,9 @@ struct Simulator::Impl {
   }
 
   Reply listing(const std::string& rawQuery, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeys(q, {{"order", ""},
-                                    {"desc", "#"},
-                                    {"page", "#"},
-                                    {"num", "#"},
-                                    {"dir", "*"},
-                                    {"web", "1"},
-                                    {"app_id", "250528"},
-                                    {"clienttype", "0"}});
+    // Every key in order, with its value (query_checks.h).
+    if (std::string bad = CheckListQuery(rawQuery); !bad.empty()) return reject(bad);
     std::string order = QueryValue(q, "order");
-    if (bad.empty() && order != "name" && order != "time" && order != "size")
-      bad = "order '" + order + "' unknown";
-    if (bad.empty() && QueryValue(q, "desc") != "0" && QueryValue(q, "desc") != "1")
-      bad = "desc is not 0 or 1";
-    if (bad.empty() && RawQueryValue(rawQuery, "dir").rfind("%2F", 0) != 0)
-      bad = "dir does not start with %2F";
-    if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseDeadLogin(account)) return *refused;
     Reply r;
     std::string dir = QueryValue(q, "dir");
@@ -962,6 +974,7 @@ bool Simulator::start() {
     d.caFile = templ;
   }
   if (!WriteTextFile(d.caFile, cert.certPem)) return false;
+  d.stopping = false;
 
   auto make = [&](Origin origin, int port) -> std::unique_ptr<HttpsServer> {
     auto server = std::make_unique<HttpsServer>(cert);
@@ -985,7 +998,8 @@ bool Simulator::start() {
   d.netdisk = make(Origin::Netdisk, d.options.netdiskPort);
   d.passport = make(Origin::Passport, d.options.passportPort);
   d.portal = make(Origin::Portal, d.options.portalPort);
-  if (!d.netdisk || !d.passport || !d.portal) {
+  d.bystanders = std::make_unique<Bystanders>(d.log);
+  if (!d.netdisk || !d.passport || !d.portal || !d.bystanders->start(cert)) {
     stop();
     return false;
   }
@@ -994,6 +1008,9 @@ bool Simulator::start() {
 
 void Simulator::stop() {
   Impl& d = *impl_;
+  d.stopping = true;
+  if (d.bystanders) d.bystanders->stop();
+  d.bystanders.reset();
   for (auto* s : {&d.netdisk, &d.passport, &d.portal}) {
     if (*s) (*s)->stop();
     s->reset();
@@ -1015,6 +1032,12 @@ std::string Simulator::portalOrigin() const {
 }
 std::string Simulator::caFile() const {
   return impl_->caFile;
+}
+std::string Simulator::foreignOrigin() const {
+  return impl_->bystanders ? impl_->bystanders->foreignOrigin() : std::string();
+}
+std::string Simulator::plainHttpOrigin() const {
+  return impl_->bystanders ? impl_->bystanders->plainHttpOrigin() : std::string();
 }
 
 std::string Simulator::addAccount(AccountSpec spec) {

@@ -42,6 +42,15 @@ struct AccountSpec {
   LoginState login = LoginState::Live;
 };
 
+/// How a cut reply ends after half of its body: the connection is reset, or it
+/// stalls (nothing more is sent, the connection stays open) for stallMs.
+enum class CutMode { Reset, Stall };
+
+/// A redirect (302) that answers instead of the endpoint, to where a login's
+/// cookies must never go: the foreign https listener, the plain-http listener
+/// (with "?back=https://..." in the URL), or the request's own URL again (a loop).
+enum class RedirectAway { None, Foreign, PlainHttp, Loop };
+
 /// Faults of one endpoint. Counters ("the next N") count down as they fire;
 /// probabilities are drawn per request. Safe to change while serving.
 struct EndpointFaults {
@@ -58,6 +67,16 @@ struct EndpointFaults {
   std::atomic<int> rateLimitWindowMs{1000};
   std::atomic<int> maxUrlLength{0};  // a longer request target: the 414 page (0: only the
                                      // HTTP library's own limit of 8192)
+  // Faults of the wire (transport_faults.h); cutReplies and cutProbability above
+  // end the same way as cutEvery:
+  std::atomic<int> cutEvery{0};  // every Nth reply stops half-way (0: none)
+  std::atomic<CutMode> cutMode{CutMode::Reset};
+  std::atomic<int> stallMs{20000};              // how long a stalled reply holds the connection
+  std::atomic<std::uint64_t> inflatedBytes{0};  // the body padded with blanks to N bytes,
+                                                // gzip-encoded when the client accepts gzip
+  std::atomic<bool> setCookies{false};          // replies carry Set-Cookie headers
+  std::atomic<RedirectAway> redirectAway{RedirectAway::None};
+  std::atomic<std::uint64_t> replies{0};  // replies written so far (cutEvery counts these)
   void reset();
 };
 
@@ -71,6 +90,9 @@ enum class RootRedirect {
 
 struct RootFaults : EndpointFaults {
   std::atomic<RootRedirect> redirect{RootRedirect::Both};
+  std::atomic<bool> deadLoginToPassport{false};  // a dead or unknown login: 302 to the
+                                                 // passport's login page instead
+  std::atomic<bool> withoutUk{false};            // the user data lacks its "uk" member
 };
 
 struct DownloadFaults : EndpointFaults {
@@ -145,6 +167,12 @@ class Simulator {
   std::string portalOrigin() const;
   /// The PEM file of the self-signed certificate, to trust as a CA.
   std::string caFile() const;
+  /// Two bystanders that are not the service and log every request (with its
+  /// cookies) as Origin::Foreign or Origin::PlainHttp, endpoint "bystander": an
+  /// https listener named "https://localhost:<port>" (the same certificate) and a
+  /// plain-http one, "http://127.0.0.1:<port>". Both answer 200 "bystander".
+  std::string foreignOrigin() const;
+  std::string plainHttpOrigin() const;
 
   /// Adds (or replaces, by user name) an account; returns its cookie string
   /// ("BAIDUID=...; BDUSS=...; STOKEN=...").
