@@ -38,7 +38,7 @@ std::string StatusBar::text() const {
 namespace {
 
 // The cookies that carry a login of the service.
-constexpr std::string_view kLoginCookies[] = {"BDUSS", "BDUSS_BFESS", "STOKEN",       "PTOKEN",
+constexpr std::string_view kLoginCookies[] = {"BDUSS",  "BDUSS_BFESS", "STOKEN",       "PTOKEN",
                                               "PANPSC", "BAIDUID",     "BAIDUID_BFESS"};
 
 bool IsNameChar(char c) {

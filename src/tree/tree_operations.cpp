@@ -110,8 +110,7 @@ bool BeginRefresh(const RootRefresh& refresh) {
   std::lock_guard lock(refresh.app.listLock);
   if (!refresh.current()) return false;
   refresh.form.hideRefreshHint();
-  SetStatus(refresh.app,
-            L8("正在获取 ") + refresh.app.currentUserName.get() + L8(" 的目录结构"));
+  SetStatus(refresh.app, L8("正在获取 ") + refresh.app.currentUserName.get() + L8(" 的目录结构"));
   refresh.tree.clear();
   return true;
 }

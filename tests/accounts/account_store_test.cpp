@@ -322,10 +322,10 @@ TEST_F(AccountsTest, CopyPutsTheSelectedCellOnTheClipboardOrDoesNothing) {
 // byte), the full-width space, and GBK text whose bytes are also valid UTF-8 ("你好"
 // in UTF-8, read as GBK).
 std::vector<std::string> TextPieces() {
-  return {"a",         "Z",          "0",      " ",        "=",       ";",      "\"",
-          "\\",        "/",          "\\n",    "\\u4e2d",  "\t",      "\n",     "\x01",
-          "\x7f",      "'",          "%",      L8("张三"), L8("乗"),  L8("楠宝"), L8("网盘"),
-          L8("　"),    "\x80",       "\x80\\", L8("浣犲ソ"),  L8("€")};
+  return {"a",      "Z",    "0",      " ",          "=",      ";",        "\"",
+          "\\",     "/",    "\\n",    "\\u4e2d",    "\t",     "\n",       "\x01",
+          "\x7f",   "'",    "%",      L8("张三"),   L8("乗"), L8("楠宝"), L8("网盘"),
+          L8("　"), "\x80", "\x80\\", L8("浣犲ソ"), L8("€")};
 }
 
 TEST(AccountFile, GeneratedRowsReadBackExactly) {
@@ -553,11 +553,14 @@ TEST(AccountStore, KeyedUpdatesNeverLandOnAnotherRowWhileTheUiDeletesAndSaves) {
   // them back, and a save copies the rows. Every row must always be one account:
   // its stale texts or its fresh ones, never a mix and never another's.
   constexpr int kAccounts = 6;
-  auto fresh = [](int i) { return Account(("new" + std::to_string(i)).c_str(),
-                                          ("BDUSS=" + std::to_string(i)).c_str(),
-                                          std::to_string(100 + i).c_str(), "tok"); };
-  auto stale = [](int i) { return Account(("old" + std::to_string(i)).c_str(),
-                                          ("BDUSS=" + std::to_string(i)).c_str(), "", ""); };
+  auto fresh = [](int i) {
+    return Account(("new" + std::to_string(i)).c_str(), ("BDUSS=" + std::to_string(i)).c_str(),
+                   std::to_string(100 + i).c_str(), "tok");
+  };
+  auto stale = [](int i) {
+    return Account(("old" + std::to_string(i)).c_str(), ("BDUSS=" + std::to_string(i)).c_str(), "",
+                   "");
+  };
   auto consistent = [&](const AccountRecord& row) {
     for (int i = 0; i < kAccounts; ++i) {
       if (row.cookies != stale(i).cookies) continue;

@@ -433,8 +433,7 @@ TEST_F(AddAccountTest, ARowDeletedWhileTheAnswerIsWrittenDoesNotMoveItOntoTheNex
   AccountRecord other = store.rows()[1];
   bool deleted = false;
   Subscription hook = store.subscribe([&](const AccountsChanged& change) {
-    if (deleted || change.kind != AccountsChanged::Kind::kCell ||
-        change.column == kColumnStatus)
+    if (deleted || change.kind != AccountsChanged::Kind::kCell || change.column == kColumnStatus)
       return;
     deleted = true;
     std::thread ui([&] { store.removeRow(0); });  // the UI thread does not take listLock

@@ -73,7 +73,8 @@ TEST(HideLoginCookies, HidesTheValuesOfLoginCookiesOnly) {
   } cases[] = {
       {"BAIDUID=AB:FG=1; BDUSS=xyz; STOKEN=s1", "BAIDUID=***; BDUSS=***; STOKEN=***"},
       {"cookie: bduss=Low&stoken=x\r\nnext", "cookie: bduss=***&stoken=***\r\nnext"},
-      {"{\"BDUSS_BFESS\":\"v\",\"x\":\"BDUSS=q\\\"\"}", "{\"BDUSS_BFESS\":\"v\",\"x\":\"BDUSS=***\\\"\"}"},
+      {"{\"BDUSS_BFESS\":\"v\",\"x\":\"BDUSS=q\\\"\"}",
+       "{\"BDUSS_BFESS\":\"v\",\"x\":\"BDUSS=***\\\"\"}"},
       {"MYBDUSS=1; BDUSSX=2; BDUSS=; PANPSC=p", "MYBDUSS=1; BDUSSX=2; BDUSS=; PANPSC=***"},
       {"no cookies here: a=b", "no cookies here: a=b"},
   };

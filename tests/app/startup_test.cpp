@@ -1,10 +1,10 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
-#include <functional>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
+#include <functional>
 
 #include <cstdlib>
 #include <fstream>

@@ -255,12 +255,13 @@ TEST(JsonDocRead, MembersBesideAListAreLookedUpByNameWhateverTheirNumber) {
   // A reply padded with 20 000 escaped members before "list"; one name twice, the
   // first of which counts, as in a small object.
   std::string reply = "{\"errno\":0";
-  for (int i = 0; i < 20000; ++i) reply += ",\"k\\u0065y" + std::to_string(i) + "\":" + std::to_string(i);
+  for (int i = 0; i < 20000; ++i)
+    reply += ",\"k\\u0065y" + std::to_string(i) + "\":" + std::to_string(i);
   reply += ",\"key7\":\"second\",\"list\":[";
   for (int i = 0; i < 300; ++i) {
     if (i) reply += ",";
-    reply += "{\"server_filename\":\"f" + std::to_string(i) + "\",\"isdir\":0,\"fs_id\":" +
-             std::to_string(i) + "}";
+    reply += "{\"server_filename\":\"f" + std::to_string(i) +
+             "\",\"isdir\":0,\"fs_id\":" + std::to_string(i) + "}";
   }
   reply += "]}";
   JsonDoc doc;

@@ -436,8 +436,8 @@ TEST_F(TreeOperationsTest, ARefreshOvertakenByAnAccountSwitchChangesNothing) {
   // Y, whose refresh ends first. X's late answer must not bring back X's root,
   // name or token beside Y's cookies.
   env.sim.addFile(kUser, "/x-file", 1);
-  const std::string other = env.sim.addAccount({.userName = "第二用户", .uk = "2222",
-                                                .bdstoken = "tokY"});
+  const std::string other =
+      env.sim.addAccount({.userName = "第二用户", .uk = "2222", .bdstoken = "tokY"});
   env.sim.addFile("第二用户", "/y-file", 1);
   AccountRecord row;
   row.userName = L8("第二用户");

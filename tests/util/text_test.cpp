@@ -107,7 +107,8 @@ bool MatchesAt(std::string_view text, size_t pos, std::string_view marker, bool 
 
 std::vector<size_t> Starts(std::string_view text) {
   std::vector<size_t> starts;
-  for (size_t pos = 0; pos < text.size(); pos += static_cast<unsigned char>(text[pos]) >= 0x80 ? 2 : 1)
+  for (size_t pos = 0; pos < text.size();
+       pos += static_cast<unsigned char>(text[pos]) >= 0x80 ? 2 : 1)
     starts.push_back(pos);
   return starts;
 }
