@@ -1,19 +1,18 @@
 #include "accounts/account_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <ctime>
 
 #include "core/app_state.h"
+#include "core/log.h"
 #include "core/main_form.h"
 #include "core/platform.h"
 #include "json/json_doc.h"
 #include "util/codepage.h"
+#include "util/files.h"
+#include "util/time.h"
 
 namespace pansift {
 namespace {
@@ -31,37 +30,6 @@ bool ValidColumn(int column) {
   return column >= 0 && column < kAccountColumnCount;
 }
 
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Writes the whole file through a temporary beside it, so a failed write never
-// leaves a half-written account file, and creates it readable by the user only:
-// it holds login cookies.
-bool WritePrivateFile(const std::string& path, std::string_view bytes) {
-  std::string temp = path + ".tmp";
-  ::unlink(temp.c_str());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
-}
-
 // The JSON writer passes a backslash that starts an escape through unescaped; a
 // doubled backslash is such an escape and reads back as one, so any cookie text
 // survives the round trip through the file.
@@ -70,7 +38,7 @@ std::string KeepBackslashes(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80 && i + 1 < text.size()) {
+    if (i + 1 < text.size() && IsGbkPair(c, static_cast<unsigned char>(text[i + 1]))) {
       // A two-byte GBK character: its trail byte may be 0x5C without being a backslash.
       out += text[i];
       out += text[++i];
@@ -80,6 +48,37 @@ std::string KeepBackslashes(std::string_view text) {
     if (c == '\\') out += '\\';
   }
   return out;
+}
+
+// Every character outside ASCII as a \uXXXX escape, which the JSON writer passes
+// through and the reader decodes: the file is then ASCII, the same in every encoding.
+std::string EscapeNonAscii(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (char16_t unit : LocalToUnicode(text)) {
+    if (unit < 0x80) {
+      out += static_cast<char>(unit);
+      continue;
+    }
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+  }
+  return out;
+}
+
+bool IsAscii(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// A free name for keeping a damaged file aside: "<path>.damaged-<time>[-n]".
+std::string AsideName(const std::string& path) {
+  std::string base = path + ".damaged-" + FormatLocalTime(std::time(nullptr), 3, 0);
+  std::string name = base;
+  for (int n = 2; ::access(name.c_str(), F_OK) == 0; ++n) name = base + "-" + std::to_string(n);
+  return name;
 }
 
 MessageBoxResult Prompt(AppState& app, const char* utf8Text, MessageBoxStyle style) {
@@ -181,6 +180,84 @@ int AccountStore::appendAccountRow(AccountRecord record) {
   return row;
 }
 
+int AccountStore::findLocked(const Key& key, int preferredRow) const {
+  if (!ValidColumn(key.column)) return -1;
+  const int count = static_cast<int>(rows_.size());
+  if (preferredRow >= 0 && preferredRow < count && rows_[preferredRow].cell(key.column) == key.text)
+    return preferredRow;
+  for (int row = 0; row < count; ++row) {
+    if (rows_[row].cell(key.column) == key.text) return row;
+  }
+  return -1;
+}
+
+std::vector<int> AccountStore::changeLocked(int row, const Change& change) {
+  AccountRecord& record = rows_[row];
+  AccountRecord before = record;
+  change(record);
+  record.ordinal = before.ordinal;
+  std::vector<int> changed;
+  for (int column = 0; column < kAccountColumnCount; ++column) {
+    if (record.cell(column) != before.cell(column)) changed.push_back(column);
+  }
+  return changed;
+}
+
+void AccountStore::announceCells(int row, const std::vector<int>& columns) {
+  for (int column : columns) notify({AccountsChanged::Kind::kCell, row, column});
+}
+
+int AccountStore::updateAccount(const Key& key, const Change& change, int preferredRow) {
+  int row;
+  std::vector<int> changed;
+  {
+    std::lock_guard lock(mutex_);
+    row = findLocked(key, preferredRow);
+    if (row < 0) return -1;
+    changed = changeLocked(row, change);
+  }
+  announceCells(row, changed);
+  return row;
+}
+
+std::pair<int, bool> AccountStore::updateOrAppendAccount(const Key& key, const Change& change,
+                                                         AccountRecord added) {
+  int row;
+  bool appended = false;
+  std::vector<int> changed;
+  {
+    std::lock_guard lock(mutex_);
+    row = findLocked(key, -1);
+    if (row < 0) {
+      row = static_cast<int>(rows_.size());
+      added.ordinal = std::to_string(row + 1);
+      rows_.push_back(std::move(added));
+      appended = true;
+    } else {
+      changed = changeLocked(row, change);
+    }
+  }
+  if (appended) {
+    notify({AccountsChanged::Kind::kAppended, row});
+  } else {
+    announceCells(row, changed);
+  }
+  return {row, appended};
+}
+
+std::optional<AccountRecord> AccountStore::updateRowAt(int row, const Change& change) {
+  AccountRecord result;
+  std::vector<int> changed;
+  {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return std::nullopt;
+    changed = changeLocked(row, change);
+    result = rows_[row];
+  }
+  announceCells(row, changed);
+  return result;
+}
+
 bool AccountStore::setAccountCell(int row, int column, std::string text) {
   {
     std::lock_guard lock(mutex_);
@@ -256,20 +333,9 @@ int DetectTextEncoding(std::string_view bytes) {
   if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return kEncodingUtf16Le;
   if (bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return kEncodingUtf16Be;
   if (LooksLikeUtf16Le(bytes)) return kEncodingUtf16Le;
-  // Only the first non-ASCII byte decides; a byte past the end is no continuation.
-  auto continuation = [&](size_t i) {
-    return i < bytes.size() && byte(i) >= 0x80 && byte(i) <= 0xBF;
-  };
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    unsigned char c = byte(i);
-    if (c < 0x80) continue;
-    if (c >= 0xE0 && c <= 0xEF && continuation(i + 1) && continuation(i + 2)) return kEncodingUtf8;
-    if (c >= 0xF0 && c <= 0xF7 && continuation(i + 1) && continuation(i + 2) &&
-        continuation(i + 3)) {
-      return kEncodingUtf8;
-    }
-    return kEncodingAnsi;
-  }
+  // A GBK text may start like a UTF-8 sequence ("楠" is E9 AA); only the whole
+  // file tells them apart.
+  if (!IsAscii(bytes) && IsValidUtf8(bytes)) return kEncodingUtf8;
   return kEncodingAnsi;
 }
 
@@ -280,29 +346,41 @@ std::string AccountFilePath(const AppState& app) {
 }
 
 std::string AccountsToJson(const std::vector<AccountRecord>& rows) {
-  JsonDoc doc;
-  doc.setText("dataname", "cookies");
-  doc.setNumber("num", static_cast<double>(rows.size()));
-  doc.setJson("data", "[]");
-  for (size_t i = 0; i < rows.size(); ++i) {
-    std::string element = "data[" + std::to_string(i) + "]";
-    doc.append("data", "{}");
-    doc.setText(element + ".user", KeepBackslashes(rows[i].userName));
-    doc.setText(element + ".cookies", KeepBackslashes(rows[i].cookies));
-    doc.setText(element + ".uk", KeepBackslashes(rows[i].uk));
-    doc.setText(element + ".bdstoken", KeepBackslashes(rows[i].bdstoken));
-  }
-  return doc.toText();
+  auto build = [&rows](bool escapeNonAscii) {
+    auto value = [escapeNonAscii](const std::string& text) {
+      std::string kept = KeepBackslashes(text);
+      return escapeNonAscii ? EscapeNonAscii(kept) : kept;
+    };
+    JsonDoc doc;
+    doc.setText("dataname", "cookies");
+    doc.setNumber("num", static_cast<double>(rows.size()));
+    doc.setJson("data", "[]");
+    for (size_t i = 0; i < rows.size(); ++i) {
+      std::string element = "data[" + std::to_string(i) + "]";
+      doc.append("data", "{}");
+      doc.setText(element + ".user", value(rows[i].userName));
+      doc.setText(element + ".cookies", value(rows[i].cookies));
+      doc.setText(element + ".uk", value(rows[i].uk));
+      doc.setText(element + ".bdstoken", value(rows[i].bdstoken));
+    }
+    return doc.toText();
+  };
+  std::string text = build(false);
+  // GBK bytes that are also valid UTF-8 would be read back as UTF-8.
+  if (!IsAscii(text) && IsValidUtf8(text)) text = build(true);
+  return text;
 }
 
-std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes) {
+std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson) {
   JsonDoc doc;
+  bool parsed;
   if (DetectTextEncoding(bytes) == kEncodingUtf8) {
-    doc.parseUtf8(bytes);
+    parsed = doc.parseUtf8(bytes);
   } else {
     // UTF-16 files land here too and read as nothing, like any text that is not JSON.
-    doc.parse(bytes);
+    parsed = doc.parse(bytes);
   }
+  if (isJson) *isJson = parsed;
   std::vector<AccountRecord> rows;
   int count = doc.count("data");
   for (int i = 0; i < count; ++i) {
@@ -318,7 +396,20 @@ std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes) {
 }
 
 int LoadAccounts(AppState& app, AccountStore& store, MainForm& form) {
-  std::vector<AccountRecord> rows = AccountsFromFileBytes(ReadFileBytes(AccountFilePath(app)));
+  const std::string path = AccountFilePath(app);
+  FileRead file = ReadOwnFile(path);
+  bool isJson = false;
+  std::vector<AccountRecord> rows = AccountsFromFileBytes(file.bytes, &isJson);
+  if (file.exists && (!file.ok || (!isJson && !file.bytes.empty()))) {
+    // The file may still hold accounts a person can recover; the next save must
+    // not replace it.
+    std::string aside = AsideName(path);
+    if (::rename(path.c_str(), aside.c_str()) == 0) {
+      AppendLog(app, L8("帐号文件无法读取，已改名保留为：") + Utf8ToLocal(aside));
+    } else {
+      AppendLog(app, L8("帐号文件无法读取：") + Utf8ToLocal(path));
+    }
+  }
   for (AccountRecord& record : rows) {
     record.status = AccountStatusText(AccountStatus::kImported);
     store.appendAccountRow(std::move(record));
@@ -332,7 +423,8 @@ bool SaveAccounts(AppState& app, const AccountStore& store) {
       kIdYes)
     return false;
   std::string path = AccountFilePath(app);
-  if (!WritePrivateFile(path, AccountsToJson(store.rows()))) {
+  // One copy of the rows, taken at once: a worker's update is in it wholly or not at all.
+  if (!ReplaceFile(path, AccountsToJson(store.rows()), 0600)) {
     // Never claim success for a file that was not written.
     TimedMessageBox(app.platform, L8("提示"), L8("保存失败，无法写入文件：") + Utf8ToLocal(path),
                     kPromptTimeoutMs, kStyleWarning);

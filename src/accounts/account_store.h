@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +92,26 @@ class AccountStore : public Observable<AccountsChanged> {
   /// Inserts a row at the end; its ordinal becomes the new row count. Returns the
   /// row's index.
   int appendAccountRow(AccountRecord record);
+
+  /// Which row an update is for: the first whose `column` holds `text` exactly.
+  struct Key {
+    int column;
+    std::string text;
+  };
+  using Change = std::function<void(AccountRecord&)>;
+  /// Finds the row `key` names and applies `change` to it in one step: a row
+  /// removed or added meanwhile cannot move the change onto another account, and
+  /// no copy of the rows sees it half done. `preferredRow` is taken when it holds
+  /// the key (two rows may share one). The ordinal is kept. Returns the row
+  /// changed, or -1 when no row holds the key.
+  int updateAccount(const Key& key, const Change& change, int preferredRow = -1);
+  /// updateAccount, or, when no row holds the key, appends `added` in the same
+  /// step. Returns the row and whether it was appended.
+  std::pair<int, bool> updateOrAppendAccount(const Key& key, const Change& change,
+                                             AccountRecord added);
+  /// Applies `change` to the row at `row` and returns the row as changed; nullopt
+  /// when there is no such row.
+  std::optional<AccountRecord> updateRowAt(int row, const Change& change);
   /// Sets one cell; false when row or column is out of range.
   bool setAccountCell(int row, int column, std::string text);
   /// Removes a row; the other rows keep their ordinals. A selected row that is
@@ -99,6 +121,12 @@ class AccountStore : public Observable<AccountsChanged> {
   int findAccountRow(std::string_view userName) const;
 
  private:
+  // Under mutex_: the row `key` names, -1 when none.
+  int findLocked(const Key& key, int preferredRow) const;
+  // Under mutex_: applies `change` to a row; the columns it changed.
+  std::vector<int> changeLocked(int row, const Change& change);
+  void announceCells(int row, const std::vector<int>& columns);
+
   mutable std::mutex mutex_;
   std::vector<AccountRecord> rows_;
   int selected_ = -1;
@@ -113,8 +141,9 @@ enum TextEncoding : int {
 };
 
 /// Guesses the encoding of a file's bytes: a UTF-8 or UTF-16 byte-order mark; then
-/// LooksLikeUtf16Le; then the first non-ASCII byte: the start of a valid three- or
-/// four-byte UTF-8 sequence means UTF-8, anything else (or no such byte) GBK.
+/// LooksLikeUtf16Le; then UTF-8 when all of the bytes are valid UTF-8 and some are
+/// not ASCII, else GBK. (A GBK name often starts like a UTF-8 sequence; it is the
+/// rest of the file that tells them apart.)
 int DetectTextEncoding(std::string_view bytes);
 
 /// Whether bytes without a byte-order mark are plausibly UTF-16 little-endian text:
@@ -130,18 +159,26 @@ std::string AccountFilePath(const AppState& app);
 
 /// The account file's content for these rows: compact JSON in GBK, members
 /// "dataname", "num", "data"; each element "user", "cookies", "uk", "bdstoken".
+/// It reads back as exactly these texts: should the GBK bytes happen to be valid
+/// UTF-8 as a whole (which would make them read as UTF-8), the non-ASCII
+/// characters are written as \uXXXX escapes instead.
 std::string AccountsToJson(const std::vector<AccountRecord>& rows);
 /// The rows a file's bytes describe (ordinal and status left empty): only the
-/// "data" array is read; anything that is not JSON gives no rows.
-std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes);
+/// "data" array is read; anything that is not JSON gives no rows. `isJson`, when
+/// given, tells whether the bytes were a JSON document at all.
+std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson = nullptr);
 
 /// Appends the accounts of baiduset.ini to the list with status "从记录导入", then
 /// selects tab "清理和谐文件" when the list has rows, else "选择百度帐号". A missing
-/// or broken file gives no rows and no message. Returns the number of rows read.
+/// or empty file gives no rows and no message. A file that cannot be read or is
+/// not JSON (cut off, damaged) gives no rows either, but is first renamed aside
+/// (baiduset.ini.damaged-<time>) and the log says so, so that the next save cannot
+/// overwrite the accounts it may still hold. Returns the number of rows read.
 int LoadAccounts(AppState& app, AccountStore& store, MainForm& form);
 
 /// Asks, then writes every row to baiduset.ini (created readable by the user only,
-/// replaced as a whole) and says "保存成功。". True when the file was written.
+/// replaced as a whole; a failed write leaves the previous file as it was) and says
+/// "保存成功。". True when the file was written.
 bool SaveAccounts(AppState& app, const AccountStore& store);
 
 /// Asks, then removes the selected row. "没有选中项目。" when none is selected.

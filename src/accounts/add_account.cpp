@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <optional>
 
 #include "accounts/account_store.h"
 #include "core/app_state.h"
@@ -46,39 +47,35 @@ std::string FileUrl(const std::string& path) {
   return url;
 }
 
-// The row that still holds the account a validation read: the row it started on
-// when that row still has the same cookie string, else the first row that has it.
-// Rows can be deleted or replaced while the service is asked, and the answer must
-// not land on another account. -1 when the account is gone.
-int RowOfCookies(const AccountStore& store, int row, const std::string& cookies) {
-  if (row < store.rowCount() && store.cellText(row, kColumnCookies) == cookies) return row;
-  for (int i = 0; i < store.rowCount(); ++i) {
-    if (store.cellText(i, kColumnCookies) == cookies) return i;
-  }
-  return -1;
-}
-
-// "验证中", the identity read without the lock, then the result.
+// "验证中", the identity read without the lock, then the result. Rows can be
+// deleted or replaced while the service is asked: the answer goes to the row that
+// still holds the cookie string that was read (the row it started on first), and
+// nowhere when the account is gone.
 void ValidateRow(AppState& app, AccountStore& store, int row) {
-  std::string cookies;
+  std::optional<AccountRecord> started;
   {
     std::lock_guard lock(app.listLock);
-    if (row < 0 || row >= store.rowCount()) return;
-    cookies = store.cellText(row, kColumnCookies);
-    store.setAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kValidating));
+    started = store.updateRowAt(row, [](AccountRecord& record) {
+      record.status = AccountStatusText(AccountStatus::kValidating);
+    });
   }
+  if (!started) return;
+  const std::string cookies = started->cookies;
   AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
   std::lock_guard lock(app.listLock);
-  int target = RowOfCookies(store, row, cookies);
-  if (target < 0) return;
-  if (identity.uk.empty()) {
-    store.setAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kInvalid));
-    return;
-  }
-  store.setAccountCell(target, kColumnUserName, identity.userName);
-  store.setAccountCell(target, kColumnStatus, AccountStatusText(AccountStatus::kValid));
-  store.setAccountCell(target, kColumnUk, identity.uk);
-  store.setAccountCell(target, kColumnBdstoken, identity.bdstoken);
+  store.updateAccount(
+      {kColumnCookies, cookies},
+      [&identity](AccountRecord& record) {
+        if (identity.uk.empty()) {
+          record.status = AccountStatusText(AccountStatus::kInvalid);
+          return;
+        }
+        record.userName = identity.userName;
+        record.status = AccountStatusText(AccountStatus::kValid);
+        record.uk = identity.uk;
+        record.bdstoken = identity.bdstoken;
+      },
+      row);
 }
 
 }  // namespace
@@ -149,26 +146,25 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
 
   bool updated = false;
   {
-    // The row is looked up again: it may have been deleted or moved while the user
-    // was asked, and the update must not land on another account.
+    // The row is looked up again, together with the write: it may have been
+    // deleted or moved while the user was asked, and the update must not land on
+    // another account.
+    AccountRecord added;
+    added.userName = identity.userName;
+    added.status = AccountStatusText(AccountStatus::kAdded);
+    added.cookies = cookies;
+    added.uk = identity.uk;
+    added.bdstoken = identity.bdstoken;
     std::lock_guard lock(app.listLock);
-    int row = store.findAccountRow(identity.userName);
-    if (row >= 0) {
-      store.setAccountCell(row, kColumnUserName, identity.userName);
-      store.setAccountCell(row, kColumnStatus, AccountStatusText(AccountStatus::kUpdated));
-      store.setAccountCell(row, kColumnCookies, cookies);
-      store.setAccountCell(row, kColumnUk, identity.uk);
-      store.setAccountCell(row, kColumnBdstoken, identity.bdstoken);
-      updated = true;
-    } else {
-      AccountRecord record;
-      record.userName = identity.userName;
-      record.status = AccountStatusText(AccountStatus::kAdded);
-      record.cookies = cookies;
-      record.uk = identity.uk;
-      record.bdstoken = identity.bdstoken;
-      store.appendAccountRow(std::move(record));
-    }
+    updated = !store
+                   .updateOrAppendAccount(
+                       {kColumnUserName, identity.userName},
+                       [&](AccountRecord& record) {
+                         record = added;
+                         record.status = AccountStatusText(AccountStatus::kUpdated);
+                       },
+                       added)
+                   .second;
   }
   form.setText(FormText::kCookies, {});
   if (updated) {

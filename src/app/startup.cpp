@@ -1,40 +1,85 @@
 #include "app/startup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "core/app_state.h"
 #include "core/log.h"
 #include "net/http.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift {
 
-ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
-  if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0)
-    return {executableDir, false};
+namespace {
+
+// A real folder (not a link) of this user that nobody else may enter.
+bool IsPrivateFolder(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+            (info.st_mode & 077) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// A folder only this user can reach, below a shared one such as /tmp:
+// "pansift-<uid>", made here with mode 0700 or found private. Anything else in
+// its place may have been prepared by another user (to read the accounts, or to
+// point our files elsewhere through links); then a fresh folder with an
+// unguessable name is made instead.
+std::string PrivateFolderIn(const std::string& base) {
+  const std::string prefix = base + "/pansift-" + std::to_string(::geteuid());
+  ::mkdir(prefix.c_str(), 0700);
+  if (IsPrivateFolder(prefix)) return prefix;
+  std::string pattern = prefix + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) return {};
+  return pattern;
+}
+
+std::string UserDataFolder() {
   std::filesystem::path base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     base = xdg;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     base = std::filesystem::path(home) / ".local" / "share";
   } else {
-    base = std::filesystem::temp_directory_path();
+    return {};
   }
   std::filesystem::path dir = base / "pansift";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  return {dir.string(), true};
+  if (::access(dir.c_str(), W_OK) != 0) return {};
+  return dir.string();
+}
+
+}  // namespace
+
+ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
+  if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0)
+    return {executableDir, false};
+  if (std::string data = UserDataFolder(); !data.empty()) return {data, true};
+  // The last resort: the user's runtime folder or the temporary one, in a folder
+  // of our own that nobody else can prepare.
+  std::string base;
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+    base = runtime;
+  } else {
+    std::error_code ec;
+    base = std::filesystem::temp_directory_path(ec).string();
+    if (base.empty()) base = "/tmp";
+  }
+  std::string folder = PrivateFolderIn(base);
+  return {folder.empty() ? executableDir : folder, true};
 }
 
 bool ReadCurlSwitch(const std::string& netsetPath) {
-  std::ifstream in(netsetPath, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes = ReadOwnFile(netsetPath).bytes;
   bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
   return bytes.find("\"curl\":\"1\"") != std::string::npos;
 }

@@ -15,6 +15,9 @@ struct ProgramDirChoice {
 
 /// The folder for settings and logs: the executable's folder when writable,
 /// else $XDG_DATA_HOME/pansift (default ~/.local/share/pansift), created if needed.
+/// When neither can be used: a private folder (mode 0700, this user's, not a link)
+/// "pansift-<uid>" in $XDG_RUNTIME_DIR or the temporary folder, or a fresh
+/// "pansift-<uid>-XXXXXX" when something else already holds that name.
 ProgramDirChoice ResolveProgramDir(const std::string& executableDir);
 
 /// Whether netset.ini switches the curl back end on: the file's text up to its

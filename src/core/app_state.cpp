@@ -1,6 +1,7 @@
 #include "core/app_state.h"
 
-#include <cstdio>
+#include "core/log.h"
+#include "util/files.h"
 
 namespace pansift {
 
@@ -17,17 +18,15 @@ std::string AppState::pathBeside(std::string_view name) const {
 }
 
 void AppendErrorLine(AppState& app, std::string_view text) {
+  std::string line = HideLoginCookies(text);
+  line += "\r\n";
   std::lock_guard lock(app.errorLogLock);
-  std::FILE* f = std::fopen(app.pathBeside("err.txt").c_str(), "ab");
-  if (!f) return;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fwrite("\r\n", 1, 2, f);
-  std::fclose(f);
+  AppendToFile(app.pathBeside("err.txt"), line);
 }
 
 void ResetErrorLog(AppState& app) {
   std::lock_guard lock(app.errorLogLock);
-  if (std::FILE* f = std::fopen(app.pathBeside("err.txt").c_str(), "wb")) std::fclose(f);
+  TruncateFile(app.pathBeside("err.txt"));
 }
 
 }  // namespace pansift

@@ -35,11 +35,64 @@ std::string StatusBar::text() const {
   return text_;
 }
 
+namespace {
+
+// The cookies that carry a login of the service.
+constexpr std::string_view kLoginCookies[] = {"BDUSS",  "BDUSS_BFESS", "STOKEN",       "PTOKEN",
+                                              "PANPSC", "BAIDUID",     "BAIDUID_BFESS"};
+
+bool IsNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsValueEnd(char c) {
+  return c == ';' || c == ' ' || c == '"' || c == '\'' || c == '&' || c == ',' || c == '\r' ||
+         c == '\n' || c == '\t' || c == '<' || c == '\\';
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string HideLoginCookies(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (!IsNameChar(text[pos]) || (pos > 0 && IsNameChar(text[pos - 1]))) {
+      out += text[pos++];
+      continue;
+    }
+    size_t end = pos;
+    while (end < text.size() && IsNameChar(text[end])) ++end;
+    std::string_view name = text.substr(pos, end - pos);
+    out.append(name);
+    pos = end;
+    if (pos >= text.size() || text[pos] != '=') continue;
+    bool login = false;
+    for (std::string_view cookie : kLoginCookies) login = login || SameIgnoringCase(name, cookie);
+    if (!login) continue;
+    out += '=';
+    size_t valueEnd = pos + 1;
+    while (valueEnd < text.size() && !IsValueEnd(text[valueEnd])) ++valueEnd;
+    if (valueEnd > pos + 1) out += "***";
+    pos = valueEnd;
+  }
+  return out;
+}
+
 void AppendLog(AppState& app, std::string_view message) {
   static const std::string kDeleteMarker = L8("文件删除");
   std::string line = FormatLocalTime(std::time(nullptr), 1, 3);
   line += ' ';
-  line += message;
+  line += HideLoginCookies(message);
   line += "\r\n";
   if (FindText(message, kDeleteMarker) > 0) line += "\r\n";
   std::lock_guard lock(app.logLock);
@@ -47,8 +100,9 @@ void AppendLog(AppState& app, std::string_view message) {
 }
 
 void SetStatus(AppState& app, std::string_view text) {
+  std::string shown = HideLoginCookies(text);
   std::lock_guard lock(app.logLock);
-  app.status.set(std::string(text));
+  app.status.set(shown);
 }
 
 }  // namespace pansift

@@ -42,9 +42,16 @@ class StatusBar : public Observable<StatusChanged> {
 };
 
 /// Appends "HH:mm:ss message" and CR LF to the log pane under logLock; a message
-/// about a file delete ("文件删除") is followed by an empty line.
+/// about a file delete ("文件删除") is followed by an empty line. Login cookie
+/// values in the message are hidden (HideLoginCookies).
 void AppendLog(AppState& app, std::string_view message);
-/// Replaces the status bar text under logLock.
+/// Replaces the status bar text under logLock, login cookie values hidden.
 void SetStatus(AppState& app, std::string_view text);
+
+/// `text` with the value of every login cookie ("BDUSS=...", "STOKEN=...", any
+/// letter case) replaced by "***". The log pane, the status bar and err.txt show
+/// replies of the service, and a reply (an error page of a proxy, say) may quote
+/// the request's Cookie header; the login must not end up on screen or on disk.
+std::string HideLoginCookies(std::string_view text);
 
 }  // namespace pansift

@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QPainter>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <array>
 
+#include "gui/post_if_alive.h"
 #include "gui/qt_text.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
@@ -179,12 +181,7 @@ FolderTreeBinding::FolderTreeBinding(FolderTree& model, QTreeWidget* widget,
   // a change the snapshot already holds; applying a change twice is harmless.
   QPointer<FolderTreeBinding> guard = this;
   subscription_ = model_.subscribe([guard](const TreeChanged& change) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, change] {
-          if (guard) guard->apply(change);
-        },
-        Qt::QueuedConnection);
+    PostIfAlive(guard, [change](FolderTreeBinding* binding) { binding->apply(change); });
   });
   FolderTree::Snapshot snap = model_.snapshot();
   picturesShown_ = snap.picturesSet;
@@ -224,13 +221,12 @@ void FolderTreeBinding::addItem(NodeId node, NodeId parent, const std::u16string
                                      : Ui("网盘"));
   if (picturesShown_) item->setIcon(0, TreePicture(picture));
   items_.emplace(node, item);
-  applying_ = true;
+  QScopedValueRollback applying(applying_, true);
   if (parentItem) {
     parentItem->addChild(item);
   } else {
     widget_->addTopLevelItem(item);
   }
-  applying_ = false;
 }
 
 void FolderTreeBinding::forget(QTreeWidgetItem* item) {
@@ -242,14 +238,13 @@ void FolderTreeBinding::showSelection() {
   if (!widget_) return;
   QTreeWidgetItem* wanted = item(model_.selected());
   if (widget_->currentItem() == wanted && (!wanted || wanted->isSelected())) return;
-  applying_ = true;
+  QScopedValueRollback applying(applying_, true);
   if (wanted) {
     widget_->setCurrentItem(wanted);
   } else {
     widget_->clearSelection();
     widget_->setCurrentItem(nullptr);
   }
-  applying_ = false;
 }
 
 void FolderTreeBinding::applyPictures() {
@@ -269,25 +264,23 @@ void FolderTreeBinding::apply(const TreeChanged& change) {
       if (!parent) break;
       // Qt would move the current item on its own while items go; the model says
       // where the selection is.
-      applying_ = true;
       {
+        QScopedValueRollback applying(applying_, true);
         QSignalBlocker block(widget_.data());
         for (QTreeWidgetItem* child : parent->takeChildren()) {
           forget(child);
           delete child;
         }
       }
-      applying_ = false;
       showSelection();
       break;
     }
     case TreeChanged::Kind::kCleared: {
-      applying_ = true;
       {
+        QScopedValueRollback applying(applying_, true);
         QSignalBlocker block(widget_.data());
         widget_->clear();
       }
-      applying_ = false;
       items_.clear();
       break;
     }
@@ -298,9 +291,8 @@ void FolderTreeBinding::apply(const TreeChanged& change) {
       std::optional<TreeNode> node = model_.node(change.node);
       bool expanded = node ? node->expanded : change.expanded;
       if (target->isExpanded() == expanded) break;
-      applying_ = true;
+      QScopedValueRollback applying(applying_, true);
       target->setExpanded(expanded);
-      applying_ = false;
       break;
     }
     case TreeChanged::Kind::kPicturesSet:

@@ -31,6 +31,7 @@
 #include "gui/folder_tree_binding.h"
 #include "gui/login_windows.h"
 #include "gui/model_mirror.h"
+#include "gui/post_if_alive.h"
 #include "gui/qt_text.h"
 
 namespace pansift {
@@ -370,17 +371,11 @@ void MainWindowView::buildLogGroup(QWidget* central) {
   logPane_->setReadOnly(true);
   logPane_->setAccessibleName(group->title());
   appendLogText(FromLocal(app_.log.text()));
-  // Every append is delivered, in order; a weak pointer, as in mirror(), because a
-  // worker may log while the window goes away.
+  // Every append is delivered, in order.
   QPointer<MainWindowView> guard = this;
   logSubscription_ = app_.log.subscribe([guard](const LogAppended& change) {
     QString text = FromLocal(change.text);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, text] {
-          if (guard) guard->appendLogText(text);
-        },
-        Qt::QueuedConnection);
+    PostIfAlive(guard, [text](MainWindowView* window) { window->appendLogText(text); });
   });
 }
 
@@ -392,21 +387,25 @@ void MainWindowView::buildStatusBar() {
   auto* fixed = new QLabel(Ui("操作提示："), bar);
   fixed->setObjectName(QStringLiteral("statusFixedPane"));
   fixed->setFixedWidth(60);
-  statusText_ = new QLabel(FromLocal(app_.status.text()), bar);
+  fixed->setAccessibleName(fixed->text());
+  statusText_ = new QLabel(bar);
   statusText_->setObjectName(QStringLiteral("statusMessagePane"));
-  statusText_->setAccessibleName(fixed->text());
+  showStatus(FromLocal(app_.status.text()));
   bar->addWidget(fixed);
   bar->addWidget(statusText_, 1);
   QPointer<MainWindowView> guard = this;
   statusSubscription_ = app_.status.subscribe([guard](const StatusChanged& change) {
     QString text = FromLocal(change.text);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, text] {
-          if (guard) guard->statusText_->setText(text);
-        },
-        Qt::QueuedConnection);
+    PostIfAlive(guard, [text](MainWindowView* window) { window->showStatus(text); });
   });
+}
+
+void MainWindowView::showStatus(const QString& text) {
+  // A label exposes no text of its own to assistive technology: its name is what
+  // a screen reader reads, so the name is the message (the fixed pane beside it
+  // carries the caption).
+  statusText_->setText(text);
+  statusText_->setAccessibleName(text);
 }
 
 void MainWindowView::bindForm() {

@@ -70,6 +70,7 @@ class MainWindowView : public QMainWindow {
   void buildStatusBar();
   void bindForm();
   void appendLogText(const QString& text);
+  void showStatus(const QString& text);
   void place(QWidget* widget, const QRect& design, double moveX = 0, double moveY = 0,
              double growX = 0, double growY = 0);
   void applyAnchors();

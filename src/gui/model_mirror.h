@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 
+#include "gui/post_if_alive.h"
 #include "util/observable.h"
 
 namespace pansift {
@@ -16,8 +17,6 @@ namespace pansift {
 /// changes queued meanwhile make one call. Nothing runs once `owner` is gone.
 template <class Owner, class Model>
 Subscription MirrorModel(Owner* owner, Model& model, void (Owner::*sync)()) {
-  // The handler keeps a weak pointer: a worker may announce a change while the
-  // widget goes away, and only the GUI thread looks at what the pointer points to.
   QPointer<Owner> guard = owner;
   auto pending = std::make_shared<std::atomic<bool>>(false);
   return model.subscribe([guard, pending, sync](const auto&) {
@@ -26,13 +25,10 @@ Subscription MirrorModel(Owner* owner, Model& model, void (Owner::*sync)()) {
       return;
     }
     if (pending->exchange(true)) return;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [guard, pending, sync] {
-          pending->store(false);
-          if (guard) (guard.data()->*sync)();
-        },
-        Qt::QueuedConnection);
+    PostIfAlive(guard, [pending, sync](Owner* alive) {
+      pending->store(false);
+      (alive->*sync)();
+    });
   });
 }
 

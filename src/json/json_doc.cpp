@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "util/codepage.h"
@@ -19,7 +20,10 @@
 // cannot hold. None of that is what general libraries do.
 //
 // Layout: every value is a Node in one vector; containers link their children
-// (first/next), arrays get an index vector the first time they are read by index.
+// (first/next), arrays get an index vector the first time they are read by index,
+// and large objects a name index the first time a member is looked up, so that
+// reading every entry of a reply costs the reply's size, however many members
+// stand beside the list.
 // String and number texts are spans of one UTF-16 buffer that starts as the parsed
 // input; texts added by the writing operations are appended to that buffer.
 
@@ -31,6 +35,9 @@ constexpr int kMaxDepth = 512;
 // An index this far past the end of an array is a mistake, not a wish for a
 // million nulls.
 constexpr std::size_t kMaxGap = 100000;
+// Objects with more members than this get a name index when first searched; the
+// entries of a listing (a dozen members) are searched in place.
+constexpr std::uint32_t kIndexedMembers = 16;
 
 enum class Kind : std::uint8_t { Null, False, True, Number, String, Array, Object };
 
@@ -46,7 +53,8 @@ struct Node {
   std::uint32_t textBegin = 0, textLen = 0;  // string characters or number literal
   std::uint32_t first = kNone, last = kNone, next = kNone;
   std::uint32_t count = 0;
-  std::uint32_t indexSlot = kNone;  // into Impl::indexes for arrays read by index
+  std::uint32_t indexSlot = kNone;   // into Impl::indexes for arrays read by index
+  std::uint32_t memberSlot = kNone;  // into Impl::memberIndexes for large objects
   double number = 0;
   Kind kind = Kind::Null;
   std::uint8_t flags = 0;
@@ -255,6 +263,8 @@ struct JsonDoc::Impl {
   std::u16string text;
   std::vector<Node> nodes;
   std::vector<std::vector<std::uint32_t>> indexes;
+  // Member name -> the first member of that name.
+  std::vector<std::unordered_map<std::u16string, std::uint32_t>> memberIndexes;
   std::uint32_t root = kNone;
   GbkEncoder encoder;
 
@@ -444,6 +454,7 @@ struct JsonDoc::Impl {
     text = std::move(input);
     nodes.clear();
     indexes.clear();
+    memberIndexes.clear();
     root = kNone;
     nodes.reserve(text.size() / 24 + 4);
     root = parseAt(0);
@@ -478,6 +489,7 @@ struct JsonDoc::Impl {
     ++c.count;
     nodes[child].next = kNone;
     if (c.indexSlot != kNone) indexes[c.indexSlot].push_back(child);
+    if (c.memberSlot != kNone) memberIndexes[c.memberSlot].try_emplace(nameOf(nodes[child]), child);
   }
 
   std::u16string decode(std::uint32_t begin, std::uint32_t len) const {
@@ -537,11 +549,29 @@ struct JsonDoc::Impl {
     return span(node.nameBegin, node.nameLen) == name;
   }
 
-  std::uint32_t findMember(std::uint32_t object, std::u16string_view name) const {
-    for (std::uint32_t child = nodes[object].first; child != kNone; child = nodes[child].next) {
-      if (nameIs(nodes[child], name)) return child;
+  std::u16string nameOf(const Node& node) const {
+    if (node.flags & kNameEscaped) return decode(node.nameBegin, node.nameLen);
+    return std::u16string(span(node.nameBegin, node.nameLen));
+  }
+
+  std::uint32_t findMember(std::uint32_t object, std::u16string_view name) {
+    if (nodes[object].count <= kIndexedMembers) {
+      for (std::uint32_t child = nodes[object].first; child != kNone; child = nodes[child].next) {
+        if (nameIs(nodes[child], name)) return child;
+      }
+      return kNone;
     }
-    return kNone;
+    if (nodes[object].memberSlot == kNone) {
+      std::unordered_map<std::u16string, std::uint32_t> index;
+      index.reserve(nodes[object].count);
+      for (std::uint32_t child = nodes[object].first; child != kNone; child = nodes[child].next)
+        index.try_emplace(nameOf(nodes[child]), child);
+      memberIndexes.push_back(std::move(index));
+      nodes[object].memberSlot = static_cast<std::uint32_t>(memberIndexes.size() - 1);
+    }
+    const auto& index = memberIndexes[nodes[object].memberSlot];
+    auto found = index.find(std::u16string(name));
+    return found == index.end() ? kNone : found->second;
   }
 
   std::uint32_t element(std::uint32_t array, std::size_t index) {
@@ -634,6 +664,7 @@ struct JsonDoc::Impl {
     t.count = v.count;
     t.number = v.number;
     t.indexSlot = kNone;
+    t.memberSlot = kNone;
     t.flags = static_cast<std::uint8_t>((t.flags & kNameEscaped) | (v.flags & ~kNameEscaped));
   }
 
@@ -641,10 +672,7 @@ struct JsonDoc::Impl {
     std::uint32_t child = nodes[object].first;
     while (child != kNone) {
       std::uint32_t next = nodes[child].next;
-      std::u16string name =
-          (nodes[child].flags & kNameEscaped)
-              ? decode(nodes[child].nameBegin, nodes[child].nameLen)
-              : std::u16string(span(nodes[child].nameBegin, nodes[child].nameLen));
+      std::u16string name = nameOf(nodes[child]);
       std::uint32_t existing = findMember(target, name);
       if (existing != kNone) {
         assign(existing, child);
@@ -747,11 +775,7 @@ struct JsonDoc::Impl {
         for (std::uint32_t child = node.first; child != kNone; child = nodes[child].next) {
           if (child != node.first) out += u',';
           if (object) {
-            const Node& c = nodes[child];
-            std::u16string name = (c.flags & kNameEscaped)
-                                      ? decode(c.nameBegin, c.nameLen)
-                                      : std::u16string(span(c.nameBegin, c.nameLen));
-            writeString(name, false, out);
+            writeString(nameOf(nodes[child]), false, out);
             out += u':';
           }
           writeValue(child, out);
@@ -872,6 +896,7 @@ void JsonDoc::append(std::string_view path, std::string_view jsonText) {
     t.first = t.last = kNone;
     t.count = 0;
     t.indexSlot = kNone;
+    t.memberSlot = kNone;
     t.flags &= kNameEscaped;
   }
   impl_->link(target, value);

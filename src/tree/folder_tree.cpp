@@ -165,4 +165,12 @@ std::u16string FolderTree::netdiskPath(NodeId id) const {
   return path.empty() ? u"/" : path;
 }
 
+std::uint64_t FolderTree::startRootRefresh() {
+  return ++rootRefreshes_;
+}
+
+bool FolderTree::isLatestRootRefresh(std::uint64_t refresh) const {
+  return rootRefreshes_.load() == refresh;
+}
+
 }  // namespace pansift

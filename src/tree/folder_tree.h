@@ -4,6 +4,7 @@
 // expanding, folding and selecting back.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -100,6 +101,11 @@ class FolderTree : public Observable<TreeChanged> {
   /// account root; empty for an unknown node.
   std::u16string netdiskPath(NodeId id) const;
 
+  /// Root refreshes in the order they start: each takes the next number, and only
+  /// the one that started last may still change the tree or the operating account.
+  std::uint64_t startRootRefresh();
+  bool isLatestRootRefresh(std::uint64_t refresh) const;
+
  private:
   void removeBelow(NodeId id);
 
@@ -110,6 +116,7 @@ class FolderTree : public Observable<TreeChanged> {
   NodeId nextId_ = 1;
   NodeId selected_ = kNoNode;
   bool picturesSet_ = false;
+  std::atomic<std::uint64_t> rootRefreshes_{0};
 };
 
 }  // namespace pansift

@@ -23,9 +23,7 @@ namespace {
 
 constexpr int kBusyPromptMs = 5000;
 
-std::string FolderGoneText() {
-  return L8("当前目录已不存在（已被删除或改名），需要重新刷新。");
-}
+constexpr const char* kFolderGone = "当前目录已不存在（已被删除或改名），需要重新刷新。";
 
 // The node of one listing entry: folders get the tree's default picture, files the
 // picture of their extension, both read from `name` as the caller prepared it.
@@ -49,98 +47,182 @@ ListingOrder ReadSortOrder(const MainForm& form) {
   }
 }
 
-void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree) {
-  auto enableButton = [&form] { form.setEnabled(FormButton::kRefreshRoot, true); };
+namespace {
 
-  if (app.currentCookies.get().empty() && accounts.rowCount() > 0) {
-    app.currentUserName.set(accounts.cellText(0, kColumnUserName));
-    app.currentCookies.set(accounts.cellText(0, kColumnCookies));
-  }
-  const std::string cookies = app.currentCookies.get();
-  if (cookies.empty()) {
-    enableButton();
-    TimedMessageBox(app.platform, L8("提示："),
-                    L8("没有可操作的百度帐号，请通过左下方 '帐号登陆' 先进行登陆。"),
-                    kPromptTimeoutMs, kStyleWarning);
-    form.setSelectedTab(kTabAccounts);
-    return;
-  }
+// One root refresh: the cookie string it works for and its place among refreshes.
+// Refreshes may overlap (a click, then an account switch while the first is still
+// waiting for the service); the one started last wins. An earlier one, or one
+// whose cookies are no longer the operating account's, changes nothing: not the
+// operating account, not the tree, not the account list, not the status.
+class RootRefresh {
+ public:
+  RootRefresh(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree)
+      : app(app), form(form), accounts(accounts), tree(tree), number_(tree.startRootRefresh()) {}
 
-  {
+  AppState& app;
+  MainForm& form;
+  AccountStore& accounts;
+  FolderTree& tree;
+  std::string cookies;
+
+  // Whether this refresh may still change what the user sees; ask under listLock,
+  // where the changes are made.
+  bool current() const { return !superseded() && app.currentCookies.get() == cookies; }
+  // 按钮1 is enabled by the refresh that started last; an earlier one would
+  // enable it while the later one still runs.
+  void enableButton() const {
+    if (!superseded()) form.setEnabled(FormButton::kRefreshRoot, true);
+  }
+  void setStatusIfCurrent(const std::string& text) const {
     std::lock_guard lock(app.listLock);
-    form.hideRefreshHint();
-    SetStatus(app, L8("正在获取 ") + app.currentUserName.get() + L8(" 的目录结构"));
-    tree.clear();
+    if (current()) SetStatus(app, text);
   }
 
-  AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
+ private:
+  bool superseded() const { return !tree.isLatestRootRefresh(number_); }
+  std::uint64_t number_;
+};
 
-  // A renamed account: its row is found by uk. Without a uk (a failed or dead
-  // login) there is nothing to find it by; matching the empty uk would rename an
-  // unrelated row that has none.
-  if (identity.userName != app.currentUserName.get() && !identity.uk.empty() &&
-      !identity.userName.empty()) {
-    std::lock_guard lock(app.listLock);
-    for (int row = 0; row < accounts.rowCount(); ++row) {
-      if (accounts.cellText(row, kColumnUk) != identity.uk) continue;
-      accounts.setAccountCell(row, kColumnBdstoken, identity.bdstoken);
-      accounts.setAccountCell(row, kColumnUserName, identity.userName);
-      break;
+// The operating account's cookie string; with none chosen yet, the first account
+// row becomes the operating account.
+std::string TakeOperatingCookies(AppState& app, AccountStore& accounts) {
+  if (app.currentCookies.get().empty()) {
+    std::vector<AccountRecord> rows = accounts.rows();
+    if (!rows.empty()) {
+      app.currentUserName.set(rows[0].userName);
+      app.currentCookies.set(rows[0].cookies);
     }
   }
+  return app.currentCookies.get();
+}
 
-  if (identity.userName.empty()) {
-    TimedMessageBox(app.platform, L8("提示"), identity.replyText, kPromptTimeoutMs,
+void ReportNoAccount(const RootRefresh& refresh) {
+  refresh.enableButton();
+  TimedMessageBox(refresh.app.platform, L8("提示："),
+                  L8("没有可操作的百度帐号，请通过左下方 '帐号登陆' 先进行登陆。"),
+                  kPromptTimeoutMs, kStyleWarning);
+  refresh.form.setSelectedTab(kTabAccounts);
+}
+
+// Hides the hint over the tree for good, says whose folders are coming and
+// empties the tree. False when a later refresh took over already.
+bool BeginRefresh(const RootRefresh& refresh) {
+  std::lock_guard lock(refresh.app.listLock);
+  if (!refresh.current()) return false;
+  refresh.form.hideRefreshHint();
+  SetStatus(refresh.app, L8("正在获取 ") + refresh.app.currentUserName.get() + L8(" 的目录结构"));
+  refresh.tree.clear();
+  return true;
+}
+
+// A renamed account: its row, found by uk, takes the new name and token. Without
+// a uk (a failed or dead login) there is nothing to find it by; matching the
+// empty uk would rename an unrelated row that has none.
+void UpdateRenamedAccount(const RootRefresh& refresh, const AccountIdentity& identity) {
+  if (identity.userName == refresh.app.currentUserName.get() || identity.uk.empty() ||
+      identity.userName.empty())
+    return;
+  std::lock_guard lock(refresh.app.listLock);
+  if (!refresh.current()) return;
+  refresh.accounts.updateAccount({kColumnUk, identity.uk}, [&identity](AccountRecord& record) {
+    record.bdstoken = identity.bdstoken;
+    record.userName = identity.userName;
+  });
+}
+
+void ReportNoUserName(const RootRefresh& refresh, const AccountIdentity& identity) {
+  bool current;
+  {
+    std::lock_guard lock(refresh.app.listLock);
+    current = refresh.current();
+  }
+  // Never ask the user while holding the lock.
+  if (current) {
+    TimedMessageBox(refresh.app.platform, L8("提示"), identity.replyText, kPromptTimeoutMs,
                     kStyleInformation);
-    enableButton();
-    SetStatus(app,
-              L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，") +
-                  L8(kSupportContact) + "\r\n" + identity.replyText);
+  }
+  refresh.enableButton();
+  refresh.setStatusIfCurrent(
+      L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。如果一直出现则联系更新，") +
+      L8(kSupportContact) + "\r\n" + identity.replyText);
+}
+
+// Makes the account read the operating one and gives the tree its pictures and
+// the account's root node. kNoNode when a later refresh took over.
+NodeId ShowAccountRoot(const RootRefresh& refresh, const AccountIdentity& identity) {
+  std::lock_guard lock(refresh.app.listLock);
+  if (!refresh.current()) return kNoNode;
+  refresh.app.currentUserName.set(identity.userName);
+  refresh.app.currentBdstoken.set(identity.bdstoken);
+  if (refresh.tree.size() != 0) refresh.tree.clear();
+  refresh.tree.setPictures();
+  return refresh.tree.addNode(kNoNode, LocalToUnicode(identity.userName + L8("的网盘")),
+                              kPictureAccount, kNodeAccountRoot);
+}
+
+// The status of a root listing that did not succeed; true when it did not.
+bool ReportListingFailure(const RootRefresh& refresh, ListingOutcome outcome) {
+  const char* text = nullptr;
+  switch (outcome) {
+    case ListingOutcome::kCookiesInvalid:
+      text = "cookies可能无效,请重新登陆";
+      break;
+    case ListingOutcome::kFolderGone:
+      text = kFolderGone;
+      break;
+    case ListingOutcome::kFailed:
+      text = "获取失败目录列表，请重试";
+      break;
+    case ListingOutcome::kSuccess:
+      return false;
+  }
+  refresh.enableButton();
+  refresh.setStatusIfCurrent(L8(text));
+  return true;
+}
+
+void ShowRootEntries(const RootRefresh& refresh, NodeId root, const std::string& reply) {
+  std::vector<NetdiskEntry> entries = ReadEntries(reply);
+  {
+    std::lock_guard lock(refresh.app.listLock);
+    if (refresh.current()) {
+      // First-level names are shown as the reply has them, entities and all.
+      for (const NetdiskEntry& entry : entries)
+        AddEntryNode(refresh.tree, root, entry.serverFilename, entry.isdir);
+      refresh.tree.setExpanded(root, true);
+      SetStatus(refresh.app, refresh.app.currentUserName.get() + L8(" 获取成功"));
+    }
+  }
+  refresh.enableButton();
+}
+
+}  // namespace
+
+void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree) {
+  RootRefresh refresh(app, form, accounts, tree);
+  refresh.cookies = TakeOperatingCookies(app, accounts);
+  if (refresh.cookies.empty()) {
+    ReportNoAccount(refresh);
     return;
   }
-  app.currentUserName.set(identity.userName);
-  app.currentBdstoken.set(identity.bdstoken);
-
-  NodeId root = kNoNode;
-  {
-    std::lock_guard lock(app.listLock);
-    // Two refreshes may overlap (a click and an account switch): the later one
-    // wins, and the tree keeps exactly one root node. The earlier one's entries
-    // then find their root gone and are dropped.
-    if (tree.size() != 0) tree.clear();
-    tree.setPictures();
-    root = tree.addNode(kNoNode, LocalToUnicode(identity.userName + L8("的网盘")), kPictureAccount,
-                        kNodeAccountRoot);
+  if (!BeginRefresh(refresh)) {
+    refresh.enableButton();
+    return;
   }
-
-  TreeListing listing = ListTreeRoot(app, cookies, ReadSortOrder(form));
-  switch (listing.outcome) {
-    case ListingOutcome::kCookiesInvalid:
-      enableButton();
-      SetStatus(app, L8("cookies可能无效,请重新登陆"));
-      return;
-    case ListingOutcome::kFolderGone:
-      enableButton();
-      SetStatus(app, FolderGoneText());
-      return;
-    case ListingOutcome::kFailed:
-      enableButton();
-      SetStatus(app, L8("获取失败目录列表，请重试"));
-      return;
-    case ListingOutcome::kSuccess:
-      break;
+  AccountIdentity identity = ReadIdentity(app, refresh.cookies, kIdentityAttempts);
+  UpdateRenamedAccount(refresh, identity);
+  if (identity.userName.empty()) {
+    ReportNoUserName(refresh, identity);
+    return;
   }
-
-  std::vector<NetdiskEntry> entries = ReadEntries(listing.reply);
-  {
-    std::lock_guard lock(app.listLock);
-    // First-level names are shown as the reply has them, entities and all.
-    for (const NetdiskEntry& entry : entries)
-      AddEntryNode(tree, root, entry.serverFilename, entry.isdir);
-    tree.setExpanded(root, true);
-    SetStatus(app, app.currentUserName.get() + L8(" 获取成功"));
+  NodeId root = ShowAccountRoot(refresh, identity);
+  if (root == kNoNode) {
+    refresh.enableButton();
+    return;
   }
-  enableButton();
+  TreeListing listing = ListTreeRoot(app, refresh.cookies, ReadSortOrder(form));
+  if (ReportListingFailure(refresh, listing.outcome)) return;
+  ShowRootEntries(refresh, root, listing.reply);
 }
 
 void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeId id) {
@@ -164,7 +246,7 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
     SetStatus(app, L8("正在获取第 ") + std::to_string(page) + L8(" 页"));
     TreeListing listing = ListTreeNodePage(app, cookies, order, dir, page);
     if (listing.outcome == ListingOutcome::kFolderGone) {
-      SetStatus(app, FolderGoneText());
+      SetStatus(app, L8(kFolderGone));
       return;
     }
     if (listing.outcome != ListingOutcome::kSuccess) {

@@ -38,9 +38,10 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
           static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
       if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) skip = 4;
     }
-    // A GBK lead byte with a trail byte forms one (unknown) character.
-    if (std::strcmp(from, "CP936") == 0 && static_cast<unsigned char>(inPtr[0]) >= 0x81 &&
-        inLeft >= 2 && static_cast<unsigned char>(inPtr[1]) >= 0x40) {
+    // A lead byte with a trail byte forms one (unknown) character; any other byte
+    // is skipped alone, so a stray byte never takes the ASCII character after it.
+    if (std::strcmp(from, "CP936") == 0 && inLeft >= 2 &&
+        IsGbkPair(static_cast<unsigned char>(inPtr[0]), static_cast<unsigned char>(inPtr[1]))) {
       skip = 2;
     }
     inPtr += skip;
@@ -111,6 +112,11 @@ std::string LocalToUtf8(std::string_view local) {
 
 std::string Utf8ToLocal(std::string_view utf8) {
   return UnicodeToLocal(Utf8ToUnicode(utf8));
+}
+
+bool IsGbkPair(unsigned char lead, unsigned char trail) {
+  return lead >= 0x81 && lead <= 0xFE &&
+         ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFE));
 }
 
 bool IsValidUtf8(std::string_view bytes) {

@@ -11,7 +11,8 @@
 namespace pansift {
 
 /// Local text to Unicode. The result carries no terminator unit: a std::u16string
-/// knows its length. Invalid GBK sequences become U+FFFD.
+/// knows its length. A byte that starts no GBK character becomes U+FFFD on its
+/// own, so the byte after it is read as what it is.
 std::u16string LocalToUnicode(std::string_view local);
 /// Unicode text (read up to the first 0x0000 unit) to local text.
 std::string UnicodeToLocal(std::u16string_view unicode);
@@ -22,6 +23,10 @@ std::string UnicodeToUtf8(std::u16string_view unicode);  // up to the first 0x00
 std::u16string Utf8ToUnicode(std::string_view utf8);
 std::string LocalToUtf8(std::string_view local);
 std::string Utf8ToLocal(std::string_view utf8);
+
+/// Whether `lead` and `trail` form one two-byte GBK character: a lead byte 81-FE
+/// and a trail byte 40-7E or 80-FE. (0x80 alone is the euro sign.)
+bool IsGbkPair(unsigned char lead, unsigned char trail);
 
 /// Whether all of `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
 /// nothing above U+10FFFF). Plain ASCII is valid UTF-8.

@@ -17,14 +17,69 @@ inline char FoldAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool MatchesAt(std::string_view text, size_t pos, std::string_view marker, bool ignoreCase) {
-  if (pos + marker.size() > text.size()) return false;
-  for (size_t i = 0; i < marker.size(); ++i) {
-    char a = text[pos + i];
-    char b = marker[i];
-    if (ignoreCase ? FoldAscii(a) != FoldAscii(b) : a != b) return false;
+// A marker prepared for one left-to-right pass over a text (Knuth-Morris-Pratt):
+// after a mismatch the scan never steps back, so a search costs the bytes scanned
+// plus the marker's length, whatever the text holds.
+class Marker {
+ public:
+  Marker(std::string_view marker, bool ignoreCase)
+      : bytes_(marker), ignoreCase_(ignoreCase), border_(marker.size(), 0) {
+    if (ignoreCase_) {
+      for (char& c : bytes_) c = FoldAscii(c);
+    }
+    for (size_t i = 1, k = 0; i < bytes_.size(); ++i) {
+      while (k > 0 && bytes_[i] != bytes_[k]) k = border_[k - 1];
+      if (bytes_[i] == bytes_[k]) ++k;
+      border_[i] = k;
+    }
   }
-  return true;
+
+  size_t size() const { return bytes_.size(); }
+
+  // Calls `found(pos)` (0-based) for every occurrence that starts on a character
+  // start within [from, end), overlapping ones included, left to right, until it
+  // returns false. Character starts are counted from `walkFrom`, which must be one.
+  template <class Found>
+  void scan(std::string_view text, size_t walkFrom, size_t from, size_t end, Found found) const {
+    const size_t m = bytes_.size();
+    if (m == 0 || end > text.size()) return;
+    // Whether each of the last m positions was a character start.
+    std::vector<bool> starts(m, false);
+    size_t nextStart = walkFrom;
+    size_t matched = 0;
+    for (size_t i = walkFrom; i < end; ++i) {
+      bool isStart = i == nextStart;
+      if (isStart) nextStart = i + (IsLead(text[i]) ? 2 : 1);
+      starts[i % m] = isStart;
+      char c = ignoreCase_ ? FoldAscii(text[i]) : text[i];
+      while (matched > 0 && c != bytes_[matched]) matched = border_[matched - 1];
+      if (c == bytes_[matched]) ++matched;
+      if (matched < m) continue;
+      size_t pos = i + 1 - m;
+      matched = border_[m - 1];
+      if (pos >= from && starts[pos % m] && !found(pos)) return;
+    }
+  }
+
+ private:
+  std::string bytes_;
+  bool ignoreCase_;
+  std::vector<size_t> border_;  // longest proper border of each prefix
+};
+
+// The character start at or before `pos`: the bytes 0x80 and above just before it
+// pair up from the last byte below 0x80 (which ends a character either way), so
+// only that run is looked at, not the whole text before `pos`.
+size_t CharStartAtOrBefore(std::string_view text, size_t pos) {
+  size_t run = 0;
+  while (run < pos && IsLead(text[pos - run - 1])) ++run;
+  return run % 2 == 0 ? pos : pos - 1;
+}
+
+// The first character start at or after `pos`.
+size_t CharStartAtOrAfter(std::string_view text, size_t pos) {
+  size_t start = CharStartAtOrBefore(text, pos);
+  return start == pos ? pos : pos + 1;
 }
 
 }  // namespace
@@ -32,26 +87,36 @@ bool MatchesAt(std::string_view text, size_t pos, std::string_view marker, bool 
 int FindText(std::string_view text, std::string_view marker, int start, bool ignoreCase) {
   if (start < 1) start = 1;
   if (text.empty() || static_cast<size_t>(start) > text.size()) return -1;
-  // Walk from the first byte so that character boundaries are known.
-  size_t pos = 0;
-  while (pos < text.size()) {
-    if (pos + 1 >= static_cast<size_t>(start) && MatchesAt(text, pos, marker, ignoreCase)) {
-      return static_cast<int>(pos) + 1;
-    }
-    pos += IsLead(text[pos]) ? 2 : 1;
+  const size_t from = static_cast<size_t>(start) - 1;
+  if (marker.empty()) {
+    size_t pos = CharStartAtOrAfter(text, from);
+    return pos < text.size() ? static_cast<int>(pos) + 1 : -1;
   }
-  return -1;
+  int result = -1;
+  Marker(marker, ignoreCase)
+      .scan(text, CharStartAtOrBefore(text, from), from, text.size(), [&](size_t pos) {
+        result = static_cast<int>(pos) + 1;
+        return false;
+      });
+  return result;
 }
 
 int FindLastText(std::string_view text, std::string_view marker, int limit, bool ignoreCase) {
   size_t end = (limit < 0 || static_cast<size_t>(limit) > text.size()) ? text.size()
                                                                        : static_cast<size_t>(limit);
-  int found = -1;
-  size_t pos = 0;
-  while (pos < text.size() && pos + marker.size() <= end) {
-    if (MatchesAt(text, pos, marker, ignoreCase)) found = static_cast<int>(pos) + 1;
-    pos += IsLead(text[pos]) ? 2 : 1;
+  if (marker.empty()) {
+    // The last character start that leaves room for nothing: any start below `end`.
+    if (text.empty() || end == 0) return -1;
+    size_t last = 0;
+    for (size_t pos = 0; pos < text.size() && pos <= end; pos += IsLead(text[pos]) ? 2 : 1)
+      last = pos;
+    return static_cast<int>(last) + 1;
   }
+  int found = -1;
+  Marker(marker, ignoreCase).scan(text, 0, 0, end, [&](size_t pos) {
+    found = static_cast<int>(pos) + 1;
+    return true;
+  });
   return found;
 }
 
@@ -60,17 +125,13 @@ std::string ReplaceText(std::string_view text, std::string_view from, std::strin
   if (from.empty()) return std::string(text);
   std::string out;
   size_t copied = 0;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    if (MatchesAt(text, pos, from, ignoreCase)) {
-      out.append(text.substr(copied, pos - copied));
-      out.append(to);
-      pos += from.size();
-      copied = pos;
-      continue;
-    }
-    pos += IsLead(text[pos]) ? 2 : 1;
-  }
+  Marker(from, ignoreCase).scan(text, 0, 0, text.size(), [&](size_t pos) {
+    if (pos < copied) return true;  // overlaps the occurrence just replaced
+    out.append(text.substr(copied, pos - copied));
+    out.append(to);
+    copied = pos + from.size();
+    return true;
+  });
   out.append(text.substr(std::min(copied, text.size())));
   return out;
 }
@@ -82,16 +143,14 @@ std::vector<std::string> SplitText(std::string_view text, std::string_view separ
     pieces.emplace_back(text);
     return pieces;
   }
-  int start = 1;
-  while (true) {
-    int found = FindText(text, separator, start);
-    if (found < 0) {
-      if (static_cast<size_t>(start) <= text.size()) pieces.emplace_back(text.substr(start - 1));
-      break;
-    }
-    pieces.emplace_back(text.substr(start - 1, found - start));
-    start = found + static_cast<int>(separator.size());
-  }
+  size_t pieceStart = 0;
+  Marker(separator, false).scan(text, 0, 0, text.size(), [&](size_t pos) {
+    if (pos < pieceStart) return true;  // overlaps the separator just taken
+    pieces.emplace_back(text.substr(pieceStart, pos - pieceStart));
+    pieceStart = pos + separator.size();
+    return true;
+  });
+  if (pieceStart < text.size()) pieces.emplace_back(text.substr(pieceStart));
   return pieces;
 }
 

@@ -1,12 +1,17 @@
 #include "accounts/account_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "core/app_state.h"
@@ -16,6 +21,12 @@
 #include "util/codepage.h"
 
 namespace pansift {
+
+void PrintTo(const AccountRecord& row, std::ostream* out) {
+  *out << ::testing::PrintToString(row.userName) << " " << ::testing::PrintToString(row.cookies)
+       << " " << ::testing::PrintToString(row.uk) << " " << ::testing::PrintToString(row.bdstoken);
+}
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -69,7 +80,7 @@ class AccountsTest : public ::testing::Test {
   }
 };
 
-TEST(DetectTextEncoding, ByteOrderMarksThenUtf16ThenTheFirstNonAsciiByte) {
+TEST(DetectTextEncoding, ByteOrderMarksThenUtf16ThenUtf8OnlyWhenAllOfItIs) {
   struct Case {
     const char* what;
     std::string bytes;
@@ -86,12 +97,16 @@ TEST(DetectTextEncoding, ByteOrderMarksThenUtf16ThenTheFirstNonAsciiByte) {
       {"UTF-16 LE with a stray control unit", Utf16Le(u"ab\u0001cd"), kEncodingAnsi},
       {"three-byte UTF-8", "user:" + Bytes({0xE4, 0xB8, 0xAD}), kEncodingUtf8},
       {"four-byte UTF-8", Bytes({0xF0, 0x9F, 0x98, 0x80}), kEncodingUtf8},
-      {"two-byte UTF-8 lead counts as GBK", Bytes({0xC3, 0xA9}) + "x", kEncodingAnsi},
+      {"valid two-byte UTF-8", Bytes({0xC3, 0xA9}) + "x", kEncodingUtf8},
+      {"GBK that starts like UTF-8 (楠宝)", "{\"user\":\"" + L8("楠宝") + "\"}", kEncodingAnsi},
+      {"UTF-8 cut off later in the file", "\"" + Bytes({0xE4, 0xB8, 0xAD, 0xE4, 0xB8}) + "\"",
+       kEncodingAnsi},
+      {"surrogate encoded as UTF-8", Bytes({0xED, 0xA0, 0x80}), kEncodingAnsi},
+      {"overlong UTF-8", Bytes({0xE0, 0x80, 0xAF}), kEncodingAnsi},
       {"GBK lead C0-DF", L8("张三") + "!", kEncodingAnsi},
       {"lead E4 without two continuations", Bytes({0xE4, 0xB8, 0x41}), kEncodingAnsi},
       {"sequence cut off at the end", "ab" + Bytes({0xE4, 0xB8}), kEncodingAnsi},
-      {"only the first non-ASCII byte decides", Bytes({0xD6, 0xD0, 0xE4, 0xB8, 0xAD}),
-       kEncodingAnsi},
+      {"a GBK character before UTF-8 ones", Bytes({0xD6, 0xD0, 0xE4, 0xB8, 0xAD}), kEncodingAnsi},
   };
   for (const Case& c : cases) EXPECT_EQ(DetectTextEncoding(c.bytes), c.expected) << c.what;
 }
@@ -300,6 +315,183 @@ TEST_F(AccountsTest, CopyPutsTheSelectedCellOnTheClipboardOrDoesNothing) {
   EXPECT_TRUE(platform.prompts().empty());
 }
 
+// ---- The file reads back as written ------------------------------------------------
+
+// Pieces of generated texts: ASCII with the JSON specials, controls, Chinese
+// characters (乗 ends in 0x5C, 楠宝 starts like UTF-8), the euro sign (0x80, one
+// byte), the full-width space, and GBK text whose bytes are also valid UTF-8 ("你好"
+// in UTF-8, read as GBK).
+std::vector<std::string> TextPieces() {
+  return {"a",      "Z",    "0",      " ",          "=",      ";",        "\"",
+          "\\",     "/",    "\\n",    "\\u4e2d",    "\t",     "\n",       "\x01",
+          "\x7f",   "'",    "%",      L8("张三"),   L8("乗"), L8("楠宝"), L8("网盘"),
+          L8("　"), "\x80", "\x80\\", L8("浣犲ソ"), L8("€")};
+}
+
+TEST(AccountFile, GeneratedRowsReadBackExactly) {
+  // GBK whose bytes are valid UTF-8 as a whole is written with escapes, as ASCII.
+  std::vector<AccountRecord> ambiguous = {Account("浣犲ソ", "BDUSS=1", "1", "t")};
+  std::string escaped = AccountsToJson(ambiguous);
+  EXPECT_NE(escaped.find("\\u6d63\\u72b2\\u30bd"), std::string::npos) << escaped;
+  EXPECT_EQ(AccountsFromFileBytes(escaped), ambiguous);
+
+  const std::vector<std::string> pieces = TextPieces();
+  std::mt19937 random(6);
+  auto text = [&] {
+    std::string out;
+    for (size_t n = random() % 7; n > 0; --n) out += pieces[random() % pieces.size()];
+    return out;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::vector<AccountRecord> rows(random() % 4);
+    for (AccountRecord& row : rows) {
+      row.userName = text();
+      row.cookies = "BDUSS=" + text() + "; STOKEN=" + text();
+      row.uk = text();
+      row.bdstoken = text();
+    }
+    std::string file = AccountsToJson(rows);
+    SCOPED_TRACE(::testing::PrintToString(file));
+    bool isJson = false;
+    std::vector<AccountRecord> back = AccountsFromFileBytes(file, &isJson);
+    ASSERT_TRUE(isJson);
+    ASSERT_EQ(back, rows);
+  }
+}
+
+TEST(AccountFile, TheEuroSignIsOneCharacterAndABackslashAfterItStaysOne) {
+  // 0x80 is a character of its own: the backslash after it is a backslash, so
+  // "a=€\n" must not come back with a line feed.
+  AccountRecord row = Account("u", "a=\x80\\n; b=\\", "1", "t");
+  std::vector<AccountRecord> back = AccountsFromFileBytes(AccountsToJson({row}));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].cookies, row.cookies);
+}
+
+TEST(AccountFile, AByteThatStartsNoGbkCharacterTakesNothingWithIt) {
+  // 0xFF starts no GBK character, nor does 0x81 before a quote: each stands for
+  // itself and the text after it is kept.
+  std::vector<AccountRecord> rows = {Account("a", "x=\xFFy; z=1", "1", "t"),
+                                     Account("b", "w=\x81\"v", "2", "s"),
+                                     Account("c", "BDUSS=ok", "3", "r")};
+  std::vector<AccountRecord> back = AccountsFromFileBytes(AccountsToJson(rows));
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_TRUE(back[0].cookies.starts_with("x=")) << back[0].cookies;
+  EXPECT_TRUE(back[0].cookies.ends_with("y; z=1")) << back[0].cookies;
+  EXPECT_TRUE(back[1].cookies.ends_with("\"v")) << back[1].cookies;
+  EXPECT_EQ(back[2], rows[2]);
+  EXPECT_EQ(LocalToUnicode("\xFF"
+                           "a"),
+            u"\uFFFDa");
+  EXPECT_EQ(LocalToUnicode("\x81\""), u"\uFFFD\"");
+}
+
+TEST_F(AccountsTest, AFileThatIsNotJsonIsKeptAsideAndTheLogSaysSo) {
+  const std::string saved = AccountsToJson({Account("张三", "BDUSS=1", "1", "t")});
+  struct Case {
+    const char* what;
+    std::string bytes;  // written as the file; "<dir>" makes a folder of that name
+    bool keptAside;
+  };
+  const Case cases[] = {
+      {"cut off", saved.substr(0, saved.size() / 2), true},
+      {"UTF-16", Bytes({0xFF, 0xFE}) + Utf16Le(u"{\"data\":[]}"), true},
+      {"a folder in its place", "<dir>", true},
+      {"empty", "", false},
+      {"JSON without data", "{\"num\":0}", false},
+      {"good", saved, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directories(dir.path());
+    if (c.bytes == "<dir>") {
+      std::filesystem::create_directory(file());
+    } else {
+      WriteAll(file(), c.bytes);
+    }
+    AccountStore fresh;
+    HeadlessPlatform quiet;
+    AppState local(quiet, dir.path());
+    LoadAccounts(local, fresh, form);
+    std::vector<std::string> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      std::string name = entry.path().filename().string();
+      if (name.starts_with("baiduset.ini.damaged-")) aside.push_back(entry.path().string());
+    }
+    if (!c.keptAside) {
+      EXPECT_TRUE(aside.empty());
+      EXPECT_EQ(local.log.text(), "");
+      continue;
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    if (c.bytes != "<dir>") {
+      EXPECT_EQ(ReadAll(aside[0]), c.bytes);
+    }
+    EXPECT_NE(local.log.text().find(L8("帐号文件无法读取，已改名保留为：") + aside[0]),
+              std::string::npos)
+        << local.log.text();
+    EXPECT_EQ(fresh.rowCount(), 0);
+    EXPECT_TRUE(quiet.prompts().empty());
+    // The next save writes a new file beside the one kept aside.
+    fresh.appendAccountRow(Account("b", "c", "2", "t"));
+    quiet.answerNext(kIdYes);
+    EXPECT_TRUE(SaveAccounts(local, fresh));
+    if (c.bytes != "<dir>") {
+      EXPECT_EQ(ReadAll(aside[0]), c.bytes);
+    }
+  }
+}
+
+TEST_F(AccountsTest, ALinkInPlaceOfTheFileIsNotFollowed) {
+  const std::string elsewhere = dir.file("elsewhere.json");
+  WriteAll(elsewhere, AccountsToJson({Account("a", "BDUSS=1", "1", "t")}));
+  std::filesystem::create_symlink(elsewhere, file());
+  EXPECT_EQ(LoadAccounts(app, store, form), 0);
+  // Kept aside like any file that cannot be read; its target is untouched.
+  EXPECT_FALSE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(AccountsFromFileBytes(ReadAll(elsewhere)).size(), 1u);
+}
+
+TEST_F(AccountsTest, ASaveThatCannotBeWrittenKeepsThePreviousFile) {
+  const std::string previous = AccountsToJson({Account("旧", "BDUSS=old", "1", "t")});
+  WriteAll(file(), previous);
+  for (int i = 0; i < 50; ++i)
+    store.appendAccountRow(Account("新", ("BDUSS=" + std::to_string(i)).c_str(), "2", "t"));
+
+  {
+    // A full disk: writes beyond a small size fail (EFBIG stands in for ENOSPC).
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = previous.size() + 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    platform.answerNext(kIdYes);
+    bool saved = SaveAccounts(app, store);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(ReadAll(file()), previous);
+    EXPECT_FALSE(std::filesystem::exists(file() + ".tmp"));
+    EXPECT_EQ(promptTexts().back().rfind(L8("保存失败"), 0), 0u);
+  }
+
+  if (geteuid() != 0) {
+    // A read-only folder (root may write anyway, so only for other users).
+    ASSERT_EQ(chmod(dir.path().c_str(), 0500), 0);
+    platform.answerNext(kIdYes);
+    EXPECT_FALSE(SaveAccounts(app, store));
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(ReadAll(file()), previous);
+  }
+
+  platform.answerNext(kIdYes);
+  ASSERT_TRUE(SaveAccounts(app, store));
+  EXPECT_EQ(AccountsFromFileBytes(ReadAll(file())).size(), 50u);
+}
+
 TEST(AccountStore, FindsWholeNamesAndKeepsTheSelectionOnItsRow) {
   AccountStore store;
   for (const char* name : {"bob", "bobby", "amy"})
@@ -354,6 +546,66 @@ TEST(AccountStore, WorkersUnderListLockAndTheUiThreadDoNotCorruptRows) {
   adder.join();
   EXPECT_EQ(store.rowCount(), 205);
   EXPECT_EQ(store.cellText(4, kColumnStatus), L8("有效"));
+}
+
+TEST(AccountStore, KeyedUpdatesNeverLandOnAnotherRowWhileTheUiDeletesAndSaves) {
+  // Workers update rows by cookie string while the UI thread deletes rows and puts
+  // them back, and a save copies the rows. Every row must always be one account:
+  // its stale texts or its fresh ones, never a mix and never another's.
+  constexpr int kAccounts = 6;
+  auto fresh = [](int i) {
+    return Account(("new" + std::to_string(i)).c_str(), ("BDUSS=" + std::to_string(i)).c_str(),
+                   std::to_string(100 + i).c_str(), "tok");
+  };
+  auto stale = [](int i) {
+    return Account(("old" + std::to_string(i)).c_str(), ("BDUSS=" + std::to_string(i)).c_str(), "",
+                   "");
+  };
+  auto consistent = [&](const AccountRecord& row) {
+    for (int i = 0; i < kAccounts; ++i) {
+      if (row.cookies != stale(i).cookies) continue;
+      bool isStale = row.userName == stale(i).userName && row.uk.empty() && row.bdstoken.empty();
+      bool isFresh = row.userName == fresh(i).userName && row.uk == fresh(i).uk &&
+                     row.bdstoken == fresh(i).bdstoken;
+      return isStale || isFresh;
+    }
+    return false;
+  };
+  AccountStore store;
+  for (int i = 0; i < kAccounts; ++i) store.appendAccountRow(stale(i));
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    for (int round = 0; !stop; ++round) {
+      int i = round % kAccounts;
+      AccountRecord update = fresh(i);
+      store.updateAccount({kColumnCookies, update.cookies}, [&](AccountRecord& row) {
+        row.userName = update.userName;
+        row.uk = update.uk;
+        row.bdstoken = update.bdstoken;
+      });
+    }
+  });
+  std::thread saver([&] {
+    while (!stop) {
+      for (const AccountRecord& row : AccountsFromFileBytes(AccountsToJson(store.rows())))
+        ASSERT_TRUE(consistent(row)) << row.userName << " " << row.cookies << " " << row.uk;
+    }
+  });
+  std::mt19937 random(3);
+  for (int round = 0; round < 2000; ++round) {
+    int row = static_cast<int>(random() % static_cast<unsigned>(kAccounts));
+    AccountRecord removed = store.rows()[row];
+    store.removeRow(row);
+    removed.userName = stale(std::stoi(removed.cookies.substr(6))).userName;
+    removed.uk.clear();
+    removed.bdstoken.clear();
+    store.appendAccountRow(removed);
+    for (const AccountRecord& r : store.rows()) ASSERT_TRUE(consistent(r)) << r.userName;
+  }
+  stop = true;
+  worker.join();
+  saver.join();
+  EXPECT_EQ(store.rowCount(), kAccounts);
 }
 
 }  // namespace

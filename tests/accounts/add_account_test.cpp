@@ -423,5 +423,30 @@ TEST_F(AddAccountTest, ValidationReleasesTheListLockDuringTheReadAndFollowsItsRo
   EXPECT_EQ(store.cellText(0, kColumnStatus), Status(AccountStatus::kImported));
 }
 
+TEST_F(AddAccountTest, ARowDeletedWhileTheAnswerIsWrittenDoesNotMoveItOntoTheNextRow) {
+  // The user deletes the validated row at the moment the worker starts writing
+  // the answer (the first cell change it announces): the rest of the answer must
+  // not land on the row that moves up.
+  std::string live = addLive("活*着", "111", "livetoken");
+  store.appendAccountRow(Row(L8("活_着"), live, "", "", Status(AccountStatus::kImported)));
+  store.appendAccountRow(Row(L8("别人"), "BDUSS=x", "9", "a", Status(AccountStatus::kImported)));
+  AccountRecord other = store.rows()[1];
+  bool deleted = false;
+  Subscription hook = store.subscribe([&](const AccountsChanged& change) {
+    if (deleted || change.kind != AccountsChanged::Kind::kCell || change.column == kColumnStatus)
+      return;
+    deleted = true;
+    std::thread ui([&] { store.removeRow(0); });  // the UI thread does not take listLock
+    ui.join();
+  });
+  store.setSelectedRow(0);
+
+  ValidateSelectedAccount(app, store);
+
+  ASSERT_TRUE(deleted);
+  ASSERT_EQ(store.rowCount(), 1);
+  EXPECT_EQ(store.rows()[0], other);
+}
+
 }  // namespace
 }  // namespace pansift

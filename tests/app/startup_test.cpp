@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
+#include <functional>
 
 #include <cstdlib>
 #include <fstream>
@@ -88,6 +90,62 @@ TEST(ProgramDir, FallsBackToTheUserDataFolderWhenNotWritable) {
   EXPECT_EQ(choice.path, data + "/pansift");
   struct stat st {};
   EXPECT_EQ(stat(choice.path.c_str(), &st), 0);
+}
+
+TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
+  testing::TempDir dir;
+  const std::string uid = std::to_string(geteuid());
+  const std::string own = dir.file("pansift-" + uid);
+  // Neither the program's folder nor a user data folder can be used.
+  setenv("XDG_DATA_HOME", "/proc/pansift-cannot-be-made", 1);
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("TMPDIR", dir.path().c_str(), 1);
+  auto resolve = [] { return ResolveProgramDir("/nonexistent/dir"); };
+  auto isPrivate = [](const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 0777) == 0700;
+  };
+
+  ProgramDirChoice made = resolve();
+  EXPECT_TRUE(made.fellBack);
+  EXPECT_EQ(made.path, own);
+  EXPECT_TRUE(isPrivate(made.path));
+  EXPECT_EQ(resolve().path, own);  // found again next time
+
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;  // what another user left at the name
+  };
+  const std::string target = dir.file("theirs");
+  mkdir(target.c_str(), 0777);
+  const Case cases[] = {
+      {"a link to their folder", [&] { symlink(target.c_str(), own.c_str()); }},
+      {"a folder others may enter",
+       [&] {
+         mkdir(own.c_str(), 0700);
+         chmod(own.c_str(), 0777);
+       }},
+      {"a file", [&] { std::ofstream(own) << "x"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(own);
+    c.prepare();
+    ProgramDirChoice choice = resolve();
+    EXPECT_NE(choice.path, own);
+    EXPECT_TRUE(choice.path.starts_with(own + "-")) << choice.path;
+    EXPECT_TRUE(isPrivate(choice.path)) << choice.path;
+  }
+  if (geteuid() == 0) {
+    // A private folder of another user.
+    std::filesystem::remove_all(own);
+    mkdir(own.c_str(), 0700);
+    ASSERT_EQ(chown(own.c_str(), 12345, 12345), 0);
+    EXPECT_NE(resolve().path, own);
+  }
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("TMPDIR");
 }
 
 TEST(QueryClose, AsksAccordingToTheTaskAndClosesOnlyOnOk) {

@@ -28,6 +28,7 @@
 #include "gui/main_window_view.h"
 #include "gui/qt_text.h"
 #include "support/pump.h"
+#include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
 
@@ -276,29 +277,55 @@ TEST_F(WindowTest, NoAccountFileLeavesAnEmptyListOnTheAccountTab) {
   EXPECT_TRUE(platform.prompts().empty());
 }
 
-TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
+// The window over a simulated service: actions that reach the network reach it.
+class SimWindowTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service.started);
+    service.point(app);
+  }
+  // The root node's text and its children's texts, once the tree holds them.
+  std::vector<std::u16string> treeTexts() {
+    FolderTree& tree = controller.tree();
+    std::vector<std::u16string> texts;
+    if (tree.root() == kNoNode) return texts;
+    texts.push_back(tree.node(tree.root())->text);
+    for (NodeId child : tree.children(tree.root())) texts.push_back(tree.node(child)->text);
+    return texts;
+  }
+  testing::SimService service;
+};
+
+TEST_F(SimWindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
   for (const char* name : {"甲", "乙", "丙"}) {
     AccountRecord r;
     r.userName = L8(name);
-    r.cookies = "BDUSS=" + L8(name);
-    r.uk = "7";
+    r.cookies = service.sim.addAccount({.userName = name});
+    r.uk = service.sim.account(name)->uk;
+    service.sim.addFile(name, std::string("/") + name + ".txt", 1);
     accounts.appendAccountRow(r);
   }
   ASSERT_EQ(list()->topLevelItemCount(), 3);
+  const std::string cookiesOfB = accounts.cellText(1, kColumnCookies);
 
-  // Double-clicking a row makes it the operating account.
+  // Double-clicking a row makes it the operating account and shows its folders.
   Q_EMIT list()->itemDoubleClicked(list()->topLevelItem(1), 1);
   EXPECT_EQ(accounts.selectedRow(), 1);
   EXPECT_EQ(app.currentUserName.get(), L8("乙"));
-  EXPECT_EQ(app.currentCookies.get(), "BDUSS=" + L8("乙"));
+  EXPECT_EQ(app.currentCookies.get(), cookiesOfB);
+  controller.waitForWorkers();
+  EXPECT_EQ(treeTexts(), (std::vector<std::u16string>{u"乙的网盘", u"乙.txt"}));
+  EXPECT_EQ(service.sim.log().last("/api/list")->cookies, cookiesOfB);
 
   // The menu's items work on the selected row.
   list()->setCurrentItem(list()->topLevelItem(2));
   EXPECT_EQ(accounts.selectedRow(), 2);
   menuAction(window.accountMenu(), "复制cookies")->trigger();
-  EXPECT_EQ(platform.clipboard(), u"BDUSS=丙");
+  EXPECT_EQ(platform.clipboard(), LocalToUnicode(accounts.cellText(2, kColumnCookies)));
   menuAction(window.accountMenu(), "切换操作cookies为当前选中")->trigger();
   EXPECT_EQ(app.currentUserName.get(), L8("丙"));
+  controller.waitForWorkers();
+  EXPECT_EQ(treeTexts(), (std::vector<std::u16string>{u"丙的网盘", u"丙.txt"}));
 
   platform.answerNext(kIdYes);
   list()->setCurrentItem(list()->topLevelItem(0));
@@ -310,10 +337,13 @@ TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
   EXPECT_EQ(accounts.selectedRow(), -1);
   EXPECT_EQ(platform.prompts().back().text, L8("确定删除 甲 的cookies?"));
 
-  // Items that need a selection say so; the not-yet-built validations do nothing.
-  size_t prompts = platform.prompts().size();
+  // Validating every row asks the service about each and says when done; items
+  // that need a selection say so.
   menuAction(window.accountMenu(), "验证或刷新所有cookies有效性")->trigger();
-  EXPECT_EQ(platform.prompts().size(), prompts);
+  controller.waitForWorkers();
+  EXPECT_EQ(platform.prompts().back().text, L8("全部验证完成。"));
+  ASSERT_TRUE(PumpUntil([&] { return list()->topLevelItem(1)->text(2) == Ui("有效"); }));
+  EXPECT_EQ(list()->topLevelItem(0)->text(2), Ui("有效"));
   menuAction(window.accountMenu(), "删除当前选中")->trigger();
   EXPECT_EQ(platform.prompts().back().text, L8("没有选中项目。"));
 
@@ -324,6 +354,7 @@ TEST_F(WindowTest, DoubleClickAndTheMenuActOnTheRowUnderTheMouse) {
   EXPECT_EQ(accounts.selectedRow(), 1);
   EXPECT_TRUE(PumpUntil([&] { return window.accountMenu()->isVisible(); }));
   window.accountMenu()->close();
+  EXPECT_EQ(service.sim.log().rejected(), 0u);
 }
 
 TEST_F(WindowTest, WorkerUpdatesOfTheStoreShowUpInTheList) {

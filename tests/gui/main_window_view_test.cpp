@@ -44,9 +44,12 @@ TEST(MainWindowView, ShowsCaptionLogGroupAndStatusNotice) {
   auto* fixed = window.statusBar()->findChild<QLabel*>(QStringLiteral("statusFixedPane"));
   ASSERT_NE(fixed, nullptr);
   EXPECT_EQ(fixed->text(), Ui("操作提示："));
+  EXPECT_EQ(fixed->accessibleName(), Ui("操作提示："));
   auto* message = window.statusBar()->findChild<QLabel*>(QStringLiteral("statusMessagePane"));
   ASSERT_NE(message, nullptr);
   EXPECT_TRUE(PumpUntil([&] { return message->text() == FromLocal(CurlNotice(false)); }));
+  // What a screen reader reads is the message itself, not the caption beside it.
+  EXPECT_EQ(message->accessibleName(), FromLocal(CurlNotice(false)));
 }
 
 TEST(MainWindowView, WorkersLogAndSetStatusWhileTheWindowStaysLive) {
@@ -64,6 +67,7 @@ TEST(MainWindowView, WorkersLogAndSetStatusWhileTheWindowStaysLive) {
   });
   worker.join();
   ASSERT_TRUE(PumpUntil([&] { return message->text() == Ui("正在检查"); }));
+  EXPECT_EQ(message->accessibleName(), Ui("正在检查"));
   QStringList lines = log->toPlainText().split(QLatin1Char('\n'));
   // 51 lines, the empty line after the delete message, and the end of the last line.
   ASSERT_EQ(lines.size(), 53);

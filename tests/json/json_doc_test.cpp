@@ -251,6 +251,46 @@ TEST(JsonDocRead, ManyEntriesReadInOrderAndOutOfOrder) {
   EXPECT_EQ(copy.getText("list[999].server_filename"), "f999");
 }
 
+TEST(JsonDocRead, MembersBesideAListAreLookedUpByNameWhateverTheirNumber) {
+  // A reply padded with 20 000 escaped members before "list"; one name twice, the
+  // first of which counts, as in a small object.
+  std::string reply = "{\"errno\":0";
+  for (int i = 0; i < 20000; ++i)
+    reply += ",\"k\\u0065y" + std::to_string(i) + "\":" + std::to_string(i);
+  reply += ",\"key7\":\"second\",\"list\":[";
+  for (int i = 0; i < 300; ++i) {
+    if (i) reply += ",";
+    reply += "{\"server_filename\":\"f" + std::to_string(i) +
+             "\",\"isdir\":0,\"fs_id\":" + std::to_string(i) + "}";
+  }
+  reply += "]}";
+  JsonDoc doc;
+  ASSERT_TRUE(doc.parse(reply));
+  ASSERT_EQ(doc.count("list"), 300);
+  for (int i = 0; i < 300; ++i) {
+    const std::string at = "list[" + std::to_string(i) + "].";
+    ASSERT_EQ(doc.getText(at + "server_filename"), "f" + std::to_string(i));
+    ASSERT_EQ(doc.getText(at + "fs_id"), std::to_string(i));
+  }
+  EXPECT_EQ(doc.getText("key7"), "7");
+  EXPECT_EQ(doc.getText("key19999"), "19999");
+  EXPECT_EQ(doc.getText("key20000"), "");
+  EXPECT_EQ(doc.count(""), 20003);
+
+  // Writes after a lookup keep the name index right.
+  doc.setText("added", "a");
+  doc.setJson("", "{\"key5\":\"five\",\"merged\":1}");
+  doc.setNumber("key6", 66);
+  EXPECT_EQ(doc.getText("added"), "a");
+  EXPECT_EQ(doc.getText("key5"), "five");
+  EXPECT_EQ(doc.getText("merged"), "1");
+  EXPECT_EQ(doc.getText("key6"), "66");
+  EXPECT_EQ(doc.count(""), 20005);
+  doc.setJson("list", "{\"now\":\"an object\"}");
+  EXPECT_EQ(doc.getText("list.now"), "an object");
+  EXPECT_EQ(doc.getText("list[0].server_filename"), "");
+}
+
 TEST(JsonDocWrite, AccountFileIsWrittenCompactlyInOrder) {
   JsonDoc doc;
   doc.setText("dataname", "cookies");

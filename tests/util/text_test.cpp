@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "util/codepage.h"
 
 namespace pansift {
@@ -87,6 +90,111 @@ TEST(ReplaceAndSplit, LeftToRightAtCharacterBoundaries) {
   EXPECT_EQ(SplitText("", ","), Pieces{});
   EXPECT_EQ(SplitText("a\r\nb\r\n", "\r\n"), (Pieces{"a", "b"}));
   EXPECT_EQ(SplitText(kTrailBackslash + "\\b", "\\"), (Pieces{kTrailBackslash, "b"}));
+}
+
+// The searches walk the text once; these references walk it character by
+// character from the start for every position, as the rule reads.
+namespace reference {
+
+bool MatchesAt(std::string_view text, size_t pos, std::string_view marker, bool ignoreCase) {
+  if (pos + marker.size() > text.size()) return false;
+  for (size_t i = 0; i < marker.size(); ++i) {
+    auto fold = [&](char c) { return ignoreCase && c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+    if (fold(text[pos + i]) != fold(marker[i])) return false;
+  }
+  return true;
+}
+
+std::vector<size_t> Starts(std::string_view text) {
+  std::vector<size_t> starts;
+  for (size_t pos = 0; pos < text.size();
+       pos += static_cast<unsigned char>(text[pos]) >= 0x80 ? 2 : 1)
+    starts.push_back(pos);
+  return starts;
+}
+
+int Find(std::string_view text, std::string_view marker, int start, bool ignoreCase) {
+  for (size_t pos : Starts(text)) {
+    if (pos + 1 >= static_cast<size_t>(std::max(start, 1)) &&
+        MatchesAt(text, pos, marker, ignoreCase))
+      return static_cast<int>(pos) + 1;
+  }
+  return -1;
+}
+
+int FindLast(std::string_view text, std::string_view marker, int limit, bool ignoreCase) {
+  size_t end = limit < 0 ? text.size() : std::min<size_t>(limit, text.size());
+  int found = -1;
+  for (size_t pos : Starts(text)) {
+    if (pos + marker.size() <= end && MatchesAt(text, pos, marker, ignoreCase))
+      found = static_cast<int>(pos) + 1;
+  }
+  return found;
+}
+
+std::vector<std::string> Split(std::string_view text, std::string_view separator) {
+  std::vector<std::string> pieces;
+  size_t pieceStart = 0;
+  for (size_t pos : Starts(text)) {
+    if (pos < pieceStart || !MatchesAt(text, pos, separator, false)) continue;
+    pieces.emplace_back(text.substr(pieceStart, pos - pieceStart));
+    pieceStart = pos + separator.size();
+  }
+  if (pieceStart < text.size()) pieces.emplace_back(text.substr(pieceStart));
+  return pieces;
+}
+
+}  // namespace reference
+
+TEST(TextSearch, AgreesWithTheCharacterWalkOnGeneratedText) {
+  // Few distinct bytes, so markers occur often, overlap, and straddle characters:
+  // "a", "A", a backslash and "[" (which are also GBK trail bytes), and lead bytes.
+  const std::string alphabet = "aA\\[\x81\xB0";
+  std::mt19937 random(11);
+  auto generate = [&](size_t maxLength) {
+    std::string text;
+    size_t length = random() % (maxLength + 1);
+    while (text.size() < length) {
+      char c = alphabet[random() % alphabet.size()];
+      text += c;
+      if (static_cast<unsigned char>(c) >= 0x80) text += alphabet[random() % 4];  // a trail byte
+    }
+    return text;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = generate(40);
+    std::string marker = generate(4);
+    if (marker.empty()) continue;
+    bool ignoreCase = round % 2 == 1;
+    int start = static_cast<int>(random() % (text.size() + 2));
+    int limit = static_cast<int>(random() % (text.size() + 2)) - 1;
+    SCOPED_TRACE(::testing::Message() << "text " << ::testing::PrintToString(text) << " marker "
+                                      << ::testing::PrintToString(marker));
+    ASSERT_EQ(FindText(text, marker, start, ignoreCase),
+              reference::Find(text, marker, start, ignoreCase));
+    ASSERT_EQ(FindLastText(text, marker, limit, ignoreCase),
+              reference::FindLast(text, marker, limit, ignoreCase));
+    ASSERT_EQ(SplitText(text, marker), reference::Split(text, marker));
+  }
+}
+
+TEST(TextSearch, LargeInputsSplitAndSearchWholly) {
+  // The size of an exported list; each piece must come back in order.
+  std::string text;
+  const int kLines = 200000;
+  for (int i = 0; i < kLines; ++i) text += L8("文件") + std::to_string(i) + "\r\n";
+  std::vector<std::string> lines = SplitText(text, "\r\n");
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
+  EXPECT_EQ(lines.front(), L8("文件0"));
+  EXPECT_EQ(lines.back(), L8("文件") + std::to_string(kLines - 1));
+  EXPECT_EQ(ReplaceText(text, "\r\n", "\n").size(), text.size() - kLines);
+
+  // A marker that almost matches everywhere.
+  std::string as(100000, 'a');
+  std::string marker = std::string(5000, 'a') + "b";
+  EXPECT_EQ(FindText(as, marker), -1);
+  EXPECT_EQ(FindText(as + "b", marker), static_cast<int>(as.size()) - 5000 + 1);
+  EXPECT_EQ(FindLastText(as + "b", marker), static_cast<int>(as.size()) - 5000 + 1);
 }
 
 TEST(TrimText, RemovesAsciiAndFullWidthSpacesOnly) {
