@@ -56,8 +56,13 @@ namespace {
 // operating account, not the tree, not the account list, not the status.
 class RootRefresh {
  public:
-  RootRefresh(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree)
-      : app(app), form(form), accounts(accounts), tree(tree), number_(tree.startRootRefresh()) {}
+  RootRefresh(AppState& appState, MainForm& mainForm, AccountStore& accountStore,
+              FolderTree& folderTree)
+      : app(appState),
+        form(mainForm),
+        accounts(accountStore),
+        tree(folderTree),
+        number_(folderTree.startRootRefresh()) {}
 
   AppState& app;
   MainForm& form;
