@@ -12,6 +12,14 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
 endif()
 
 option(PANSIFT_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(PANSIFT_TSAN "Build with ThreadSanitizer" OFF)
+option(PANSIFT_FUZZ "Build the fuzz targets with libFuzzer (clang only)" OFF)
+if(PANSIFT_TSAN AND (PANSIFT_SANITIZE OR PANSIFT_FUZZ))
+  message(FATAL_ERROR "PANSIFT_TSAN cannot be combined with AddressSanitizer")
+endif()
+if(PANSIFT_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "PANSIFT_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+endif()
 
 add_library(pansift_options INTERFACE)
 target_compile_features(pansift_options INTERFACE cxx_std_20)
@@ -30,6 +38,18 @@ target_compile_definitions(pansift_options INTERFACE
 if(PANSIFT_SANITIZE)
   target_compile_options(pansift_options INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(pansift_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(PANSIFT_TSAN)
+  target_compile_options(pansift_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(pansift_options INTERFACE -fsanitize=thread)
+endif()
+# Every library is instrumented for coverage; only the fuzz targets link libFuzzer
+# itself (fuzz/CMakeLists.txt), so the libraries stay usable by other programs.
+if(PANSIFT_FUZZ)
+  target_compile_options(pansift_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
   target_link_options(pansift_options INTERFACE -fsanitize=address,undefined)
 endif()
 
