@@ -995,11 +995,14 @@ bool Simulator::start() {
     if (!server->start(port)) return nullptr;
     return server;
   };
+  // The bystanders first: a request may reach the netdisk as soon as it listens, and
+  // its redirects name the bystanders' origins.
+  d.bystanders = std::make_unique<Bystanders>(d.log);
+  bool bystandersStarted = d.bystanders->start(cert);
   d.netdisk = make(Origin::Netdisk, d.options.netdiskPort);
   d.passport = make(Origin::Passport, d.options.passportPort);
   d.portal = make(Origin::Portal, d.options.portalPort);
-  d.bystanders = std::make_unique<Bystanders>(d.log);
-  if (!d.netdisk || !d.passport || !d.portal || !d.bystanders->start(cert)) {
+  if (!bystandersStarted || !d.netdisk || !d.passport || !d.portal) {
     stop();
     return false;
   }
@@ -1009,12 +1012,13 @@ bool Simulator::start() {
 void Simulator::stop() {
   Impl& d = *impl_;
   d.stopping = true;
-  if (d.bystanders) d.bystanders->stop();
-  d.bystanders.reset();
   for (auto* s : {&d.netdisk, &d.passport, &d.portal}) {
     if (*s) (*s)->stop();
     s->reset();
   }
+  // Last: the netdisk's handlers read the bystanders' origins until it has stopped.
+  if (d.bystanders) d.bystanders->stop();
+  d.bystanders.reset();
   if (d.ownCaFile && !d.caFile.empty()) {
     ::unlink(d.caFile.c_str());
     d.caFile.clear();
