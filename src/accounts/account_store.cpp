@@ -422,16 +422,19 @@ bool SaveAccounts(AppState& app, const AccountStore& store) {
   if (Prompt(app, "确定清除以前的记录重新保存？将在软件重启后生效。", kStyleYesNoQuestion) !=
       kIdYes)
     return false;
-  std::string path = AccountFilePath(app);
-  // One copy of the rows, taken at once: a worker's update is in it wholly or not at all.
-  if (!ReplaceFile(path, AccountsToJson(store.rows()), 0600)) {
-    // Never claim success for a file that was not written.
-    TimedMessageBox(app.platform, L8("提示"), L8("保存失败，无法写入文件：") + Utf8ToLocal(path),
-                    kPromptTimeoutMs, kStyleWarning);
-    return false;
-  }
+  // Never claim success for a file that was not written.
+  if (!WriteAccountFile(app, store)) return false;
   Prompt(app, "保存成功。", kStyleInformation);
   return true;
+}
+
+bool WriteAccountFile(AppState& app, const AccountStore& store) {
+  std::string path = AccountFilePath(app);
+  // One copy of the rows, taken at once: a worker's update is in it wholly or not at all.
+  if (ReplaceFile(path, AccountsToJson(store.rows()), 0600)) return true;
+  TimedMessageBox(app.platform, L8("提示"), L8("保存失败，无法写入文件：") + Utf8ToLocal(path),
+                  kPromptTimeoutMs, kStyleWarning);
+  return false;
 }
 
 void DeleteSelectedAccount(AppState& app, AccountStore& store) {

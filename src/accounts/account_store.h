@@ -176,10 +176,13 @@ std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* i
 /// overwrite the accounts it may still hold. Returns the number of rows read.
 int LoadAccounts(AppState& app, AccountStore& store, MainForm& form);
 
-/// Asks, then writes every row to baiduset.ini (created readable by the user only,
-/// replaced as a whole; a failed write leaves the previous file as it was) and says
+/// Asks, then writes every row to baiduset.ini (WriteAccountFile) and says
 /// "保存成功。". True when the file was written.
 bool SaveAccounts(AppState& app, const AccountStore& store);
+/// Writes every row to baiduset.ini without asking: created readable by the user
+/// only, replaced as a whole; a failed write leaves the previous file as it was and
+/// is reported in a prompt. True when the file was written.
+bool WriteAccountFile(AppState& app, const AccountStore& store);
 
 /// Asks, then removes the selected row. "没有选中项目。" when none is selected.
 void DeleteSelectedAccount(AppState& app, AccountStore& store);

@@ -8,6 +8,7 @@
 
 #include "accounts/account_store.h"
 #include "core/app_state.h"
+#include "core/install_layout.h"
 #include "core/log.h"
 #include "core/main_form.h"
 #include "core/platform.h"
@@ -47,37 +48,6 @@ std::string FileUrl(const std::string& path) {
   return url;
 }
 
-// "验证中", the identity read without the lock, then the result. Rows can be
-// deleted or replaced while the service is asked: the answer goes to the row that
-// still holds the cookie string that was read (the row it started on first), and
-// nowhere when the account is gone.
-void ValidateRow(AppState& app, AccountStore& store, int row) {
-  std::optional<AccountRecord> started;
-  {
-    std::lock_guard lock(app.listLock);
-    started = store.updateRowAt(row, [](AccountRecord& record) {
-      record.status = AccountStatusText(AccountStatus::kValidating);
-    });
-  }
-  if (!started) return;
-  const std::string cookies = started->cookies;
-  AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
-  std::lock_guard lock(app.listLock);
-  store.updateAccount(
-      {kColumnCookies, cookies},
-      [&identity](AccountRecord& record) {
-        if (identity.uk.empty()) {
-          record.status = AccountStatusText(AccountStatus::kInvalid);
-          return;
-        }
-        record.userName = identity.userName;
-        record.status = AccountStatusText(AccountStatus::kValid);
-        record.uk = identity.uk;
-        record.bdstoken = identity.bdstoken;
-      },
-      row);
-}
-
 }  // namespace
 
 std::string ExecutableDir() {
@@ -95,12 +65,51 @@ std::string CookieHelpPageUrl(const std::string& executableDir) {
     std::string beside = executableDir + "/docs/cookies.html";
     if (IsFile(beside)) return FileUrl(beside);
   }
+  if (std::string shared = InstalledDataDir(executableDir); !shared.empty()) {
+    std::string installed = shared + "/docs/cookies.html";
+    if (IsFile(installed)) return FileUrl(installed);
+  }
 #ifdef PANSIFT_SOURCE_DOCS_DIR
   // A program run from its build folder before the page was copied beside it.
   std::string source = std::string(PANSIFT_SOURCE_DOCS_DIR) + "/cookies.html";
   if (IsFile(source)) return FileUrl(source);
 #endif
   return {};
+}
+
+// "验证中", the identity read without the lock, then the result. Rows can be
+// deleted or replaced while the service is asked: the answer goes to the row that
+// still holds the cookie string that was read (the row it started on first), and
+// nowhere when the account is gone.
+AccountOutcome ValidateAccountRow(AppState& app, AccountStore& store, int row) {
+  std::optional<AccountRecord> started;
+  {
+    std::lock_guard lock(app.listLock);
+    started = store.updateRowAt(row, [](AccountRecord& record) {
+      record.status = AccountStatusText(AccountStatus::kValidating);
+    });
+  }
+  if (!started) return AccountOutcome::kInvalid;
+  const std::string cookies = started->cookies;
+  AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
+  AccountOutcome outcome = !identity.uk.empty()           ? AccountOutcome::kValid
+                           : ServiceUnreachable(identity) ? AccountOutcome::kUnreachable
+                                                          : AccountOutcome::kInvalid;
+  std::lock_guard lock(app.listLock);
+  store.updateAccount(
+      {kColumnCookies, cookies},
+      [&identity](AccountRecord& record) {
+        if (identity.uk.empty()) {
+          record.status = AccountStatusText(AccountStatus::kInvalid);
+          return;
+        }
+        record.userName = identity.userName;
+        record.status = AccountStatusText(AccountStatus::kValid);
+        record.uk = identity.uk;
+        record.bdstoken = identity.bdstoken;
+      },
+      row);
+  return outcome;
 }
 
 bool AddAccountFromInput(AppState& app, MainForm& form) {
@@ -124,15 +133,15 @@ bool AddAccountFromInput(AppState& app, MainForm& form) {
   return true;
 }
 
-void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string cookies) {
+AccountOutcome AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string cookies) {
   if (cookies.empty()) cookies = form.text(FormText::kCookies);
-  if (cookies.empty()) return;
+  if (cookies.empty()) return AccountOutcome::kInvalid;
   SetStatus(app, L8("正在验证cookies有效性"));
   AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
   if (identity.userName.empty()) {
     SetStatus(app, L8("cookies有效性验证失败"));
     Tell(app, L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。") + L8(kSupportSentence));
-    return;
+    return ServiceUnreachable(identity) ? AccountOutcome::kUnreachable : AccountOutcome::kInvalid;
   }
   SetStatus(app, L8("添加的cookies有效"));
 
@@ -141,7 +150,7 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
         TimedMessageBox(app.platform, L8("提示"),
                         L8("当前用户 ") + identity.userName + L8(" 已存在列表中，是否更新记录？"),
                         kPromptTimeoutMs, kStyleYesNoQuestion);
-    if (answer != kIdYes) return;
+    if (answer != kIdYes) return AccountOutcome::kKept;
   }
 
   bool updated = false;
@@ -175,6 +184,7 @@ void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string 
     Tell(app, L8("添加成功，如果需要软件下次自动导入此cookies，请点击 保存cookies 按钮。"));
   }
   form.setSelectedTab(kTabAccounts);
+  return updated ? AccountOutcome::kUpdated : AccountOutcome::kAdded;
 }
 
 void ValidateSelectedAccount(AppState& app, AccountStore& store) {
@@ -183,7 +193,7 @@ void ValidateSelectedAccount(AppState& app, AccountStore& store) {
     Tell(app, L8("没有选中项目。"));
     return;
   }
-  ValidateRow(app, store, row);
+  ValidateAccountRow(app, store, row);
 }
 
 void ValidateAllAccounts(AppState& app, AccountStore& store) {
@@ -192,7 +202,7 @@ void ValidateAllAccounts(AppState& app, AccountStore& store) {
     Tell(app, L8("没有要验证的cookies."));
     return;
   }
-  for (int row = 0; row < count; ++row) ValidateRow(app, store, row);
+  for (int row = 0; row < count; ++row) ValidateAccountRow(app, store, row);
   Tell(app, L8("全部验证完成。"));
 }
 

@@ -16,7 +16,8 @@ inline constexpr const char* kSupportSentence =
     "如果一直出现此提示，请到 PanSift 项目页面提交问题。";
 
 /// The cookie help page as a file:// URL: docs/cookies.html beside the executable in
-/// `executableDir`, else the one in the source tree; "" when neither exists.
+/// `executableDir`, else in an install's share/pansift, else the one in the source
+/// tree; "" when none exists.
 std::string CookieHelpPageUrl(const std::string& executableDir);
 /// The folder of the running executable (a file system path), "" when unknown.
 std::string ExecutableDir();
@@ -28,13 +29,28 @@ std::string ExecutableDir();
 /// worker thread.
 bool AddAccountFromInput(AppState& app, MainForm& form);
 
+/// What became of an account that was added or validated.
+enum class AccountOutcome {
+  kAdded,        // a new row
+  kUpdated,      // the row of the same user now holds the new cookies
+  kKept,         // the user was asked whether to update the existing row and said no
+  kValid,        // a validated login is live
+  kInvalid,      // the service does not know the login (or it expired)
+  kUnreachable,  // nothing came back from the service
+};
+
 /// Reads who `cookies` belongs to (the edit box's text when `cookies` is empty) and
 /// adds it to the list, or replaces the row of the same user after asking. Clears
 /// the edit box and shows tab "选择百度帐号" on success. Blocking; for workers.
-void AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string cookies);
+AccountOutcome AddAccount(AppState& app, MainForm& form, AccountStore& store, std::string cookies);
 
-/// Validates the selected row: "验证中", then "有效" with the identity the service
-/// reports, or "已失效" with the other cells kept. "没有选中项目。" without a
+/// Validates one row: "验证中", then "有效" with the identity the service reports,
+/// or "已失效" with the other cells kept. kValid, kInvalid or kUnreachable (the row
+/// says "已失效" then too); kInvalid for a row that does not exist. Blocking; for
+/// workers.
+AccountOutcome ValidateAccountRow(AppState& app, AccountStore& store, int row);
+
+/// Validates the selected row (ValidateAccountRow). "没有选中项目。" without a
 /// selection. Blocking; for workers.
 void ValidateSelectedAccount(AppState& app, AccountStore& store);
 

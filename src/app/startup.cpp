@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/app_state.h"
+#include "core/install_layout.h"
 #include "core/log.h"
 #include "net/http.h"
 #include "util/codepage.h"
@@ -76,6 +77,20 @@ ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
   }
   std::string folder = PrivateFolderIn(base);
   return {folder.empty() ? executableDir : folder, true};
+}
+
+ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string& executableDir) {
+  if (!dataDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(dataDir, ec);
+    return ResolveProgramDir(dataDir);
+  }
+  if (!InstalledDataDir(executableDir).empty()) {
+    ProgramDirChoice choice = ResolveProgramDir({});
+    choice.fellBack = false;  // the usual place of an installed program, nothing to report
+    return choice;
+  }
+  return ResolveProgramDir(executableDir);
 }
 
 bool ReadCurlSwitch(const std::string& netsetPath) {

@@ -20,6 +20,12 @@ struct ProgramDirChoice {
 /// "pansift-<uid>-XXXXXX" when something else already holds that name.
 ProgramDirChoice ResolveProgramDir(const std::string& executableDir);
 
+/// The folder for settings and logs of a front end: `dataDir` when given (created
+/// if needed); else $XDG_DATA_HOME/pansift for an installed program, whose folder is
+/// shared by every user (even when root could write there); else ResolveProgramDir
+/// of the executable's folder.
+ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string& executableDir);
+
 /// Whether netset.ini switches the curl back end on: the file's text up to its
 /// first NUL byte holds the exact text "curl":"1".
 bool ReadCurlSwitch(const std::string& netsetPath);

@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -50,13 +49,9 @@ int main(int argc, char** argv) {
   if (parser.isSet(caFileOption))
     setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);
 
-  std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
-  if (parser.isSet(dataDirOption)) {
-    executableDir = parser.value(dataDirOption).toStdString();
-    std::error_code ec;
-    std::filesystem::create_directories(executableDir, ec);
-  }
-  pansift::ProgramDirChoice dir = pansift::ResolveProgramDir(executableDir);
+  pansift::ProgramDirChoice dir = pansift::ChooseProgramDir(
+      parser.isSet(dataDirOption) ? parser.value(dataDirOption).toStdString() : std::string(),
+      QCoreApplication::applicationDirPath().toStdString());
   pansift::QtPlatform platform;
   pansift::AppState app(platform, dir.path);
   if (parser.isSet(netdiskOption))

@@ -105,4 +105,8 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
   return identity;
 }
 
+bool ServiceUnreachable(const AccountIdentity& identity) {
+  return identity.uk.empty() && identity.userName.empty() && identity.replyText.empty();
+}
+
 }  // namespace pansift

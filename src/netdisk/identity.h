@@ -25,4 +25,8 @@ struct AccountIdentity {
 /// worker threads.
 AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int attempts);
 
+/// Whether a failed read got nothing at all from the service (no page, no reply):
+/// the service was not reached, which says nothing about the login.
+bool ServiceUnreachable(const AccountIdentity& identity);
+
 }  // namespace pansift

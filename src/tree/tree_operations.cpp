@@ -203,43 +203,48 @@ void ShowRootEntries(const RootRefresh& refresh, NodeId root, const std::string&
 
 }  // namespace
 
-void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree) {
+RefreshOutcome RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts,
+                               FolderTree& tree) {
   RootRefresh refresh(app, form, accounts, tree);
   refresh.cookies = TakeOperatingCookies(app, accounts);
   if (refresh.cookies.empty()) {
     ReportNoAccount(refresh);
-    return;
+    return RefreshOutcome::kNoAccount;
   }
   if (!BeginRefresh(refresh)) {
     refresh.enableButton();
-    return;
+    return RefreshOutcome::kSuperseded;
   }
   AccountIdentity identity = ReadIdentity(app, refresh.cookies, kIdentityAttempts);
   UpdateRenamedAccount(refresh, identity);
   if (identity.userName.empty()) {
     ReportNoUserName(refresh, identity);
-    return;
+    return ServiceUnreachable(identity) ? RefreshOutcome::kUnreachable : RefreshOutcome::kInvalid;
   }
   NodeId root = ShowAccountRoot(refresh, identity);
   if (root == kNoNode) {
     refresh.enableButton();
-    return;
+    return RefreshOutcome::kSuperseded;
   }
   TreeListing listing = ListTreeRoot(app, refresh.cookies, ReadSortOrder(form));
-  if (ReportListingFailure(refresh, listing.outcome)) return;
+  if (ReportListingFailure(refresh, listing.outcome)) {
+    return listing.outcome == ListingOutcome::kCookiesInvalid ? RefreshOutcome::kInvalid
+                                                              : RefreshOutcome::kFailed;
+  }
   ShowRootEntries(refresh, root, listing.reply);
+  return RefreshOutcome::kListed;
 }
 
-void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeId id) {
+ListingOutcome ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeId id) {
   // Held for the whole run, requests included: whatever else changes the lists or
   // the tree waits until this folder is listed.
   std::unique_lock lock(app.listLock);
   std::optional<TreeNode> node = tree.node(id);
-  if (!node || node->value != kNodeFolder) return;
+  if (!node || node->value != kNodeFolder) return ListingOutcome::kSuccess;
   if (!node->children.empty()) {
     // Folded while loaded: drop the children, so the next opening lists it anew.
     if (!node->expanded) tree.removeChildren(id);
-    return;
+    return ListingOutcome::kSuccess;
   }
 
   const std::string dir = TreeNamesToDir(tree.namesTopDown(id));
@@ -252,7 +257,7 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
     TreeListing listing = ListTreeNodePage(app, cookies, order, dir, page);
     if (listing.outcome == ListingOutcome::kFolderGone) {
       SetStatus(app, L8(kFolderGone));
-      return;
+      return ListingOutcome::kFolderGone;
     }
     if (listing.outcome != ListingOutcome::kSuccess) {
       SetStatus(app, L8("获取目录列表时失败：") + listing.reply);
@@ -261,7 +266,7 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
       TimedMessageBox(app.platform, L8("提示："),
                       L8("获取失败，请重试。\r\n\r\n失败原因：") + listing.reply, kPromptTimeoutMs,
                       kStyleInformation);
-      return;
+      return ListingOutcome::kFailed;
     }
     std::vector<NetdiskEntry> entries = ReadEntries(listing.reply);
     total += static_cast<long long>(entries.size());
@@ -273,7 +278,7 @@ void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeI
     if (entries.size() >= static_cast<size_t>(kFolderPageSize)) continue;
     tree.setExpanded(id, true);
     SetStatus(app, L8("获取成功。  本次获取数量：") + std::to_string(total));
-    return;
+    return ListingOutcome::kSuccess;
   }
 }
 

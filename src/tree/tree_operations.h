@@ -21,17 +21,29 @@ class WorkerThreads;
 /// name (UTF-8; converted to local text where used).
 inline constexpr const char* kSupportContact = "请到 PanSift 项目页面提交问题。";
 
+/// How a root refresh ended.
+enum class RefreshOutcome {
+  kListed,       // the root folder is in the tree
+  kNoAccount,    // no operating account and no account row
+  kInvalid,      // the service does not accept the login
+  kUnreachable,  // nothing came back from the service
+  kFailed,       // the identity was read, the root listing failed
+  kSuperseded,   // a later refresh took over; this one changed nothing
+};
+
 /// The root refresh, blocking (run it on a worker thread; the caller disables
 /// 按钮1 before). Takes the first account row as operating account when there is
 /// none, reads who the account is, empties the tree and lists the root folder
 /// below one account node. Re-enables 按钮1 on every way out.
-void RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree);
+RefreshOutcome RefreshRootTree(AppState& app, MainForm& form, AccountStore& accounts,
+                               FolderTree& tree);
 
 /// The node worker, blocking: holds listLock for its whole run. A folder node
 /// without children is listed page by page and expanded; a folded (collapsed)
 /// loaded folder loses its children so that the next opening lists it anew;
-/// anything else is left alone.
-void ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeId node);
+/// anything else is left alone (all three kSuccess). kFolderGone or kFailed when a
+/// page could not be listed.
+ListingOutcome ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, NodeId node);
 
 /// The handle of the last node-listing worker. At most one node listing runs at a
 /// time; root refreshes are not limited.

@@ -1,0 +1,445 @@
+#include "cli/cli_app.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accounts/account_store.h"
+#include "accounts/add_account.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "cli/cli_platform.h"
+#include "cli/json_out.h"
+#include "core/app_state.h"
+#include "core/log.h"
+#include "core/main_form.h"
+#include "net/http.h"
+#include "tree/folder_tree.h"
+#include "tree/tree_operations.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift::cli {
+namespace {
+
+std::atomic<int> gStops{0};
+
+struct GlobalOptions {
+  std::string dataDir;
+  std::string netdiskOrigin;
+  std::string passportOrigin;
+  std::string portalOrigin;
+  std::string caFile;
+  std::string account;  // UTF-8
+  bool yes = false;
+  bool no = false;
+};
+
+// An error of the command line itself, on stderr.
+void Complain(const CliIo& io, const std::string& message) {
+  io.err << "pansift-cli: " << message << '\n' << std::flush;
+}
+
+// Everything one run of the command line works with: the shared record, the form
+// model, the account list and the event table, as the window has them.
+class Session {
+ public:
+  Session(const GlobalOptions& options, const CliIo& io)
+      : io_(io),
+        platform_(io.err, options.yes  ? PromptPolicy::kYes
+                          : options.no ? PromptPolicy::kNo
+                                       : PromptPolicy::kTimeout),
+        dir_(ChooseProgramDir(options.dataDir, ExecutableDir())),
+        app_(platform_, dir_.path),
+        window_(app_, form_, accounts_) {
+    if (!options.netdiskOrigin.empty()) app_.origins.netdisk = TrimOrigin(options.netdiskOrigin);
+    if (!options.passportOrigin.empty()) app_.origins.passport = TrimOrigin(options.passportOrigin);
+    if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
+    // The log pane's lines go to stderr as they come.
+    logLines_ = app_.log.subscribe(
+        [this](const LogAppended& change) { io_.err << PromptLines(change.text) << '\n'; });
+    window_.start();
+    window_.waitForAccountLoader();
+    // netset.ini has been read: every request of the run goes through the back end it chose.
+    SelectTransport(app_.curlMode);
+    if (dir_.fellBack) {
+      AppendLog(app_, L8("程序所在目录不可写，设置和日志保存在：") + Utf8ToLocal(dir_.path));
+    }
+  }
+  ~Session() { window_.waitForWorkers(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  AppState& app() { return app_; }
+  MainForm& form() { return form_; }
+  AccountStore& accounts() { return accounts_; }
+  MainWindow& window() { return window_; }
+  CliPlatform& platform() { return platform_; }
+  const CliIo& io() const { return io_; }
+
+  /// The row of the account named `nameUtf8` (the first row when empty), or -1
+  /// after saying why.
+  int accountRow(const std::string& nameUtf8) {
+    if (accounts_.rowCount() == 0) {
+      Complain(io_, "no saved account in " + AccountFilePath(app_) +
+                        " (add one with: pansift-cli accounts add)");
+      return -1;
+    }
+    if (nameUtf8.empty()) return 0;
+    int row = accounts_.findAccountRow(Utf8ToLocal(nameUtf8));
+    if (row < 0) Complain(io_, "no saved account named " + nameUtf8);
+    return row;
+  }
+
+ private:
+  const CliIo& io_;
+  CliPlatform platform_;
+  ProgramDirChoice dir_;
+  AppState app_;
+  MainForm form_;
+  AccountStore accounts_;
+  MainWindow window_;
+  Subscription logLines_;
+};
+
+std::string Utf8Of(const std::string& local) {
+  return UnicodeToUtf8(DecodeUnicodeEscapes(local));
+}
+
+int ExitOf(AccountOutcome outcome) {
+  switch (outcome) {
+    case AccountOutcome::kAdded:
+    case AccountOutcome::kUpdated:
+    case AccountOutcome::kKept:
+    case AccountOutcome::kValid:
+      return kExitDone;
+    case AccountOutcome::kInvalid:
+      return kExitNoAccount;
+    case AccountOutcome::kUnreachable:
+      return kExitService;
+  }
+  return kExitService;
+}
+
+// ---- accounts ----------------------------------------------------------------------
+
+int AccountsList(Session& s, bool json) {
+  std::vector<AccountRecord> rows = s.accounts().rows();
+  const CliIo& io = s.io();
+  if (json) {
+    JsonArray array;
+    for (const AccountRecord& row : rows) {
+      JsonObject object;
+      object.add("user", Utf8Of(row.userName));
+      object.add("uk", Utf8Of(row.uk));
+      array.add(object);
+    }
+    io.out << array.text() << '\n';
+    return kExitDone;
+  }
+  for (const AccountRecord& row : rows)
+    io.out << row.ordinal << '\t' << Utf8Of(row.userName) << '\t' << Utf8Of(row.uk) << '\n';
+  return kExitDone;
+}
+
+// The cookie string of `accounts add`: the argument, the file's text, or stdin's.
+std::optional<std::string> ReadCookieInput(const CliIo& io, const std::string& argument,
+                                           const std::string& file) {
+  std::string text;
+  if (!file.empty()) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      Complain(io, "cannot read " + file);
+      return std::nullopt;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } else if (argument.empty() || argument == "-") {
+    text.assign(std::istreambuf_iterator<char>(io.in), std::istreambuf_iterator<char>());
+  } else {
+    text = argument;
+  }
+  // A file or a pipe ends in a line break, which is not part of the cookie string.
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.back())) text.pop_back();
+  size_t start = 0;
+  while (start < text.size() && blank(text[start])) ++start;
+  return Utf8ToLocal(text.substr(start));
+}
+
+int AccountsAdd(Session& s, const std::string& argument, const std::string& file) {
+  std::optional<std::string> cookies = ReadCookieInput(s.io(), argument, file);
+  if (!cookies) return kExitUsage;
+  s.form().setText(FormText::kCookies, *cookies);
+  // The window's own check of the pasted text, then its add.
+  if (!AddAccountFromInput(s.app(), s.form())) return kExitNoAccount;
+  AccountOutcome outcome = AddAccount(s.app(), s.form(), s.accounts(), *cookies);
+  if (outcome != AccountOutcome::kAdded && outcome != AccountOutcome::kUpdated)
+    return ExitOf(outcome);
+  if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
+  s.io().err << "saved to " << AccountFilePath(s.app()) << '\n';
+  // An expired login still names its user, and the window keeps such a row too; it
+  // has no uk, and nothing can be done with it until its cookies are renewed.
+  for (const AccountRecord& row : s.accounts().rows()) {
+    if (row.cookies == *cookies && row.uk.empty()) {
+      Complain(s.io(), "the service does not accept the login of " + Utf8Of(row.userName));
+      return kExitNoAccount;
+    }
+  }
+  return kExitDone;
+}
+
+int AccountsValidate(Session& s, const std::string& name) {
+  std::vector<int> rows;
+  if (!name.empty()) {
+    int row = s.accountRow(name);
+    if (row < 0) return kExitNoAccount;
+    rows.push_back(row);
+  } else {
+    for (int row = 0; row < s.accounts().rowCount(); ++row) rows.push_back(row);
+    if (rows.empty()) return s.accountRow({}) < 0 ? kExitNoAccount : kExitDone;
+  }
+  int code = kExitDone;
+  for (int row : rows) {
+    AccountOutcome outcome = ValidateAccountRow(s.app(), s.accounts(), row);
+    std::string status = outcome == AccountOutcome::kUnreachable
+                             ? "unreachable"
+                             : Utf8Of(s.accounts().cellText(row, kColumnStatus));
+    s.io().out << Utf8Of(s.accounts().cellText(row, kColumnUserName)) << '\t' << status << '\n';
+    // A service that cannot be reached outweighs a dead login: the answer is not known.
+    int rowCode = ExitOf(outcome);
+    if (rowCode == kExitService || (rowCode == kExitNoAccount && code == kExitDone)) code = rowCode;
+  }
+  return code;
+}
+
+int AccountsRemove(Session& s, const std::string& name) {
+  int row = s.accountRow(name);
+  if (row < 0) return kExitNoAccount;
+  int before = s.accounts().rowCount();
+  s.accounts().setSelectedRow(row);
+  DeleteSelectedAccount(s.app(), s.accounts());
+  if (s.accounts().rowCount() == before) {
+    s.io().err << "kept " << name << '\n';
+    return kExitDone;
+  }
+  if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
+  s.io().err << "removed " << name << "; saved to " << AccountFilePath(s.app()) << '\n';
+  return kExitDone;
+}
+
+// ---- the folder tree ---------------------------------------------------------------
+
+// Makes the chosen account the operating one and lists its root, as a double-click
+// on its row does. kExitDone when the root folder is in the tree.
+int OpenAccount(Session& s, const std::string& name) {
+  int row = s.accountRow(name);
+  if (row < 0) return kExitNoAccount;
+  s.accounts().setSelectedRow(row);
+  if (!SwitchOperatingAccount(s.app(), s.accounts())) return kExitNoAccount;
+  switch (RefreshRootTree(s.app(), s.form(), s.accounts(), s.window().tree())) {
+    case RefreshOutcome::kListed:
+      return kExitDone;
+    case RefreshOutcome::kNoAccount:
+    case RefreshOutcome::kInvalid:
+      Complain(s.io(), "the service does not accept the cookies of " +
+                           Utf8Of(s.app().currentUserName.get()));
+      return kExitNoAccount;
+    case RefreshOutcome::kUnreachable:
+    case RefreshOutcome::kFailed:
+    case RefreshOutcome::kSuperseded:
+      break;
+  }
+  Complain(s.io(),
+           "the netdisk service could not be reached or failed (" + s.app().origins.netdisk + ")");
+  return kExitService;
+}
+
+// Whether a node's text names `name` (the root's first level keeps the entities the
+// service sent).
+bool NodeNamed(const TreeNode& node, const std::u16string& name) {
+  if (node.text == name) return true;
+  std::string local = UnicodeToLocal(node.text);
+  return LocalToUnicode(DecodeEntitiesWithTilde(local)) == name &&
+         local.find('?') == std::string::npos;
+}
+
+// Lists a folder node that has not been listed yet.
+int ListNode(Session& s, NodeId id) {
+  FolderTree& tree = s.window().tree();
+  std::optional<TreeNode> node = tree.node(id);
+  if (!node || node->value == kNodeFile || !node->children.empty() || node->expanded)
+    return kExitDone;
+  switch (ListOrFoldNode(s.app(), s.form(), tree, id)) {
+    case ListingOutcome::kSuccess:
+      return kExitDone;
+    case ListingOutcome::kFolderGone:
+      Complain(s.io(), "the folder " + UnicodeToUtf8(tree.netdiskPath(id)) + " is gone");
+      return kExitUsage;
+    default:
+      Complain(s.io(), "listing " + UnicodeToUtf8(tree.netdiskPath(id)) + " failed");
+      return kExitService;
+  }
+}
+
+// Opens the tree along `pathUtf8` from the account root, listing each folder on the
+// way as a double-click on it does.
+int FindNode(Session& s, const std::string& pathUtf8, NodeId& found) {
+  FolderTree& tree = s.window().tree();
+  NodeId id = tree.root();
+  // Split by bytes: "/" never occurs inside a UTF-8 character.
+  for (size_t start = 0; start <= pathUtf8.size();) {
+    size_t slash = std::min(pathUtf8.find('/', start), pathUtf8.size());
+    std::string part = pathUtf8.substr(start, slash - start);
+    start = slash + 1;
+    if (part.empty()) continue;
+    if (int code = ListNode(s, id); code != kExitDone) return code;
+    std::u16string name = Utf8ToUnicode(part);
+    NodeId next = kNoNode;
+    for (NodeId child : tree.children(id)) {
+      std::optional<TreeNode> node = tree.node(child);
+      if (node && NodeNamed(*node, name)) {
+        next = child;
+        break;
+      }
+    }
+    if (next == kNoNode) {
+      Complain(s.io(), "no such folder: " + pathUtf8);
+      return kExitUsage;
+    }
+    id = next;
+  }
+  found = id;
+  return kExitDone;
+}
+
+int Tree(Session& s, const std::string& account, const std::string& path, bool json) {
+  if (int code = OpenAccount(s, account); code != kExitDone) return code;
+  NodeId id = kNoNode;
+  if (int code = FindNode(s, path, id); code != kExitDone) return code;
+  FolderTree& tree = s.window().tree();
+  std::optional<TreeNode> node = tree.node(id);
+  if (node && node->value == kNodeFile) {
+    Complain(s.io(), "not a folder: " + path);
+    return kExitUsage;
+  }
+  if (int code = ListNode(s, id); code != kExitDone) return code;
+  const CliIo& io = s.io();
+  JsonArray entries;
+  for (NodeId child : tree.children(id)) {
+    std::optional<TreeNode> entry = tree.node(child);
+    if (!entry) continue;
+    bool folder = entry->value != kNodeFile;
+    if (json) {
+      JsonObject object;
+      object.add("name", UnicodeToUtf8(entry->text));
+      object.add("folder", folder);
+      entries.add(object);
+    } else {
+      io.out << UnicodeToUtf8(entry->text) << (folder ? "/" : "") << '\n';
+    }
+  }
+  if (json) {
+    JsonObject result;
+    result.add("folder", UnicodeToUtf8(tree.netdiskPath(id)));
+    result.addRaw("entries", entries.text());
+    io.out << result.text() << '\n';
+  }
+  return kExitDone;
+}
+
+}  // namespace
+
+int RequestStop() {
+  return gStops.fetch_add(1) + 1;
+}
+
+int RunCli(int argc, const char* const* argv, const CliIo& io) {
+  gStops = 0;
+  GlobalOptions options;
+  CLI::App cli{
+      "PanSift without a window: the accounts, folders and blocked-file check of a "
+      "netdisk account.\nExit codes: 0 done, 1 usage, 2 cookies invalid or no account, "
+      "3 service or network failure, 4 stopped.",
+      "pansift-cli"};
+  cli.fallthrough();
+  cli.add_option("--data-dir", options.dataDir,
+                 "Keep settings, accounts and logs in DIR (default: beside the program, or "
+                 "$XDG_DATA_HOME/pansift)")
+      ->option_text("DIR");
+  cli.add_option("--netdisk-origin", options.netdiskOrigin,
+                 "The netdisk web origin (default: the real service; also "
+                 "PANSIFT_NETDISK_ORIGIN)")
+      ->option_text("URL");
+  cli.add_option("--passport-origin", options.passportOrigin,
+                 "The account passport origin (also PANSIFT_PASSPORT_ORIGIN)")
+      ->option_text("URL");
+  cli.add_option("--portal-origin", options.portalOrigin,
+                 "The portal origin (also PANSIFT_PORTAL_ORIGIN)")
+      ->option_text("URL");
+  cli.add_option("--ca-file", options.caFile,
+                 "Also trust the certificates in this PEM file (also PANSIFT_CA_FILE)")
+      ->option_text("FILE");
+  cli.add_option("--account", options.account,
+                 "The operating account by user name (default: the first saved one)")
+      ->option_text("NAME");
+  CLI::Option* yes = cli.add_flag("--yes,-y", options.yes, "Answer Yes (or OK) to every question");
+  CLI::Option* no = cli.add_flag("--no,-n", options.no, "Answer No (or Cancel) to every question");
+  yes->excludes(no);
+
+  // accounts
+  CLI::App* accounts = cli.add_subcommand("accounts", "The saved accounts (baiduset.ini)");
+  CLI::App* list = accounts->add_subcommand("list", "List the saved accounts");
+  bool listJson = false;
+  list->add_flag("--json", listJson, "One JSON array");
+  CLI::App* add = accounts->add_subcommand(
+      "add", "Add (or update) an account from the cookie string of a logged-in browser, and save");
+  std::string addCookies;
+  std::string addFile;
+  add->add_option("COOKIES", addCookies, "The cookie string; - or none reads it from stdin");
+  add->add_option("--file,-f", addFile, "Read the cookie string from FILE")->option_text("FILE");
+  CLI::App* validate =
+      accounts->add_subcommand("validate", "Ask the service whether saved logins are live");
+  std::string validateName;
+  validate->add_option("NAME", validateName, "Only this account (default: all)");
+  CLI::App* remove = accounts->add_subcommand("remove", "Remove a saved account (asks; --yes)");
+  std::string removeName;
+  remove->add_option("NAME", removeName, "The account's user name")->required();
+  accounts->require_subcommand(1);
+
+  // tree
+  CLI::App* tree = cli.add_subcommand("tree", "List a folder of the operating account");
+  std::string treePath = "/";
+  bool treeJson = false;
+  tree->add_option("PATH", treePath, "The folder, e.g. /电影 (default: /)");
+  tree->add_flag("--json", treeJson, "One JSON document");
+
+  cli.require_subcommand(1);
+
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = cli.exit(e, io.out, io.err);
+    return code == 0 ? kExitDone : kExitUsage;
+  }
+  // The transport reads the extra trusted certificates from the environment.
+  if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
+
+  Session session(options, io);
+  if (*list) return AccountsList(session, listJson);
+  if (*add) return AccountsAdd(session, addCookies, addFile);
+  if (*validate) return AccountsValidate(session, validateName);
+  if (*remove) return AccountsRemove(session, removeName);
+  if (*tree) return Tree(session, options.account, treePath, treeJson);
+  return kExitUsage;
+}
+
+}  // namespace pansift::cli

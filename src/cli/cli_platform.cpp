@@ -1,0 +1,89 @@
+#include "cli/cli_platform.h"
+
+#include "util/codepage.h"
+
+namespace pansift::cli {
+namespace {
+
+bool IsQuestion(MessageBoxStyle style) {
+  return style == kStyleYesNoQuestion || style == kStyleYesNoWarning ||
+         style == kStyleOkCancelQuestion;
+}
+
+MessageBoxResult PolicyAnswer(PromptPolicy policy, MessageBoxStyle style) {
+  bool okCancel = style == kStyleOkCancelQuestion;
+  switch (policy) {
+    case PromptPolicy::kYes:
+      return okCancel ? kIdOk : (IsQuestion(style) ? kIdYes : kIdOk);
+    case PromptPolicy::kNo:
+      return okCancel ? kIdCancel : (IsQuestion(style) ? kIdNo : kIdOk);
+    case PromptPolicy::kTimeout:
+      break;
+  }
+  return kIdTimeout;
+}
+
+const char* AnswerText(MessageBoxResult answer) {
+  switch (answer) {
+    case kIdYes:
+      return "yes";
+    case kIdNo:
+      return "no";
+    case kIdOk:
+      return "ok";
+    case kIdCancel:
+      return "cancel";
+    default:
+      return "no answer (as if timed out; --yes or --no answers)";
+  }
+}
+
+}  // namespace
+
+std::string PromptLines(std::string_view localText) {
+  std::string text = LocalToUtf8(localText);
+  std::string lines;
+  for (char c : text) {
+    if (c != '\r') lines += c;
+  }
+  while (!lines.empty() && lines.back() == '\n') lines.pop_back();
+  return lines;
+}
+
+CliPlatform::CliPlatform(std::ostream& err, PromptPolicy policy, Clock* clock)
+    : HeadlessPlatform(clock), err_(err), policy_(policy) {}
+
+void CliPlatform::answerOnce(std::string localText, MessageBoxResult answer) {
+  std::lock_guard lock(mutex_);
+  once_.emplace(std::move(localText), answer);
+}
+
+MessageBoxResult CliPlatform::messageBox(std::string_view caption, std::string_view text,
+                                         int timeoutMs, MessageBoxStyle style, WindowId owner) {
+  // Recorded like every headless prompt (tests read them back).
+  HeadlessPlatform::messageBox(caption, text, timeoutMs, style, owner);
+  MessageBoxResult answer = PolicyAnswer(policy_, style);
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = once_.find(std::string(text)); it != once_.end()) {
+      answer = it->second;
+      once_.erase(it);
+    }
+    std::string line = PromptLines(caption);
+    while (!line.empty() && (line.back() == ':' || line.ends_with("："))) {
+      line.resize(line.back() == ':' ? line.size() - 1 : line.size() - 3);
+    }
+    line += ": " + PromptLines(text);
+    if (IsQuestion(style)) line += std::string(" [") + AnswerText(answer) + "]";
+    err_ << line << '\n' << std::flush;
+  }
+  return answer;
+}
+
+void CliPlatform::openUrl(const std::string& url) {
+  HeadlessPlatform::openUrl(url);
+  std::lock_guard lock(mutex_);
+  err_ << "open in a browser: " << url << '\n' << std::flush;
+}
+
+}  // namespace pansift::cli

@@ -1,0 +1,45 @@
+// The Platform of the command line: prompts are written to stderr and answered as
+// the user said on the command line (--yes, --no), or with their time-out answer.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "core/headless_platform.h"
+
+namespace pansift::cli {
+
+/// How the command line answers the program's questions.
+enum class PromptPolicy {
+  kTimeout,  // as if each box had closed by itself: No or Cancel
+  kYes,      // Yes or OK
+  kNo,       // No or Cancel
+};
+
+class CliPlatform : public HeadlessPlatform {
+ public:
+  /// Prompts go to `err` (UTF-8), one line each.
+  CliPlatform(std::ostream& err, PromptPolicy policy, Clock* clock = nullptr);
+
+  /// The next prompt whose text is `localText` is answered with `answer`, whatever
+  /// the policy: what the user meant by an action of the command line itself (a
+  /// Ctrl-C confirms the stop question).
+  void answerOnce(std::string localText, MessageBoxResult answer);
+
+  MessageBoxResult messageBox(std::string_view caption, std::string_view text, int timeoutMs,
+                              MessageBoxStyle style, WindowId owner) override;
+  void openUrl(const std::string& url) override;
+
+ private:
+  std::ostream& err_;
+  const PromptPolicy policy_;
+  std::mutex mutex_;
+  std::multimap<std::string, MessageBoxResult> once_;
+};
+
+/// A prompt's text as one or more lines of UTF-8 without CR.
+std::string PromptLines(std::string_view localText);
+
+}  // namespace pansift::cli

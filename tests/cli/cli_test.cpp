@@ -1,0 +1,272 @@
+#include "cli/cli_app.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "accounts/account_store.h"
+#include "support/sim_app.h"
+#include "support/temp_dir.h"
+#include "util/codepage.h"
+
+namespace pansift::cli {
+namespace {
+
+struct CliRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The simulator with the fixture's two accounts (one live, one expired) and a data
+// folder of its own; the command line runs in-process against both.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service.started);
+    std::string error;
+    ASSERT_TRUE(
+        service.sim.loadFixture(std::string(PANSIFT_TEST_DATA_DIR) + "/sim/basic.json", &error))
+        << error;
+    live = service.sim.cookies("网盘*用户**");
+    expired = service.sim.cookies("过期用户");
+  }
+
+  /// Runs pansift-cli with the global options that point it at the simulator and the
+  /// data folder, then `args`.
+  CliRun cli(std::vector<std::string> args, const std::string& input = {},
+             const std::string& netdiskOrigin = {}) {
+    std::vector<std::string> all = {
+        "pansift-cli",
+        "--data-dir",
+        dir.path(),
+        "--netdisk-origin",
+        netdiskOrigin.empty() ? service.sim.netdiskOrigin() : netdiskOrigin,
+        "--passport-origin",
+        service.sim.passportOrigin(),
+        "--portal-origin",
+        service.sim.portalOrigin(),
+        "--ca-file",
+        service.sim.caFile()};
+    all.insert(all.end(), args.begin(), args.end());
+    return runRaw(all, input);
+  }
+
+  static CliRun runRaw(const std::vector<std::string>& args, const std::string& input = {}) {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun run;
+    run.code = RunCli(static_cast<int>(argv.size()), argv.data(), CliIo{in, out, err, false});
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+
+  /// Saves both fixture accounts as the window would.
+  void saveBoth() {
+    ASSERT_EQ(cli({"accounts", "add", live}).code, kExitDone);
+    ASSERT_EQ(cli({"accounts", "add", expired}).code, kExitNoAccount);
+  }
+
+  std::vector<AccountRecord> savedRows() const {
+    return AccountsFromFileBytes(ReadAll(dir.file("baiduset.ini")));
+  }
+
+  testing::SimService service;
+  testing::TempDir dir;
+  std::string live;
+  std::string expired;
+};
+
+// ---- the command line itself -------------------------------------------------------
+
+TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string inOut;  // a text the output (help on stdout, errors on stderr) holds
+  } cases[] = {
+      {{"--help"}, kExitDone, "accounts"},
+      {{"accounts", "--help"}, kExitDone, "validate"},
+      {{"accounts", "add", "--help"}, kExitDone, "--file"},
+      {{"tree", "--help"}, kExitDone, "--json"},
+      {{}, kExitUsage, "subcommand"},
+      {{"accounts"}, kExitUsage, "subcommand"},
+      {{"--yes", "--no", "accounts", "list"}, kExitUsage, "excludes"},
+      {{"tree", "--bogus"}, kExitUsage, "bogus"},
+      {{"accounts", "remove"}, kExitUsage, "NAME"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"pansift-cli"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    int code = RunCli(static_cast<int>(argv.size()), argv.data(), CliIo{in, out, err, false});
+    SCOPED_TRACE(args.size() > 1 ? args[1] : "(none)");
+    EXPECT_EQ(code, c.code);
+    EXPECT_TRUE(Contains(out.str() + err.str(), c.inOut)) << out.str() << err.str();
+  }
+}
+
+// ---- accounts ----------------------------------------------------------------------
+
+TEST_F(CliTest, AddedAccountsAreSavedInTheWindowsFileAndListed) {
+  // From an argument, with the line break a pasted string may carry.
+  CliRun added = cli({"accounts", "add", live + "\n"});
+  EXPECT_EQ(added.code, kExitDone) << added.err;
+  std::vector<AccountRecord> rows = savedRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].userName, L8("网盘_用户__"));
+  EXPECT_EQ(rows[0].cookies, live);
+  EXPECT_EQ(rows[0].uk, "1098765432");
+  EXPECT_EQ(
+      std::filesystem::status(dir.file("baiduset.ini")).permissions() & std::filesystem::perms::all,
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  // The same user from stdin: the update question times out and the row stays.
+  std::string renewed = live + "; PANPSC=new";
+  CliRun kept = cli({"accounts", "add"}, renewed + "\n");
+  EXPECT_EQ(kept.code, kExitDone);
+  EXPECT_TRUE(Contains(kept.err, "已存在列表中")) << kept.err;
+  EXPECT_EQ(savedRows()[0].cookies, live);
+  // --yes answers it; from a file this time.
+  std::string file = dir.file("cookies.txt");
+  std::ofstream(file) << renewed << "\r\n";
+  CliRun updated = cli({"--yes", "accounts", "add", "--file", file});
+  EXPECT_EQ(updated.code, kExitDone) << updated.err;
+  ASSERT_EQ(savedRows().size(), 1u);
+  EXPECT_EQ(savedRows()[0].cookies, renewed);
+
+  CliRun list = cli({"accounts", "list"});
+  EXPECT_EQ(list.code, kExitDone);
+  EXPECT_EQ(list.out, "1\t网盘_用户__\t1098765432\n");
+  CliRun json = cli({"accounts", "list", "--json"});
+  EXPECT_EQ(json.out, "[{\"user\":\"网盘_用户__\",\"uk\":\"1098765432\"}]\n");
+}
+
+TEST_F(CliTest, RemoveAsksAndOnlyYesRemoves) {
+  saveBoth();
+  ASSERT_EQ(savedRows().size(), 2u);
+  CliRun kept = cli({"accounts", "remove", "过期用户"});
+  EXPECT_EQ(kept.code, kExitDone);
+  EXPECT_TRUE(Contains(kept.err, "确定删除 过期用户 的cookies?")) << kept.err;
+  EXPECT_EQ(savedRows().size(), 2u);
+  EXPECT_EQ(cli({"--no", "accounts", "remove", "过期用户"}).code, kExitDone);
+  EXPECT_EQ(savedRows().size(), 2u);
+
+  CliRun removed = cli({"accounts", "remove", "过期用户", "--yes"});
+  EXPECT_EQ(removed.code, kExitDone) << removed.err;
+  ASSERT_EQ(savedRows().size(), 1u);
+  EXPECT_EQ(savedRows()[0].userName, L8("网盘_用户__"));
+  EXPECT_EQ(cli({"accounts", "remove", "nobody", "--yes"}).code, kExitNoAccount);
+}
+
+TEST_F(CliTest, ValidateReportsEachLoginAndTheWorstOutcome) {
+  saveBoth();
+  CliRun all = cli({"accounts", "validate"});
+  EXPECT_EQ(all.code, kExitNoAccount);
+  EXPECT_EQ(all.out, "网盘_用户__\t有效\n过期用户\t已失效\n");
+  EXPECT_EQ(cli({"accounts", "validate", "网盘_用户__"}).code, kExitDone);
+
+  // Nothing listens on port 1: the answer is not known, which is not a dead login.
+  CliRun down = cli({"accounts", "validate"}, {}, "https://127.0.0.1:1");
+  EXPECT_EQ(down.code, kExitService);
+  EXPECT_EQ(down.out, "网盘_用户__\tunreachable\n过期用户\tunreachable\n");
+}
+
+// Every way of getting no usable account exits with 2, a service that cannot be
+// reached with 3, whatever the command.
+TEST_F(CliTest, ExitCodesOfAccountAndServiceFailures) {
+  struct Case {
+    const char* what;
+    bool saved;
+    std::vector<std::string> args;
+    std::string input;
+    std::string origin;
+    int code;
+  } cases[] = {
+      {"no saved account", false, {"tree", "/"}, {}, {}, kExitNoAccount},
+      {"unknown --account", true, {"--account", "nobody", "tree"}, {}, {}, kExitNoAccount},
+      {"expired login", true, {"--account", "过期用户", "tree", "/"}, {}, {}, kExitNoAccount},
+      {"not a cookie string", false, {"accounts", "add", "hello"}, {}, {}, kExitNoAccount},
+      {"empty stdin", false, {"accounts", "add"}, "\n", {}, kExitNoAccount},
+      {"unknown login",
+       false,
+       {"accounts", "add", "BAIDUID=x; BDUSS=nobody"},
+       {},
+       {},
+       kExitNoAccount},
+      {"expired login added", false, {"accounts", "add", "@expired"}, {}, {}, kExitNoAccount},
+      {"service down (tree)", true, {"tree", "/"}, {}, "https://127.0.0.1:1", kExitService},
+      {"service down (add)",
+       false,
+       {"accounts", "add", "@live"},
+       {},
+       "https://127.0.0.1:1",
+       kExitService},
+      {"no such folder", true, {"tree", "/没有这个目录"}, {}, {}, kExitUsage},
+      {"a file is no folder", true, {"tree", "/readme.txt"}, {}, {}, kExitUsage},
+      {"missing cookie file",
+       false,
+       {"accounts", "add", "--file", "/nonexistent"},
+       {},
+       {},
+       kExitUsage},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir.file("baiduset.ini"));
+    if (c.saved) saveBoth();
+    for (std::string& a : c.args) {
+      if (a == "@live") a = live;
+      if (a == "@expired") a = expired;
+    }
+    CliRun run = cli(c.args, c.input, c.origin);
+    EXPECT_EQ(run.code, c.code) << run.err;
+  }
+}
+
+// ---- tree --------------------------------------------------------------------------
+
+TEST_F(CliTest, TreeListsFoldersOfTheOperatingAccount) {
+  saveBoth();
+  CliRun root = cli({"tree"});
+  EXPECT_EQ(root.code, kExitDone) << root.err;
+  // The window's default order: by name, ascending.
+  for (const char* name : {"电影 2023/\n", "文档/\n", "readme.txt\n", "移动目标/\n"})
+    EXPECT_TRUE(Contains(root.out, name)) << root.out;
+
+  CliRun movies = cli({"tree", "/电影 2023", "--json"});
+  EXPECT_EQ(movies.code, kExitDone) << movies.err;
+  for (const char* entry : {"{\"name\":\"a&b's, [1].mp4\",\"folder\":false}",
+                            "{\"name\":\"普通 视频.mkv\",\"folder\":false}",
+                            "{\"name\":\"😀 emoji~name.mp4\",\"folder\":false}"})
+    EXPECT_TRUE(Contains(movies.out, entry)) << movies.out;
+  EXPECT_TRUE(movies.out.starts_with("{\"folder\":\"/电影 2023\",\"entries\":[")) << movies.out;
+
+  CliRun deep = cli({"tree", "/文档/子目录/"});
+  EXPECT_EQ(deep.code, kExitDone) << deep.err;
+  EXPECT_EQ(deep.out, "deep.txt\n");
+}
+
+}  // namespace
+}  // namespace pansift::cli
