@@ -148,11 +148,14 @@ std::string ExportNamesAndLocations(AppState& app, const BlockedList& list, Bloc
                      NamesExportBytes);
 }
 
+bool WriteTableFile(const std::string& path, const std::vector<BlockedRow>& rows) {
+  return WriteFileBytes(path, UnicodeToUtf8(TableText(rows)));
+}
+
 std::string ExportTable(AppState& app, const BlockedList& list, const BlockedForm& form) {
-  // A copy taken in one step: workers may write statuses meanwhile.
-  std::string bytes = UnicodeToUtf8(TableText(list.rows()));
   std::string path = ExportFilePath(app, "导出表格数据_", std::time(nullptr));
-  if (!WriteFileBytes(path, bytes)) {
+  // A copy taken in one step: workers may write statuses meanwhile.
+  if (!WriteTableFile(path, list.rows())) {
     TimedMessageBox(app.platform, L8("提示"),
                     L8("导出表格数据失败，无法写入文件：\r\n\r\n") + Utf8ToLocal(path), 10000,
                     kStyleWarning, form.window());

@@ -50,6 +50,10 @@ std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::tim
 std::string ExportPaths(AppState& app, const BlockedList& list, BlockedForm& form);
 std::string ExportNamesAndLocations(AppState& app, const BlockedList& list, BlockedForm& form);
 
+/// Writes the table text of `rows` to `path` as UTF-8 (the file "导出表格数据" writes);
+/// false when the file could not be written.
+bool WriteTableFile(const std::string& path, const std::vector<BlockedRow>& rows);
+
 /// "导出表格数据" (worker thread): writes the table of a consistent copy of the list
 /// and says where, or that the file could not be written. Returns the path, empty
 /// on failure.

@@ -106,7 +106,10 @@ void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
     id = list.record(std::move(row));
   }
   if (!form.deleteFiles()) return;
-  DeleteOnDetection(app, form, list, id, stripped);
+  // Stripping "amp;" leaves the other entities of the catalogue's encoding (&apos;,
+  // &#44;, ...) in the path: the service would not find a file whose name holds an
+  // apostrophe, comma or bracket. Decode them as the menu's delete does.
+  DeleteOnDetection(app, form, list, id, DecodeEntitiesWithTilde(stripped));
 }
 
 }  // namespace pansift

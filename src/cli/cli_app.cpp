@@ -10,18 +10,23 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "blocked/blocked_list.h"
+#include "blocked/exports.h"
 #include "cli/cli_platform.h"
 #include "cli/json_out.h"
 #include "core/app_state.h"
 #include "core/log.h"
 #include "core/main_form.h"
 #include "net/http.h"
+#include "pipeline/check_task.h"
+#include "pipeline/task_context.h"
 #include "tree/folder_tree.h"
 #include "tree/tree_operations.h"
 #include "util/codepage.h"
@@ -45,8 +50,8 @@ struct GlobalOptions {
 };
 
 // An error of the command line itself, on stderr.
-void Complain(const CliIo& io, const std::string& message) {
-  io.err << "pansift-cli: " << message << '\n' << std::flush;
+void Complain(Console& console, const std::string& message) {
+  console.line("pansift-cli: " + message);
 }
 
 // Everything one run of the command line works with: the shared record, the form
@@ -55,9 +60,12 @@ class Session {
  public:
   Session(const GlobalOptions& options, const CliIo& io)
       : io_(io),
-        platform_(io.err, options.yes  ? PromptPolicy::kYes
-                          : options.no ? PromptPolicy::kNo
-                                       : PromptPolicy::kTimeout),
+        console_(io.err, io.errIsTerminal),
+        platform_(console_,
+                  options.yes  ? PromptPolicy::kYes
+                  : options.no ? PromptPolicy::kNo
+                               : PromptPolicy::kTimeout,
+                  io.clock),
         dir_(ChooseProgramDir(options.dataDir, ExecutableDir())),
         app_(platform_, dir_.path),
         window_(app_, form_, accounts_) {
@@ -66,7 +74,7 @@ class Session {
     if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
     // The log pane's lines go to stderr as they come.
     logLines_ = app_.log.subscribe(
-        [this](const LogAppended& change) { io_.err << PromptLines(change.text) << '\n'; });
+        [this](const LogAppended& change) { console_.line(PromptLines(change.text)); });
     window_.start();
     window_.waitForAccountLoader();
     // netset.ini has been read: every request of the run goes through the back end it chose.
@@ -84,24 +92,26 @@ class Session {
   AccountStore& accounts() { return accounts_; }
   MainWindow& window() { return window_; }
   CliPlatform& platform() { return platform_; }
+  Console& console() { return console_; }
   const CliIo& io() const { return io_; }
 
   /// The row of the account named `nameUtf8` (the first row when empty), or -1
   /// after saying why.
   int accountRow(const std::string& nameUtf8) {
     if (accounts_.rowCount() == 0) {
-      Complain(io_, "no saved account in " + AccountFilePath(app_) +
-                        " (add one with: pansift-cli accounts add)");
+      Complain(console_, "no saved account in " + AccountFilePath(app_) +
+                             " (add one with: pansift-cli accounts add)");
       return -1;
     }
     if (nameUtf8.empty()) return 0;
     int row = accounts_.findAccountRow(Utf8ToLocal(nameUtf8));
-    if (row < 0) Complain(io_, "no saved account named " + nameUtf8);
+    if (row < 0) Complain(console_, "no saved account named " + nameUtf8);
     return row;
   }
 
  private:
   const CliIo& io_;
+  Console console_;
   CliPlatform platform_;
   ProgramDirChoice dir_;
   AppState app_;
@@ -158,7 +168,7 @@ std::optional<std::string> ReadCookieInput(const CliIo& io, const std::string& a
   if (!file.empty()) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-      Complain(io, "cannot read " + file);
+      io.err << "pansift-cli: cannot read " << file << '\n';
       return std::nullopt;
     }
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -185,12 +195,12 @@ int AccountsAdd(Session& s, const std::string& argument, const std::string& file
   if (outcome != AccountOutcome::kAdded && outcome != AccountOutcome::kUpdated)
     return ExitOf(outcome);
   if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
-  s.io().err << "saved to " << AccountFilePath(s.app()) << '\n';
+  s.console().line("saved to " + AccountFilePath(s.app()));
   // An expired login still names its user, and the window keeps such a row too; it
   // has no uk, and nothing can be done with it until its cookies are renewed.
   for (const AccountRecord& row : s.accounts().rows()) {
     if (row.cookies == *cookies && row.uk.empty()) {
-      Complain(s.io(), "the service does not accept the login of " + Utf8Of(row.userName));
+      Complain(s.console(), "the service does not accept the login of " + Utf8Of(row.userName));
       return kExitNoAccount;
     }
   }
@@ -228,11 +238,11 @@ int AccountsRemove(Session& s, const std::string& name) {
   s.accounts().setSelectedRow(row);
   DeleteSelectedAccount(s.app(), s.accounts());
   if (s.accounts().rowCount() == before) {
-    s.io().err << "kept " << name << '\n';
+    s.console().line("kept " + name);
     return kExitDone;
   }
   if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
-  s.io().err << "removed " << name << "; saved to " << AccountFilePath(s.app()) << '\n';
+  s.console().line("removed " + name + "; saved to " + AccountFilePath(s.app()));
   return kExitDone;
 }
 
@@ -250,15 +260,15 @@ int OpenAccount(Session& s, const std::string& name) {
       return kExitDone;
     case RefreshOutcome::kNoAccount:
     case RefreshOutcome::kInvalid:
-      Complain(s.io(), "the service does not accept the cookies of " +
-                           Utf8Of(s.app().currentUserName.get()));
+      Complain(s.console(), "the service does not accept the cookies of " +
+                                Utf8Of(s.app().currentUserName.get()));
       return kExitNoAccount;
     case RefreshOutcome::kUnreachable:
     case RefreshOutcome::kFailed:
     case RefreshOutcome::kSuperseded:
       break;
   }
-  Complain(s.io(),
+  Complain(s.console(),
            "the netdisk service could not be reached or failed (" + s.app().origins.netdisk + ")");
   return kExitService;
 }
@@ -282,10 +292,10 @@ int ListNode(Session& s, NodeId id) {
     case ListingOutcome::kSuccess:
       return kExitDone;
     case ListingOutcome::kFolderGone:
-      Complain(s.io(), "the folder " + UnicodeToUtf8(tree.netdiskPath(id)) + " is gone");
+      Complain(s.console(), "the folder " + UnicodeToUtf8(tree.netdiskPath(id)) + " is gone");
       return kExitUsage;
     default:
-      Complain(s.io(), "listing " + UnicodeToUtf8(tree.netdiskPath(id)) + " failed");
+      Complain(s.console(), "listing " + UnicodeToUtf8(tree.netdiskPath(id)) + " failed");
       return kExitService;
   }
 }
@@ -312,7 +322,7 @@ int FindNode(Session& s, const std::string& pathUtf8, NodeId& found) {
       }
     }
     if (next == kNoNode) {
-      Complain(s.io(), "no such folder: " + pathUtf8);
+      Complain(s.console(), "no such folder: " + pathUtf8);
       return kExitUsage;
     }
     id = next;
@@ -328,7 +338,7 @@ int Tree(Session& s, const std::string& account, const std::string& path, bool j
   FolderTree& tree = s.window().tree();
   std::optional<TreeNode> node = tree.node(id);
   if (node && node->value == kNodeFile) {
-    Complain(s.io(), "not a folder: " + path);
+    Complain(s.console(), "not a folder: " + path);
     return kExitUsage;
   }
   if (int code = ListNode(s, id); code != kExitDone) return code;
@@ -356,6 +366,150 @@ int Tree(Session& s, const std::string& account, const std::string& path, bool j
   return kExitDone;
 }
 
+// ---- check -------------------------------------------------------------------------
+
+// The settings of the tab "清理和谐文件"; unset ones keep the window's defaults.
+struct CheckOptions {
+  std::string path = "/";
+  std::optional<int> depth;
+  std::optional<int> checkThreads;
+  std::optional<int> prereadThreads;
+  std::optional<int> filesPerBatch;
+  std::optional<int> autoDelay;
+  std::optional<int> submitInterval;
+  std::optional<int> deleteInterval;
+  bool deleteFiles = false;
+  bool json = false;
+  std::string exportTable;
+};
+
+void ApplyCheckOptions(MainForm& form, const CheckOptions& options) {
+  auto set = [&form](FormText box, const std::optional<int>& value) {
+    if (value) form.setText(box, std::to_string(*value));
+  };
+  set(FormText::kDepth, options.depth);
+  set(FormText::kCheckThreads, options.checkThreads);
+  set(FormText::kPrereadThreads, options.prereadThreads);
+  set(FormText::kFilesPerBatch, options.filesPerBatch);
+  set(FormText::kAutoDelay, options.autoDelay);
+  set(FormText::kSubmitInterval, options.submitInterval);
+  set(FormText::kDeleteInterval, options.deleteInterval);
+  form.setDeleteFiles(options.deleteFiles);
+}
+
+// The progress of the running task, sampled by the waiting loop; the rate is taken
+// over the current phase.
+class ProgressSampler {
+ public:
+  ProgressState sample(Session& s) {
+    TaskContext& task = s.window().checkTask().context();
+    ProgressState state;
+    state.entriesRead = s.app().prereadCount.load();
+    state.checkTotal = task.checkTotal.load();
+    state.checked = task.checkedRows.load();
+    state.blocked = s.app().blockedCount.load();
+    state.paused = s.app().paused.load();
+    bool checking = state.checkTotal >= 0;
+    auto now = std::chrono::steady_clock::now();
+    if (checking != checking_ || !started_) {
+      checking_ = checking;
+      started_ = true;
+      phaseStart_ = now;
+    }
+    double seconds = std::chrono::duration<double>(now - phaseStart_).count();
+    double done = static_cast<double>(checking ? state.checked : state.entriesRead);
+    state.rate = seconds > 0.5 ? done / seconds : 0;
+    return state;
+  }
+
+ private:
+  bool started_ = false;
+  bool checking_ = false;
+  std::chrono::steady_clock::time_point phaseStart_;
+};
+
+// The status of a blocked file for the result: its delete status when a delete was
+// tried, else the catalogue's mark.
+std::string BlockedStatus(const BlockedRow& row) {
+  return row.deleteStatus.empty() ? std::string("已和谐") : Utf8Of(row.deleteStatus);
+}
+
+// A blocked file's Netdisk path as it really is: the list keeps the entities of the
+// catalogue's encoding, a script wants the names.
+std::string BlockedPath(const BlockedRow& row) {
+  return Utf8Of(DecodeEntitiesWithTilde(row.path));
+}
+
+int Check(Session& s, const std::string& account, const CheckOptions& options) {
+  if (int code = OpenAccount(s, account); code != kExitDone) return code;
+  NodeId id = kNoNode;
+  if (int code = FindNode(s, options.path, id); code != kExitDone) return code;
+  MainWindow& window = s.window();
+  window.tree().select(id);
+  ApplyCheckOptions(s.form(), options);
+
+  Console& console = s.console();
+  ProgressSampler sampler;
+  window.onStartCheckClicked();
+  int stopsHandled = 0;
+  // A task runs while 按钮_开始检查 is disabled; after a stop its threads may still drain.
+  while (s.form().taskRunning() || window.checkTask().active()) {
+    if (int stops = gStops.load(); stops > stopsHandled) {
+      stopsHandled = stops;
+      // The Ctrl-C is the user's answer to the stop question.
+      s.platform().answerOnce(L8("确定停止检查任务？"), kIdYes);
+      console.line("stopping (Ctrl-C again ends at once)");
+      window.onStopCheckClicked();
+      continue;
+    }
+    console.progress(ProgressText(sampler.sample(s), console.terminal()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  window.waitForWorkers();
+  ProgressState last = sampler.sample(s);
+  console.progress(ProgressText(last, console.terminal()), true);
+  console.endProgress();
+
+  TaskContext& task = window.checkTask().context();
+  const bool stopped = s.app().stopRequested.load();
+  const bool checked = task.checkTotal.load() >= 0;
+  if (!checked && !stopped) return kExitUsage;  // the start was refused: the prompt said why
+
+  std::vector<BlockedRow> rows = window.blocked().rows();
+  const std::string folder = LocalToUtf8(s.app().selectedFolderPath.get());
+  if (options.json) {
+    JsonArray blocked;
+    for (const BlockedRow& row : rows) {
+      JsonObject object;
+      object.add("fs_id", row.fsid);
+      object.add("path", BlockedPath(row));
+      object.add("status", BlockedStatus(row));
+      blocked.add(object);
+    }
+    JsonObject result;
+    result.add("folder", folder);
+    result.add("total", static_cast<long long>(std::max(task.checkTotal.load(), 0LL)));
+    result.addRaw("blocked", blocked.text());
+    result.add("undecided", static_cast<long long>(task.undecidedRows.load()));
+    s.io().out << result.text() << '\n';
+  } else {
+    for (const BlockedRow& row : rows)
+      s.io().out << BlockedPath(row) << '\t' << BlockedStatus(row) << '\n';
+  }
+  s.io().out.flush();
+
+  if (!options.exportTable.empty()) {
+    if (!WriteTableFile(options.exportTable, rows)) {
+      Complain(console, "cannot write " + options.exportTable);
+      return kExitUsage;
+    }
+    console.line("table written to " + options.exportTable);
+  }
+  if (stopped) return kExitStopped;
+  // Files the service would not decide on: the result is not complete.
+  if (task.undecidedRows.load() > 0) return kExitService;
+  return kExitDone;
+}
 }  // namespace
 
 int RequestStop() {
@@ -422,6 +576,34 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   tree->add_option("PATH", treePath, "The folder, e.g. /电影 (default: /)");
   tree->add_flag("--json", treeJson, "One JSON document");
 
+  // check
+  CLI::App* check = cli.add_subcommand(
+      "check", "Find the blocked files of a folder (the window's 开始检查); they go to stdout");
+  CheckOptions checkOptions;
+  check->add_option("PATH", checkOptions.path, "The folder to check (default: /, everything)");
+  check->add_option("--depth,-d", checkOptions.depth, "How deep to walk; 0: no limit (检查深度)")
+      ->required();
+  check->add_option("--threads", checkOptions.checkThreads,
+                    "Check threads, 1 to 5; 5 asks first (检查线程数, default 3)");
+  check->add_option("--preread-threads", checkOptions.prereadThreads,
+                    "Folder reading threads, at most 30 (预读取线程数, default 10)");
+  check->add_option("--batch", checkOptions.filesPerBatch,
+                    "Files asked about in one request (每次检查文件数量, default 50)");
+  check->add_option("--rate-limit-pause", checkOptions.autoDelay,
+                    "Seconds to wait when the service limits the rate (自动延时秒数, default 30)");
+  check->add_option("--submit-interval", checkOptions.submitInterval,
+                    "Seconds between check requests (检测违规文件提交间隔, default 0)");
+  check->add_option("--delete-interval", checkOptions.deleteInterval,
+                    "Seconds between deletes (删除违规文件操作间隔, default 0)");
+  check->add_flag("--delete", checkOptions.deleteFiles,
+                  "Delete each blocked file when found (检测到被和谐文件时删除文件)");
+  check->add_flag("--json", checkOptions.json,
+                  "Print one JSON document when the task ends: folder, total, blocked, undecided");
+  check
+      ->add_option("--export-table", checkOptions.exportTable,
+                   "Also write the blocked files to FILE in the window's table export format")
+      ->option_text("FILE");
+
   cli.require_subcommand(1);
 
   try {
@@ -439,6 +621,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   if (*validate) return AccountsValidate(session, validateName);
   if (*remove) return AccountsRemove(session, removeName);
   if (*tree) return Tree(session, options.account, treePath, treeJson);
+  if (*check) return Check(session, options.account, checkOptions);
   return kExitUsage;
 }
 

@@ -5,6 +5,10 @@
 
 #include <iosfwd>
 
+namespace pansift {
+class Clock;
+}
+
 namespace pansift::cli {
 
 enum ExitCode : int {
@@ -21,6 +25,8 @@ struct CliIo {
   std::ostream& err;  // prompts, log lines and progress
   /// A terminal gets a progress bar rewritten in place; anything else plain lines.
   bool errIsTerminal = false;
+  /// Every wait of the program goes through it; the real clock when none is given.
+  Clock* clock = nullptr;
 };
 
 /// Runs one command line (argv[0] is the program's name) and returns its exit code.

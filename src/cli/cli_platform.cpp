@@ -50,8 +50,8 @@ std::string PromptLines(std::string_view localText) {
   return lines;
 }
 
-CliPlatform::CliPlatform(std::ostream& err, PromptPolicy policy, Clock* clock)
-    : HeadlessPlatform(clock), err_(err), policy_(policy) {}
+CliPlatform::CliPlatform(Console& console, PromptPolicy policy, Clock* clock)
+    : HeadlessPlatform(clock), console_(console), policy_(policy) {}
 
 void CliPlatform::answerOnce(std::string localText, MessageBoxResult answer) {
   std::lock_guard lock(mutex_);
@@ -75,15 +75,14 @@ MessageBoxResult CliPlatform::messageBox(std::string_view caption, std::string_v
     }
     line += ": " + PromptLines(text);
     if (IsQuestion(style)) line += std::string(" [") + AnswerText(answer) + "]";
-    err_ << line << '\n' << std::flush;
+    console_.line(line);
   }
   return answer;
 }
 
 void CliPlatform::openUrl(const std::string& url) {
   HeadlessPlatform::openUrl(url);
-  std::lock_guard lock(mutex_);
-  err_ << "open in a browser: " << url << '\n' << std::flush;
+  console_.line("open in a browser: " + url);
 }
 
 }  // namespace pansift::cli

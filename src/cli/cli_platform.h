@@ -4,9 +4,9 @@
 
 #include <map>
 #include <mutex>
-#include <ostream>
 #include <string>
 
+#include "cli/console.h"
 #include "core/headless_platform.h"
 
 namespace pansift::cli {
@@ -20,8 +20,8 @@ enum class PromptPolicy {
 
 class CliPlatform : public HeadlessPlatform {
  public:
-  /// Prompts go to `err` (UTF-8), one line each.
-  CliPlatform(std::ostream& err, PromptPolicy policy, Clock* clock = nullptr);
+  /// Prompts go to the console, a line each.
+  CliPlatform(Console& console, PromptPolicy policy, Clock* clock = nullptr);
 
   /// The next prompt whose text is `localText` is answered with `answer`, whatever
   /// the policy: what the user meant by an action of the command line itself (a
@@ -33,7 +33,7 @@ class CliPlatform : public HeadlessPlatform {
   void openUrl(const std::string& url) override;
 
  private:
-  std::ostream& err_;
+  Console& console_;
   const PromptPolicy policy_;
   std::mutex mutex_;
   std::multimap<std::string, MessageBoxResult> once_;

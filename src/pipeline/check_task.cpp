@@ -136,6 +136,9 @@ void CheckTask::startCheck() {
   app_.taskStartedAt.set(TaskStamp());
   app_.blockedCount = 0;
   app_.stopRequested = false;
+  context_.checkTotal = -1;
+  context_.checkedRows = 0;
+  context_.undecidedRows = 0;
 
   if (form_.number(FormText::kCheckThreads) >= kMaxCheckThreads) {
     const std::string question = L8("当前设置的检测线程数（ ") +
@@ -229,6 +232,8 @@ void CheckTask::runCheckPhase() {
   ClearSignCache(app_);
   AppendLog(app_, L8("开始检测：") + app_.selectedFolderPath.get());
   const long long total = UncheckedRows(context_);
+  context_.checkedRows = 0;
+  context_.checkTotal = total;
   const int threads = form_.number(FormText::kCheckThreads);
   pool.setMaxThreads(threads);
   if (form_.number(FormText::kFilesPerBatch) <= 0)
@@ -256,6 +261,7 @@ void CheckTask::runCheckPhase() {
   }
 
   const long long undecided = UncheckedRows(context_);
+  context_.undecidedRows = undecided;
   context_.catalogue.closeCatalogue();
   std::string summary = L8("已检测完成，总检测文件数量： ") + std::to_string(total) +
                         L8(" ，其中被和谐文件(禁止下载的文件)数量： ") +

@@ -105,6 +105,7 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
     const ProbeOutcome outcome = Probe(task, list);
     if (outcome == ProbeOutcome::kBlocked && ids.size() == 1) {
       ExecuteUntilDone(task, MarkBlockedStatement(ids[0]));
+      task.checkedRows += 1;
       const std::string path = StoredPathOf(task, ids[0]);
       ReportBlocked(task, ids[0], path, StripEntityWords(UnescapeReplyText(path)));
       return;
@@ -133,7 +134,9 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
             break;
         }
         WaitSubmitInterval(task);
-        if (!statement.empty()) ExecuteUntilDone(task, statement);
+        if (statement.empty()) continue;
+        ExecuteUntilDone(task, statement);
+        task.checkedRows += 1;
       }
       WaitSubmitInterval(task);
       return;
@@ -151,6 +154,7 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
     WaitPumping(app.platform, kStatementRetryMs);
     ProcessEvents(app.platform);
   }
+  task.checkedRows += static_cast<long long>(ids.size());
 }
 
 }  // namespace pansift

@@ -38,6 +38,12 @@ struct TaskContext {
   std::function<void()> afterDispatch;
   /// The program is ending: the dispatch loops leave at once.
   std::atomic<bool> closing{false};
+  /// What a front end shows of the check phase: the rows it checks (-1 until it
+  /// begins), the rows found blocked or normal so far, and at its end the rows left
+  /// undecided.
+  std::atomic<long long> checkTotal{-1};
+  std::atomic<long long> checkedRows{0};
+  std::atomic<long long> undecidedRows{0};
 };
 
 /// While the task is paused, waits a second at a time (keeping the UI's events

@@ -2,16 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accounts/account_store.h"
+#include "app/main_window.h"
+#include "blocked/exports.h"
+#include "core/main_form.h"
+#include "pipeline/catalogue_db.h"
+#include "pipeline/task_rig.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
 
 namespace pansift::cli {
 namespace {
@@ -65,14 +76,15 @@ class CliTest : public ::testing::Test {
     return runRaw(all, input);
   }
 
-  static CliRun runRaw(const std::vector<std::string>& args, const std::string& input = {}) {
+  CliRun runRaw(const std::vector<std::string>& args, const std::string& input = {}) {
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
     CliRun run;
-    run.code = RunCli(static_cast<int>(argv.size()), argv.data(), CliIo{in, out, err, false});
+    run.code =
+        RunCli(static_cast<int>(argv.size()), argv.data(), CliIo{in, out, err, terminal, &clock});
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -90,9 +102,43 @@ class CliTest : public ::testing::Test {
 
   testing::SimService service;
   testing::TempDir dir;
+  // Waits pass at once (a twentieth of them for real, so polling loops do not spin).
+  testing::ScaledClock clock;
+  bool terminal = false;
   std::string live;
   std::string expired;
 };
+
+// The catalogue file of the last task (in the current directory, as the window
+// keeps it): path, fs_id and mark of every row, in an order of their own.
+std::multiset<std::string> CatalogueRows() {
+  std::multiset<std::string> rows;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2("vintrel.db", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "select folder, target, other_1 from list", -1, &st, nullptr) ==
+        SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        std::string row;
+        for (int i = 0; i < 3; ++i) {
+          const unsigned char* t = sqlite3_column_text(st, i);
+          row += std::string(t ? reinterpret_cast<const char*>(t) : "<null>") + "|";
+        }
+        rows.insert(row);
+      }
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return rows;
+}
+
+std::string Between(const std::string& text, const std::string& left, const std::string& right) {
+  size_t from = text.find(left);
+  if (from == std::string::npos) return {};
+  from += left.size();
+  return text.substr(from, text.find(right, from) - from);
+}
 
 // ---- the command line itself -------------------------------------------------------
 
@@ -268,5 +314,160 @@ TEST_F(CliTest, TreeListsFoldersOfTheOperatingAccount) {
   EXPECT_EQ(deep.out, "deep.txt\n");
 }
 
+// ---- check -------------------------------------------------------------------------
+
+// fs_id and path (UTF-8) of each blocked file of a "check --json" result.
+std::set<std::pair<std::string, std::string>> BlockedOf(const std::string& json) {
+  std::set<std::pair<std::string, std::string>> found;
+  for (size_t at = json.find("{\"fs_id\":\""); at != std::string::npos;
+       at = json.find("{\"fs_id\":\"", at + 1)) {
+    std::string entry = json.substr(at, json.find('}', at) - at);
+    found.insert({Between(entry, "\"fs_id\":\"", "\""), Between(entry, "\"path\":\"", "\",")});
+  }
+  return found;
+}
+
+TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
+  saveBoth();
+  std::string table = dir.file("table.txt");
+  CliRun run = cli({"check", "/", "--depth", "0", "--json", "--export-table", table});
+  ASSERT_EQ(run.code, kExitDone) << run.err;
+  const std::set<std::pair<std::string, std::string>> expected = {
+      {"388670939482157", "/电影 2023/a&b's, [1].mp4"},
+      {"388670939482159", "/电影 2023/😀 emoji~name.mp4"}};
+  EXPECT_EQ(BlockedOf(run.out), expected) << run.out;
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":")) << run.out;
+  // No delete was asked for: the window's "待处理".
+  EXPECT_TRUE(Contains(run.out, "\"status\":\"待处理\"")) << run.out;
+  EXPECT_TRUE(run.out.ends_with(",\"undecided\":0}\n")) << run.out;
+  std::multiset<std::string> cliCatalogue = CatalogueRows();
+  ASSERT_FALSE(cliCatalogue.empty());
+  // The log's summary and plain progress lines went to stderr; stdout holds the JSON only.
+  EXPECT_TRUE(Contains(run.err, "已检测完成，总检测文件数量")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "checking: ")) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+
+  // The exported table reads back as the window's table import reads it.
+  std::vector<BlockedRow> imported = ParseTable(DecodeTableFile(ReadAll(table)));
+  std::set<std::string> importedIds;
+  for (const BlockedRow& row : imported) importedIds.insert(row.fsid);
+  EXPECT_EQ(importedIds, (std::set<std::string>{"388670939482157", "388670939482159"}));
+
+  // The window: the same data folder, its event table driven as a user would.
+  HeadlessPlatform platform(&clock);
+  AppState app(platform, dir.path());
+  service.point(app);
+  MainForm form;
+  AccountStore accounts;
+  std::set<std::pair<std::string, std::string>> inWindow;
+  {
+    MainWindow window(app, form, accounts);
+    window.start();
+    window.waitForAccountLoader();
+    window.onAccountDoubleClicked(0);
+    window.waitForWorkers();
+    window.tree().select(window.tree().root());
+    form.setText(FormText::kDepth, "0");
+    window.onStartCheckClicked();
+    for (int i = 0; i < 3000 && (form.taskRunning() || window.checkTask().active()); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    window.waitForWorkers();
+    for (const BlockedRow& row : window.blocked().rows())
+      inWindow.insert(
+          {row.fsid, UnicodeToUtf8(DecodeUnicodeEscapes(DecodeEntitiesWithTilde(row.path)))});
+  }
+  EXPECT_EQ(inWindow, expected);
+  EXPECT_EQ(CatalogueRows(), cliCatalogue);
+}
+
+TEST_F(CliTest, CheckPrintsPathsAndDeletesWhenAsked) {
+  saveBoth();
+  terminal = true;
+  CliRun run = cli({"check", "/电影 2023", "-d", "1", "--delete", "--threads", "2", "--batch", "2",
+                    "--submit-interval", "0", "--delete-interval", "0", "--rate-limit-pause", "1",
+                    "--preread-threads", "3"});
+  ASSERT_EQ(run.code, kExitDone) << run.err;
+  EXPECT_EQ(service.sim.find("网盘*用户**", "/电影 2023/a&b's, [1].mp4"), std::nullopt);
+  EXPECT_EQ(service.sim.find("网盘*用户**", "/电影 2023/😀 emoji~name.mp4"), std::nullopt);
+  EXPECT_TRUE(service.sim.find("网盘*用户**", "/电影 2023/普通 视频.mkv").has_value());
+  // One line per blocked file: its path and what became of it.
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < run.out.size();) {
+    size_t end = run.out.find('\n', at);
+    lines.push_back(run.out.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  std::sort(lines.begin(), lines.end());
+  EXPECT_TRUE(lines[0].starts_with("/电影 2023/a&b's, [1].mp4\t")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("/电影 2023/😀 emoji~name.mp4\t")) << lines[1];
+  EXPECT_TRUE(lines[0].ends_with("\t删除成功")) << lines[0];
+  // A terminal gets the bar, rewritten in place.
+  EXPECT_TRUE(Contains(run.err, "\r\033[Kchecking [")) << run.err;
+}
+
+TEST_F(CliTest, ExitCodesOfTheCheck) {
+  saveBoth();
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(sim::Faults&)> arm;
+    int code;
+    std::string inErr;
+  } cases[] = {
+      {"no depth", {"check", "/"}, {}, kExitUsage, "--depth"},
+      {"a file", {"check", "/readme.txt", "--depth", "0"}, {}, kExitUsage, "选择的不是目录。"},
+      {"too many threads, not confirmed",
+       {"check", "/文档", "--depth", "0", "--threads", "8"},
+       {},
+       kExitUsage,
+       "过大"},
+      {"too many threads, confirmed",
+       {"--yes", "check", "/文档", "--depth", "0", "--threads", "8"},
+       {},
+       kExitDone,
+       "检查任务已完成。"},
+      {"expired login",
+       {"--account", "过期用户", "check", "/", "--depth", "0"},
+       {},
+       kExitNoAccount,
+       "cookies"},
+      {"undecided files",
+       {"check", "/文档", "--depth", "0", "--json", "--rate-limit-pause", "1"},
+       [](sim::Faults& f) { f.download.errno2Probability = 1.0; },
+       kExitService,
+       "未能检测的文件数量"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.sim.faults().reset();
+    if (c.arm) c.arm(service.sim.faults());
+    CliRun run = cli(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
+    if (c.code == kExitService) {
+      EXPECT_TRUE(Contains(run.out, "\"blocked\":[],\"undecided\":")) << run.out;
+      EXPECT_FALSE(Contains(run.out, "\"undecided\":0}")) << run.out;
+    }
+  }
+  service.sim.faults().reset();
+  EXPECT_EQ(cli({"check", "/", "--depth", "0"}, {}, "https://127.0.0.1:1").code, kExitService);
+}
+
+// Ctrl-C: the stop button's stop, confirmed; the task drains and says what it found.
+TEST_F(CliTest, StopEndsTheCheckWithFour) {
+  saveBoth();
+  service.sim.faults().list.latencyMs = 200;
+  std::thread stopper([this] {
+    for (int i = 0; i < 2000 && service.sim.log().count("/api/list") < 2; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    RequestStop();
+  });
+  CliRun run = cli({"check", "/", "--depth", "0", "--json"});
+  stopper.join();
+  EXPECT_EQ(run.code, kExitStopped) << run.err;
+  EXPECT_TRUE(Contains(run.err, "确定停止检查任务？ [yes]")) << run.err;
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\"")) << run.out;
+}
 }  // namespace
 }  // namespace pansift::cli
