@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <filesystem>
-#include <functional>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
@@ -146,6 +146,27 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
   }
   unsetenv("XDG_DATA_HOME");
   unsetenv("TMPDIR");
+}
+
+TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserDataFolder) {
+  testing::TempDir dir;
+  std::string data = dir.file("data");
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  // A build folder: beside the executable. An install (bin/ beside share/pansift): the
+  // user's folder, even where the bin folder is writable.
+  std::filesystem::create_directories(dir.file("build/src"));
+  std::filesystem::create_directories(dir.file("prefix/bin"));
+  std::filesystem::create_directories(dir.file("prefix/share/pansift"));
+  ProgramDirChoice build = ChooseProgramDir({}, dir.file("build/src"));
+  ProgramDirChoice installed = ChooseProgramDir({}, dir.file("prefix/bin"));
+  ProgramDirChoice given = ChooseProgramDir(dir.file("given/sub"), dir.file("prefix/bin"));
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(build.path, dir.file("build/src"));
+  EXPECT_EQ(installed.path, data + "/pansift");
+  EXPECT_FALSE(installed.fellBack);
+  EXPECT_TRUE(std::filesystem::is_directory(installed.path));
+  EXPECT_EQ(given.path, dir.file("given/sub"));
+  EXPECT_TRUE(std::filesystem::is_directory(given.path));
 }
 
 TEST(QueryClose, AsksAccordingToTheTaskAndClosesOnlyOnOk) {

@@ -15,6 +15,7 @@
 #include "accounts/account_store.h"
 #include "app/main_window.h"
 #include "blocked/exports.h"
+#include "cli/console.h"
 #include "core/main_form.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
@@ -171,6 +172,24 @@ TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
     EXPECT_EQ(code, c.code);
     EXPECT_TRUE(Contains(out.str() + err.str(), c.inOut)) << out.str() << err.str();
   }
+}
+
+TEST(CliProgress, SaysWhatThePhaseHasDone) {
+  struct Case {
+    ProgressState state;
+    bool bar;
+    std::string text;
+  } cases[] = {
+      {{1534, -1, 0, 0, false, 812.4}, false, "reading folders: 1534 entries, 812/s"},
+      {{10, 300, 120, 3, false, 4.3},
+       true,
+       "checking [#########...............] 120/300 files, 3 blocked, 4.3/s"},
+      {{10, 300, 120, 3, true, 40}, false, "checking: 120/300 files, 3 blocked, 40/s (paused)"},
+      {{0, 0, 0, 0, false, 0},
+       true,
+       "checking [########################] 0/0 files, 0 blocked, 0.0/s"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProgressText(c.state, c.bar), c.text);
 }
 
 // ---- accounts ----------------------------------------------------------------------
