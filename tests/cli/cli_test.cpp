@@ -1,6 +1,11 @@
 #include "cli/cli_app.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -48,6 +53,10 @@ bool Contains(const std::string& text, const std::string& part) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The task makes its catalogue in the current directory: one of this test's own,
+    // not the build folder that tests running beside it share.
+    previousDir = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
     ASSERT_TRUE(service.started);
     std::string error;
     ASSERT_TRUE(
@@ -101,8 +110,11 @@ class CliTest : public ::testing::Test {
     return AccountsFromFileBytes(ReadAll(dir.file("baiduset.ini")));
   }
 
+  void TearDown() override { std::filesystem::current_path(previousDir); }
+
   testing::SimService service;
   testing::TempDir dir;
+  std::filesystem::path previousDir;
   // Waits pass at once (a twentieth of them for real, so polling loops do not spin).
   testing::ScaledClock clock;
   bool terminal = false;
@@ -110,8 +122,8 @@ class CliTest : public ::testing::Test {
   std::string expired;
 };
 
-// The catalogue file of the last task (in the current directory, as the window
-// keeps it): path, fs_id and mark of every row, in an order of their own.
+// The catalogue file of the last task (in the current directory, where the window
+// keeps it too): path, fs_id and mark of every row, in an order of their own.
 std::multiset<std::string> CatalogueRows() {
   std::multiset<std::string> rows;
   sqlite3* db = nullptr;
@@ -487,6 +499,54 @@ TEST_F(CliTest, StopEndsTheCheckWithFour) {
   EXPECT_EQ(run.code, kExitStopped) << run.err;
   EXPECT_TRUE(Contains(run.err, "确定停止检查任务？ [yes]")) << run.err;
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\"")) << run.out;
+}
+
+// The program itself: the first Ctrl-C stops the task like the stop button, a second
+// one ends the program at once, before the stopped task has printed anything.
+TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
+  saveBoth();
+  service.sim.faults().list.latencyMs = 300;
+  std::vector<std::string> args = {PANSIFT_CLI_EXE,
+                                   "--data-dir",
+                                   dir.path(),
+                                   "--netdisk-origin",
+                                   service.sim.netdiskOrigin(),
+                                   "--ca-file",
+                                   service.sim.caFile(),
+                                   "check",
+                                   "/",
+                                   "--depth",
+                                   "0",
+                                   "--json"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, dir.file("out.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&files, 2, dir.file("err.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+
+  auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+  };
+  EXPECT_TRUE(waitFor([this] { return service.sim.log().count("/api/list") >= 1; }));
+  kill(pid, SIGINT);
+  EXPECT_TRUE(waitFor([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
+  EXPECT_EQ(ReadAll(dir.file("out.txt")), "");
+  EXPECT_TRUE(Contains(ReadAll(dir.file("err.txt")), "确定停止检查任务？ [yes]"));
 }
 }  // namespace
 }  // namespace pansift::cli
