@@ -26,6 +26,7 @@
 #include "pipeline/task_rig.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/text.h"
@@ -505,7 +506,8 @@ TEST_F(CliTest, StopEndsTheCheckWithFour) {
 // one ends the program at once, before the stopped task has printed anything.
 TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
   saveBoth();
-  service.sim.faults().list.latencyMs = 300;
+  // The check's first request for a link waits until the program has ended.
+  service.sim.faults().holdRequestsOf(live, "/api/download");
   std::vector<std::string> args = {PANSIFT_CLI_EXE,
                                    "--data-dir",
                                    dir.path(),
@@ -532,17 +534,14 @@ TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
   ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&files);
 
-  auto waitFor = [](const std::function<bool()>& done) {
-    for (int i = 0; i < 3000 && !done(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-  };
-  EXPECT_TRUE(waitFor([this] { return service.sim.log().count("/api/list") >= 1; }));
+  EXPECT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
   kill(pid, SIGINT);
-  EXPECT_TRUE(waitFor([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
+  EXPECT_TRUE(
+      testing::WaitUntil([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  service.sim.faults().releaseHeld();
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
   EXPECT_EQ(ReadAll(dir.file("out.txt")), "");

@@ -10,6 +10,7 @@
 #include "core/main_form.h"
 #include "core/worker_threads.h"
 #include "support/sim_app.h"
+#include "support/wait_until.h"
 #include "tree/file_icon.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -432,9 +433,9 @@ TEST_F(TreeOperationsTest, OverlappingRefreshesLeaveExactlyOneRoot) {
 }
 
 TEST_F(TreeOperationsTest, ARefreshOvertakenByAnAccountSwitchChangesNothing) {
-  // Account X's refresh waits for a slow service; meanwhile the user switches to
-  // Y, whose refresh ends first. X's late answer must not bring back X's root,
-  // name or token beside Y's cookies.
+  // Account X's refresh waits for the service; meanwhile the user switches to Y,
+  // whose refresh ends first. X's late answer must not bring back X's root, name
+  // or token beside Y's cookies.
   env.sim.addFile(kUser, "/x-file", 1);
   const std::string other =
       env.sim.addAccount({.userName = "第二用户", .uk = "2222", .bdstoken = "tokY"});
@@ -445,38 +446,30 @@ TEST_F(TreeOperationsTest, ARefreshOvertakenByAnAccountSwitchChangesNothing) {
   row.uk = "2222";
   accounts.appendAccountRow(row);
 
-  bool overtaken = false;
-  for (int round = 0; round < 5 && !overtaken; ++round) {
-    env.app.currentUserName.set(L8(kUser));
-    env.app.currentCookies.set(cookies);
-    env.sim.faults().root.latencyMs = 500;
-    form.setEnabled(FormButton::kRefreshRoot, false);
-    StartRootRefresh(env.app, form, accounts, tree, workers);
-    // X's identity read is on its way (the status says so just before it asks).
-    while (status() != L8("正在获取 ") + L8(kUser) + L8(" 的目录结构"))
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    env.sim.faults().root.latencyMs = 0;
-    accounts.setSelectedRow(1);
-    ASSERT_TRUE(SwitchOperatingAccount(env.app, accounts));
-    StartRootRefresh(env.app, form, accounts, tree, workers);
-    workers.waitAll();
-    // The case under test: X's requests ended after all of Y's.
-    std::vector<sim::LoggedRequest> requests = env.sim.log().entries();
-    overtaken = !requests.empty() && requests.back().cookies == cookies;
+  env.sim.faults().holdRequestsOf(cookies);
+  form.setEnabled(FormButton::kRefreshRoot, false);
+  StartRootRefresh(env.app, form, accounts, tree, workers);
+  ASSERT_TRUE(testing::WaitUntil([&] { return env.sim.faults().heldRequests() > 0; }));
+  accounts.setSelectedRow(1);
+  ASSERT_TRUE(SwitchOperatingAccount(env.app, accounts));
+  StartRootRefresh(env.app, form, accounts, tree, workers);
+  ASSERT_TRUE(testing::WaitUntil([&] { return status() == L8("第二用户 获取成功"); }));
+  env.sim.faults().releaseHeld();
+  workers.waitAll();
+  std::vector<sim::LoggedRequest> requests = env.sim.log().entries();
+  ASSERT_FALSE(requests.empty());
+  ASSERT_EQ(requests.back().cookies, cookies) << "X's request should have ended last";
 
-    EXPECT_EQ(env.app.currentCookies.get(), other);
-    EXPECT_EQ(env.app.currentUserName.get(), L8("第二用户"));
-    EXPECT_EQ(env.app.currentBdstoken.get(), "tokY");
-    ASSERT_EQ(tree.children(kNoNode).size(), 1u);
-    EXPECT_EQ(tree.node(tree.root())->text, u"第二用户的网盘");
-    ASSERT_EQ(tree.children(tree.root()).size(), 1u);
-    EXPECT_EQ(tree.node(tree.children(tree.root())[0])->text, u"y-file");
-    EXPECT_EQ(status(), L8("第二用户 获取成功"));
-    EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
-    EXPECT_EQ(accounts.cellText(0, kColumnUserName), L8(kUser));
-  }
-  EXPECT_TRUE(overtaken) << "the first refresh never ended last";
+  EXPECT_EQ(env.app.currentCookies.get(), other);
+  EXPECT_EQ(env.app.currentUserName.get(), L8("第二用户"));
+  EXPECT_EQ(env.app.currentBdstoken.get(), "tokY");
+  ASSERT_EQ(tree.children(kNoNode).size(), 1u);
+  EXPECT_EQ(tree.node(tree.root())->text, u"第二用户的网盘");
+  ASSERT_EQ(tree.children(tree.root()).size(), 1u);
+  EXPECT_EQ(tree.node(tree.children(tree.root())[0])->text, u"y-file");
+  EXPECT_EQ(status(), L8("第二用户 获取成功"));
+  EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
+  EXPECT_EQ(accounts.cellText(0, kColumnUserName), L8(kUser));
 }
 
 }  // namespace

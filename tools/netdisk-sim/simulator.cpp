@@ -203,11 +203,43 @@ bool Faults::listingFails(std::string_view folder) const {
   return failingListings_.find(folder) != failingListings_.end();
 }
 
+void Faults::holdRequestsOf(std::string cookies, std::string endpoint) {
+  std::lock_guard lock(holdMutex_);
+  heldCookies_ = std::move(cookies);
+  heldEndpoint_ = std::move(endpoint);
+}
+
+void Faults::releaseHeld() {
+  {
+    std::lock_guard lock(holdMutex_);
+    heldCookies_.clear();
+  }
+  holdChanged_.notify_all();
+}
+
+int Faults::heldRequests() const {
+  std::lock_guard lock(holdMutex_);
+  return held_;
+}
+
+void Faults::waitWhileHeld(std::string_view cookies, std::string_view endpoint) {
+  std::unique_lock lock(holdMutex_);
+  auto held = [&] {
+    return !heldCookies_.empty() && cookies == heldCookies_ &&
+           (heldEndpoint_.empty() || endpoint == heldEndpoint_);
+  };
+  if (!held()) return;
+  ++held_;
+  holdChanged_.wait(lock, [&] { return !held(); });
+  --held_;
+}
+
 void Faults::reset() {
   {
     std::lock_guard lock(failingMutex_);
     failingListings_.clear();
   }
+  releaseHeld();
   for (EndpointFaults* f : {static_cast<EndpointFaults*>(&root), &followList, &list,
                             &templateVariable, static_cast<EndpointFaults*>(&download),
                             static_cast<EndpointFaults*>(&fileManager), &create, &login}) {
@@ -431,6 +463,7 @@ struct Simulator::Impl {
     entry.cookies = req.get_header_value("Cookie");
     for (const auto& [k, v] : req.headers) entry.headers.emplace_back(k, v);
     entry.endpoint = endpointOf(origin, entry.path);
+    faults.waitWhileHeld(entry.cookies, entry.endpoint);
 
     Reply reply;
     EndpointFaults* f = faults.forEndpoint(entry.endpoint);
@@ -1012,6 +1045,7 @@ bool Simulator::start() {
 void Simulator::stop() {
   Impl& d = *impl_;
   d.stopping = true;
+  d.faults.releaseHeld();
   for (auto* s : {&d.netdisk, &d.passport, &d.portal}) {
     if (*s) (*s)->stop();
     s->reset();

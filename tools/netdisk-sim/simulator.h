@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -125,11 +126,24 @@ struct Faults {
   /// answers with an empty body, until reset.
   void failListing(std::string_view folder);
   bool listingFails(std::string_view folder) const;
+  /// Requests that carry exactly these cookies (to this endpoint path, when one is
+  /// given) wait, before anything else is done with them, until releaseHeld()
+  /// (reset() and Simulator::stop() release too): a test decides when a request
+  /// ends, or the order in which two logins' requests end.
+  void holdRequestsOf(std::string cookies, std::string endpoint = {});
+  void releaseHeld();
+  int heldRequests() const;  // how many wait now
+  void waitWhileHeld(std::string_view cookies, std::string_view endpoint);
   void reset();
 
  private:
   mutable std::mutex failingMutex_;
   std::set<std::string, std::less<>> failingListings_;
+  mutable std::mutex holdMutex_;
+  std::condition_variable holdChanged_;
+  std::string heldCookies_;  // empty: nothing is held
+  std::string heldEndpoint_;
+  int held_ = 0;
 };
 
 struct SimulatorOptions {
