@@ -92,5 +92,5 @@ function(pansift_test name)
   target_link_libraries(${name} PRIVATE pansift_test_main ${PT_DEPS})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PANSIFT_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+    PROPERTIES LABELS ${PT_FOLDER})
 endfunction()

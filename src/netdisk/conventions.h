@@ -38,9 +38,12 @@ inline constexpr const char* kListTailName =
 /// The tree root's page:
 inline constexpr const char* kListTailRoot =
     "&t=0.18259558284517108&channel=chunlei&web=1&app_id=250528&bdstoken=&logid=&clienttype=0";
-/// The liveness check of a login; a fresh NewLogId() follows, then kFollowListTail.
-inline constexpr const char* kFollowListHead =
-    "/mbox/relation/getfollowlist?clienttype=0&app_id=250528&web=1&dp-logid=";
+/// The keys the web page's API calls carry, in its order; the request's log id
+/// (NewLogId(), FixedLogId()) follows.
+inline constexpr const char* kWebApiKeys = "clienttype=0&app_id=250528&web=1&dp-logid=";
+/// The liveness check of a login: "/mbox/relation/getfollowlist?" + kWebApiKeys, a
+/// fresh NewLogId(), then kFollowListTail.
+inline constexpr const char* kFollowListPath = "/mbox/relation/getfollowlist?";
 inline constexpr const char* kFollowListTail = "&start=0&limit=10";
 
 /// The Netdisk web origin followed by `pathAndQuery` ("/api/list?...").

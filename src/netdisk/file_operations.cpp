@@ -81,7 +81,7 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
     HttpResponse response =
         Post(app, cookies,
              "/api/filemanager?async=" + async + "&onnest=fail&opera=delete&bdstoken=" + bdstoken +
-                 "&clienttype=0&app_id=250528&web=1&dp-logid=" + FixedLogId(),
+                 "&" + kWebApiKeys + FixedLogId(),
              body, timeout);
     result.reply = std::move(response.body);
     result.httpStatus = response.status;
@@ -100,7 +100,7 @@ FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::st
   for (int attempt = 0; attempt < kFolderCheckAttempts; ++attempt) {
     HttpRequest request;
     request.url =
-        NetdiskUrl(app, "/api/list?clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId() +
+        NetdiskUrl(app, std::string("/api/list?") + kWebApiKeys + NewLogId() +
                             "&order=time&desc=1&dir=" + UrlEncode(folder) + "&num=100&page=1");
     request.cookies = cookies;
     request.timeoutSeconds = kFolderCheckTimeoutSeconds;
@@ -116,12 +116,12 @@ CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std:
                            std::string_view folder) {
   CreatedFolder created;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    const std::string raw = Post(app, cookies,
-                                 "/api/create?a=commit&bdstoken=" + bdstoken +
-                                     "&clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId(),
-                                 "path=" + UrlEncode(folder) + "&isdir=1&block_list=%5B%5D",
-                                 kSlowOperationTimeoutSeconds)
-                                .body;
+    const std::string raw =
+        Post(app, cookies,
+             "/api/create?a=commit&bdstoken=" + bdstoken + "&" + kWebApiKeys + NewLogId(),
+             "path=" + UrlEncode(folder) + "&isdir=1&block_list=%5B%5D",
+             kSlowOperationTimeoutSeconds)
+            .body;
     created.reply = Has(raw, "\\u") ? UnescapeReplyText(raw) : raw;
     if (Has(created.reply, "\"status\":0,\"errno\":0,\"")) {
       // The path is the JSON string's value: the service writes "/" as "\/", which a
@@ -147,8 +147,8 @@ MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     HttpResponse response =
         Post(app, cookies,
-             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + bdstoken +
-                 "&clienttype=0&app_id=250528&web=1&dp-logid=" + NewLogId(),
+             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + bdstoken + "&" +
+                 kWebApiKeys + NewLogId(),
              body, kSlowOperationTimeoutSeconds);
     result.reply = ReplaceText(response.body, "\r\n", "");
     result.httpStatus = response.status;

@@ -80,7 +80,8 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
     if (identity.uk.empty()) continue;
 
     HttpRequest follow;
-    follow.url = NetdiskUrl(app, kFollowListHead + NewLogId() + kFollowListTail);
+    follow.url =
+        NetdiskUrl(app, std::string(kFollowListPath) + kWebApiKeys + NewLogId() + kFollowListTail);
     follow.cookies = cookies;
     follow.headers = kBrowserUserAgentLine;
     follow.timeoutSeconds = kFollowListTimeoutSeconds;

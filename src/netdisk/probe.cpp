@@ -77,8 +77,8 @@ TryVerdict AfterTry(AppState& app, const std::string& reply, bool signPhase) {
 
 std::string ProbeUrl(std::string_view fsIdList, std::string_view sign, std::string_view timestamp,
                      std::string_view logId) {
-  return "/api/download?clienttype=0&app_id=250528&web=1&dp-logid=" + std::string(logId) +
-         "&fidlist=%5B" + UrlEncode(fsIdList) + "%5D&type=dlink&vip=0&sign=" + UrlEncode(sign) +
+  return std::string("/api/download?") + kWebApiKeys + std::string(logId) + "&fidlist=%5B" +
+         UrlEncode(fsIdList) + "%5D&type=dlink&vip=0&sign=" + UrlEncode(sign) +
          "&timestamp=" + std::string(timestamp);
 }
 

@@ -89,8 +89,8 @@ void FetchSign(AppState& app) {
 }  // namespace
 
 std::string SignMaterialUrl(std::string_view logId) {
-  return "/api/gettemplatevariable?clienttype=0&app_id=250528&web=1&dp-logid=" +
-         std::string(logId) + "&fields=[%22sign1%22,%22sign2%22,%22sign3%22,%22timestamp%22]";
+  return std::string("/api/gettemplatevariable?") + kWebApiKeys + std::string(logId) +
+         "&fields=[%22sign1%22,%22sign2%22,%22sign3%22,%22timestamp%22]";
 }
 
 SignResult GetSign(AppState& app, bool force) {

@@ -20,9 +20,7 @@ const char* const kExpired = "过期用户";
 const char* const kLiveToken = "3f1b0c0e6a5d4e2b9c8d7f6e5a4b3c21";
 
 std::string DataFile(const std::string& name) {
-  const char* dir = std::getenv("PANSIFT_TEST_DATA");
-  std::filesystem::path base = dir ? dir : std::filesystem::path(PANSIFT_TEST_DATA_DIR);
-  return (base / name).string();
+  return (std::filesystem::path(PANSIFT_TEST_DATA_DIR) / name).string();
 }
 
 std::string Between(const std::string& text, const std::string& left, const std::string& right) {

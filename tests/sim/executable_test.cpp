@@ -105,10 +105,8 @@ TEST(SimExecutable, ServesAGeneratedTreeThatCurlListsPageByPage) {
   if (RunCommand("command -v curl").empty()) GTEST_SKIP() << "no curl";
   SimProcess sim;
   // 1 000 files over the root and its 4 sub-folders: 200 files + 4 folders in the root.
-  const char* data = std::getenv("PANSIFT_TEST_DATA");
   std::filesystem::path fixture =
-      (data ? std::filesystem::path(data) : std::filesystem::path(PANSIFT_TEST_DATA_DIR)) / "sim" /
-      "basic.json";
+      std::filesystem::path(PANSIFT_TEST_DATA_DIR) / "sim" / "basic.json";
   ASSERT_TRUE(sim.start({"--fixture", fixture.string(), "--generate",
                          "files=1000,depth=1,fanout=4,blocked=0.1,seed=3", "--generate",
                          "files=10,depth=0,fanout=0,user=extra"}));
