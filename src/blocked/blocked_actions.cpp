@@ -204,8 +204,7 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
       }
     }
 
-    MoveResult moved =
-        MoveFile(app, account.cookies, account.bdstoken, path, target, UnicodeToLocal(row->name));
+    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target, row->name);
     std::string status;
     switch (moved.outcome) {
       case MoveOutcome::kMoved:

@@ -138,11 +138,11 @@ CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std:
 
 MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
                     std::string_view path, std::string_view targetFolder,
-                    std::string_view newName) {
+                    std::u16string_view newName) {
   const std::string body = "filelist=%5B%7B%22path%22%3A%22" + EncodeNetdiskPath(path) +
                            "%22%2C%22dest%22%3A%22" + UrlEncode(targetFolder) +
                            "%22%2C%22ondup%22%3A%22newcopy%22%2C%22newname%22%3A%22" +
-                           UrlEncode(newName) + "%22%7D%5D";
+                           UrlEncode(UnicodeToUtf8(newName), true, false) + "%22%7D%5D";
   MoveResult result;
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     HttpResponse response =

@@ -60,10 +60,12 @@ struct MoveResult {
   int httpStatus = 0;
 };
 
-/// Moves the file at `path` into `targetFolder` as `newName` (local text); a name
-/// clash there makes a new copy.
+/// Moves the file at `path` into `targetFolder` as `newName`; a name clash there
+/// makes a new copy. The name is Unicode: a name outside the local code page (an
+/// emoji) must not come out renamed with "?".
 MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                    std::string_view path, std::string_view targetFolder, std::string_view newName);
+                    std::string_view path, std::string_view targetFolder,
+                    std::u16string_view newName);
 
 /// A Netdisk path as request bodies carry it: "\u" escapes decoded, UTF-8,
 /// percent-encoded with upper-case hex digits (a space as "+").

@@ -128,13 +128,15 @@ TEST_F(BlockedActionsTest, DeletesOnDetectionFromManyWorkersAllHappenOneAtATime)
 }
 
 TEST_F(BlockedActionsTest, MoveChecksTheFolderOncePerChangeOfAccount) {
-  for (const char* f : {"/a1.txt", "/a2.txt", "/a3.txt"}) sim.addFile("alice", f, 1, true);
+  // a3's name lies outside GBK: the listing's "\u" escapes carry it, and the moved
+  // file keeps it.
+  for (const char* f : {"/a1.txt", "/a2.txt", "/😀 a3.txt"}) sim.addFile("alice", f, 1, true);
   sim.addFile("bob", "/b1.txt", 1, true);
   sim.addFolder("bob", "/abc");  // bob has the folder, alice gets it made
   BlockedRowId a1 = add("alice", "1", "/a1.txt");
   BlockedRowId a2 = add("alice", "2", "/a2.txt");
   BlockedRowId b1 = add("bob", "3", "/b1.txt");
-  BlockedRowId a3 = add("alice", "4", "/a3.txt");
+  BlockedRowId a3 = add("alice", "4", "/\\ud83d\\ude00 a3.txt");
   BlockedRowId done = add("alice", "5", "/done.txt");
   list.setCell(done, kBlockedMoveStatus, L8("移动成功"));
   BlockedRow empty;
@@ -151,7 +153,7 @@ TEST_F(BlockedActionsTest, MoveChecksTheFolderOncePerChangeOfAccount) {
     EXPECT_EQ(status(id, kBlockedMoveStatus), L8("移动成功")) << id;
   EXPECT_EQ(status(noPath, kBlockedMoveStatus), L8("path不能为空"));
   EXPECT_TRUE(sim.find("alice", "/abc/a1.txt"));
-  EXPECT_TRUE(sim.find("alice", "/abc/a3.txt"));
+  EXPECT_TRUE(sim.find("alice", "/abc/😀 a3.txt"));
   EXPECT_TRUE(sim.find("bob", "/abc/b1.txt"));
   // alice, bob, alice: three checks; alice's first made the folder, the third found it.
   EXPECT_EQ(sim.log().count("/api/list"), 3u);

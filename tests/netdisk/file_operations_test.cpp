@@ -149,7 +149,7 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
       0u);
   EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);
 
-  MoveResult moved = MoveFile(app, cookies, "tok", L8("/电影/a.mp4"), created.path, L8("新.mp4"));
+  MoveResult moved = MoveFile(app, cookies, "tok", L8("/电影/a.mp4"), created.path, u"新.mp4");
   EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
   EXPECT_EQ(moved.errnoText, "0");
   EXPECT_EQ(moved.httpStatus, 200);
@@ -169,12 +169,12 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   CreatedFolder second = CreateFolder(app, cookies, "tok", "/abc");
   ASSERT_FALSE(second.path.empty()) << second.reply;
   EXPECT_NE(second.path, "/abc");
-  EXPECT_EQ(MoveFile(app, cookies, "tok", "/b.txt", second.path, "b.txt").outcome,
+  EXPECT_EQ(MoveFile(app, cookies, "tok", "/b.txt", second.path, u"b.txt").outcome,
             MoveOutcome::kMoved);
   EXPECT_TRUE(sim.find("owner", second.path + "/b.txt"));
 
   // A file that is no longer there.
-  MoveResult missing = MoveFile(app, cookies, "tok", "/gone.txt", "/abc", "gone.txt");
+  MoveResult missing = MoveFile(app, cookies, "tok", "/gone.txt", "/abc", u"gone.txt");
   EXPECT_EQ(missing.outcome, MoveOutcome::kFileMissing) << missing.reply;
   EXPECT_EQ(missing.errnoText, "12");
   EXPECT_EQ(sim.log().rejected(), 0u);
@@ -189,13 +189,13 @@ TEST_F(FileOperationsTest, UnreachableOrRefusingServiceFailsWithoutWaits) {
   EXPECT_TRUE(created.path.empty());
   EXPECT_EQ(requests("/api/create"), 3u);
   sim.faults().fileManager.emptyReplies = 3;
-  MoveResult moved = MoveFile(app, cookies, "tok", "/x.txt", "/abc", "x.txt");
+  MoveResult moved = MoveFile(app, cookies, "tok", "/x.txt", "/abc", u"x.txt");
   EXPECT_EQ(moved.outcome, MoveOutcome::kFailed);
   EXPECT_EQ(moved.errnoText, "");
   EXPECT_EQ(requests("/api/filemanager"), 3u);
   // A wrong token is refused by the service, not retried.
   sim.addFile("owner", "/x.txt", 1);
-  EXPECT_EQ(MoveFile(app, cookies, "other", "/x.txt", "/", "x.txt").outcome, MoveOutcome::kFailed);
+  EXPECT_EQ(MoveFile(app, cookies, "other", "/x.txt", "/", u"x.txt").outcome, MoveOutcome::kFailed);
   EXPECT_EQ(requests("/api/filemanager"), 4u);
   EXPECT_EQ(env.clock.sleptMs(), 0);
 }
