@@ -55,10 +55,16 @@ std::string CheckValue(const KeyRule& rule, const std::string& value) {
       return value == rule.text ? "" : wrong("'" + rule.text + "'");
     case Kind::Any:
       return {};
+    case Kind::NonEmpty:
+      return value.empty() ? wrong("a value") : "";
     case Kind::Digits:
       return AllDigits(value) ? "" : wrong("digits");
     case Kind::Digits16:
       return AllDigits(value) && value.size() == 16 ? "" : wrong("16 digits");
+    case Kind::LogId:
+      return AllDigits(value) && (value.size() == 16 || value.size() == 20)
+                 ? ""
+                 : wrong("16 or 20 digits");
     case Kind::OneOf:
       return IsOneOf(value, rule.text) ? "" : wrong("one of " + rule.text);
     case Kind::Dir:
@@ -72,6 +78,19 @@ KeyRule Exact(const char* key, const char* value) {
 }
 KeyRule Of(const char* key, Kind kind, const char* text = "") {
   return {key, kind, text};
+}
+
+// The keys every web API call opens with; a log id is 16 digits, or 20 for the
+// deletes' fixed one.
+QueryForm WebApiKeys(Kind logId = Kind::LogId) {
+  return {Exact("clienttype", "0"), Exact("app_id", "250528"), Exact("web", "1"),
+          Of("dp-logid", logId)};
+}
+
+QueryForm Join(std::initializer_list<QueryForm> parts) {
+  QueryForm all;
+  for (const QueryForm& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
 constexpr const char* kTimeT = "0.9874196068828893";
@@ -100,9 +119,9 @@ QueryForm ListingForm(const std::string& t) {
 }
 
 QueryForm MoveFolderTestForm() {
-  return {Exact("clienttype", "0"),       Exact("app_id", "250528"), Exact("web", "1"),
-          Of("dp-logid", Kind::Digits16), Exact("order", "time"),    Exact("desc", "1"),
-          Of("dir", Kind::Dir),           Exact("num", "100"),       Exact("page", "1")};
+  return Join({WebApiKeys(Kind::Digits16),
+               {Exact("order", "time"), Exact("desc", "1"), Of("dir", Kind::Dir),
+                Exact("num", "100"), Exact("page", "1")}});
 }
 
 }  // namespace
@@ -141,10 +160,42 @@ std::string CheckListQuery(std::string_view rawQuery) {
 }
 
 std::string CheckFollowListQuery(std::string_view rawQuery) {
-  static const QueryForm kForm = {Exact("clienttype", "0"), Exact("app_id", "250528"),
-                                  Exact("web", "1"),        Of("dp-logid", Kind::Digits16),
-                                  Exact("start", "0"),      Exact("limit", "10")};
+  static const QueryForm kForm =
+      Join({WebApiKeys(Kind::Digits16), {Exact("start", "0"), Exact("limit", "10")}});
   return CheckQueryForm(rawQuery, kForm);
+}
+
+std::string CheckTemplateVariableQuery(std::string_view rawQuery) {
+  static const QueryForm kForm = Join({WebApiKeys(), {Of("fields", Kind::NonEmpty)}});
+  return CheckQueryForm(rawQuery, kForm);
+}
+
+std::string CheckDownloadQuery(std::string_view rawQuery) {
+  static const QueryForm kForm =
+      Join({WebApiKeys(),
+            {Of("fidlist", Kind::NonEmpty), Exact("type", "dlink"), Exact("vip", "0"),
+             Of("sign", Kind::NonEmpty), Of("timestamp", Kind::Digits)}});
+  return CheckQueryForm(rawQuery, kForm);
+}
+
+std::string CheckFileManagerQuery(std::string_view rawQuery) {
+  static const QueryForm kForm =
+      Join({{Of("async", Kind::OneOf, "0|1|2"), Of("onnest", Kind::NonEmpty),
+             Of("opera", Kind::OneOf, "delete|move"), Of("bdstoken", Kind::Any)},
+            WebApiKeys()});
+  return CheckQueryForm(rawQuery, kForm);
+}
+
+std::string CheckCreateQuery(std::string_view rawQuery) {
+  static const QueryForm kForm =
+      Join({{Exact("a", "commit"), Of("bdstoken", Kind::Any)}, WebApiKeys()});
+  return CheckQueryForm(rawQuery, kForm);
+}
+
+std::string CheckCreateForm(std::string_view rawBody) {
+  static const QueryForm kForm = {Of("path", Kind::NonEmpty), Exact("isdir", "1"),
+                                  Of("block_list", Kind::NonEmpty)};
+  return CheckQueryForm(rawBody, kForm);
 }
 
 }  // namespace pansift::sim

@@ -19,8 +19,10 @@ struct KeyRule {
   enum class Kind {
     Exact,     // exactly `text` (raw, as sent; "" for an empty value)
     Any,       // present, any value
+    NonEmpty,  // present with a value
     Digits,    // one or more decimal digits
     Digits16,  // exactly 16 decimal digits (a NewLogId)
+    LogId,     // 16 or 20 decimal digits (a NewLogId or a FixedLogId)
     OneOf,     // one of the "|"-separated texts in `text`
     Dir,       // a folder path value: starts with the encoded slash "%2F"
   };
@@ -41,5 +43,12 @@ std::string CheckQueryForm(std::string_view rawQuery, const QueryForm& form);
 std::string CheckListQuery(std::string_view rawQuery);
 /// /mbox/relation/getfollowlist.
 std::string CheckFollowListQuery(std::string_view rawQuery);
+/// /api/gettemplatevariable, /api/download, /api/filemanager and /api/create (its
+/// query and its form body).
+std::string CheckTemplateVariableQuery(std::string_view rawQuery);
+std::string CheckDownloadQuery(std::string_view rawQuery);
+std::string CheckFileManagerQuery(std::string_view rawQuery);
+std::string CheckCreateQuery(std::string_view rawQuery);
+std::string CheckCreateForm(std::string_view rawBody);
 
 }  // namespace pansift::sim

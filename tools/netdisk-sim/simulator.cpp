@@ -19,7 +19,6 @@
 #include "bystanders.h"
 #include "codec.h"
 #include "https_server.h"
-#include "key_order.h"
 #include "query_checks.h"
 #include "sign_book.h"
 #include "transport_faults.h"
@@ -60,13 +59,6 @@ std::int64_t NowSeconds() {
       .count();
 }
 
-bool AllDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
 
 std::string HtmlEscape(std::string_view s) {
   std::string out;
@@ -121,40 +113,6 @@ int Category(const std::string& name, bool isdir) {
   if (ext == "exe" || ext == "apk") return 5;
   if (ext == "torrent") return 7;
   return 6;
-}
-
-// A required query key with an exact value ("" = any non-empty value, "#" = digits).
-struct Need {
-  const char* key;
-  const char* value;
-};
-
-std::string CheckKeys(const QueryItems& q, std::initializer_list<Need> needs) {
-  for (const Need& n : needs) {
-    bool found = false;
-    std::string v = QueryValue(q, n.key, &found);
-    if (!found) return std::string("missing key ") + n.key;
-    std::string_view want = n.value;
-    if (want == "#") {
-      if (!AllDigits(v)) return std::string("key ") + n.key + " is not a number";
-    } else if (want == "*") {
-      // present, any value (also empty)
-    } else if (want.empty()) {
-      if (v.empty()) return std::string("key ") + n.key + " is empty";
-    } else if (v != want) {
-      return std::string("key ") + n.key + " is '" + v + "', expected '" + n.value + "'";
-    }
-  }
-  return {};
-}
-
-std::string CheckLogId(const QueryItems& q) {
-  bool found = false;
-  std::string v = QueryValue(q, "dp-logid", &found);
-  if (!found) return "missing key dp-logid";
-  if (!AllDigits(v) || (v.size() != 16 && v.size() != 20))
-    return "dp-logid '" + v + "' is not 16 or 20 digits";
-  return {};
 }
 
 }  // namespace
@@ -522,11 +480,11 @@ struct Simulator::Impl {
       if (ep == "/" && get) return rootPage(entry.path, account);
       if (ep == "/mbox/relation/getfollowlist" && get) return followList(entry.query, account);
       if (ep == "/api/list" && get) return listing(entry.query, query, account);
-      if (ep == "/api/gettemplatevariable" && get) return templateVariable(query, account);
+      if (ep == "/api/gettemplatevariable" && get) return templateVariable(entry, query, account);
       if (ep == "/api/download" && get) return download(entry, query, account);
       if (ep == "/api/filemanager" && post)
-        return fileManager(query, ParseQuery(req.body), account);
-      if (ep == "/api/create" && post) return create(query, ParseQuery(req.body), account);
+        return fileManager(entry, query, ParseQuery(req.body), account);
+      if (ep == "/api/create" && post) return create(entry, query, ParseQuery(req.body), account);
       if (ep == "login" && get) return loginPage("/login", QueryValue(query, "redirecturl"), "");
       if (ep == "login" && post)
         return doLogin(ParseQuery(req.body), QueryValue(query, "redirecturl"));
@@ -671,10 +629,8 @@ struct Simulator::Impl {
     return r;
   }
 
-  Reply templateVariable(const QueryItems& q, Account* account) {
-    std::string bad =
-        CheckKeys(q, {{"clienttype", "0"}, {"app_id", "250528"}, {"web", "1"}, {"fields", ""}});
-    if (bad.empty()) bad = CheckLogId(q);
+  Reply templateVariable(const LoggedRequest& entry, const QueryItems& q, Account* account) {
+    std::string bad = CheckTemplateVariableQuery(entry.query);
     JsonValue fields;
     if (bad.empty() && (!ParseJson(QueryValue(q, "fields"), fields) || !fields.isArray()))
       bad = "fields is not a JSON array";
@@ -721,18 +677,7 @@ struct Simulator::Impl {
   }
 
   Reply download(LoggedRequest& entry, const QueryItems& q, Account* account) {
-    std::string bad = CheckKeyOrder(q, {"clienttype", "app_id", "web", "dp-logid", "fidlist",
-                                        "type", "vip", "sign", "timestamp"});
-    if (bad.empty())
-      bad = CheckKeys(q, {{"clienttype", "0"},
-                          {"app_id", "250528"},
-                          {"web", "1"},
-                          {"fidlist", ""},
-                          {"type", "dlink"},
-                          {"vip", "0"},
-                          {"sign", ""},
-                          {"timestamp", "#"}});
-    if (bad.empty()) bad = CheckLogId(q);
+    std::string bad = CheckDownloadQuery(entry.query);
     JsonValue fidlist;
     if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
                         fidlist.items.empty()))
@@ -804,19 +749,11 @@ struct Simulator::Impl {
     return std::nullopt;
   }
 
-  Reply fileManager(const QueryItems& q, const QueryItems& form, Account* account) {
-    std::string bad = CheckKeys(q, {{"async", "#"},
-                                    {"onnest", ""},
-                                    {"opera", ""},
-                                    {"bdstoken", "*"},
-                                    {"clienttype", "0"},
-                                    {"app_id", "250528"},
-                                    {"web", "1"}});
-    if (bad.empty()) bad = CheckLogId(q);
+  Reply fileManager(const LoggedRequest& entry, const QueryItems& q, const QueryItems& form,
+                    Account* account) {
+    std::string bad = CheckFileManagerQuery(entry.query);
     std::string opera = QueryValue(q, "opera");
     std::string async = QueryValue(q, "async");
-    if (bad.empty() && opera != "delete" && opera != "move") bad = "opera '" + opera + "' unknown";
-    if (bad.empty() && async != "0" && async != "1" && async != "2") bad = "async is not 0, 1 or 2";
     JsonValue list;
     bool hasList = false;
     std::string listText = QueryValue(form, "filelist", &hasList);
@@ -881,14 +818,10 @@ struct Simulator::Impl {
     return r;
   }
 
-  Reply create(const QueryItems& q, const QueryItems& form, Account* account) {
-    std::string bad = CheckKeys(q, {{"a", "commit"},
-                                    {"bdstoken", "*"},
-                                    {"clienttype", "0"},
-                                    {"app_id", "250528"},
-                                    {"web", "1"}});
-    if (bad.empty()) bad = CheckLogId(q);
-    if (bad.empty()) bad = CheckKeys(form, {{"path", ""}, {"isdir", "1"}, {"block_list", ""}});
+  Reply create(const LoggedRequest& entry, const QueryItems& q, const QueryItems& form,
+               Account* account) {
+    std::string bad = CheckCreateQuery(entry.query);
+    if (bad.empty()) bad = CheckCreateForm(entry.body);
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseFileOp(q, account)) return *refused;
     Reply r;
