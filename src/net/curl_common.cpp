@@ -1,13 +1,17 @@
 #include "net/curl_common.h"
 
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 
 namespace pansift {
 namespace {
@@ -27,43 +31,115 @@ std::string SystemBundlePath(CURL* handle) {
   return kFallbackSystemBundle;
 }
 
-// The combined bundle is rebuilt only when the extra file changes, so a run that
-// trusts the simulator does not read the system store on every request.
-struct BundleCache {
+// The system bundle followed by the extra file (when one is named); false when the
+// extra file cannot be read.
+bool BundleText(CURL* handle, const std::string& extraPath, std::string& bundle) {
+  bundle.clear();
+  ReadWholeFile(SystemBundlePath(handle),
+                bundle);  // a machine without a store trusts only the extra file
+  if (extraPath.empty()) return true;
+  std::string extra;
+  if (!ReadWholeFile(extraPath, extra)) return false;
+  if (!bundle.empty() && bundle.back() != '\n') bundle += '\n';
+  bundle += extra;
+  return true;
+}
+
+long long ModifiedNs(const struct stat& info) {
+  return info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+}
+
+// The certificates (and revocation lists) of a PEM text as a store; nullptr when the
+// text holds none.
+X509_STORE* StoreOf(const std::string& pem) {
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  if (!bio) return nullptr;
+  STACK_OF(X509_INFO)* items = PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
+  BIO_free(bio);
+  if (!items) return nullptr;
+  X509_STORE* store = X509_STORE_new();
+  int added = 0;
+  for (int i = 0; store && i < sk_X509_INFO_num(items); ++i) {
+    X509_INFO* item = sk_X509_INFO_value(items, i);
+    if (item->x509 && X509_STORE_add_cert(store, item->x509) == 1) ++added;
+    if (item->crl) X509_STORE_add_crl(store, item->crl);
+  }
+  sk_X509_INFO_pop_free(items, X509_INFO_free);
+  if (store && added == 0) {
+    X509_STORE_free(store);
+    store = nullptr;
+  }
+  return store;
+}
+
+// The trusted certificates as one parsed store, shared by every connection: the
+// system bundle plus the extra file. Reading and parsing some 150 certificates for
+// each request cost more CPU than everything else a check task does; the store is
+// rebuilt only when the extra file changes. Each TLS context takes its own
+// reference, so replacing the store never pulls it from under a connection.
+struct StoreCache {
   std::mutex mutex;
-  std::string extraPath;
+  bool built = false;
+  std::string extraPath;  // empty: the system bundle alone
   long long extraSize = -1;
   long long extraMtime = -1;
-  std::shared_ptr<const std::string> bundle;
+  X509_STORE* store = nullptr;
 };
 
-BundleCache& Cache() {
-  static BundleCache cache;
+StoreCache& Cache() {
+  static StoreCache cache;
   return cache;
 }
 
-std::shared_ptr<const std::string> CombinedBundle(CURL* handle, const std::string& extraPath) {
+// A new reference to the store for `extraPath` (empty: the system's alone), or
+// nullptr when there is nothing to trust.
+X509_STORE* SharedStore(CURL* handle, const std::string& extraPath) {
   struct stat info {};
-  if (stat(extraPath.c_str(), &info) != 0) return nullptr;
-  BundleCache& cache = Cache();
+  if (!extraPath.empty() && stat(extraPath.c_str(), &info) != 0) return nullptr;
+  const long long size = extraPath.empty() ? -1 : info.st_size;
+  const long long mtime = extraPath.empty() ? -1 : ModifiedNs(info);
+  StoreCache& cache = Cache();
   std::lock_guard lock(cache.mutex);
-  if (cache.bundle && cache.extraPath == extraPath && cache.extraSize == info.st_size &&
-      cache.extraMtime == info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec) {
-    return cache.bundle;
+  if (!cache.built || cache.extraPath != extraPath || cache.extraSize != size ||
+      cache.extraMtime != mtime) {
+    std::string bundle;
+    if (!BundleText(handle, extraPath, bundle)) return nullptr;
+    if (cache.store) X509_STORE_free(cache.store);
+    cache.store = StoreOf(bundle);
+    cache.built = true;
+    cache.extraPath = extraPath;
+    cache.extraSize = size;
+    cache.extraMtime = mtime;
   }
-  std::string extra;
-  if (!ReadWholeFile(extraPath, extra)) return nullptr;
-  std::string system;
-  ReadWholeFile(SystemBundlePath(handle),
-                system);  // a machine without a store trusts only the extra file
-  auto bundle = std::make_shared<std::string>(std::move(system));
-  if (!bundle->empty() && bundle->back() != '\n') *bundle += '\n';
-  *bundle += extra;
-  cache.extraPath = extraPath;
-  cache.extraSize = info.st_size;
-  cache.extraMtime = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
-  cache.bundle = bundle;
-  return bundle;
+  if (!cache.store || X509_STORE_up_ref(cache.store) != 1) return nullptr;
+  return cache.store;
+}
+
+// Whether libcurl hands its TLS contexts to us as OpenSSL's SSL_CTX.
+bool CurlUsesOpenSsl() {
+  static const bool openSsl = [] {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info && info->ssl_version && std::string_view(info->ssl_version).starts_with("OpenSSL");
+  }();
+  return openSsl;
+}
+
+// The trusted store of one handle, put into each TLS context libcurl makes for it.
+// Interned, so the pointer libcurl keeps for the handle stays valid.
+void* InternedPath(const std::string& path) {
+  static std::mutex mutex;
+  static std::set<std::string> paths;
+  std::lock_guard lock(mutex);
+  return const_cast<std::string*>(&*paths.insert(path).first);
+}
+
+CURLcode InstallSharedStore(CURL* handle, void* sslCtx, void* data) {
+  const auto* extraPath = static_cast<const std::string*>(data);
+  X509_STORE* store = SharedStore(handle, *extraPath);
+  // Without a store nothing is trusted: the handshake fails, as with an unreadable file.
+  if (!store) return CURLE_SSL_CACERT_BADFILE;
+  SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(sslCtx), store);  // takes the reference
+  return CURLE_OK;
 }
 
 }  // namespace
@@ -76,13 +152,22 @@ void EnsureCurlGlobalInit() {
 void ApplyTrustedCertificates(CURL* handle) {
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  const char* extraPath = std::getenv("PANSIFT_CA_FILE");
-  if (!extraPath || !*extraPath) return;
-  std::shared_ptr<const std::string> bundle = CombinedBundle(handle, extraPath);
-  if (!bundle) return;
+  const char* extra = std::getenv("PANSIFT_CA_FILE");
+  const std::string extraPath = extra ? extra : "";
+  if (CurlUsesOpenSsl() &&
+      curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &InstallSharedStore) == CURLE_OK) {
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, InternedPath(extraPath));
+    // libcurl loads no file itself: the shared store goes into its TLS context.
+    curl_easy_setopt(handle, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+    return;
+  }
+  // Another TLS library: the extra certificates as a blob, parsed per connection.
+  std::string bundle;
+  if (extraPath.empty() || !BundleText(handle, extraPath, bundle)) return;
   curl_blob blob{};
-  blob.data = const_cast<char*>(bundle->data());
-  blob.len = bundle->size();
+  blob.data = bundle.data();
+  blob.len = bundle.size();
   blob.flags = CURL_BLOB_COPY;
   curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
 }

@@ -100,7 +100,9 @@ class CatalogueDb {
   /// False when the file cannot be written.
   bool createCatalogue(const std::string& folder = {});
   /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
-  /// connection that is still open first.
+  /// connection that is still open first. Adds two indexes of its own to the file
+  /// (kept when it closes): the lookups by `target` and the next unlisted folder
+  /// would otherwise scan the whole table once per file and once per folder.
   bool openCatalogue(const std::string& folder = {});
   /// Closes the connection; it counts as closed afterwards whatever the close said.
   void closeCatalogue();
