@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "https_fixture.h"
 #include "support/back_ends.h"
+#include "support/temp_dir.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -262,6 +264,37 @@ TEST_P(HttpTransport, TrustedCertificateForAnotherHostIsRefused) {
   HttpResponse response = SendRequestVia(GetParam(), request);
   EXPECT_EQ(response.status, 0);
   EXPECT_TRUE(other.seen().empty());
+}
+
+// The trusted certificates are parsed once and shared; the shared store must follow
+// the file when it is rewritten in place, and when the setting names another file.
+TEST_P(HttpTransport, TrustFollowsTheExtraFileWhenItChanges) {
+  TestServer second;
+  ASSERT_TRUE(second.started());
+  testing::TempDir dir;
+  const std::string trusted = dir.file("trusted.pem");
+  auto trustOnly = [&](const TestServer& server) {
+    std::filesystem::copy_file(server.caFile(), trusted,
+                               std::filesystem::copy_options::overwrite_existing);
+  };
+  auto status = [&](const TestServer& server) {
+    HttpRequest request;
+    request.url = server.url("/echo");
+    return SendRequestVia(GetParam(), request).status;
+  };
+  ScopedCaFile trust(trusted);
+  trustOnly(*server_);
+  EXPECT_EQ(status(*server_), 200);
+  EXPECT_EQ(status(second), 0);
+  trustOnly(second);
+  EXPECT_EQ(status(*server_), 0);
+  EXPECT_EQ(status(second), 200);
+  {
+    ScopedCaFile other(server_->caFile());
+    EXPECT_EQ(status(*server_), 200);
+    EXPECT_EQ(status(second), 0);
+  }
+  EXPECT_EQ(status(second), 200);
 }
 
 TEST_P(HttpTransport, ConcurrentRequestsShareNothing) {

@@ -386,6 +386,30 @@ TEST_F(CatalogueDbTest, DispatcherWalksFolderRowsInIdOrder) {
   EXPECT_EQ(taken, (std::vector<std::string>{"2", "3"}));
 }
 
+// A task's catalogue grows to a million rows: the per-file marks and lookups by fs_id
+// and the dispatcher's next folder must be index searches, not table scans (one scan
+// per file made a 100 000-entry check quadratic). The template itself stays as it is.
+TEST_F(CatalogueDbTest, OpenAddsTheIndexesThatTheLookupsSearch) {
+  createAndOpen();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {NextFolderQuery(), "unlisted_folders"},
+      {RowByTargetQuery("900001"), "target_lookup"},
+      {LocalToUtf8(MarkBlockedStatement("900001")), "target_lookup"},
+      {LocalToUtf8(MarkNormalStatement("900001")), "target_lookup"},
+  };
+  for (const auto& [sql, index] : cases) {
+    Rows plan = RawRows(dbPath(), "explain query plan " + sql);
+    ASSERT_FALSE(plan.empty()) << sql;
+    EXPECT_NE(plan.back().back().find("USING INDEX " + index), std::string::npos)
+        << sql << ": " << plan.back().back();
+  }
+  // The rows a mark reaches are still every row with that fs_id, found or not before.
+  ASSERT_TRUE(db.executeLogged(Batch(1, 3) + InsertEntryStatement(Entry(2))));
+  ASSERT_TRUE(db.executeLogged(MarkNormalStatement("900002")));
+  EXPECT_EQ(RawRows(dbPath(), "select id from list where other_1 is not null order by id"),
+            (Rows{{"2"}, {"4"}}));
+}
+
 TEST_F(CatalogueDbTest, UnpreparableQueryHasNoRows) {
   createAndOpen();
   std::lock_guard lock(app.catalogueLock);
