@@ -228,18 +228,10 @@ std::optional<Run> CheckOnce(const Options& options, long long entries, double b
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   const std::vector<std::string> common = {
-      options.cli,
-      "--data-dir",
-      dir,
-      "--netdisk-origin",
-      sim.netdiskOrigin(),
-      "--passport-origin",
-      sim.passportOrigin(),
-      "--portal-origin",
-      sim.portalOrigin(),
-      "--ca-file",
-      sim.caFile(),
-      "--yes",
+      options.cli,          "--data-dir",        dir,
+      "--netdisk-origin",   sim.netdiskOrigin(), "--passport-origin",
+      sim.passportOrigin(), "--portal-origin",   sim.portalOrigin(),
+      "--ca-file",          sim.caFile(),        "--yes",
   };
   std::vector<std::string> add = common;
   add.insert(add.end(), {"accounts", "add", cookies});
@@ -263,28 +255,30 @@ std::optional<Run> CheckOnce(const Options& options, long long entries, double b
   if (halving) check.push_back("--halving");
   run.load = LoadAverage();
   std::cerr << "  " << tag << ": " << run.entries << " entries (" << run.folders << " folders, "
-            << run.blockedInTree << " blocked), halving " << (halving ? "on" : "off")
-            << ", load " << run.load << " ...\n";
+            << run.blockedInTree << " blocked), halving " << (halving ? "on" : "off") << ", load "
+            << run.load << " ...\n";
   run.child = RunChild(check, dir, false);
   run.roots = static_cast<long long>(sim.log().count("/"));
   run.lists = static_cast<long long>(sim.log().count("/api/list"));
   run.signs = static_cast<long long>(sim.log().count("/api/gettemplatevariable"));
   run.probes = static_cast<long long>(sim.log().count("/api/download"));
-  run.otherRequests = static_cast<long long>(sim.log().total()) - run.roots - run.lists -
-                      run.signs - run.probes;
+  run.otherRequests =
+      static_cast<long long>(sim.log().total()) - run.roots - run.lists - run.signs - run.probes;
   run.total = JsonNumber(run.child.out, "total");
   run.undecided = JsonNumber(run.child.out, "undecided");
   run.blockedFound = Occurrences(run.child.out, "\"fs_id\"");
   if (run.child.exitCode != 0 || run.child.crawlS < 0 || run.child.checkS < 0) {
     std::cerr << "end_to_end: the check ended with " << run.child.exitCode << "; its stderr:\n"
-              << run.child.err.substr(run.child.err.size() > 4000 ? run.child.err.size() - 4000 : 0);
+              << run.child.err.substr(run.child.err.size() > 4000 ? run.child.err.size() - 4000
+                                                                  : 0);
     return std::nullopt;
   }
   if (sim.log().rejected() > 0)
     std::cerr << "  (the simulator refused " << sim.log().rejected() << " requests)\n";
-  std::cerr << "    crawl " << Fixed(run.child.crawlS, 2) << " s, check " << Fixed(run.child.checkS, 2)
-            << " s, CPU " << Fixed(run.child.cpuS, 2) << " s, RSS " << run.child.maxRssKb / 1024
-            << " MB, " << run.total << " rows, " << run.blockedFound << " blocked\n";
+  std::cerr << "    crawl " << Fixed(run.child.crawlS, 2) << " s, check "
+            << Fixed(run.child.checkS, 2) << " s, CPU " << Fixed(run.child.cpuS, 2) << " s, RSS "
+            << run.child.maxRssKb / 1024 << " MB, " << run.total << " rows, " << run.blockedFound
+            << " blocked\n";
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return run;
@@ -398,25 +392,26 @@ int main(int argc, char** argv) {
       }
       const double crawlBound = CrawlBound(*run, options);
       const double checkBound = CheckBound(*run, options);
-      const long long requests = run->roots + run->lists + run->signs + run->probes +
-                                 run->otherRequests;
+      const long long requests =
+          run->roots + run->lists + run->signs + run->probes + run->otherRequests;
       std::cout << "| " << run->entries << " | " << run->folders << " | " << run->lists << " | "
                 << Fixed(run->child.crawlS, 1) << " | " << Fixed(crawlBound, 1) << " | "
                 << Fixed(run->child.crawlS / crawlBound, 3) << " | " << Batches(*run) << " | "
                 << run->probes << " | " << Fixed(run->child.checkS, 1) << " | "
                 << Fixed(checkBound, 1) << " | " << Fixed(run->child.checkS / checkBound, 3)
-                << " | " << Fixed(static_cast<double>(requests) / static_cast<double>(run->files), 3)
+                << " | "
+                << Fixed(static_cast<double>(requests) / static_cast<double>(run->files), 3)
                 << " | " << Fixed(run->child.cpuS, 2) << " | "
-                << Fixed(run->child.cpuS * 100000.0 / static_cast<double>(run->entries), 2)
-                << " | " << Fixed(static_cast<double>(run->child.maxRssKb) / 1024.0, 1) << " | "
-                << run->load << " |\n"
+                << Fixed(run->child.cpuS * 100000.0 / static_cast<double>(run->entries), 2) << " | "
+                << Fixed(static_cast<double>(run->child.maxRssKb) / 1024.0, 1) << " | " << run->load
+                << " |\n"
                 << std::flush;
     }
   }
 
   if (options.halving) {
-    std::cout << "\nProbes per blocked file, " << options.halvingSize
-              << " entries, batches of " << kBatch << ":\n\n"
+    std::cout << "\nProbes per blocked file, " << options.halvingSize << " entries, batches of "
+              << kBatch << ":\n\n"
               << "| blocked | blocked files | file by file: probes | per blocked file | check s "
                  "| halving: probes | per blocked file | check s | load |\n"
               << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
@@ -424,10 +419,10 @@ int main(int argc, char** argv) {
     for (double rate : options.halvingRates) {
       char tag[64];
       std::snprintf(tag, sizeof tag, "%g", rate * 100);
-      std::optional<Run> each = CheckOnce(options, options.halvingSize, rate, false,
-                                          std::string("each-") + tag);
-      std::optional<Run> halves = CheckOnce(options, options.halvingSize, rate, true,
-                                            std::string("halves-") + tag);
+      std::optional<Run> each =
+          CheckOnce(options, options.halvingSize, rate, false, std::string("each-") + tag);
+      std::optional<Run> halves =
+          CheckOnce(options, options.halvingSize, rate, true, std::string("halves-") + tag);
       if (!each || !halves) {
         ++failures;
         continue;
