@@ -59,7 +59,6 @@ std::int64_t NowSeconds() {
       .count();
 }
 
-
 std::string HtmlEscape(std::string_view s) {
   std::string out;
   for (char c : s) {
