@@ -122,6 +122,20 @@ void MainForm::setDeleteFiles(bool checked) {
   changed(FormChanged::Kind::kDeleteFiles);
 }
 
+bool MainForm::halvingSearch() const {
+  std::lock_guard lock(mutex_);
+  return halvingSearch_;
+}
+
+void MainForm::setHalvingSearch(bool checked) {
+  {
+    std::lock_guard lock(mutex_);
+    if (halvingSearch_ == checked) return;
+    halvingSearch_ = checked;
+  }
+  changed(FormChanged::Kind::kHalvingSearch);
+}
+
 SortOrder MainForm::sortOrder() const {
   std::lock_guard lock(mutex_);
   return sortOrder_;

@@ -272,6 +272,14 @@ void MainWindowView::buildCleanTab(QWidget* page) {
   connect(deleteFiles, &QCheckBox::toggled, this,
           [this](bool checked) { form_.setDeleteFiles(checked); });
 
+  auto* halving = new QCheckBox(Ui("对半查找和谐文件（请求更少）"), page);
+  halving->setObjectName(Ui("选择框_对半查找"));
+  halving->setAccessibleName(halving->text());
+  halving->setChecked(form_.halvingSearch());
+  place(halving, OnTabPage(17, 366, 191, 24));
+  connect(halving, &QCheckBox::toggled, this,
+          [this](bool checked) { form_.setHalvingSearch(checked); });
+
   struct ButtonPlace {
     FormButton button;
     QRect rect;
@@ -442,6 +450,8 @@ void MainWindowView::syncForm() {
   }
   if (auto* box = findChild<QCheckBox*>(Ui("选择框_删除文件")))
     box->setChecked(form_.deleteFiles());
+  if (auto* box = findChild<QCheckBox*>(Ui("选择框_对半查找")))
+    box->setChecked(form_.halvingSearch());
   if (auto* radio = findChild<QRadioButton*>(Ui(ControlName(form_.sortOrder()))))
     radio->setChecked(true);
   if (auto* tabs = findChild<QTabWidget*>(Ui("高级选择夹1")))

@@ -1,6 +1,7 @@
 #include "pipeline/checker.h"
 
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,84 @@ void ReportBlocked(TaskContext& task, const std::string& fsId, const std::string
   if (task.onBlockedFile) task.onBlockedFile(fsId, path);
 }
 
+void ShowSplitProgress(AppState& app, size_t done, size_t total) {
+  static const std::string kSplitting = L8("当前文件组中有和谐文件，正在分开对比中。");
+  SetStatus(app,
+            kSplitting + L8("  进度：") + std::to_string(done) + " / " + std::to_string(total));
+}
+
+// The statement that marks a file by the answer to its own probe, "" when the
+// probe could not decide (the row stays unchecked; the summary counts it). A
+// blocked file is reported at once.
+std::string DecideFile(TaskContext& task, const std::string& id, ProbeOutcome outcome) {
+  switch (outcome) {
+    case ProbeOutcome::kBlocked: {
+      const std::string path = StoredPathOf(task, id);
+      ReportBlocked(task, id, path, DecodeEntities(UnescapeReplyText(path)));
+      return MarkBlockedStatement(id);
+    }
+    case ProbeOutcome::kNotBlocked:
+      return MarkNormalStatement(id);
+    case ProbeOutcome::kUndecided:
+      break;
+  }
+  return {};
+}
+
+void MarkRows(TaskContext& task, const std::string& statements, size_t rows) {
+  if (statements.empty()) return;
+  ExecuteUntilDone(task, statements);
+  task.checkedRows += static_cast<long long>(rows);
+}
+
+std::string JoinIds(std::span<const std::string> ids) {
+  std::string list;
+  for (const std::string& id : ids) {
+    if (!list.empty()) list += ',';
+    list += id;
+  }
+  return list;
+}
+
+struct SplitProgress {
+  size_t decided;
+  size_t total;
+};
+
+// Finds the blocked files among `ids`, which the service refused together, by
+// asking about halves: a half it accepts is marked normal, a refused half is split
+// again, a single file is decided by its own probe, an undecided half stays
+// unchecked. One blocked file among N costs 2 * ceil(log2 N) probes instead of N,
+// and every mark still rests on an answer about a group the row belongs to. False
+// when the task was stopped.
+bool FindBlockedByHalves(TaskContext& task, std::span<const std::string> ids,
+                         SplitProgress& progress) {
+  const size_t firstHalf = (ids.size() + 1) / 2;
+  for (std::span<const std::string> part : {ids.first(firstHalf), ids.subspan(firstHalf)}) {
+    ShowSplitProgress(task.app, progress.decided + 1, progress.total);
+    if (!PauseGate(task.app)) return false;
+    const ProbeOutcome outcome = Probe(task, JoinIds(part));
+    if (part.size() == 1) {
+      std::string statement = DecideFile(task, part[0], outcome);
+      WaitSubmitInterval(task);
+      MarkRows(task, statement, 1);
+    } else if (outcome == ProbeOutcome::kBlocked) {
+      WaitSubmitInterval(task);
+      if (!FindBlockedByHalves(task, part, progress)) return false;
+      continue;
+    } else {
+      std::string statements;
+      if (outcome == ProbeOutcome::kNotBlocked) {
+        for (const std::string& id : part) statements += MarkNormalStatement(id);
+      }
+      WaitSubmitInterval(task);
+      MarkRows(task, statements, part.size());
+    }
+    progress.decided += part.size();
+  }
+  return true;
+}
+
 }  // namespace
 
 void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
@@ -97,12 +176,7 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
   // A range without unchecked rows asks nothing.
   std::string pending;
   if (!ids.empty()) {
-    std::string list;
-    for (const std::string& id : ids) {
-      if (!list.empty()) list += ',';
-      list += id;
-    }
-    const ProbeOutcome outcome = Probe(task, list);
+    const ProbeOutcome outcome = Probe(task, JoinIds(ids));
     if (outcome == ProbeOutcome::kBlocked && ids.size() == 1) {
       ExecuteUntilDone(task, MarkBlockedStatement(ids[0]));
       task.checkedRows += 1;
@@ -111,32 +185,18 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
       return;
     }
     if (outcome == ProbeOutcome::kBlocked) {
-      static const std::string kSplitting = L8("当前文件组中有和谐文件，正在分开对比中。");
-      SetStatus(app, kSplitting);
-      const std::string of = " / " + std::to_string(ids.size());
-      for (size_t k = 1; k <= ids.size(); ++k) {
-        const std::string& id = ids[k - 1];
-        SetStatus(app, kSplitting + L8("  进度：") + std::to_string(k) + of);
-        if (!PauseGate(app)) return;
-        std::string statement;
-        switch (Probe(task, id)) {
-          case ProbeOutcome::kBlocked: {
-            statement = MarkBlockedStatement(id);
-            const std::string path = StoredPathOf(task, id);
-            ReportBlocked(task, id, path, DecodeEntities(UnescapeReplyText(path)));
-            break;
-          }
-          case ProbeOutcome::kNotBlocked:
-            statement = MarkNormalStatement(id);
-            break;
-          case ProbeOutcome::kUndecided:
-            // Left unchecked: the summary counts it.
-            break;
+      if (task.form.halvingSearch()) {
+        SplitProgress progress{0, ids.size()};
+        if (!FindBlockedByHalves(task, ids, progress)) return;
+      } else {
+        for (size_t k = 1; k <= ids.size(); ++k) {
+          ShowSplitProgress(app, k, ids.size());
+          if (!PauseGate(app)) return;
+          const std::string& id = ids[k - 1];
+          std::string statement = DecideFile(task, id, Probe(task, id));
+          WaitSubmitInterval(task);
+          MarkRows(task, statement, 1);
         }
-        WaitSubmitInterval(task);
-        if (statement.empty()) continue;
-        ExecuteUntilDone(task, statement);
-        task.checkedRows += 1;
       }
       WaitSubmitInterval(task);
       return;

@@ -412,6 +412,22 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_EQ(CatalogueRows(), cliCatalogue);
 }
 
+TEST_F(CliTest, HalvingAsksAboutHalvesOfARefusedBatch) {
+  saveBoth();
+  CliRun run = cli({"check", "/电影 2023", "-d", "1", "--halving", "--batch", "3",
+                    "--submit-interval", "0", "--rate-limit-pause", "1"});
+  ASSERT_EQ(run.code, kExitDone) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+  // Asked file by file, a refused batch of three or four never gives a probe of two.
+  size_t pairs = 0;
+  for (const sim::LoggedRequest& probe : service.sim.log().entries("/api/download")) {
+    size_t first = probe.query.find("%2C");
+    if (first != std::string::npos && probe.query.find("%2C", first + 1) == std::string::npos)
+      ++pairs;
+  }
+  EXPECT_GT(pairs, 0u);
+}
+
 TEST_F(CliTest, CheckPrintsPathsAndDeletesWhenAsked) {
   saveBoth();
   terminal = true;

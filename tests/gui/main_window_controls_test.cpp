@@ -108,6 +108,7 @@ TEST_F(WindowTest, EveryControlIsThereByNameWithItsTextAndTab) {
       {"透明标签11", kLabel, "删除违规文件操作间隔/s：", 2},
       {"编辑框_删除违规文件操作间隔", kLine, "", 2},
       {"选择框_删除文件", kCheck, "检测到被和谐文件时删除文件", 2},
+      {"选择框_对半查找", kCheck, "对半查找和谐文件（请求更少）", 2},
       {"按钮7", kButton, "已和谐文件", 2},
       {"按钮_停止检查", kButton, "停止", 2},
       {"按钮_暂停检查", kButton, "暂停", 2},
@@ -160,6 +161,7 @@ TEST_F(WindowTest, EveryControlIsThereByNameWithItsTextAndTab) {
     }
   }
   EXPECT_FALSE(find<QCheckBox>("选择框_删除文件")->isChecked());
+  EXPECT_FALSE(find<QCheckBox>("选择框_对半查找")->isChecked());
   EXPECT_TRUE(find<QRadioButton>("单选框_按名称正排")->isChecked());
   for (const char* other : {"单选框_按名称倒排", "单选框_按时间正排", "单选框_按时间倒排"}) {
     EXPECT_FALSE(find<QRadioButton>(other)->isChecked());
@@ -219,6 +221,8 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
   EXPECT_EQ(form.text(FormText::kCookies), L8("BDUSS=甲"));
   find<QCheckBox>("选择框_删除文件")->setChecked(true);
   EXPECT_TRUE(form.deleteFiles());
+  find<QCheckBox>("选择框_对半查找")->setChecked(true);
+  EXPECT_TRUE(form.halvingSearch());
   find<QRadioButton>("单选框_按时间倒排")->setChecked(true);
   EXPECT_EQ(form.sortOrder(), SortOrder::kTimeDescending);
   tabs()->setCurrentIndex(1);
@@ -231,6 +235,7 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
     form.setEnabled(FormButton::kStartCheck, false);
     form.setCaption(FormButton::kPauseCheck, L8("继续"));
     form.setDeleteFiles(false);
+    form.setHalvingSearch(false);
     form.setSortOrder(SortOrder::kNameDescending);
     form.setSelectedTab(kTabClean);
     form.hideRefreshHint();
@@ -244,6 +249,7 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
   EXPECT_TRUE(window.taskRunning());
   EXPECT_EQ(find<QPushButton>("按钮_暂停检查")->text(), Ui("继续"));
   EXPECT_FALSE(find<QCheckBox>("选择框_删除文件")->isChecked());
+  EXPECT_FALSE(find<QCheckBox>("选择框_对半查找")->isChecked());
   EXPECT_TRUE(find<QRadioButton>("单选框_按名称倒排")->isChecked());
   EXPECT_TRUE(hint->isHidden());
 }

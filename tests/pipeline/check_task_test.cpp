@@ -381,3 +381,80 @@ TEST(CheckTask, PauseFreezesTheCrawlAndResumeContinues) {
 
 }  // namespace
 }  // namespace pansift
+
+namespace pansift {
+namespace {
+
+struct SearchRun {
+  std::map<std::string, std::string> marksByPath;
+  std::multiset<std::string> blockedLines;  // the log's "文件已被和谐：" lines, unstamped
+  std::multiset<std::string> reported;      // stored paths handed to the blocked list
+  size_t probes = 0;
+};
+
+// A check of /p (files f01.. in batches of `batch`, the numbered ones blocked) by one
+// of the two ways of searching a refused batch.
+SearchRun RunSearch(bool halving, int files, const std::set<int>& blocked, int batch) {
+  FakeClock clock;
+  TaskRig rig(clock);
+  for (int i = 1; i <= files; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/p/f%02d", i);
+    rig.sim().addFile(kUser, name, 1, blocked.count(i) > 0);
+  }
+  rig.form.setText(FormText::kFilesPerBatch, std::to_string(batch));
+  rig.form.setHalvingSearch(halving);
+  rig.select(u"/p");
+  rig.runToEnd();
+
+  SearchRun run;
+  for (const auto& row : rig.rows()) run.marksByPath[row[kColFolder]] = row[kColOther1];
+  for (const std::string& line : SplitText(rig.log(), "\r\n")) {
+    size_t at = line.find("文件已被和谐：");
+    if (at != std::string::npos) run.blockedLines.insert(line.substr(at));
+  }
+  for (const auto& [fsId, path] : rig.blockedFiles()) run.reported.insert(path);
+  run.probes = rig.sim().log().count("/api/download");
+  EXPECT_EQ(rig.sim().log().rejected(), 0u);
+  return run;
+}
+
+TEST(CheckTask, HalvingMarksExactlyTheFilesTheFileByFileSearchMarks) {
+  struct Case {
+    const char* what;
+    int files;
+    std::set<int> blocked;
+  } cases[] = {
+      // Batches of 10: blocked files at the first and last place of batches, two
+      // side by side across a batch edge, a whole batch, and the last short batch.
+      {"edges", 47, {1, 10, 11, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 46, 47}},
+      {"none", 23, {}},
+      {"all", 12, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+      {"one alone", 31, {31}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SearchRun byFile = RunSearch(false, c.files, c.blocked, 10);
+    SearchRun byHalves = RunSearch(true, c.files, c.blocked, 10);
+    EXPECT_EQ(byHalves.marksByPath, byFile.marksByPath);
+    EXPECT_EQ(byHalves.blockedLines, byFile.blockedLines);
+    EXPECT_EQ(byHalves.reported, byFile.reported);
+    EXPECT_EQ(byFile.reported.size(), c.blocked.size());
+    size_t marked = 0;
+    for (const auto& [path, mark] : byFile.marksByPath) {
+      if (mark == kMarkBlocked || mark == kMarkNormal) ++marked;
+    }
+    EXPECT_EQ(marked, static_cast<size_t>(c.files));
+  }
+}
+
+TEST(CheckTask, HalvingFindsOneBlockedFileInABatchOf50WithFewProbes) {
+  SearchRun byFile = RunSearch(false, 50, {37}, 50);
+  SearchRun byHalves = RunSearch(true, 50, {37}, 50);
+  EXPECT_EQ(byHalves.marksByPath, byFile.marksByPath);
+  EXPECT_EQ(byFile.probes, 51u);             // the batch, then every file
+  EXPECT_LE(byHalves.probes, 2u * 6u + 1u);  // the batch, then 2 per halving
+}
+
+}  // namespace
+}  // namespace pansift
