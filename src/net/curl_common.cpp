@@ -1,13 +1,17 @@
 #include "net/curl_common.h"
 
+#include "net/http.h"
+
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -142,7 +146,77 @@ CURLcode InstallSharedStore(CURL* handle, void* sslCtx, void* data) {
   return CURLE_OK;
 }
 
+// The extra CA file's name, size and change time: what decides the trusted set.
+std::string TrustKey() {
+  const char* extra = std::getenv("PANSIFT_CA_FILE");
+  if (!extra || !*extra) return {};
+  struct stat info {};
+  if (stat(extra, &info) != 0) return extra;
+  return std::string(extra) + '\n' + std::to_string(info.st_size) + '\n' +
+         std::to_string(ModifiedNs(info));
+}
+
+// A connection cache with TLS sessions and name lookups, shared by the handles of
+// every thread; libcurl asks for a lock around each use.
+struct ConnectionShare {
+  CURLSH* share = nullptr;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+};
+
+void LockShare(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+  static_cast<ConnectionShare*>(self)->locks[data].lock();
+}
+
+void UnlockShare(CURL*, curl_lock_data data, void* self) {
+  static_cast<ConnectionShare*>(self)->locks[data].unlock();
+}
+
+// The shares, one per trusted set. They live as long as the process (a handle may
+// still hold an older one); the trusted set changes only in tests.
+struct Shares {
+  std::mutex mutex;
+  std::map<std::string, ConnectionShare> byTrust;
+};
+
+Shares& AllShares() {
+  static auto* shares = new Shares();
+  return *shares;
+}
+
+CURLSH* CurrentShare() {
+  const std::string key = TrustKey();
+  Shares& shares = AllShares();
+  std::lock_guard lock(shares.mutex);
+  ConnectionShare& entry = shares.byTrust[key];
+  if (!entry.share && (entry.share = curl_share_init())) {
+    curl_share_setopt(entry.share, CURLSHOPT_LOCKFUNC, &LockShare);
+    curl_share_setopt(entry.share, CURLSHOPT_UNLOCKFUNC, &UnlockShare);
+    curl_share_setopt(entry.share, CURLSHOPT_USERDATA, &entry);
+    for (curl_lock_data data :
+         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS})
+      curl_share_setopt(entry.share, CURLSHOPT_SHARE, data);
+  }
+  return entry.share;
+}
+
 }  // namespace
+
+void CloseIdleConnections() {
+  Shares& shares = AllShares();
+  std::lock_guard lock(shares.mutex);
+  for (auto& [key, entry] : shares.byTrust) {
+    // A share still attached to a handle refuses; the next request makes a new one
+    // only when this one is gone.
+    if (entry.share && curl_share_cleanup(entry.share) == CURLSHE_OK) entry.share = nullptr;
+  }
+}
+
+void ShareConnectionsFor(CURL* handle, std::string_view method) {
+  const bool reusable = method.empty() || method == "GET" || method == "HEAD";
+  curl_easy_setopt(handle, CURLOPT_SHARE, reusable ? CurrentShare() : nullptr);
+  curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, reusable ? 0L : 1L);
+  curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, reusable ? 0L : 1L);
+}
 
 void EnsureCurlGlobalInit() {
   static std::once_flag once;

@@ -17,6 +17,15 @@ void EnsureCurlGlobalInit();
 /// readable. Verification of certificate and host name is switched on here.
 void ApplyTrustedCertificates(CURL* handle);
 
+/// Lets a GET or HEAD reuse a connection to its origin that an earlier request left
+/// open (with its TLS session, as a browser does) instead of a new TCP connect and
+/// TLS handshake for every request, which cost most of a check task's CPU. Any other
+/// method gets a connection of its own, closed after it: libcurl re-sends a request
+/// whose reused connection proves to have been closed, which must never happen to an
+/// operation that changes the netdisk. Connections are kept per set of trusted
+/// certificates, so one made under an earlier PANSIFT_CA_FILE is never reused.
+void ShareConnectionsFor(CURL* handle, std::string_view method);
+
 /// Whether a finished transfer produced a reply to hand back: libcurl reported
 /// success, or it refused to follow a redirect down to plain http (the redirect
 /// itself is then the reply). Anything else, even with part of a body received,

@@ -91,6 +91,11 @@ inline HttpResponse SendRequest(HttpRequest&& request) {
 /// The same with an explicit back end, whatever was selected.
 HttpResponse SendRequestVia(Transport transport, HttpRequest& request);
 
+/// Closes the connections that GET requests left open for reuse (see
+/// ShareConnectionsFor in net/curl_common.h); one in use by a request stays. For a
+/// server that is about to stop, which would otherwise wait for them to time out.
+void CloseIdleConnections();
+
 /// The User-Agent line empty headers become: a desktop browser's.
 inline constexpr const char* kDefaultUserAgentLine =
     "User-Agent: Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "net/http.h"
+
 namespace pansift::testing {
 
 int SeenRequest::count(const std::string& name) const {
@@ -90,6 +92,7 @@ TestServer::TestServer(const std::string& dnsName) {
 
 TestServer::~TestServer() {
   releaseSlow();
+  CloseIdleConnections();  // else the stop waits for each to time out
   server_->stop();
 }
 

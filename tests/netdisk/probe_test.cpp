@@ -131,6 +131,10 @@ TEST_F(ProbeTest, EveryEndingWithItsRequestsWaitsAndLogLines) {
     std::uint64_t fetches;
     std::vector<long long> waits;
     std::vector<std::pair<const char*, int>> lines;  // marker, times
+    // Requests the transport may send once more: an attempt can ride a connection an
+    // earlier request left open, and a GET whose reused connection proves closed goes
+    // out again on a new one.
+    std::uint64_t resent = 0;
   };
   const std::vector<long long> tenUndetermined(10, 2500);
   const std::vector<long long> tenRetries(10, 1500);
@@ -169,13 +173,14 @@ TEST_F(ProbeTest, EveryEndingWithItsRequestsWaitsAndLogLines) {
        {},
        {}},
       {"connection dropped",
-       [](sim::Faults& f) { f.download.dropConnections = 10; },
+       [](sim::Faults& f) { f.download.dropProbability = 1.0; },
        "30",
        ProbeOutcome::kUndecided,
        10,
        1,
        {},
-       {}},
+       {},
+       1},
       {"no sign",
        [](sim::Faults& f) { f.templateVariable.emptyReplies = 10; },
        "30",
@@ -244,7 +249,8 @@ TEST_F(ProbeTest, EveryEndingWithItsRequestsWaitsAndLogLines) {
     pauseBox = c.pauseBox;
 
     EXPECT_EQ(probe(plain), c.outcome);
-    EXPECT_EQ(downloads(), c.downloads);
+    EXPECT_GE(downloads(), c.downloads);
+    EXPECT_LE(downloads(), c.downloads + c.resent);
     EXPECT_EQ(fetches(), c.fetches);
     std::vector<long long> waits = clock.waits();
     EXPECT_EQ(std::vector<long long>(waits.begin() + static_cast<long>(waitsBefore), waits.end()),

@@ -9,6 +9,7 @@
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
+#include "net/http.h"
 #include "simulator.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
@@ -22,6 +23,11 @@ struct SimService {
     // Trust the simulator's self-signed certificate like an extra CA.
     setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
   }
+  // The program keeps connections open for reuse; the simulator's stop would wait
+  // for each of them to time out.
+  ~SimService() { CloseIdleConnections(); }
+  SimService(const SimService&) = delete;
+  SimService& operator=(const SimService&) = delete;
   /// Points `app` at the simulator's origins.
   void point(AppState& app) const {
     app.origins.netdisk = sim.netdiskOrigin();

@@ -99,9 +99,11 @@ HttpsServer::HttpsServer(const Certificate& certificate) {
   // The keep-alive wait is also how long a new connection may take to send its first
   // request after the TLS handshake: 0 drops it after ~10 ms and 1 s after a second
   // (both seen with several clients at once, the second under ThreadSanitizer on a
-  // loaded machine). Clients here close their connections after each request, so
-  // a longer wait does not hold up stopping.
+  // loaded machine). The program keeps connections open for reuse: a test closes
+  // them before it stops the server, which otherwise waits for each to time out.
   server_->set_keep_alive_timeout(5);
+  // As a web server does, a connection serves many requests (not cpp-httplib's 5).
+  server_->set_keep_alive_max_count(100);
   // A reply's header and body go out as separate writes; with Nagle's algorithm the
   // body waited for the client's delayed acknowledgement (up to 40 ms a request).
   server_->set_tcp_nodelay(true);
