@@ -156,8 +156,8 @@ std::string TrustKey() {
          std::to_string(ModifiedNs(info));
 }
 
-// A connection cache with TLS sessions and name lookups, shared by the handles of
-// every thread; libcurl asks for a lock around each use.
+// A connection cache and name lookups, shared by the handles of every thread;
+// libcurl asks for a lock around each use.
 struct ConnectionShare {
   CURLSH* share = nullptr;
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
@@ -192,8 +192,10 @@ CURLSH* CurrentShare() {
     curl_share_setopt(entry.share, CURLSHOPT_LOCKFUNC, &LockShare);
     curl_share_setopt(entry.share, CURLSHOPT_UNLOCKFUNC, &UnlockShare);
     curl_share_setopt(entry.share, CURLSHOPT_USERDATA, &entry);
-    for (curl_lock_data data :
-         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS})
+    // Connections and name lookups only: a kept connection needs no new TLS
+    // session, and libcurl's shared session cache hands one OpenSSL session to
+    // several threads at once.
+    for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS})
       curl_share_setopt(entry.share, CURLSHOPT_SHARE, data);
   }
   return entry.share;

@@ -18,7 +18,7 @@ void EnsureCurlGlobalInit();
 void ApplyTrustedCertificates(CURL* handle);
 
 /// Lets a GET or HEAD reuse a connection to its origin that an earlier request left
-/// open (with its TLS session, as a browser does) instead of a new TCP connect and
+/// open (as a browser does) instead of a new TCP connect and
 /// TLS handshake for every request, which cost most of a check task's CPU. Any other
 /// method gets a connection of its own, closed after it: libcurl re-sends a request
 /// whose reused connection proves to have been closed, which must never happen to an

@@ -1,0 +1,245 @@
+// A whole check task, with delete on detection, against a service that fails in
+// every way at once: slow, cut and dropped replies, empty replies, errno 2, refused
+// signs, a rate limit and busy deletes; paused and resumed in the middle, then run
+// again and stopped. Nothing may be lost, nothing marked without an answer, and
+// nothing deleted that is not blocked. PANSIFT_SOAK_ENTRIES sets the size (small in
+// ctest; scripts/soak runs 5 000).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "blocked/blocked_list.h"
+#include "blocked/record_blocked_file.h"
+#include "pipeline/catalogue_db.h"
+#include "pipeline/task_rig.h"
+#include "support/wait_until.h"
+#include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
+
+namespace pansift {
+namespace {
+
+using testing::kUser;
+using testing::TaskRig;
+
+std::uint64_t SoakEntries() {
+  const char* text = std::getenv("PANSIFT_SOAK_ENTRIES");
+  const long long n = text ? std::atoll(text) : 0;
+  return n > 0 ? static_cast<std::uint64_t>(n) : 300;
+}
+
+// Every fault at a rate a bad day of the real service might show.
+void ArmEveryFault(sim::Faults& faults) {
+  for (sim::EndpointFaults* f : {static_cast<sim::EndpointFaults*>(&faults.list),
+                                 static_cast<sim::EndpointFaults*>(&faults.download),
+                                 static_cast<sim::EndpointFaults*>(&faults.templateVariable),
+                                 static_cast<sim::EndpointFaults*>(&faults.fileManager)}) {
+    f->latencyMs = 2;
+    f->dropProbability = 0.02;
+    f->cutProbability = 0.02;
+    f->emptyProbability = 0.02;
+    f->errno2Probability = 0.02;
+  }
+  faults.download.refusedSigns = 3;
+  faults.download.rateLimitRequests = 40;  // per second
+  faults.fileManager.busyDeletes = 5;
+}
+
+// A path as the catalogue stores it, as the simulator names it (UTF-8).
+std::string SimPath(const std::string& stored) {
+  return UnicodeToUtf8(DecodeUnicodeEscapes(DecodeEntities(DecodeEntities(stored))));
+}
+
+struct Truth {
+  std::map<std::string, bool> blockedByPath;  // every entry below the root: blocked?
+  std::map<std::string, std::string> pathById;
+};
+
+Truth ReadTruth(sim::Simulator& sim, const std::string& root) {
+  Truth truth;
+  sim.withTree(kUser, [&](sim::FileTree& tree) {
+    std::vector<std::string> folders = {root};
+    while (!folders.empty()) {
+      const std::string folder = folders.back();
+      folders.pop_back();
+      std::vector<sim::EntryInfo> entries;
+      tree.list(folder, "name", false, 1, 1000000, entries);
+      for (const sim::EntryInfo& e : entries) {
+        truth.blockedByPath[e.path] = e.blocked;
+        truth.pathById[std::to_string(e.fsId)] = e.path;
+        if (e.isdir) folders.push_back(e.path);
+      }
+    }
+  });
+  return truth;
+}
+
+// The folders err.txt names as failed listings ("path----depth----reply" lines).
+std::set<std::string> FailedFolders(const std::string& errors) {
+  std::set<std::string> folders;
+  for (const std::string& line : SplitText(errors, "\r\n")) {
+    size_t cut = line.find("----");
+    if (cut != std::string::npos) folders.insert(SimPath(Utf8ToLocal(line.substr(0, cut))));
+  }
+  return folders;
+}
+
+bool UnderAny(const std::string& path, const std::set<std::string>& folders) {
+  for (const std::string& folder : folders) {
+    if (path.size() > folder.size() && path.starts_with(folder + "/")) return true;
+  }
+  return false;
+}
+
+// Every row the catalogue holds and how it is marked, checked against the truth.
+// Returns the fs_ids marked blocked.
+std::set<std::string> CheckMarks(const TaskRig& rig, const Truth& truth) {
+  std::set<std::string> marked;
+  for (const auto& row : rig.rows()) {
+    const std::string path = SimPath(Utf8ToLocal(row[kColFolder]));
+    auto known = truth.blockedByPath.find(path);
+    EXPECT_NE(known, truth.blockedByPath.end()) << "catalogued but not on the netdisk: " << path;
+    if (known == truth.blockedByPath.end()) continue;
+    const std::string& mark = row[kColOther1];
+    if (mark == "已和谐") {
+      EXPECT_TRUE(known->second) << "marked blocked without being blocked: " << path;
+      marked.insert(row[kColTarget]);
+    } else if (mark == "正常") {
+      EXPECT_FALSE(known->second) << "marked normal but blocked: " << path;
+    } else {
+      EXPECT_EQ(mark, "<null>") << path;
+    }
+  }
+  return marked;
+}
+
+struct SoakRig {
+  SoakRig() : rig(clock) {
+    rig.task = std::make_unique<CheckTask>(
+        rig.app, rig.form, rig.tree,
+        [this](const std::string& fsId, const std::string& path) {
+          RecordBlockedFile(rig.app, rig.form, list, fsId, path);
+        },
+        rig.dir.path());
+    rig.app.currentBdstoken.set(rig.sim().account(kUser)->bdstoken);
+    rig.form.setDeleteFiles(true);
+    rig.form.setText(FormText::kPrereadThreads, "10");
+    rig.form.setText(FormText::kFilesPerBatch, "20");
+    rig.form.setText(FormText::kAutoDelay, "1");
+  }
+  testing::ScaledClock clock;
+  TaskRig rig;
+  BlockedList list;
+};
+
+TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
+  const std::uint64_t entries = SoakEntries();
+  SoakRig soak;
+  TaskRig& rig = soak.rig;
+  sim::GenerateOptions generate;
+  generate.files = entries;
+  generate.depth = 2;
+  generate.fanout = 5;
+  generate.blocked = 0.03;
+  generate.seed = 11;
+  generate.under = "/soak";
+  rig.sim().generate(kUser, generate);
+  const Truth truth = ReadTruth(rig.sim(), "/soak");
+  ArmEveryFault(rig.sim().faults());
+  rig.select(u"/soak");
+
+  // Paused in the middle of the crawl: nothing moves until it resumes.
+  rig.task->startCheck();
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    return rig.app.prereadCount.load() * 3 > static_cast<long long>(truth.blockedByPath.size()) ||
+           !rig.task->active();
+  }));
+  const bool pausedMidway = rig.task->active();
+  if (pausedMidway) {
+    rig.task->togglePause();
+    // What was under way when the pause came ends at the next gate; then all is still.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long long read = rig.app.prereadCount.load();
+    const long long checked = rig.task->context().checkedRows.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(rig.app.prereadCount.load(), read);
+    EXPECT_EQ(rig.task->context().checkedRows.load(), checked);
+    rig.task->togglePause();
+  }
+  rig.waitForEnd();
+
+  // Every entry catalogued exactly once, unless its folder's listing failed and says so.
+  const std::set<std::string> failed = FailedFolders(rig.errors());
+  std::multiset<std::string> catalogued;
+  for (const auto& row : rig.rows()) catalogued.insert(SimPath(Utf8ToLocal(row[kColFolder])));
+  for (const auto& [path, blocked] : truth.blockedByPath) {
+    if (UnderAny(path, failed)) continue;
+    EXPECT_EQ(catalogued.count(path), 1u) << path;
+  }
+  EXPECT_LE(catalogued.size(), truth.blockedByPath.size());
+
+  // No mark without an answer, every blocked mark recorded once, only blocked files deleted.
+  const std::set<std::string> marked = CheckMarks(rig, truth);
+  std::multiset<std::string> recorded;
+  for (const BlockedRow& row : soak.list.rows()) recorded.insert(row.fsid);
+  EXPECT_EQ(recorded, std::multiset<std::string>(marked.begin(), marked.end()));
+  for (const auto& [path, blocked] : truth.blockedByPath) {
+    if (!blocked) {
+      EXPECT_TRUE(rig.sim().find(kUser, path)) << "deleted but normal: " << path;
+    }
+  }
+  size_t deleted = 0;
+  for (const std::string& id : marked) {
+    if (!rig.sim().find(kUser, truth.pathById.at(id))) ++deleted;
+  }
+  EXPECT_GT(marked.size(), 0u);
+  EXPECT_GT(deleted, 0u);
+  for (const BlockedRow& row : soak.list.rows()) {
+    // Deleted, or a failure the row says, never still waiting.
+    EXPECT_NE(row.deleteStatus, L8("待处理")) << row.fsid;
+    if (rig.sim().find(kUser, truth.pathById.at(row.fsid))) {
+      EXPECT_NE(row.deleteStatus, L8("删除成功")) << row.fsid;
+    }
+  }
+  EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
+  EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+  EXPECT_EQ(rig.sim().log().rejected(), 0u);
+  std::map<std::string, int> fired;
+  for (const sim::LoggedRequest& request : rig.sim().log().entries()) {
+    if (!request.fault.empty()) ++fired[request.fault];
+  }
+  std::string faultCounts;
+  for (const auto& [fault, times] : fired) faultCounts += " " + fault + ":" + std::to_string(times);
+  std::printf(
+      "soak: %zu entries, %zu catalogued, %zu failed folders, %zu blocked marked, %zu "
+      "deleted, paused midway: %s, %llu requests; faults:%s\n",
+      truth.blockedByPath.size(), catalogued.size(), failed.size(), marked.size(), deleted,
+      pausedMidway ? "yes" : "no", static_cast<unsigned long long>(rig.sim().log().total()),
+      faultCounts.c_str());
+
+  // Again on what is left, stopped in the middle of the check: the task ends with
+  // its summary, and what it marked still rests on answers.
+  const Truth left = ReadTruth(rig.sim(), "/soak");
+  const size_t probesBefore = rig.sim().log().count("/api/download");
+  rig.task->startCheck();
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    return rig.sim().log().count("/api/download") > probesBefore + 3 || !rig.task->active();
+  }));
+  rig.platform.answerNext(kIdYes);
+  rig.task->stopCheck();
+  rig.waitForEnd();
+  CheckMarks(rig, left);
+  EXPECT_NE(rig.log().find("已检测完成，总检测文件数量："), std::string::npos);
+  EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+}
+
+}  // namespace
+}  // namespace pansift
