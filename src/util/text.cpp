@@ -9,8 +9,20 @@
 namespace pansift {
 namespace {
 
-inline bool IsLead(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
+// The length of the character at `i`: 2 for a GBK lead byte followed by a byte that
+// can follow it, else 1. A stray byte of 0x80 and above (a broken or foreign
+// character) stands alone and never swallows the separator after it.
+inline size_t CharLength(std::string_view text, size_t i) {
+  return i + 1 < text.size() && IsGbkPair(static_cast<unsigned char>(text[i]),
+                                          static_cast<unsigned char>(text[i + 1]))
+             ? 2
+             : 1;
+}
+
+// A byte that is neither a lead nor a trail byte, so always a character of its own.
+inline bool AlwaysAlone(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x40 || byte == 0xFF;
 }
 
 inline char FoldAscii(char c) {
@@ -49,7 +61,7 @@ class Marker {
     size_t matched = 0;
     for (size_t i = walkFrom; i < end; ++i) {
       bool isStart = i == nextStart;
-      if (isStart) nextStart = i + (IsLead(text[i]) ? 2 : 1);
+      if (isStart) nextStart = i + CharLength(text, i);
       starts[i % m] = isStart;
       char c = ignoreCase_ ? FoldAscii(text[i]) : text[i];
       while (matched > 0 && c != bytes_[matched]) matched = border_[matched - 1];
@@ -67,13 +79,17 @@ class Marker {
   std::vector<size_t> border_;  // longest proper border of each prefix
 };
 
-// The character start at or before `pos`: the bytes 0x80 and above just before it
-// pair up from the last byte below 0x80 (which ends a character either way), so
-// only that run is looked at, not the whole text before `pos`.
+// The character start at or before `pos`: characters are counted from the last
+// byte before it that always stands alone, so only that run is walked, not the
+// whole text before `pos`.
 size_t CharStartAtOrBefore(std::string_view text, size_t pos) {
-  size_t run = 0;
-  while (run < pos && IsLead(text[pos - run - 1])) ++run;
-  return run % 2 == 0 ? pos : pos - 1;
+  size_t start = pos;
+  while (start > 0 && !AlwaysAlone(text[start - 1])) --start;
+  for (;;) {
+    const size_t next = start + CharLength(text, start);
+    if (next > pos) return start;
+    start = next;
+  }
 }
 
 // The first character start at or after `pos`.
@@ -108,8 +124,7 @@ int FindLastText(std::string_view text, std::string_view marker, int limit, bool
     // The last character start that leaves room for nothing: any start below `end`.
     if (text.empty() || end == 0) return -1;
     size_t last = 0;
-    for (size_t pos = 0; pos < text.size() && pos <= end; pos += IsLead(text[pos]) ? 2 : 1)
-      last = pos;
+    for (size_t pos = 0; pos < text.size() && pos <= end; pos += CharLength(text, pos)) last = pos;
     return static_cast<int>(last) + 1;
   }
   int found = -1;
@@ -158,7 +173,7 @@ std::string TrimText(std::string_view text) {
   // Character starts, so that a trailing A1 A1 is only taken when it is a whole
   // character and not the trail byte of one character plus a stray byte.
   std::vector<size_t> starts;
-  for (size_t pos = 0; pos < text.size(); pos += IsLead(text[pos]) ? 2 : 1) starts.push_back(pos);
+  for (size_t pos = 0; pos < text.size(); pos += CharLength(text, pos)) starts.push_back(pos);
   size_t first = 0;
   size_t last = starts.size();  // one past the last character kept
   auto isSpaceAt = [&](size_t index) {
@@ -244,7 +259,7 @@ std::string NormaliseHeaderCase(std::string_view lines) {
       char c = fixed[pos];
       if (pieceStart && c >= 'a' && c <= 'z') fixed[pos] = static_cast<char>(c - 'a' + 'A');
       pieceStart = c == '-';
-      pos += IsLead(c) ? 2 : 1;
+      pos += CharLength(fixed, pos);
     }
     if (!first) out += "\r\n";
     out += fixed;

@@ -92,6 +92,31 @@ TEST(ReplaceAndSplit, LeftToRightAtCharacterBoundaries) {
   EXPECT_EQ(SplitText(kTrailBackslash + "\\b", "\\"), (Pieces{kTrailBackslash, "b"}));
 }
 
+// A lead byte with nothing that can follow it is a character of its own: the
+// separator after it stays a separator.
+TEST(ReplaceAndSplit, AStrayLeadByteDoesNotSwallowTheNextByte) {
+  using Pieces = std::vector<std::string>;
+  struct Case {
+    std::string text;
+    std::string separator;
+    Pieces pieces;
+  } cases[] = {
+      {"a\x81;b", ";", {"a\x81", "b"}},
+      {"a\x81=b", "=", {"a\x81", "b"}},
+      {"a\xFE\r\nb", "\r\n", {"a\xFE", "b"}},
+      {"\x80|\xFF|c", "|", {"\x80", "\xFF", "c"}},
+      {"a\x81\x81;b", ";", {"a\x81\x81", "b"}},          // a pair, then the separator
+      {"a\x81\x81\x81;b", ";", {"a\x81\x81\x81", "b"}},  // a pair and a stray lead
+      {"\x81@;b", ";", {"\x81@", "b"}},                  // "@" is a trail byte
+      {"\x81;", ";", {"\x81"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.text));
+    EXPECT_EQ(SplitText(c.text, c.separator), c.pieces);
+    EXPECT_EQ(FindText(c.text, c.separator), static_cast<int>(c.pieces[0].size()) + 1);
+  }
+}
+
 // The searches walk the text once; these references walk it character by
 // character from the start for every position, as the rule reads.
 namespace reference {
@@ -108,7 +133,10 @@ bool MatchesAt(std::string_view text, size_t pos, std::string_view marker, bool 
 std::vector<size_t> Starts(std::string_view text) {
   std::vector<size_t> starts;
   for (size_t pos = 0; pos < text.size();
-       pos += static_cast<unsigned char>(text[pos]) >= 0x80 ? 2 : 1)
+       pos += pos + 1 < text.size() && IsGbkPair(static_cast<unsigned char>(text[pos]),
+                                                 static_cast<unsigned char>(text[pos + 1]))
+                  ? 2
+                  : 1)
     starts.push_back(pos);
   return starts;
 }
@@ -148,8 +176,9 @@ std::vector<std::string> Split(std::string_view text, std::string_view separator
 
 TEST(TextSearch, AgreesWithTheCharacterWalkOnGeneratedText) {
   // Few distinct bytes, so markers occur often, overlap, and straddle characters:
-  // "a", "A", a backslash and "[" (which are also GBK trail bytes), and lead bytes.
-  const std::string alphabet = "aA\\[\x81\xB0";
+  // "a", "A", a backslash and "[" (which are also GBK trail bytes), lead bytes, and
+  // bytes no GBK character holds: ";" (never a trail byte), 0x80 and 0xFF.
+  const std::string alphabet = "aA\\[;\x81\xB0\x80\xFF";
   std::mt19937 random(11);
   auto generate = [&](size_t maxLength) {
     std::string text;
@@ -157,7 +186,8 @@ TEST(TextSearch, AgreesWithTheCharacterWalkOnGeneratedText) {
     while (text.size() < length) {
       char c = alphabet[random() % alphabet.size()];
       text += c;
-      if (static_cast<unsigned char>(c) >= 0x80) text += alphabet[random() % 4];  // a trail byte
+      // After a lead byte mostly a trail byte, sometimes a byte that cannot follow it.
+      if (c == '\x81' || c == '\xB0') text += alphabet[random() % (random() % 4 == 0 ? 9 : 4)];
     }
     return text;
   };
