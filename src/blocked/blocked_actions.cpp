@@ -73,6 +73,21 @@ AccountCredentials CredentialsOf(const AccountStore& accounts, std::string_view 
   return {};
 }
 
+std::string StatusOfAnsweredDelete(AppState& app, DeleteOutcome outcome) {
+  switch (outcome) {
+    case DeleteOutcome::kDeleted:
+      AppendLog(app, L8(kDeletedLog));
+      return L8(kStatusDeleted);
+    case DeleteOutcome::kIdentityCheck:
+      AppendLog(app, L8(kIdentityCheckLog));
+      return L8(kStatusIdentityCheck);
+    case DeleteOutcome::kFileMissing:
+    case DeleteOutcome::kFailed:
+      break;
+  }
+  return {};
+}
+
 void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, BlockedList& list,
                                  BlockedRowId id, int mode) {
   std::optional<BlockedRow> row = list.row(id);
@@ -82,24 +97,13 @@ void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, Bl
   AccountCredentials account = CredentialsOf(accounts, row->account);
   DeleteResult result =
       DeleteFile(app, account.cookies, account.bdstoken, path, mode, DeleteVariant::kMenu);
-  std::string status;
-  switch (result.outcome) {
-    case DeleteOutcome::kDeleted:
-      AppendLog(app, L8(kDeletedLog));
-      status = L8(kStatusDeleted);
-      break;
-    case DeleteOutcome::kIdentityCheck:
-      AppendLog(app, L8(kIdentityCheckLog));
-      status = L8(kStatusIdentityCheck);
-      break;
-    case DeleteOutcome::kFileMissing:
-      status = L8(kStatusFileMissing);
-      break;
-    case DeleteOutcome::kFailed:
-      AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
-      status = L8("失败，code：") + std::to_string(result.httpStatus) + L8(" 结果：") +
-               ReplyForStatus(result.reply, true);
-      break;
+  std::string status = StatusOfAnsweredDelete(app, result.outcome);
+  if (result.outcome == DeleteOutcome::kFileMissing) {
+    status = L8(kStatusFileMissing);
+  } else if (status.empty()) {
+    AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
+    status = L8("失败，code：") + std::to_string(result.httpStatus) + L8(" 结果：") +
+             ReplyForStatus(result.reply, true);
   }
   SetCell(app, list, id, kBlockedDeleteStatus, status);
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "blocked/blocked_list.h"
+#include "netdisk/file_operations.h"
 
 namespace pansift {
 
@@ -30,6 +31,11 @@ inline constexpr const char* kIdentityCheckLog =
 /// A reply as it goes into a status text: every CR LF pair removed, and with `trim`
 /// the blanks at both ends first.
 std::string ReplyForStatus(std::string_view reply, bool trim);
+
+/// The delete status (local text) of a delete the service carried out or held for an
+/// identity check, with its log line; "" for any other ending, which each kind of
+/// delete words its own way.
+std::string StatusOfAnsweredDelete(AppState& app, DeleteOutcome outcome);
 
 /// The items of the pop-up menu "已和谐文件列表菜单", in order (separators are not items).
 enum class BlockedMenuItem : int {

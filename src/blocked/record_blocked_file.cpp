@@ -56,19 +56,10 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, B
   DeleteResult result = DeleteFile(app, app.currentCookies.get(), app.currentBdstoken.get(), path,
                                    0, DeleteVariant::kOnDetection, gate);
   if (stopped) return;  // the row keeps "待处理"
-  std::string status;
-  switch (result.outcome) {
-    case DeleteOutcome::kDeleted:
-      AppendLog(app, L8(kDeletedLog));
-      status = L8(kStatusDeleted);
-      break;
-    case DeleteOutcome::kIdentityCheck:
-      AppendLog(app, L8(kIdentityCheckLog));
-      status = L8(kStatusIdentityCheck);
-      break;
-    default:
-      AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
-      status = L8("删除失败，原因：") + ReplyForStatus(result.reply, true);
+  std::string status = StatusOfAnsweredDelete(app, result.outcome);
+  if (status.empty()) {
+    AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
+    status = L8("删除失败，原因：") + ReplyForStatus(result.reply, true);
   }
   {
     std::lock_guard lock(app.listLock);
