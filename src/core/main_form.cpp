@@ -109,31 +109,33 @@ int MainForm::number(FormText box) const {
 }
 
 bool MainForm::deleteFiles() const {
-  std::lock_guard lock(mutex_);
-  return deleteFiles_;
+  return readFlag(deleteFiles_);
 }
 
 void MainForm::setDeleteFiles(bool checked) {
-  {
-    std::lock_guard lock(mutex_);
-    if (deleteFiles_ == checked) return;
-    deleteFiles_ = checked;
-  }
-  changed(FormChanged::Kind::kDeleteFiles);
+  setFlag(deleteFiles_, checked, FormChanged::Kind::kDeleteFiles);
 }
 
 bool MainForm::halvingSearch() const {
-  std::lock_guard lock(mutex_);
-  return halvingSearch_;
+  return readFlag(halvingSearch_);
 }
 
 void MainForm::setHalvingSearch(bool checked) {
+  setFlag(halvingSearch_, checked, FormChanged::Kind::kHalvingSearch);
+}
+
+bool MainForm::readFlag(const bool& flag) const {
+  std::lock_guard lock(mutex_);
+  return flag;
+}
+
+void MainForm::setFlag(bool& flag, bool checked, FormChanged::Kind kind) {
   {
     std::lock_guard lock(mutex_);
-    if (halvingSearch_ == checked) return;
-    halvingSearch_ = checked;
+    if (flag == checked) return;
+    flag = checked;
   }
-  changed(FormChanged::Kind::kHalvingSearch);
+  changed(kind);
 }
 
 SortOrder MainForm::sortOrder() const {

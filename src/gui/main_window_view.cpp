@@ -264,21 +264,28 @@ void MainWindowView::buildCleanTab(QWidget* page) {
   place(MakeLabel(page, "透明标签8", "例:要查根目录下的文件，选中xx的网盘，深度填1即可"),
         OnTabPage(16, 196, 288, 24));
 
-  auto* deleteFiles = new QCheckBox(Ui("检测到被和谐文件时删除文件"), page);
-  deleteFiles->setObjectName(Ui("选择框_删除文件"));
-  deleteFiles->setAccessibleName(deleteFiles->text());
-  deleteFiles->setChecked(form_.deleteFiles());
-  place(deleteFiles, OnTabPage(17, 341, 191, 24));
-  connect(deleteFiles, &QCheckBox::toggled, this,
-          [this](bool checked) { form_.setDeleteFiles(checked); });
-
-  auto* halving = new QCheckBox(Ui("对半查找和谐文件（请求更少）"), page);
-  halving->setObjectName(Ui("选择框_对半查找"));
-  halving->setAccessibleName(halving->text());
-  halving->setChecked(form_.halvingSearch());
-  place(halving, OnTabPage(17, 366, 191, 24));
-  connect(halving, &QCheckBox::toggled, this,
-          [this](bool checked) { form_.setHalvingSearch(checked); });
+  struct CheckPlace {
+    const char* name;
+    const char* text;
+    bool (MainForm::*get)() const;
+    void (MainForm::*set)(bool);
+    QRect rect;
+  };
+  const std::array<CheckPlace, 2> checks = {{
+      {"选择框_删除文件", "检测到被和谐文件时删除文件", &MainForm::deleteFiles,
+       &MainForm::setDeleteFiles, OnTabPage(17, 341, 191, 24)},
+      {"选择框_对半查找", "对半查找和谐文件（请求更少）", &MainForm::halvingSearch,
+       &MainForm::setHalvingSearch, OnTabPage(17, 366, 191, 24)},
+  }};
+  for (const CheckPlace& c : checks) {
+    auto* box = new QCheckBox(Ui(c.text), page);
+    box->setObjectName(Ui(c.name));
+    box->setAccessibleName(box->text());
+    box->setChecked((form_.*c.get)());
+    place(box, c.rect);
+    auto set = c.set;
+    connect(box, &QCheckBox::toggled, this, [this, set](bool checked) { (form_.*set)(checked); });
+  }
 
   struct ButtonPlace {
     FormButton button;
