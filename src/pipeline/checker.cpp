@@ -67,10 +67,14 @@ void ReportBlocked(TaskContext& task, const std::string& fsId, const std::string
   if (task.onBlockedFile) task.onBlockedFile(fsId, path);
 }
 
+const std::string& SplittingText() {
+  static const std::string text = L8("当前文件组中有和谐文件，正在分开对比中。");
+  return text;
+}
+
 void ShowSplitProgress(AppState& app, size_t done, size_t total) {
-  static const std::string kSplitting = L8("当前文件组中有和谐文件，正在分开对比中。");
-  SetStatus(app,
-            kSplitting + L8("  进度：") + std::to_string(done) + " / " + std::to_string(total));
+  SetStatus(
+      app, SplittingText() + L8("  进度：") + std::to_string(done) + " / " + std::to_string(total));
 }
 
 // The statement that marks a file by the answer to its own probe, "" when the
@@ -185,6 +189,7 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
       return;
     }
     if (outcome == ProbeOutcome::kBlocked) {
+      SetStatus(app, SplittingText());
       if (task.form.halvingSearch()) {
         SplitProgress progress{0, ids.size()};
         if (!FindBlockedByHalves(task, ids, progress)) return;
