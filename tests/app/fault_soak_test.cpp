@@ -133,7 +133,10 @@ struct SoakRig {
     rig.form.setDeleteFiles(true);
     rig.form.setText(FormText::kPrereadThreads, "10");
     rig.form.setText(FormText::kFilesPerBatch, "20");
-    rig.form.setText(FormText::kAutoDelay, "1");
+    // The pause after a rate-limit reply: 20 s on the scaled clock is 1 s of real
+    // time, the simulator's window, so the next attempt meets a new window as it
+    // would the service's.
+    rig.form.setText(FormText::kAutoDelay, "20");
   }
   testing::ScaledClock clock;
   TaskRig rig;
