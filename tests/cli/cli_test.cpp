@@ -166,6 +166,7 @@ TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
       {{"accounts", "--help"}, kExitDone, "validate"},
       {{"accounts", "add", "--help"}, kExitDone, "--file"},
       {{"tree", "--help"}, kExitDone, "--json"},
+      {{"check", "--help"}, kExitDone, "--halving"},
       {{}, kExitUsage, "subcommand"},
       {{"accounts"}, kExitUsage, "subcommand"},
       {{"--yes", "--no", "accounts", "list"}, kExitUsage, "excludes"},

@@ -155,6 +155,10 @@ TEST_F(WindowTest, EveryControlIsThereByNameWithItsTextAndTab) {
     EXPECT_EQ(text, Ui(c.text));
     EXPECT_EQ(tabOf(widget), c.tab);
     EXPECT_FALSE(widget->accessibleName().isEmpty());
+    // A control that shows its own text is named by it.
+    if (c.kind == kCheck || c.kind == kRadio || c.kind == kButton) {
+      EXPECT_EQ(widget->accessibleName(), text);
+    }
     // An edit box is named after the label that explains it.
     if (c.kind == kLine) {
       EXPECT_TRUE(widget->accessibleName().endsWith(Ui("："))) << c.name;

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
 #include "pipeline/worker_pool.h"
+#include "support/wait_until.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
 #include "util/text.h"
@@ -43,6 +48,16 @@ std::string SummaryLine(const TaskRig& rig) {
   size_t at = log.find(kSummary);
   if (at == std::string::npos) return {};
   return log.substr(at, log.find("\r\n", at) - at);
+}
+
+// Each case once with each way of searching a refused batch (false: file by file).
+template <class Case>
+std::vector<std::pair<const Case*, bool>> CasesByBothSearches(const std::vector<Case>& cases) {
+  std::vector<std::pair<const Case*, bool>> runs;
+  for (bool halving : {false, true}) {
+    for (const Case& c : cases) runs.emplace_back(&c, halving);
+  }
+  return runs;
 }
 
 TEST(CheckTask, StartChecksTheSettingsInOrder) {
@@ -218,7 +233,8 @@ TEST(CheckTask, CataloguesAWholeTreeOnceAndMarksEveryFile) {
   EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
 }
 
-// Whatever keeps the probe from an answer, no file is called normal without one.
+// Whatever keeps the probe from an answer, no file is called normal without one,
+// whichever way a refused batch is searched.
 TEST(CheckTask, FilesTheProbeCouldNotDecideStayUnmarkedAndAreCounted) {
   struct Case {
     const char* what;
@@ -229,14 +245,15 @@ TEST(CheckTask, FilesTheProbeCouldNotDecideStayUnmarkedAndAreCounted) {
       {"rate limited", [](sim::Faults& f) { f.download.rateLimitRequests = 1; }},
       {"no sign", [](sim::Faults& f) { f.templateVariable.emptyProbability = 1.0; }},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [c, halving] : CasesByBothSearches(cases)) {
+    SCOPED_TRACE(std::string(c->what) + (halving ? ", by halves" : ", file by file"));
     FakeClock clock;
     TaskRig rig(clock);
     for (int i = 1; i <= 30; ++i) rig.sim().addFile(kUser, "/p/f" + std::to_string(i), 1);
     rig.sim().addFile(kUser, "/p/bad", 1, true);
-    c.arm(rig.sim().faults());
+    c->arm(rig.sim().faults());
     rig.form.setText(FormText::kFilesPerBatch, "10");
+    rig.form.setHalvingSearch(halving);
     rig.form.setText(FormText::kAutoDelay, "1");
     rig.select(u"/p");
     rig.runToEnd();
@@ -389,31 +406,59 @@ struct SearchRun {
   std::map<std::string, std::string> marksByPath;
   std::multiset<std::string> blockedLines;  // the log's "文件已被和谐：" lines, unstamped
   std::multiset<std::string> reported;      // stored paths handed to the blocked list
+  std::string summary;
   size_t probes = 0;
 };
+
+// Files /p/f01../p/fNN, the numbered ones blocked; the catalogue gives f01 id 1 and
+// so on, so batch edges fall where the numbers say.
+void AddNumberedFiles(TaskRig& rig, int files, const std::set<int>& blocked) {
+  for (int i = 1; i <= files; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/p/f%02d", i);
+    rig.sim().addFile(kUser, name, 1, blocked.count(i) > 0);
+  }
+  rig.select(u"/p");
+}
+
+std::string NumberedPath(int i) {
+  char name[16];
+  std::snprintf(name, sizeof name, "f%02d", i);
+  return name;
+}
+
+// The mark of each numbered file, by number.
+std::map<int, std::string> MarksByNumber(const TaskRig& rig) {
+  std::map<int, std::string> marks;
+  for (const auto& row : rig.rows()) {
+    const std::string& path = row[kColFolder];
+    marks[std::stoi(path.substr(path.rfind('f') + 1))] = row[kColOther1];
+  }
+  return marks;
+}
 
 // A check of /p (files f01.. in batches of `batch`, the numbered ones blocked) by one
 // of the two ways of searching a refused batch.
 SearchRun RunSearch(bool halving, int files, const std::set<int>& blocked, int batch) {
   FakeClock clock;
   TaskRig rig(clock);
-  for (int i = 1; i <= files; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/p/f%02d", i);
-    rig.sim().addFile(kUser, name, 1, blocked.count(i) > 0);
-  }
+  AddNumberedFiles(rig, files, blocked);
   rig.form.setText(FormText::kFilesPerBatch, std::to_string(batch));
   rig.form.setHalvingSearch(halving);
-  rig.select(u"/p");
   rig.runToEnd();
 
   SearchRun run;
-  for (const auto& row : rig.rows()) run.marksByPath[row[kColFolder]] = row[kColOther1];
+  for (const auto& row : rig.rows()) {
+    run.marksByPath[row[kColFolder]] = row[kColOther1];
+    EXPECT_NE(row[kColFolder].find(NumberedPath(std::stoi(row[kColId]))), std::string::npos)
+        << row[kColFolder] << " has id " << row[kColId];
+  }
   for (const std::string& line : SplitText(rig.log(), "\r\n")) {
     size_t at = line.find("文件已被和谐：");
     if (at != std::string::npos) run.blockedLines.insert(line.substr(at));
   }
   for (const auto& [fsId, path] : rig.blockedFiles()) run.reported.insert(path);
+  run.summary = SummaryLine(rig);
   run.probes = rig.sim().log().count("/api/download");
   EXPECT_EQ(rig.sim().log().rejected(), 0u);
   return run;
@@ -428,6 +473,7 @@ TEST(CheckTask, HalvingMarksExactlyTheFilesTheFileByFileSearchMarks) {
       // Batches of 10: blocked files at the first and last place of batches, two
       // side by side across a batch edge, a whole batch, and the last short batch.
       {"edges", 47, {1, 10, 11, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 46, 47}},
+      {"side by side inside a batch, odd batch", 9, {4, 5}},
       {"none", 23, {}},
       {"all", 12, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
       {"one alone", 31, {31}},
@@ -439,6 +485,7 @@ TEST(CheckTask, HalvingMarksExactlyTheFilesTheFileByFileSearchMarks) {
     EXPECT_EQ(byHalves.marksByPath, byFile.marksByPath);
     EXPECT_EQ(byHalves.blockedLines, byFile.blockedLines);
     EXPECT_EQ(byHalves.reported, byFile.reported);
+    EXPECT_EQ(byHalves.summary, byFile.summary);
     EXPECT_EQ(byFile.reported.size(), c.blocked.size());
     size_t marked = 0;
     for (const auto& [path, mark] : byFile.marksByPath) {
@@ -449,11 +496,138 @@ TEST(CheckTask, HalvingMarksExactlyTheFilesTheFileByFileSearchMarks) {
 }
 
 TEST(CheckTask, HalvingFindsOneBlockedFileInABatchOf50WithFewProbes) {
-  SearchRun byFile = RunSearch(false, 50, {37}, 50);
-  SearchRun byHalves = RunSearch(true, 50, {37}, 50);
-  EXPECT_EQ(byHalves.marksByPath, byFile.marksByPath);
-  EXPECT_EQ(byFile.probes, 51u);             // the batch, then every file
-  EXPECT_LE(byHalves.probes, 2u * 6u + 1u);  // the batch, then 2 per halving
+  for (int blocked : {1, 25, 26, 37, 50}) {
+    SCOPED_TRACE(blocked);
+    SearchRun byFile = RunSearch(false, 50, {blocked}, 50);
+    SearchRun byHalves = RunSearch(true, 50, {blocked}, 50);
+    EXPECT_EQ(byHalves.marksByPath, byFile.marksByPath);
+    EXPECT_EQ(byHalves.reported.size(), 1u);
+    EXPECT_EQ(byFile.probes, 51u);             // the batch, then every file
+    EXPECT_LE(byHalves.probes, 2u * 6u + 1u);  // the batch, then 2 per halving
+  }
+}
+
+// A batch of eight with f02 blocked, searched by halves. Its probes: [1-8] refused,
+// [1-4] refused, [1,2] refused, [1] normal, [2] blocked, [3,4] normal, [5-8] normal;
+// the task waits the submit interval (7 s here) after each but the first, and marks
+// what a probe decided after that wait.
+constexpr std::chrono::milliseconds kSubmitWait = 7s;
+
+struct EightFiles {
+  explicit EightFiles(bool halving) {
+    AddNumberedFiles(held.rig, 8, {2});
+    held.rig.form.setText(FormText::kFilesPerBatch, "10");
+    held.rig.form.setText(FormText::kSubmitInterval, "7");
+    held.rig.form.setHalvingSearch(halving);
+  }
+  size_t probes() { return held.rig.sim().log().count("/api/download"); }
+  HeldTask held;
+};
+
+// A refused batch announces its split, and before each probe of the split the status
+// says how far it has come: the file it asks about, or the first file of the half.
+TEST(CheckTask, SplitProgressCountsTheFilesDecidedSoFar) {
+  struct Case {
+    bool halving;
+    std::vector<int> shown;  // k of "  进度：k / 8" before the 2nd, 3rd, ... probe
+  } cases[] = {
+      {false, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {true, {1, 1, 1, 2, 3, 5}},
+  };
+  const std::string splitting = "当前文件组中有和谐文件，正在分开对比中。";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.halving);
+    EightFiles eight(c.halving);
+    TaskRig& rig = eight.held.rig;
+    std::mutex mutex;
+    std::vector<std::string> shown;
+    Subscription watch = rig.app.status.subscribe([&](const StatusChanged& change) {
+      const std::string text = LocalToUtf8(change.text);
+      if (text.rfind(splitting, 0) != 0) return;
+      std::lock_guard lock(mutex);
+      shown.push_back(text.substr(splitting.size()) + " after " + std::to_string(eight.probes()));
+    });
+    rig.runToEnd();
+    std::vector<std::string> expected = {" after 1"};
+    for (size_t i = 0; i < c.shown.size(); ++i) {
+      expected.push_back("  进度：" + std::to_string(c.shown[i]) + " / 8 after " +
+                         std::to_string(i + 1));
+    }
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(shown, expected);
+  }
+}
+
+// Whatever happens between two probes of the search, a row is marked only by an
+// answer about a group it belongs to, and the search goes no further than it may.
+TEST(CheckTask, HalvingMarksOnlyWhatAProbeAnsweredAndHoldsAtTheGates) {
+  enum class Act { kUndecided, kStop, kPause };
+  struct Case {
+    const char* what;
+    int atWait;  // the submit wait (1: after the second probe) at which the test acts
+    Act act;
+    std::set<int> unmarked;
+    bool blockedFound;
+    size_t probes;
+    int submitWaits;  // one after every probe but the batch's, one at the end; none once stopped
+  } cases[] = {
+      {"a half of two undecided", 1, Act::kUndecided, {1, 2}, false, 5, 5},
+      {"a single normal file undecided", 2, Act::kUndecided, {1}, true, 7, 7},
+      {"the blocked file undecided", 3, Act::kUndecided, {2}, false, 7, 7},
+      {"the last half undecided", 5, Act::kUndecided, {5, 6, 7, 8}, true, 7, 7},
+      {"stopped after a single file's probe", 3, Act::kStop, {2, 3, 4, 5, 6, 7, 8}, false, 4, 3},
+      {"paused after a single file's probe", 3, Act::kPause, {}, true, 7, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EightFiles eight(true);
+    TaskRig& rig = eight.held.rig;
+    std::atomic<int> submitWaits{0};
+    std::atomic<int> pausedWaits{0};
+    eight.held.clock.setHook([&](std::chrono::milliseconds d) {
+      if (d == kSubmitWait && ++submitWaits == c.atWait) eight.held.latch.arriveAndWait();
+      if (d == 1000ms && rig.app.paused.load()) ++pausedWaits;
+    });
+    rig.task->startCheck();
+    ASSERT_TRUE(eight.held.latch.waitForArrival());
+    const size_t probesBefore = eight.probes();
+    switch (c.act) {
+      case Act::kUndecided:
+        rig.sim().faults().download.unknownReplies = 1;
+        break;
+      case Act::kStop:
+        rig.platform.answerNext(kIdYes);
+        rig.task->stopCheck();
+        break;
+      case Act::kPause:
+        rig.task->togglePause();
+        break;
+    }
+    eight.held.latch.open();
+    if (c.act == Act::kPause) {
+      ASSERT_TRUE(testing::WaitUntil([&] { return pausedWaits.load() >= 3; }));
+      EXPECT_EQ(eight.probes(), probesBefore);
+      rig.task->togglePause();
+    }
+    rig.waitForEnd();
+
+    std::map<int, std::string> expected;
+    for (int i = 1; i <= 8; ++i) {
+      expected[i] = c.unmarked.count(i) ? "<null>" : i == 2 ? kMarkBlocked : kMarkNormal;
+    }
+    EXPECT_EQ(MarksByNumber(rig), expected);
+    EXPECT_EQ(rig.blockedFiles().size(), c.blockedFound ? 1u : 0u);
+    EXPECT_EQ(rig.log().find("文件已被和谐：") != std::string::npos, c.blockedFound);
+    EXPECT_EQ(eight.probes(), c.probes);
+    EXPECT_EQ(submitWaits.load(), c.submitWaits);
+    if (c.act == Act::kUndecided) {
+      EXPECT_NE(rig.log().find("检测文件和谐状态时返回了未知的结果"), std::string::npos);
+      EXPECT_EQ(SummaryLine(rig), kSummary +
+                                      std::string("8 ，其中被和谐文件(禁止下载的文件)数量： ") +
+                                      (c.blockedFound ? "1" : "0") + "，未能检测的文件数量： " +
+                                      std::to_string(c.unmarked.size()));
+    }
+  }
 }
 
 }  // namespace
