@@ -110,7 +110,9 @@ ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
       for (int attempt = 0; attempt < kTriesPerPhase; ++attempt) {
         if (!WaitWhilePaused(app)) return ProbeOutcome::kUndecided;
         sign = GetSign(app, true);
-        reply = SendProbe(app, cookies, fsIdList, sign);
+        // A fetch that failed leaves nothing to ask with: the try ends as one without
+        // a reply, instead of a request with an empty sign.
+        reply = sign.ok ? SendProbe(app, cookies, fsIdList, sign) : std::string();
         if (AfterTry(app, reply, true) == TryVerdict::kDone) break;
       }
       if (Has(reply, kNotBlockedMarker)) return ProbeOutcome::kNotBlocked;

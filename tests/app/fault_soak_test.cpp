@@ -214,7 +214,12 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
   }
   EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
   EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
-  EXPECT_EQ(rig.sim().log().rejected(), 0u);
+  std::string rejections;
+  for (const sim::LoggedRequest& request : rig.sim().log().entries()) {
+    if (!request.rejection.empty())
+      rejections += request.target + ": " + request.rejection + "\n";
+  }
+  EXPECT_EQ(rig.sim().log().rejected(), 0u) << rejections;
   std::map<std::string, int> fired;
   for (const sim::LoggedRequest& request : rig.sim().log().entries()) {
     if (!request.fault.empty()) ++fired[request.fault];
