@@ -216,8 +216,7 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
   EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
   std::string rejections;
   for (const sim::LoggedRequest& request : rig.sim().log().entries()) {
-    if (!request.rejection.empty())
-      rejections += request.target + ": " + request.rejection + "\n";
+    if (!request.rejection.empty()) rejections += request.target + ": " + request.rejection + "\n";
   }
   EXPECT_EQ(rig.sim().log().rejected(), 0u) << rejections;
   std::map<std::string, int> fired;
