@@ -73,6 +73,7 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
   const std::string body = "filelist=%5B%22" + EncodeNetdiskPath(path) + "%22%5D";
 
   DeleteResult result;
+  bool unanswered = false;  // an attempt got no reply: it may have deleted the file
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (onDetection && gate && !gate()) {
       result.outcome = DeleteOutcome::kFailed;
@@ -90,8 +91,16 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
       continue;
     }
     if (!result.reply.empty()) break;
+    unanswered = true;
   }
   result.outcome = ClassifyDelete(result.reply, variant);
+  // A reply lost after the service carried the delete out (cut off halfway) makes
+  // the next attempt find no such file: the file is gone by this very delete, which
+  // must not be reported as failed.
+  if (unanswered && result.outcome != DeleteOutcome::kDeleted &&
+      Has(result.reply, kFileMissingMarker)) {
+    result.outcome = DeleteOutcome::kDeleted;
+  }
   return result;
 }
 

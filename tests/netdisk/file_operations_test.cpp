@@ -87,6 +87,18 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
       {"missing on detection", V::kOnDetection, 0, false, none, O::kFailed, 1, 0},
       {"no answer from the menu", V::kMenu, 0, true,
        [](sim::FileManagerFaults& f) { f.emptyReplies = 1000; }, O::kFailed, 5, 0},
+      // The first reply is cut off after the file was deleted; the second attempt
+      // finds no such file: the delete did happen.
+      {"answer lost after the delete, on detection", V::kOnDetection, 0, true,
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
+      {"answer lost after the delete, from the menu", V::kMenu, 0, true,
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
+      {"no answer, then busy, then deleted", V::kOnDetection, 0, true,
+       [](sim::FileManagerFaults& f) {
+         f.emptyReplies = 1;
+         f.busyDeletes = 1;
+       },
+       O::kDeleted, 3, 2000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -105,6 +117,9 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
             ->query.rfind("async=" + std::to_string(c.variant == V::kMenu ? c.mode : 0) + "&", 0),
         0u);
     EXPECT_EQ(sim.log().rejected(), 0u);
+    if (c.outcome == O::kDeleted) {
+      EXPECT_FALSE(sim.find("owner", "/f.txt"));
+    }
     sim.withTree("owner", [](sim::FileTree& t) { t.remove("/f.txt"); });
   }
 }
