@@ -10,6 +10,7 @@
 #include "blocked/record_blocked_file.h"
 #include "core/app_state.h"
 #include "core/main_form.h"
+#include "pipeline/catalogue_db.h"
 
 namespace pansift {
 
@@ -152,7 +153,7 @@ void MainWindow::onBlockedFilesClicked() {
 }
 
 void MainWindow::recordBlockedFile(const std::string& fsid, const std::string& path) {
-  RecordBlockedFile(app_, form_, blocked_, fsid, path);
+  RecordBlockedFile(app_, form_, blocked_, fsid, path, NetdiskPathOfStored(path));
 }
 
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {

@@ -92,11 +92,10 @@ void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, Bl
                                  BlockedRowId id, int mode) {
   std::optional<BlockedRow> row = list.row(id);
   if (!row) return;
-  std::string path = DecodeEntitiesWithTilde(row->path);
   SetCell(app, list, id, kBlockedDeleteStatus, L8(kStatusDeleting));
   AccountCredentials account = CredentialsOf(accounts, row->account);
-  DeleteResult result =
-      DeleteFile(app, account.cookies, account.bdstoken, path, mode, DeleteVariant::kMenu);
+  DeleteResult result = DeleteFile(app, account.cookies, account.bdstoken, row->netdiskPath, mode,
+                                   DeleteVariant::kMenu);
   std::string status = StatusOfAnsweredDelete(app, result.outcome);
   if (result.outcome == DeleteOutcome::kFileMissing) {
     status = L8(kStatusFileMissing);
@@ -179,13 +178,12 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
   form.setEnabled(BlockedButton::kMove, false);
   form.setTargetFolder(NormaliseTargetFolder(form.targetFolder()));
 
-  std::string target;
+  std::u16string target;
   std::optional<std::string> checkedAccount;  // the account of the last folder check
   for (BlockedRowId id : list.ids()) {
     std::optional<BlockedRow> row = list.row(id);
     if (!row || row->moveStatus == L8(kStatusMoved)) continue;
-    std::string path = DecodeEntitiesWithTilde(row->path);
-    if (path.empty()) {
+    if (row->netdiskPath.empty()) {
       SetCell(app, list, id, kBlockedMoveStatus, L8(kStatusEmptyPath));
       continue;
     }
@@ -194,10 +192,11 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
 
     if (!checkedAccount || *checkedAccount != row->account) {
       checkedAccount = row->account;
-      target = form.targetFolder();
-      FolderCheck check = CheckTargetFolder(app, account.cookies, target);
+      const std::string typed = form.targetFolder();
+      target = LocalToUnicode(typed);
+      FolderCheck check = CheckTargetFolder(app, account.cookies, typed);
       if (check.missing) {
-        CreatedFolder created = CreateFolder(app, account.cookies, account.bdstoken, target);
+        CreatedFolder created = CreateFolder(app, account.cookies, account.bdstoken, typed);
         if (!created.path.empty()) {
           // The service may have named the folder differently; its name is the one to use.
           target = created.path;
@@ -208,7 +207,10 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
       }
     }
 
-    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target, row->name);
+    // The file keeps its own name, not the shown one.
+    const std::u16string& path = row->netdiskPath;
+    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target,
+                                std::u16string_view(path).substr(path.rfind(u'/') + 1));
     std::string status;
     switch (moved.outcome) {
       case MoveOutcome::kMoved:

@@ -56,6 +56,9 @@ struct BlockedRow {
   std::string account;
   std::string deleteStatus;
   std::string moveStatus;
+  /// The file's path exactly as the service names it: what the row's delete and
+  /// move act on. Not a cell: the path cell keeps the text the list shows.
+  std::u16string netdiskPath;
 
   /// A cell as Unicode text (local columns converted).
   std::u16string text(int column) const;

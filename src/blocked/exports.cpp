@@ -6,15 +6,41 @@
 #include <mutex>
 
 #include "core/app_state.h"
+#include "core/log.h"
 #include "core/platform.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/text.h"
 #include "util/time.h"
 
 namespace pansift {
 namespace {
 
 constexpr std::u16string_view kLineEnd = u"\r\n";
+
+// A cell never holds a separator: a name that does would split its row on import.
+// The separator's "<" is written as a full-width "＜" instead.
+void AppendCell(std::u16string& out, std::u16string_view cell) {
+  const size_t start = out.size();
+  out += cell;
+  for (std::u16string_view separator : {kTableRowSeparator, kTableCellSeparator}) {
+    for (size_t at = out.find(separator, start); at != std::u16string::npos;
+         at = out.find(separator, at + 1)) {
+      out[at] = u'\uFF1C';
+    }
+  }
+}
+
+// The exact path after the nine cells the list shows: the path's UTF-8,
+// percent-encoded, so no name can hold a separator or a line break there.
+std::u16string ExactPathCell(std::u16string_view path) {
+  const std::string encoded = UrlEncodeBytes(UnicodeToUtf8(path), true);
+  return std::u16string(encoded.begin(), encoded.end());
+}
+
+std::u16string PathOfExactCell(std::u16string_view cell) {
+  return Utf8ToUnicode(UrlDecodeBytes(UnicodeToUtf8(cell)));
+}
 
 void AppendUtf16Le(std::string& out, std::u16string_view text) {
   for (char16_t unit : text) {
@@ -90,7 +116,11 @@ std::u16string TableText(const std::vector<BlockedRow>& rows) {
     if (r > 0) out += kTableRowSeparator;
     for (int c = 0; c < kBlockedColumnCount; ++c) {
       if (c > 0) out += kTableCellSeparator;
-      out += rows[r].text(c);
+      AppendCell(out, rows[r].text(c));
+    }
+    if (!rows[r].netdiskPath.empty()) {
+      out += kTableCellSeparator;
+      out += ExactPathCell(rows[r].netdiskPath);
     }
   }
   return out;
@@ -123,9 +153,24 @@ std::vector<BlockedRow> ParseTable(std::u16string_view text) {
     std::vector<std::u16string_view> cells = SplitUnicode(rowText, kTableCellSeparator);
     for (size_t c = 0; c < cells.size() && c < kBlockedColumnCount; ++c)
       row.setText(static_cast<int>(c), cells[c]);
+    if (cells.size() > kBlockedColumnCount) {
+      row.netdiskPath = PathOfExactCell(cells[kBlockedColumnCount]);
+    } else {
+      // A table written before the exact path had a cell of its own: its path cell
+      // is all there is.
+      row.netdiskPath = CutAtTerminator(DecodeUnicodeEscapes(DecodeEntitiesWithTilde(row.path)));
+    }
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+bool IsNetdiskPath(std::u16string_view path) {
+  if (path.empty() || path[0] != u'/') return false;
+  for (char16_t c : path) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
 }
 
 std::u16string DecodeTableFile(std::string_view bytes) {
@@ -188,13 +233,23 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
     return false;
   }
   std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(bytes));
+  size_t skipped = 0;
   {
     std::lock_guard lock(app.listLock);
     list.clear();
     for (BlockedRow& row : rows) {
+      // A row acts on the netdisk by its path, so only a row with a real one is taken.
+      if (!IsNetdiskPath(row.netdiskPath)) {
+        ++skipped;
+        continue;
+      }
       list.append(std::move(row));
       ProcessEvents(app.platform);
     }
+  }
+  if (skipped > 0) {
+    AppendLog(app, L8("导入时跳过了 ") + std::to_string(skipped) +
+                       L8(" 行：其path不是以“/”开头的网盘路径，或含有控制字符。"));
   }
   TimedMessageBox(app.platform, L8("提示"), L8(" 导入完成。"), 10000, kStyleInformation,
                   form.window());

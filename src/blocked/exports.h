@@ -3,7 +3,9 @@
 //
 //   paths  "导出path_<stamp>.txt"           UTF-16LE with BOM, one decoded path per line
 //   names  "导出文件名和路径_<stamp>.txt"    UTF-16LE with BOM, "name----location" per line
-//   table  "导出表格数据_<stamp>.txt"        UTF-8, cells joined by "<---->", rows by "<\r\n>"
+//   table  "导出表格数据_<stamp>.txt"        UTF-8, cells joined by "<---->", rows by "<\r\n>";
+//          the nine cells the list shows, then the row's exact netdisk path
+//          (UTF-8 percent-encoded), which the import acts on
 #pragma once
 
 #include <ctime>
@@ -26,12 +28,19 @@ std::string PathsExportBytes(const std::vector<BlockedRow>& rows);
 std::string NamesExportBytes(const std::vector<BlockedRow>& rows);
 
 /// Every cell of every row in column order, cells joined by "<---->" and rows by
-/// "<\r\n>"; no header row, nothing after the last row.
+/// "<\r\n>", then a tenth cell with the row's netdisk path percent-encoded (rows
+/// that have one); no header row, nothing after the last row. A separator inside a
+/// cell is written with a full-width "＜".
 std::u16string TableText(const std::vector<BlockedRow>& rows);
 /// The rows of a table text: pieces between row separators (empty ones kept, no empty
 /// last piece), each split at the cell separators the same way into columns 0 to 8;
-/// missing cells stay empty, pieces beyond column 8 are dropped.
+/// missing cells stay empty. The tenth piece is the row's netdisk path; a table
+/// without it gives the path cell with its entities and escapes decoded. Later
+/// pieces are dropped.
 std::vector<BlockedRow> ParseTable(std::u16string_view text);
+/// Whether an imported row's path can be acted on: absolute ("/" first) and free of
+/// control characters.
+bool IsNetdiskPath(std::u16string_view path);
 /// The pieces of `text` between separators: empty pieces kept, an empty last piece
 /// dropped, no pieces for an empty text. Linear in the text.
 std::vector<std::u16string_view> SplitUnicode(std::u16string_view text,
@@ -60,8 +69,10 @@ bool WriteTableFile(const std::string& path, const std::vector<BlockedRow>& rows
 std::string ExportTable(AppState& app, const BlockedList& list, const BlockedForm& form);
 
 /// "导入表格数据" (worker thread): asks before replacing a non-empty list, lets the
-/// user choose the file, and replaces the list with the file's rows. A file that
-/// cannot be read leaves the list as it was. True when the list was replaced.
+/// user choose the file, and replaces the list with the file's rows. Rows whose
+/// path is not a netdisk path (IsNetdiskPath) are left out, and the log says how
+/// many. A file that cannot be read leaves the list as it was. True when the list
+/// was replaced.
 bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form);
 
 }  // namespace pansift

@@ -45,7 +45,7 @@ class FileOpClaim {
 };
 
 void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, BlockedRowId id,
-                       const std::string& path) {
+                       const std::u16string& path) {
   FileOpClaim claim(app);
   if (!claim.acquire()) return;
   bool stopped = false;
@@ -74,9 +74,11 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, B
 
 }  // namespace
 
-BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view path) {
+BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view storedPath,
+                         std::u16string_view netdiskPath) {
   BlockedRow row;
-  row.path = StripEntityWords(path);
+  row.path = StripEntityWords(storedPath);
+  row.netdiskPath = std::u16string(netdiskPath);
   row.detectedAt = app.taskStartedAt.get();
   row.name = CutAtTerminator(DecodeUnicodeEscapes(TextRightOf(row.path, "/", 0)));
   row.fsid = std::string(fsid);
@@ -88,19 +90,16 @@ BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view 
 }
 
 void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
-                       std::string_view fsid, std::string_view path) {
-  BlockedRow row = BlockedRowFor(app, fsid, path);
-  std::string stripped = row.path;
+                       std::string_view fsid, std::string_view storedPath,
+                       std::u16string_view netdiskPath) {
+  BlockedRow row = BlockedRowFor(app, fsid, storedPath, netdiskPath);
   BlockedRowId id;
   {
     std::lock_guard lock(app.listLock);
     id = list.record(std::move(row));
   }
   if (!form.deleteFiles()) return;
-  // Stripping "amp;" leaves the other entities of the catalogue's encoding (&apos;,
-  // &#44;, ...) in the path: the service would not find a file whose name holds an
-  // apostrophe, comma or bracket. Decode them as the menu's delete does.
-  DeleteOnDetection(app, form, list, id, DecodeEntitiesWithTilde(stripped));
+  DeleteOnDetection(app, form, list, id, std::u16string(netdiskPath));
 }
 
 }  // namespace pansift

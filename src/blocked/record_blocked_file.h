@@ -2,6 +2,7 @@
 // and, when 选择框_删除文件 is ticked, its delete from the Netdisk at once.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "blocked/blocked_list.h"
@@ -11,11 +12,14 @@ namespace pansift {
 struct AppState;
 class MainForm;
 
-/// The row for a blocked file at Netdisk `path` (as the checker passes it): name and
-/// location cut at the last "/" with "\u" escapes decoded, the task's start stamp,
-/// the operating account's user name and "待处理". A file already listed (same fsid)
-/// is written again in place. Rows are written under listLock.
-BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view path);
+/// The row for a blocked file whose path the catalogue stores as `storedPath` and
+/// the service lists as `netdiskPath`: the shown path, name and location come from
+/// the stored path as they always have (cut at the last "/", "\u" escapes decoded);
+/// the deletes and moves of the row act on `netdiskPath`. With the task's start
+/// stamp, the operating account's user name and "待处理". A file already listed
+/// (same fsid) is written again in place. Rows are written under listLock.
+BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view storedPath,
+                         std::u16string_view netdiskPath);
 
 /// Adds (or rewrites) the row; with 选择框_删除文件 ticked, deletes the file with
 /// the operating account, one delete at a time across all checker workers (claims
@@ -23,6 +27,7 @@ BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view 
 /// Pause holds it; a stop ends it at once and leaves the row "待处理". Runs on the
 /// checker's worker threads.
 void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
-                       std::string_view fsid, std::string_view path);
+                       std::string_view fsid, std::string_view storedPath,
+                       std::u16string_view netdiskPath);
 
 }  // namespace pansift

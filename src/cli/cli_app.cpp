@@ -273,13 +273,10 @@ int OpenAccount(Session& s, const std::string& name) {
   return kExitService;
 }
 
-// Whether a node's text names `name` (the root's first level keeps the entities the
-// service sent).
+// Whether a node's text names `name`: the tree shows names exactly as the service
+// lists them.
 bool NodeNamed(const TreeNode& node, const std::u16string& name) {
-  if (node.text == name) return true;
-  std::string local = UnicodeToLocal(node.text);
-  return LocalToUnicode(DecodeEntitiesWithTilde(local)) == name &&
-         local.find('?') == std::string::npos;
+  return node.text == name;
 }
 
 // Lists a folder node that has not been listed yet.
@@ -436,10 +433,10 @@ std::string BlockedStatus(const BlockedRow& row) {
   return row.deleteStatus.empty() ? std::string("已和谐") : Utf8Of(row.deleteStatus);
 }
 
-// A blocked file's Netdisk path as it really is: the list keeps the entities of the
-// catalogue's encoding, a script wants the names.
+// A blocked file's Netdisk path as it really is: the list's path cell keeps the
+// catalogue's encoding, a script wants the service's path.
 std::string BlockedPath(const BlockedRow& row) {
-  return Utf8Of(DecodeEntitiesWithTilde(row.path));
+  return UnicodeToUtf8(row.netdiskPath);
 }
 
 int Check(Session& s, const std::string& account, const CheckOptions& options) {

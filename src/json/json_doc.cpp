@@ -1,6 +1,5 @@
 #include "json/json_doc.h"
 
-#include <iconv.h>
 #include <locale.h>
 
 #include <charconv>
@@ -17,7 +16,7 @@
 // literals must come back exactly as written, apostrophe-quoted strings must parse,
 // backslashes of SetText pass through as escapes, and the writer follows
 // JSON.stringify's escaping table and converts to GBK with \u escapes for what GBK
-// cannot hold. None of that is what general libraries do.
+// cannot hold (UnicodeToEscapedLocal). None of that is what general libraries do.
 //
 // Layout: every value is a Node in one vector; containers link their children
 // (first/next), arrays get an index vector the first time they are read by index,
@@ -100,18 +99,22 @@ void AppendUnitEscape(std::u16string& out, char16_t unit) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
 }
 
-void AppendUnitEscape(std::string& out, char16_t unit) {
-  static const char kHex[] = "0123456789abcdef";
-  out += "\\u";
-  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
-}
-
 // The characters JSON.stringify leaves as they are but the writer escapes anyway:
 // invisible and line-breaking characters that break naive readers of the file.
 bool NeedsUnitEscape(char16_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xAD || (c >= 0x600 && c <= 0x604) ||
          c == 0x70F || c == 0x17B4 || c == 0x17B5 || (c >= 0x200C && c <= 0x200F) ||
          (c >= 0x2028 && c <= 0x202F) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || c >= 0xFFF0;
+}
+
+// A surrogate that is not half of a pair has no UTF-8 form: it is written as an
+// escape, as a well-formed JSON.stringify does.
+bool LoneSurrogateAt(std::u16string_view s, std::size_t i) {
+  const char16_t c = s[i];
+  if (c >= 0xD800 && c < 0xDC00)
+    return i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] >= 0xE000;
+  if (c >= 0xDC00 && c < 0xE000) return i == 0 || s[i - 1] < 0xD800 || s[i - 1] >= 0xDC00;
+  return false;
 }
 
 // ECMAScript Number::toString: the shortest digits that read back as the same
@@ -148,72 +151,6 @@ double LiteralValue(std::u16string_view literal) {
   std::string ascii(literal.begin(), literal.end());
   return strtod_l(ascii.c_str(), nullptr, cLocale);
 }
-
-// Unicode to GBK with a character GBK cannot hold written as \uXXXX (each unit of a
-// surrogate pair on its own). The iconv handle is opened on first need and belongs
-// to the document, which one thread uses at a time.
-class GbkEncoder {
- public:
-  GbkEncoder() = default;
-  GbkEncoder(const GbkEncoder&) {}
-  GbkEncoder& operator=(const GbkEncoder&) { return *this; }
-  ~GbkEncoder() {
-    if (cd_ != kClosed) iconv_close(cd_);
-  }
-
-  // Stops at the first U+0000: local text ends there.
-  std::string encode(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      char16_t c = text[i];
-      if (c == 0) break;
-      if (c < 0x80) {
-        out += static_cast<char>(c);
-        continue;
-      }
-      std::size_t units = 1;
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] < 0xE000) {
-        units = 2;
-      }
-      if (!encodeOne(text.substr(i, units), out)) {
-        for (std::size_t u = 0; u < units; ++u) AppendUnitEscape(out, text[i + u]);
-      }
-      i += units - 1;
-    }
-    return out;
-  }
-
- private:
-  static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
-
-  bool encodeOne(std::u16string_view units, std::string& out) {
-    if (units[0] >= 0xD800 && units[0] < 0xE000) return false;  // GBK holds nothing beyond the BMP
-    if (cd_ == kClosed) {
-      cd_ = iconv_open("CP936", "UTF-16LE");
-      if (cd_ == kClosed) return false;
-    }
-    char in[4];
-    for (std::size_t u = 0; u < units.size(); ++u) {
-      in[2 * u] = static_cast<char>(units[u] & 0xFF);
-      in[2 * u + 1] = static_cast<char>(units[u] >> 8);
-    }
-    char buf[16];
-    char* inPtr = in;
-    std::size_t inLeft = units.size() * 2;
-    char* outPtr = buf;
-    std::size_t outLeft = sizeof buf;
-    if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-      return false;
-    }
-    out.append(buf, sizeof buf - outLeft);
-    return true;
-  }
-
-  iconv_t cd_ = kClosed;
-};
 
 // Parses a path into steps; false for a malformed path, which leads nowhere.
 bool ParsePath(std::string_view localPath, std::vector<Step>& steps) {
@@ -266,7 +203,6 @@ struct JsonDoc::Impl {
   // Member name -> the first member of that name.
   std::vector<std::unordered_map<std::u16string, std::uint32_t>> memberIndexes;
   std::uint32_t root = kNone;
-  GbkEncoder encoder;
 
   // ---- parsing ----
 
@@ -732,7 +668,7 @@ struct JsonDoc::Impl {
           out += u"\\r";
           break;
         default:
-          if (NeedsUnitEscape(c)) {
+          if (NeedsUnitEscape(c) || LoneSurrogateAt(s, i)) {
             AppendUnitEscape(out, c);
           } else {
             out += c;
@@ -786,11 +722,26 @@ struct JsonDoc::Impl {
     }
   }
 
-  std::string json(std::uint32_t index) {
+  std::u16string json(std::uint32_t index) const {
     if (index == kNone) return {};
     std::u16string out;
     writeValue(index, out);
-    return encoder.encode(out);
+    return out;
+  }
+
+  // The JSON text's escapes are JSON's own: a "\u" in it is never literal text.
+  std::string localJson(std::uint32_t index) const {
+    return UnicodeToEscapedLocal(json(index), LiteralEscapes::kKeep);
+  }
+
+  void setString(std::string_view path, std::u16string value, std::uint8_t flags) {
+    std::uint32_t target = writeTarget(path);
+    if (target == kNone) return;
+    std::uint32_t node = newNode(Kind::String);
+    nodes[node].textBegin = addText(value);
+    nodes[node].textLen = static_cast<std::uint32_t>(value.size());
+    nodes[node].flags = flags;
+    assign(target, node);
   }
 };
 
@@ -825,7 +776,7 @@ std::string JsonDoc::getText(std::string_view path) const {
   const Node& node = impl_->nodes[index];
   switch (node.kind) {
     case Kind::String:
-      return impl_->encoder.encode(impl_->stringValue(node));
+      return UnicodeToEscapedLocal(impl_->stringValue(node), LiteralEscapes::kKeep);
     case Kind::Number: {
       std::u16string_view literal = impl_->span(node.textBegin, node.textLen);
       return std::string(literal.begin(), literal.end());
@@ -839,8 +790,16 @@ std::string JsonDoc::getText(std::string_view path) const {
   }
 }
 
+std::u16string JsonDoc::getUnicode(std::string_view path) const {
+  std::uint32_t index = impl_->resolve(path);
+  if (index == kNone) return {};
+  const Node& node = impl_->nodes[index];
+  if (node.kind == Kind::String) return impl_->stringValue(node);
+  return LocalToU16(getText(path));
+}
+
 std::string JsonDoc::getJson(std::string_view path) const {
-  return impl_->json(impl_->resolve(path));
+  return impl_->localJson(impl_->resolve(path));
 }
 
 int JsonDoc::count(std::string_view path) const {
@@ -851,14 +810,11 @@ int JsonDoc::count(std::string_view path) const {
 }
 
 void JsonDoc::setText(std::string_view path, std::string_view text) {
-  std::uint32_t target = impl_->writeTarget(path);
-  if (target == kNone) return;
-  std::u16string value = LocalToU16(text);
-  std::uint32_t node = impl_->newNode(Kind::String);
-  impl_->nodes[node].textBegin = impl_->addText(value);
-  impl_->nodes[node].textLen = static_cast<std::uint32_t>(value.size());
-  impl_->nodes[node].flags = kRawBackslashes;
-  impl_->assign(target, node);
+  impl_->setString(path, LocalToU16(text), kRawBackslashes);
+}
+
+void JsonDoc::setUnicode(std::string_view path, std::u16string_view text) {
+  impl_->setString(path, std::u16string(text), 0);
 }
 
 void JsonDoc::setNumber(std::string_view path, double number) {
@@ -903,7 +859,11 @@ void JsonDoc::append(std::string_view path, std::string_view jsonText) {
 }
 
 std::string JsonDoc::toText() const {
-  return impl_->json(impl_->root);
+  return impl_->localJson(impl_->root);
+}
+
+std::string JsonDoc::toUtf8() const {
+  return UnicodeToUtf8(impl_->json(impl_->root));
 }
 
 std::string EscapeJsonPathName(std::string_view name) {

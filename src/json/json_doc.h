@@ -11,9 +11,10 @@
 //
 // Text in and out is local text (GBK). Strings are held as Unicode inside. A string
 // character that GBK cannot hold (an emoji, a Hangul syllable) comes back as a
-// "\uXXXX" escape (a surrogate pair as two escapes) instead of "?", so such names
-// survive the way back to the service; the rest of the program decodes those
-// escapes before a name goes into a URL.
+// "\uXXXX" escape (a surrogate pair as two escapes) instead of "?". Names of the
+// service are read with getUnicode, where a literal "\u" cannot be taken for such an
+// escape; request bodies are written from Unicode (setUnicode, toUtf8), never pasted
+// together from text.
 //
 // Nothing here reports an error: invalid JSON gives an empty document, a path that
 // leads nowhere reads as "" and counts 0, and a write through a missing step does
@@ -45,18 +46,21 @@ class JsonDoc {
   /// mark. On success the document holds the value and true is returned; otherwise
   /// the document holds nothing. Replaces whatever the document held before.
   bool parse(std::string_view localText);
-  /// As Parse, for UTF-8 input (a file saved as UTF-8).
+  /// As parse, for UTF-8 input (a file saved as UTF-8).
   bool parseUtf8(std::string_view utf8);
 
   /// The value at `path` as local text:
   /// - a string: its characters with escapes decoded (GBK-foreign ones as \uXXXX);
   /// - a number: the literal exactly as it stood in the input ("388670939482157",
-  ///   "1.50"); a number set with SetNumber gives its shortest decimal form;
+  ///   "1.50"); a number set with setNumber gives its shortest decimal form;
   /// - true / false: "true" / "false";
   /// - null, an object, an array, or nothing at the path: "".
   std::string getText(std::string_view path) const;
-  /// The value at `path` written as compact JSON (the rules of ToText); "" when the
-  /// path leads nowhere. GetJson("errno") of {"errno":0,...} is "0".
+  /// The value at `path` as Unicode text, exactly: a string's characters; any other
+  /// value as getText gives it.
+  std::u16string getUnicode(std::string_view path) const;
+  /// The value at `path` written as compact JSON (the rules of toText); "" when the
+  /// path leads nowhere. getJson("errno") of {"errno":0,...} is "0".
   std::string getJson(std::string_view path) const;
   /// Elements of the array at `path`, or members of the object at `path`; 0 for any
   /// other value and for a path that leads nowhere.
@@ -72,11 +76,14 @@ class JsonDoc {
   // document can be built from nothing. The empty path writes the root itself.
 
   /// Sets the value at `path` to a string. Backslashes of `text` are kept as they
-  /// are: ToText writes a backslash that starts a JSON escape (\n, \\, \uXXXX, ...)
+  /// are: toText writes a backslash that starts a JSON escape (\n, \\, \uXXXX, ...)
   /// as that escape, unescaped, so escapes in the text reach the JSON as escapes;
-  /// any other backslash is written as \\ so the output stays valid JSON. GetText
-  /// before ToText returns `text` unchanged.
+  /// any other backslash is written as \\ so the output stays valid JSON. getText
+  /// before toText returns `text` unchanged.
   void setText(std::string_view path, std::string_view text);
+  /// Sets the value at `path` to a string of exactly these characters: a backslash
+  /// is a backslash, written as \\ like any string from parse.
+  void setUnicode(std::string_view path, std::u16string_view text);
   /// Sets the value at `path` to a number.
   void setNumber(std::string_view path, double number);
   /// Sets the value at `path` to the value `jsonText` (local text) describes; an empty
@@ -97,6 +104,9 @@ class JsonDoc {
   /// character GBK cannot hold is written as a \uXXXX escape. "" for an empty
   /// document.
   std::string toText() const;
+  /// The whole document as compact JSON in UTF-8, by the rules of toText but with
+  /// every character as itself (a surrogate without its other half as an escape).
+  std::string toUtf8() const;
 
  private:
   struct Impl;

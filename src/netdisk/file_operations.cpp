@@ -57,20 +57,38 @@ DeleteOutcome ClassifyDelete(std::string_view reply, DeleteVariant variant) {
   return DeleteOutcome::kFailed;
 }
 
+// A form field whose value is a JSON document.
+std::string JsonField(std::string_view name, const JsonDoc& doc) {
+  return std::string(name) + "=" + UrlEncodeBytes(doc.toUtf8(), true);
+}
+
 }  // namespace
 
-std::string EncodeNetdiskPath(std::string_view path) {
-  return UrlEncodeBytes(UnicodeToUtf8(DecodeUnicodeEscapes(path)), true);
+std::string DeleteFileList(std::u16string_view path) {
+  JsonDoc list;
+  list.setUnicode("[0]", path);
+  return JsonField("filelist", list);
+}
+
+std::string MoveFileList(std::u16string_view path, std::u16string_view targetFolder,
+                         std::u16string_view newName) {
+  JsonDoc list;
+  list.setJson("[0]", "{}");
+  list.setUnicode("[0].path", path);
+  list.setUnicode("[0].dest", targetFolder);
+  list.setUnicode("[0].ondup", u"newcopy");
+  list.setUnicode("[0].newname", newName);
+  return JsonField("filelist", list);
 }
 
 DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::string_view path, int deleteMode, DeleteVariant variant,
+                        std::u16string_view path, int deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate) {
   const bool onDetection = variant == DeleteVariant::kOnDetection;
   const std::string async = onDetection ? "0" : std::to_string(deleteMode);
   const int attempts = onDetection ? kDetectionDeleteAttempts : kMenuDeleteAttempts;
   const int timeout = onDetection ? kDetectionDeleteTimeoutSeconds : kSlowOperationTimeoutSeconds;
-  const std::string body = "filelist=%5B%22" + EncodeNetdiskPath(path) + "%22%5D";
+  const std::string body = DeleteFileList(path);
 
   DeleteResult result;
   bool unanswered = false;  // an attempt got no reply: it may have deleted the file
@@ -137,7 +155,7 @@ CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std:
       // plain cut of the text would hand on as part of the folder's name.
       JsonDoc doc;
       doc.parse(raw);
-      created.path = doc.getText("path");
+      created.path = doc.getUnicode("path");
       return created;
     }
     ProcessEvents(app.platform);
@@ -146,12 +164,9 @@ CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std:
 }
 
 MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                    std::string_view path, std::string_view targetFolder,
+                    std::u16string_view path, std::u16string_view targetFolder,
                     std::u16string_view newName) {
-  const std::string body = "filelist=%5B%7B%22path%22%3A%22" + EncodeNetdiskPath(path) +
-                           "%22%2C%22dest%22%3A%22" + UrlEncode(targetFolder) +
-                           "%22%2C%22ondup%22%3A%22newcopy%22%2C%22newname%22%3A%22" +
-                           UrlEncode(UnicodeToUtf8(newName), true, false) + "%22%7D%5D";
+  const std::string body = MoveFileList(path, targetFolder, newName);
   MoveResult result;
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     HttpResponse response =

@@ -23,13 +23,13 @@ struct DeleteResult {
   int httpStatus = 0;
 };
 
-/// Deletes the file at `path` (local text, names may hold "\u" escapes). `deleteMode`
+/// Deletes the file at `path`, the service's path exactly. `deleteMode`
 /// is the async value of the menu variant (0 sync, 1 async, 2 automatic). `gate` runs
 /// before every attempt of the on-detection variant; false ends the delete as failed.
 /// A busy service is asked again after 2 s. Only the menu variant reports a missing
 /// file; on detection that counts as failed.
 DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::string_view path, int deleteMode, DeleteVariant variant,
+                        std::u16string_view path, int deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate = {});
 
 struct FolderCheck {
@@ -42,8 +42,8 @@ struct FolderCheck {
 FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::string_view folder);
 
 struct CreatedFolder {
-  std::string path;   // the folder the service made (local text); empty on failure
-  std::string reply;  // the last reply, made readable when it held "\u" escapes
+  std::u16string path;  // the folder the service made, as it names it; empty on failure
+  std::string reply;    // the last reply, made readable when it held "\u" escapes
 };
 
 /// Creates `folder` (local text). The service may give it another name; `path` is the
@@ -60,15 +60,21 @@ struct MoveResult {
   int httpStatus = 0;
 };
 
-/// Moves the file at `path` into `targetFolder` as `newName`; a name clash there
-/// makes a new copy. The name is Unicode: a name outside the local code page (an
-/// emoji) must not come out renamed with "?".
+/// Moves the file at `path` (the service's path exactly) into `targetFolder` as
+/// `newName`; a name clash there makes a new copy. All three are Unicode: a name
+/// outside the local code page (an emoji) must not come out renamed with "?".
 MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                    std::string_view path, std::string_view targetFolder,
+                    std::u16string_view path, std::u16string_view targetFolder,
                     std::u16string_view newName);
 
-/// A Netdisk path as request bodies carry it: "\u" escapes decoded, UTF-8,
-/// percent-encoded with upper-case hex digits (a space as "+").
-std::string EncodeNetdiskPath(std::string_view path);
+/// The filelist form field of a delete: a JSON array holding `path` as its one
+/// string, written by the JSON writer as UTF-8 and percent-encoded (upper-case hex
+/// digits, a space as "+"). Whatever the name holds (quotes, backslashes, control
+/// characters), the field is one array of one path.
+std::string DeleteFileList(std::u16string_view path);
+/// The filelist form field of a move: one object {path, dest, ondup "newcopy",
+/// newname}, written and encoded as DeleteFileList's.
+std::string MoveFileList(std::u16string_view path, std::u16string_view targetFolder,
+                         std::u16string_view newName);
 
 }  // namespace pansift

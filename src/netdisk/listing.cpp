@@ -52,9 +52,10 @@ std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
   for (int i = 0; i < count; ++i) {
     std::string prefix = "list[" + std::to_string(i) + "].";
     NetdiskEntry entry;
-    entry.serverFilename = doc.getText(prefix + "server_filename");
+    // Names in the form whose escapes decode to exactly the service's characters.
+    entry.serverFilename = UnicodeToEscapedLocal(doc.getUnicode(prefix + "server_filename"));
     entry.isdir = doc.getText(prefix + "isdir") == "1";
-    entry.path = doc.getText(prefix + "path");
+    entry.path = UnicodeToEscapedLocal(doc.getUnicode(prefix + "path"));
     entry.size = doc.getText(prefix + "size");
     entry.fsId = doc.getText(prefix + "fs_id");
     entries.push_back(std::move(entry));
@@ -63,7 +64,7 @@ std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
 }
 
 std::string FolderPathToDir(std::string_view storedPath) {
-  std::string decoded = DecodeEntities(DecodeSpaceAndTilde(storedPath));
+  std::string decoded = DecodeEntities(storedPath);
   return UrlEncodeBytes(UnicodeToUtf8(DecodeUnicodeEscapes(decoded)), true);
 }
 

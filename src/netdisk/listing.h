@@ -18,8 +18,8 @@ struct ListingOrder {
   std::string desc = "1";
 };
 
-/// One entry of a listing reply. Texts as the reply holds them (local text, names
-/// with "\u" escapes).
+/// One entry of a listing reply. Texts as the reply holds them, as local text in
+/// which DecodeUnicodeEscapes gives the service's characters back exactly.
 struct NetdiskEntry {
   std::string serverFilename;
   bool isdir = false;  // isdir is "1"
@@ -31,8 +31,9 @@ struct NetdiskEntry {
 /// The entries of a listing reply, in reply order; none when the reply has no list.
 std::vector<NetdiskEntry> ReadEntries(std::string_view reply);
 
-/// The dir value of a folder path as the catalogue stores it: "%20" and "%7E" turned
-/// back, entities and "\u" escapes decoded, then UTF-8 percent-encoded ("/" is "%2F").
+/// The dir value of a folder path as the folder queue carries it (entities encoded
+/// once, "\u" escapes): both decoded, then UTF-8 percent-encoded ("/" is "%2F").
+/// Nothing else is decoded: "%20" in a name is part of the name.
 std::string FolderPathToDir(std::string_view storedPath);
 /// The dir value of a tree node: "%2F" and the percent-encoded UTF-8 of each name,
 /// from the top folder below the account's root down to the node.

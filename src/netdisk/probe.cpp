@@ -73,6 +73,21 @@ TryVerdict AfterTry(AppState& app, const std::string& reply, bool signPhase) {
   return TryVerdict::kRetry;
 }
 
+// fs_ids are numbers: "1,22,333". Anything else would become part of the URL.
+bool IsFsIdList(std::string_view list) {
+  bool digitBefore = false;
+  for (char c : list) {
+    if (c >= '0' && c <= '9') {
+      digitBefore = true;
+    } else if (c == ',' && digitBefore) {
+      digitBefore = false;
+    } else {
+      return false;
+    }
+  }
+  return digitBefore;
+}
+
 }  // namespace
 
 std::string ProbeUrl(std::string_view fsIdList, std::string_view sign, std::string_view timestamp,
@@ -86,6 +101,10 @@ ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
                            const std::function<std::string()>& pauseSecondsText) {
   // Nothing asked, nothing decided.
   if (fsIdList.empty()) return ProbeOutcome::kUndecided;
+  if (!IsFsIdList(fsIdList)) {
+    AppendLog(app, L8("文件的fs_id不是数字，无法检查。"));
+    return ProbeOutcome::kUndecided;
+  }
   SignResult sign = GetSign(app, false);
   if (!sign.ok) sign = GetSign(app, false);
   if (!sign.ok) {

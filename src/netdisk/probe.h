@@ -19,7 +19,8 @@ enum class ProbeOutcome {
 /// Probes the `fs_id` values of `fsIdList` ("1,2,3") with the operating account's
 /// cookies and the shared sign. `pauseSecondsText` gives the current text of the
 /// automatic-pause box, read when the service says requests come too fast. Polls
-/// app.paused and app.stopRequested before every request; a stop is kUndecided.
+/// app.paused and app.stopRequested before every request; a stop is kUndecided,
+/// and so is a list that is not digits joined by commas (it is never sent).
 ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
                            const std::function<std::string()>& pauseSecondsText);
 

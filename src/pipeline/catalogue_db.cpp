@@ -11,6 +11,8 @@
 #include "core/app_state.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
+#include "util/text.h"
 
 namespace pansift {
 namespace {
@@ -296,6 +298,14 @@ CatalogueQuery CatalogueDb::queryRows(std::string_view sql) {
     return {};
   }
   return CatalogueQuery(statement);
+}
+
+std::string StoredName(std::string_view listed) {
+  return EncodeEntities(EncodeEntities(listed));
+}
+
+std::u16string NetdiskPathOfStored(std::string_view stored) {
+  return DecodeUnicodeEscapes(DecodeEntities(DecodeEntities(stored)));
 }
 
 CatalogueDb& Catalogue(AppState& app) {

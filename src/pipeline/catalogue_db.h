@@ -40,8 +40,8 @@ enum CatalogueColumn : int {
 };
 
 /// One row of table `list` (local text). `folder` and `filename` hold the entry's
-/// path and name entity-encoded twice; `other1` is the check result, empty while
-/// unchecked.
+/// path and name entity-encoded twice (StoredName); `other1` is the check result,
+/// empty while unchecked.
 struct CatalogueRow {
   std::string folder;
   std::string filename;
@@ -124,6 +124,14 @@ class CatalogueDb {
   Clock& clock_;
   sqlite3* db_ = nullptr;
 };
+
+/// A path or name from a listing (escaped local text, see UnicodeToEscapedLocal) as
+/// the catalogue stores it: entity-encoded twice.
+std::string StoredName(std::string_view listed);
+/// The service's own path of a stored `folder` value, exactly: the inverse of
+/// StoredName and of the escapes. Never removes words from it: a name may hold
+/// "amp;" or "&quot;" as text.
+std::u16string NetdiskPathOfStored(std::string_view stored);
 
 /// The process's catalogue object (AppState::catalogue), made on first use.
 CatalogueDb& Catalogue(AppState& app);

@@ -70,25 +70,7 @@ SelectedPath SelectedTreePath(const FolderTree& tree) {
 }
 
 std::string ListingPathOf(std::u16string_view unicodePath) {
-  std::string local;
-  for (size_t i = 0; i < unicodePath.size();) {
-    // A surrogate pair is one character.
-    const bool pair =
-        unicodePath[i] >= 0xD800 && unicodePath[i] < 0xDC00 && i + 1 < unicodePath.size();
-    const std::u16string_view character = unicodePath.substr(i, pair ? 2 : 1);
-    i += character.size();
-    std::string converted = UnicodeToLocal(character);
-    if (converted != "?" || character == u"?") {
-      local += converted;
-      continue;
-    }
-    for (char16_t unit : character) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
-      local += escape;
-    }
-  }
-  return EncodeEntities(local);
+  return EncodeEntities(UnicodeToEscapedLocal(unicodePath));
 }
 
 CheckTask::CheckTask(AppState& app, MainForm& form, const FolderTree& tree,

@@ -52,8 +52,8 @@ std::string ThreeDigits(size_t position) {
 CatalogueRow EntryRow(const NetdiskEntry& entry, size_t position, std::string_view level,
                       const std::string& childLevel, std::string_view positionKey) {
   CatalogueRow row;
-  row.folder = EncodeEntities(EncodeEntities(entry.path));
-  row.filename = EncodeEntities(EncodeEntities(entry.serverFilename));
+  row.folder = StoredName(entry.path);
+  row.filename = StoredName(entry.serverFilename);
   row.order = std::string(level);
   row.type = entry.isdir ? "1" : "0";
   row.time = FormatLocalTime();
@@ -256,9 +256,18 @@ void CrawlTask(TaskContext& task) {
     }
   }
   if (!item) return;
-  const std::vector<std::string> fields = SplitText(*item, kFolderItemSeparator);
-  if (fields.size() < 4) return;
-  CrawlFolder(task, fields[1], fields[2], fields[3], false);
+  // The path is the one field a name reaches, so it is what lies between the first
+  // separator and the last two: the count before it and the levels after it are digits.
+  const std::string_view text = *item;
+  const std::string_view sep = kFolderItemSeparator;
+  const size_t first = text.find(sep);
+  const size_t last = text.rfind(sep);
+  if (first == std::string_view::npos || last <= first) return;
+  const size_t middle = text.rfind(sep, last - 1);
+  if (middle <= first || middle == std::string_view::npos) return;
+  CrawlFolder(task, text.substr(first + sep.size(), middle - first - sep.size()),
+              text.substr(middle + sep.size(), last - middle - sep.size()),
+              text.substr(last + sep.size()), false);
 }
 
 }  // namespace pansift

@@ -271,7 +271,7 @@ ListingOutcome ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& t
     std::vector<NetdiskEntry> entries = ReadEntries(listing.reply);
     total += static_cast<long long>(entries.size());
     for (const NetdiskEntry& entry : entries) {
-      AddEntryNode(tree, id, DecodeEntitiesWithTilde(entry.serverFilename), entry.isdir);
+      AddEntryNode(tree, id, entry.serverFilename, entry.isdir);
       ProcessEvents(app.platform);
     }
     // A full page may be followed by another.

@@ -75,7 +75,61 @@ std::string ToUtf16Bytes(std::u16string_view text) {
 
 const std::string kReplacementUtf16("\xFD\xFF", 2);  // U+FFFD, little-endian
 
+void AppendUnitEscape(std::string& out, char16_t unit) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
+}
+
+// One GBK character for one BMP character, through a converter each thread keeps
+// open; false when GBK cannot hold it.
+bool AppendGbkCharacter(char16_t unit, std::string& out) {
+  static const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
+  struct Converter {
+    iconv_t cd = iconv_open("CP936", "UTF-16LE");
+    Converter() = default;
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    ~Converter() {
+      if (cd != kClosed) iconv_close(cd);
+    }
+  };
+  thread_local Converter converter;
+  if (converter.cd == kClosed || (unit >= 0xD800 && unit < 0xE000)) return false;
+  char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  char buf[8];
+  char* inPtr = in;
+  size_t inLeft = sizeof in;
+  char* outPtr = buf;
+  size_t outLeft = sizeof buf;
+  if (iconv(converter.cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+    iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    return false;
+  }
+  out.append(buf, sizeof buf - outLeft);
+  return true;
+}
+
 }  // namespace
+
+std::string UnicodeToEscapedLocal(std::u16string_view unicode, LiteralEscapes literal) {
+  std::string out;
+  out.reserve(unicode.size());
+  for (size_t i = 0; i < unicode.size(); ++i) {
+    const char16_t c = unicode[i];
+    if (c == 0) break;
+    if (c == u'\\' && literal == LiteralEscapes::kEscape && i + 1 < unicode.size() &&
+        unicode[i + 1] == u'u') {
+      AppendUnitEscape(out, c);
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (!AppendGbkCharacter(c, out)) {
+      // Beyond the BMP GBK holds nothing: a surrogate pair is two escapes.
+      AppendUnitEscape(out, c);
+    }
+  }
+  return out;
+}
 
 std::u16string CutAtTerminator(std::u16string_view unicode) {
   size_t end = unicode.find(u'\0');

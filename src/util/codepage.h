@@ -16,6 +16,18 @@ namespace pansift {
 std::u16string LocalToUnicode(std::string_view local);
 /// Unicode text (read up to the first 0x0000 unit) to local text.
 std::string UnicodeToLocal(std::u16string_view unicode);
+/// Whether a "\u" in escaped local text (below) stays literal text.
+enum class LiteralEscapes { kEscape, kKeep };
+
+/// Unicode text as local text in which a character GBK cannot hold is written as a
+/// "\uXXXX" escape (each unit of a surrogate pair on its own), so names outside GBK
+/// (an emoji) survive the program's local text. With kEscape a backslash that a "u"
+/// follows is escaped too ("\u005c"), so every "\u" of the result starts an escape
+/// and DecodeUnicodeEscapes gives the text back exactly; a name may hold the literal
+/// text "\u0031". Stops at the first 0x0000 unit.
+std::string UnicodeToEscapedLocal(std::u16string_view unicode,
+                                  LiteralEscapes literal = LiteralEscapes::kEscape);
+
 /// The code units before the first 0x0000 unit.
 std::u16string CutAtTerminator(std::u16string_view unicode);
 

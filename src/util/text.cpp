@@ -317,8 +317,27 @@ std::string UrlEncodeBytes(std::string_view bytes, bool upperCase) {
   return out;
 }
 
-std::string DecodeSpaceAndTilde(std::string_view text) {
-  return ReplaceText(ReplaceText(text, "%20", " ", true), "%7E", "~", true);
+std::string UrlDecodeBytes(std::string_view text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
+               hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 namespace {

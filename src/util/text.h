@@ -58,8 +58,9 @@ std::string UrlEncode(std::string_view text, bool keepUnreserved = true, bool as
 /// Percent-encodes raw bytes. Kept: letters, digits and - . _; a space becomes "+";
 /// every other byte, 0x00 included, becomes %XX.
 std::string UrlEncodeBytes(std::string_view bytes, bool upperCase = true);
-/// "%20" back to a space and "%7E" back to a tilde, ignoring case.
-std::string DecodeSpaceAndTilde(std::string_view text);
+/// The bytes of a percent-encoded text: "%XX" (either case) to its byte and "+" to a
+/// space; a "%" without two hex digits stays as it is.
+std::string UrlDecodeBytes(std::string_view text);
 /// & [ ] , ' " as "&amp;" "&#91;" "&#93;" "&#44;" "&apos;" "&quot;".
 std::string EncodeEntities(std::string_view text);
 /// The inverse of EncodeEntities.

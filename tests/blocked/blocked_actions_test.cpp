@@ -7,10 +7,12 @@
 #include <thread>
 
 #include "accounts/account_store.h"
+#include "blocked/exports.h"
 #include "blocked/record_blocked_file.h"
 #include "core/main_form.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
 
 namespace pansift {
 namespace {
@@ -35,7 +37,8 @@ class BlockedActionsTest : public ::testing::Test {
   }
   BlockedRowId add(const std::string& account, const std::string& fsid, const std::string& path) {
     app.currentUserName.set(account);
-    RecordBlockedFile(app, form, list, fsid, path);
+    // The path as the catalogue passes it, without entities: its escapes decoded.
+    RecordBlockedFile(app, form, list, fsid, path, DecodeUnicodeEscapes(path));
     return list.ids().back();
   }
   std::string status(BlockedRowId id, int column) { return list.row(id)->localText(column); }
@@ -118,7 +121,8 @@ TEST_F(BlockedActionsTest, DeletesOnDetectionFromManyWorkersAllHappenOneAtATime)
   for (int t = 0; t < 4; ++t) {
     workers.emplace_back([&, t] {
       for (int i = t; i < 12; i += 4)
-        RecordBlockedFile(app, form, list, std::to_string(i), "/m/" + std::to_string(i));
+        RecordBlockedFile(app, form, list, std::to_string(i), "/m/" + std::to_string(i),
+                          u"/m/" + LocalToUnicode(std::to_string(i)));
     });
   }
   for (std::thread& w : workers) w.join();
@@ -165,6 +169,47 @@ TEST_F(BlockedActionsTest, MoveChecksTheFolderOncePerChangeOfAccount) {
   EXPECT_EQ(env.platform.prompts().back().text, L8("移动完成！"));
   EXPECT_EQ(env.platform.prompts().back().timeoutMs, 10000);
   EXPECT_TRUE(blockedForm.enabled(BlockedButton::kMove));
+}
+
+// Rows read back from a table export act on exactly their own file: the delete and
+// the move, beside siblings whose names differ only by an entity word, a literal "\u",
+// a quote or a backslash.
+TEST_F(BlockedActionsTest, ImportedRowsDeleteAndMoveExactlyTheirOwnFile) {
+  const std::pair<std::u16string, std::u16string> pairs[] = {
+      {u"/p/Tom &amp; Jerry.mp4", u"/p/Tom & Jerry.mp4"},
+      {u"/p/movie\\u0031.mp4", u"/p/movie1.mp4"},
+      {u"/p/q\"],[\"v.mp4", u"/p/v.mp4"},
+      {u"/p/it&apos;s\\.mp4", u"/p/it's.mp4"},
+  };
+  std::vector<BlockedRow> exported;
+  for (const auto& [path, sibling] : pairs) {
+    for (const std::u16string& p : {path, sibling}) sim.addFile("alice", UnicodeToUtf8(p), 1, true);
+    BlockedRow row;
+    row.fsid = UnicodeToUtf8(path);
+    row.account = "alice";
+    row.path = UnicodeToEscapedLocal(path);
+    row.netdiskPath = path;
+    exported.push_back(row);
+  }
+  for (BlockedRow& row : ParseTable(TableText(exported))) list.append(std::move(row));
+  ASSERT_EQ(list.size(), std::size(pairs));
+
+  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[0], 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[1], 0);
+  list.setCell(list.ids()[0], kBlockedMoveStatus, L8("移动成功"));
+  list.setCell(list.ids()[1], kBlockedMoveStatus, L8("移动成功"));
+  blockedForm.setTargetFolder("/to");
+  MoveListedFiles(app, accounts, list, blockedForm);
+
+  for (size_t i = 0; i < std::size(pairs); ++i) {
+    const std::string path = UnicodeToUtf8(pairs[i].first);
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(sim.find("alice", path));
+    EXPECT_TRUE(sim.find("alice", UnicodeToUtf8(pairs[i].second)));
+    // The first two were deleted, the others moved under their own names.
+    EXPECT_EQ(sim.find("alice", "/to" + path.substr(2)).has_value(), i >= 2);
+  }
+  EXPECT_EQ(sim.log().rejected(), 0u);
 }
 
 TEST_F(BlockedActionsTest, MoveStatusesForMissingFilesAndFailedCreates) {

@@ -47,7 +47,7 @@ TEST_F(BlockedListTest, RowCellsComeFromThePath) {
   app.currentUserName.set(L8("网盘*用户"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    BlockedRow row = BlockedRowFor(app, "123", c.path);
+    BlockedRow row = BlockedRowFor(app, "123", c.path, LocalToUnicode(c.path));
     EXPECT_EQ(row.name, c.name);
     EXPECT_EQ(row.location, c.location);
     EXPECT_EQ(row.path, c.pathCell);
@@ -60,15 +60,15 @@ TEST_F(BlockedListTest, RowCellsComeFromThePath) {
 
 TEST_F(BlockedListTest, TheSameFsidRecordedTwiceKeepsOneRowWithTheNewerData) {
   app.currentUserName.set("first");
-  RecordBlockedFile(app, form, list, "1", "/a/one.txt");
-  RecordBlockedFile(app, form, list, "2", "/a/two.txt");
+  RecordBlockedFile(app, form, list, "1", "/a/one.txt", LocalToUnicode("/a/one.txt"));
+  RecordBlockedFile(app, form, list, "2", "/a/two.txt", LocalToUnicode("/a/two.txt"));
   std::vector<BlockedRowId> ids = list.ids();
   ASSERT_EQ(ids.size(), 2u);
   list.setCell(ids[0], kBlockedDeleteStatus, L8("删除成功"));
   list.setCell(ids[0], kBlockedMoveStatus, L8("移动成功"));
 
   app.currentUserName.set("second");
-  RecordBlockedFile(app, form, list, "1", "/b/one-again.txt");
+  RecordBlockedFile(app, form, list, "1", "/b/one-again.txt", LocalToUnicode("/b/one-again.txt"));
   std::vector<BlockedRow> rows = list.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].id, ids[0]);
@@ -86,7 +86,8 @@ TEST_F(BlockedListTest, ConcurrentRecordsOfOneFsidMakeOneRow) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i)
-        RecordBlockedFile(app, form, list, std::to_string(i), "/t" + std::to_string(t) + "/f");
+        RecordBlockedFile(app, form, list, std::to_string(i), "/t" + std::to_string(t) + "/f",
+                          LocalToUnicode("/t" + std::to_string(t) + "/f"));
     });
   }
   for (std::thread& t : threads) t.join();
@@ -94,9 +95,9 @@ TEST_F(BlockedListTest, ConcurrentRecordsOfOneFsidMakeOneRow) {
 }
 
 TEST_F(BlockedListTest, StatusesLandOnTheirRowAfterOthersWereRemoved) {
-  BlockedRowId a = list.record(BlockedRowFor(app, "1", "/a"));
-  BlockedRowId b = list.record(BlockedRowFor(app, "2", "/b"));
-  BlockedRowId c = list.record(BlockedRowFor(app, "3", "/c"));
+  BlockedRowId a = list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
+  BlockedRowId b = list.record(BlockedRowFor(app, "2", "/b", LocalToUnicode("/b")));
+  BlockedRowId c = list.record(BlockedRowFor(app, "3", "/c", LocalToUnicode("/c")));
   list.select(b);
   EXPECT_TRUE(list.remove(a));
   EXPECT_TRUE(list.setCell(c, kBlockedMoveStatus, "moved"));
@@ -146,8 +147,8 @@ TEST_F(BlockedListTest, ClearButtonsRemoveExactlyTheirRows) {
 TEST_F(BlockedListTest, ChangesAreAnnounced) {
   std::vector<BlockedChanged::Kind> kinds;
   Subscription sub = list.subscribe([&](const BlockedChanged& c) { kinds.push_back(c.kind); });
-  BlockedRowId id = list.record(BlockedRowFor(app, "1", "/a"));
-  list.record(BlockedRowFor(app, "1", "/a"));
+  BlockedRowId id = list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
+  list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
   list.setCell(id, kBlockedDeleteStatus, "x");
   list.setCell(id, kBlockedDeleteStatus, "x");  // unchanged: not announced
   list.select(id);

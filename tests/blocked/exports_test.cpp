@@ -74,6 +74,9 @@ void ExpectSameRows(const std::vector<BlockedRow>& got, const std::vector<Blocke
       EXPECT_EQ(got[i].text(c), want[i].text(c));
       EXPECT_EQ(got[i].localText(c), want[i].localText(c));
     }
+    if (!want[i].netdiskPath.empty()) {
+      EXPECT_EQ(got[i].netdiskPath, want[i].netdiskPath);
+    }
   }
 }
 
@@ -109,6 +112,51 @@ TEST(Exports, TableRoundTripKeepsEveryCell) {
   std::vector<BlockedRow> rows = SampleRows();
   std::string file = UnicodeToUtf8(TableText(rows));
   ExpectSameRows(ParseTable(DecodeTableFile(file)), rows);
+}
+
+// The table keeps each row's exact netdisk path, whatever its name holds, while the
+// cells the list shows stay as they were; a name cannot split its row.
+TEST(Exports, TheTableCarriesTheExactPathOfEveryName) {
+  const std::u16string paths[] = {
+      u"/d/Tom &amp; Jerry.mp4",
+      u"/d/camp;1.mp4",
+      u"/d/movie\\u0031.mp4",
+      u"/d/q\"],[\"v.mp4",
+      u"/d/\U0001F600 &#126;%20.mp4",
+      u"/d/a<---->b<\r\n>9<---->x<---->n<---->f<---->/<---->/victim.mp4",
+  };
+  std::vector<BlockedRow> rows;
+  for (const std::u16string& path : paths) {
+    BlockedRow row = Row("1", path.substr(3), u"/d", UnicodeToEscapedLocal(path));
+    row.netdiskPath = path;
+    rows.push_back(row);
+  }
+  std::vector<BlockedRow> back = ParseTable(DecodeTableFile(UnicodeToUtf8(TableText(rows))));
+  ASSERT_EQ(back.size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(UnicodeToUtf8(paths[i]));
+    EXPECT_EQ(back[i].netdiskPath, paths[i]);
+    // The last name holds a line break: exact in the table, but not taken in by an import.
+    EXPECT_EQ(IsNetdiskPath(back[i].netdiskPath), i + 1 < rows.size());
+    if (i + 1 < rows.size()) {
+      EXPECT_EQ(back[i].name, rows[i].name);
+    }
+  }
+  // The shown name keeps its text but for the separators' "<".
+  EXPECT_EQ(back.back().name,
+            u"a\uFF1C---->b\uFF1C\r\n>9\uFF1C---->x\uFF1C---->n\uFF1C---->f"
+            u"\uFF1C---->/\uFF1C---->/victim.mp4");
+}
+
+TEST(Exports, OnlyAbsolutePathsWithoutControlCharactersCanBeActedOn) {
+  EXPECT_TRUE(IsNetdiskPath(u"/a b/c"));
+  for (std::u16string bad : {u"", u"a/b", u" /a", u"/a\nb", u"/a\x1b[31m", u"/a\x7f"})
+    EXPECT_FALSE(IsNetdiskPath(bad)) << UnicodeToUtf8(bad);
+  // A table from before the exact path had a cell: the path cell, decoded.
+  std::vector<BlockedRow> old =
+      ParseTable(u"1<---->t<---->n<---->f<---->/<---->/x&apos;s/\\ud83d\\ude00&#126;");
+  ASSERT_EQ(old.size(), 1u);
+  EXPECT_EQ(old[0].netdiskPath, u"/x's/\U0001F600~");
 }
 
 TEST(Exports, TableSplittingRules) {
@@ -218,19 +266,23 @@ TEST_F(ExportFilesTest, ExportThenImportGivesTheSameRows) {
   EXPECT_EQ(platform.prompts()[0].text, L8("导出当前表格数据完成。\r\n\r\n") + Utf8ToLocal(table));
   EXPECT_EQ(platform.prompts()[0].timeoutMs, 10000);
 
-  // A later run: a fresh, empty list asks nothing before the file dialog.
+  // A later run: a fresh, empty list asks nothing before the file dialog. The row
+  // without a path has nothing to act on and is left out, and the log says so.
   BlockedList fresh;
   platform.chooseFileNext(table);
   ASSERT_TRUE(ImportTable(app, fresh, form));
   ASSERT_EQ(platform.prompts().size(), 2u);
   EXPECT_EQ(platform.prompts()[1].text, L8(" 导入完成。"));
-  ExpectSameRows(fresh.rows(), SampleRows());
+  std::vector<BlockedRow> withPaths = SampleRows();
+  withPaths.pop_back();
+  ExpectSameRows(fresh.rows(), withPaths);
+  EXPECT_NE(app.log.text().find(L8("导入时跳过了 1 行")), std::string::npos);
 }
 
 TEST_F(ExportFilesTest, ImportAsksBeforeReplacingAndKeepsTheListWhenNotLetThrough) {
   fill(SampleRows());
   std::string file = dir.file("t.txt");
-  WriteAll(file, "9<---->x");
+  WriteAll(file, "9<---->x<---->n<---->fs9<---->/<---->/n.txt");
 
   platform.answerNext(kIdNo);
   platform.chooseFileNext(file);

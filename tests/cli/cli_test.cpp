@@ -22,6 +22,7 @@
 #include "blocked/exports.h"
 #include "cli/console.h"
 #include "core/main_form.h"
+#include "json/json_doc.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
 #include "support/sim_app.h"
@@ -406,8 +407,7 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     window.waitForWorkers();
     for (const BlockedRow& row : window.blocked().rows())
-      inWindow.insert(
-          {row.fsid, UnicodeToUtf8(DecodeUnicodeEscapes(DecodeEntitiesWithTilde(row.path)))});
+      inWindow.insert({row.fsid, UnicodeToUtf8(row.netdiskPath)});
   }
   EXPECT_EQ(inWindow, expected);
   EXPECT_EQ(CatalogueRows(), cliCatalogue);
@@ -453,6 +453,55 @@ TEST_F(CliTest, CheckPrintsPathsAndDeletesWhenAsked) {
   EXPECT_TRUE(lines[0].ends_with("\t删除成功")) << lines[0];
   // A terminal gets the bar, rewritten in place.
   EXPECT_TRUE(Contains(run.err, "\r\033[Kchecking [")) << run.err;
+}
+
+// Each blocked file beside a normal sibling whose name a careless decoder would take
+// for its own (and the other way round), in folders whose names are awkward too: the
+// check deletes exactly the blocked files and reports their paths exactly.
+TEST_F(CliTest, CheckDeletesExactlyTheBlockedFileOfEachSiblingPair) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  const std::pair<std::string, std::string> pairs[] = {
+      // blocked, normal
+      {"Tom &amp; Jerry.mp4", "Tom & Jerry.mp4"},
+      {"camp;1.mp4", "c1.mp4"},
+      {"movie\\u0031.mp4", "movie1.mp4"},
+      {"q\"],[\"v.mp4", "v.mp4"},
+      {"a%20b.mp4", "a b.mp4"},
+      {"&quot;divide;x.mp4", "\"x.mp4"},
+      {"it&apos;s.mp4", "it's.mp4"},
+      {"a&#126;b.mp4", "a~b.mp4"},
+      {"ctl\x01\x7f.mp4", "ctl.mp4"},
+      {"😀\\u0041.mp4", "😀A.mp4"},
+      {"x&y.mp4", "x&amp;y.mp4"},
+      {"back\\slash.mp4", "backslash.mp4"},
+  };
+  std::set<std::string> blocked;
+  std::set<std::string> normal;
+  for (const char* folder : {"/pairs", "/pairs/R&amp;D -|||||- 1", "/pairs/R&D"}) {
+    for (const auto& [bad, good] : pairs) {
+      blocked.insert(std::string(folder) + "/" + bad);
+      normal.insert(std::string(folder) + "/" + good);
+    }
+  }
+  for (const std::string& path : blocked) service.sim.addFile(user, path, 1, true);
+  for (const std::string& path : normal) service.sim.addFile(user, path, 1, false);
+
+  CliRun run = cli({"check", "/pairs", "--depth", "0", "--json", "--delete", "--batch", "5",
+                    "--submit-interval", "0", "--delete-interval", "0", "--rate-limit-pause", "1"});
+  ASSERT_EQ(run.code, kExitDone) << run.err;
+  JsonDoc result;
+  ASSERT_TRUE(result.parseUtf8(run.out)) << run.out;
+  std::set<std::string> reported;
+  for (int i = 0; i < result.count("blocked"); ++i) {
+    const std::string at = "blocked[" + std::to_string(i) + "]";
+    reported.insert(UnicodeToUtf8(result.getUnicode(at + ".path")));
+    EXPECT_EQ(result.getText(at + ".status"), L8("删除成功")) << i;
+  }
+  EXPECT_EQ(reported, blocked);
+  for (const std::string& path : blocked) EXPECT_FALSE(service.sim.find(user, path)) << path;
+  for (const std::string& path : normal) EXPECT_TRUE(service.sim.find(user, path)) << path;
+  EXPECT_EQ(service.sim.log().rejected(), 0u);
 }
 
 TEST_F(CliTest, ExitCodesOfTheCheck) {

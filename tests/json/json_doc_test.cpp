@@ -465,6 +465,7 @@ TEST(JsonDocWrite, SetTextBackslashesPassEscapesThrough) {
   JsonDoc parsed;
   ASSERT_TRUE(parsed.parse(R"({"p":"a\\u5f20"})"));
   EXPECT_EQ(parsed.getText("p"), "a\\u5f20");
+  EXPECT_EQ(parsed.getUnicode("p"), u"a\\u5f20");
   EXPECT_EQ(parsed.toText(), R"({"p":"a\\u5f20"})");
 }
 

@@ -26,12 +26,8 @@ class FileOperationsTest : public ::testing::Test {
 };
 
 TEST_F(FileOperationsTest, PathsReachTheServiceAsUtf8WithUpperCaseEscapes) {
-  EXPECT_EQ(EncodeNetdiskPath(L8("/电影 2023/a&b.mp4")), "%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b.mp4");
-  EXPECT_EQ(EncodeNetdiskPath("/x/\\u00e9t\\u00e9.txt"), "%2Fx%2F%C3%A9t%C3%A9.txt");
-
   sim.addFile("owner", "/x/été.txt", 1);
-  DeleteResult deleted =
-      DeleteFile(app, cookies, "tok", "/x/\\u00e9t\\u00e9.txt", 0, DeleteVariant::kMenu);
+  DeleteResult deleted = DeleteFile(app, cookies, "tok", u"/x/été.txt", 0, DeleteVariant::kMenu);
   EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
   EXPECT_EQ(deleted.httpStatus, 200);
   EXPECT_FALSE(sim.find("owner", "/x/été.txt"));
@@ -45,6 +41,55 @@ TEST_F(FileOperationsTest, PathsReachTheServiceAsUtf8WithUpperCaseEscapes) {
   EXPECT_EQ(request->target.substr(0, head.size()), head);
   EXPECT_EQ(request->target.size(), head.size() + 5);
   EXPECT_EQ(request->header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(DeleteFileList(u"/电影 2023/a&b.mp4"),
+            "filelist=%5B%22%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b.mp4%22%5D");
+  EXPECT_EQ(sim.log().rejected(), 0u);
+}
+
+// Each awkward name beside a sibling that a careless decoder would take for it: the
+// delete and the move touch exactly the named file, and the filelist is one JSON
+// array of one item whatever the name holds.
+TEST_F(FileOperationsTest, DeletesAndMovesTouchExactlyTheNamedFile) {
+  struct Case {
+    const char* name;     // UTF-8
+    const char* sibling;  // UTF-8
+  };
+  const Case cases[] = {
+      {"Tom &amp; Jerry.mp4", "Tom & Jerry.mp4"},
+      {"camp;1.mp4", "c1.mp4"},
+      {"movie\\u0031.mp4", "movie1.mp4"},
+      {"q\"],[\"victim.mp4", "victim.mp4"},
+      {"back\\slash\\", "backslash"},
+      {"a%20b.mp4", "a b.mp4"},
+      {"&#126;divide;&quot;.mp4", "~\".mp4"},
+      {"ctl\x01\x1b[31m\t.mp4", "ctl[31m.mp4"},
+      {"😀 emoji.mp4", "? emoji.mp4"},
+  };
+  sim.addFolder("owner", "/dest");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = std::string("/d/") + c.name;
+    const std::string sibling = std::string("/d/") + c.sibling;
+    sim.addFile("owner", file, 1);
+    sim.addFile("owner", sibling, 1);
+    sim.addFile("owner", "/x/victim.mp4", 1);
+
+    DeleteResult deleted =
+        DeleteFile(app, cookies, "tok", Utf8ToUnicode(file), 0, DeleteVariant::kMenu);
+    EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
+    EXPECT_FALSE(sim.find("owner", file));
+    EXPECT_TRUE(sim.find("owner", sibling));
+    EXPECT_TRUE(sim.find("owner", "/x/victim.mp4"));
+
+    sim.addFile("owner", file, 1);
+    MoveResult moved =
+        MoveFile(app, cookies, "tok", Utf8ToUnicode(file), u"/dest", Utf8ToUnicode(c.name));
+    EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
+    EXPECT_TRUE(sim.find("owner", std::string("/dest/") + c.name));
+    EXPECT_TRUE(sim.find("owner", sibling));
+    EXPECT_TRUE(sim.find("owner", "/x/victim.mp4"));
+    EXPECT_FALSE(sim.find("owner", "/dest/victim.mp4"));
+  }
   EXPECT_EQ(sim.log().rejected(), 0u);
 }
 
@@ -107,7 +152,7 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
     if (c.fileExists) sim.addFile("owner", "/f.txt", 1);
     c.fault(sim.faults().fileManager);
     const long long before = env.clock.sleptMs();
-    DeleteResult r = DeleteFile(app, cookies, "tok", "/f.txt", c.mode, c.variant);
+    DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", c.mode, c.variant);
     EXPECT_EQ(r.outcome, c.outcome) << r.reply;
     EXPECT_EQ(requests("/api/filemanager"), c.requests);
     EXPECT_EQ(env.clock.sleptMs() - before, c.waitedMs);
@@ -129,7 +174,7 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   sim.faults().fileManager.busyDeletes = 1000;
   int calls = 0;
   auto gate = [&] { return ++calls < 3; };
-  DeleteResult r = DeleteFile(app, cookies, "tok", "/f.txt", 0, DeleteVariant::kOnDetection, gate);
+  DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", 0, DeleteVariant::kOnDetection, gate);
   EXPECT_EQ(r.outcome, DeleteOutcome::kFailed);
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(requests("/api/filemanager"), 2u);
@@ -137,7 +182,7 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   // The menu variant has no gate.
   sim.faults().reset();
   calls = 0;
-  EXPECT_EQ(DeleteFile(app, cookies, "tok", "/f.txt", 0, DeleteVariant::kMenu, gate).outcome,
+  EXPECT_EQ(DeleteFile(app, cookies, "tok", u"/f.txt", 0, DeleteVariant::kMenu, gate).outcome,
             DeleteOutcome::kDeleted);
   EXPECT_EQ(calls, 0);
 }
@@ -155,7 +200,7 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   CreatedFolder created = CreateFolder(app, cookies, "tok", "/abc");
   // The service writes the slash as "\/": the folder is "/abc", not "\/abc".
   EXPECT_NE(created.reply.find("\"path\":\"\\/abc\""), std::string::npos) << created.reply;
-  EXPECT_EQ(created.path, "/abc");
+  EXPECT_EQ(created.path, u"/abc");
   auto create = sim.log().last("/api/create");
   ASSERT_TRUE(create);
   EXPECT_EQ(create->body, "path=%2Fabc&isdir=1&block_list=%5B%5D");
@@ -164,7 +209,7 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
       0u);
   EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);
 
-  MoveResult moved = MoveFile(app, cookies, "tok", L8("/电影/a.mp4"), created.path, u"新.mp4");
+  MoveResult moved = MoveFile(app, cookies, "tok", u"/电影/a.mp4", created.path, u"新.mp4");
   EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
   EXPECT_EQ(moved.errnoText, "0");
   EXPECT_EQ(moved.httpStatus, 200);
@@ -183,13 +228,13 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   sim.addFile("owner", "/b.txt", 1);
   CreatedFolder second = CreateFolder(app, cookies, "tok", "/abc");
   ASSERT_FALSE(second.path.empty()) << second.reply;
-  EXPECT_NE(second.path, "/abc");
-  EXPECT_EQ(MoveFile(app, cookies, "tok", "/b.txt", second.path, u"b.txt").outcome,
+  EXPECT_NE(second.path, u"/abc");
+  EXPECT_EQ(MoveFile(app, cookies, "tok", u"/b.txt", second.path, u"b.txt").outcome,
             MoveOutcome::kMoved);
-  EXPECT_TRUE(sim.find("owner", second.path + "/b.txt"));
+  EXPECT_TRUE(sim.find("owner", UnicodeToUtf8(second.path) + "/b.txt"));
 
   // A file that is no longer there.
-  MoveResult missing = MoveFile(app, cookies, "tok", "/gone.txt", "/abc", u"gone.txt");
+  MoveResult missing = MoveFile(app, cookies, "tok", u"/gone.txt", u"/abc", u"gone.txt");
   EXPECT_EQ(missing.outcome, MoveOutcome::kFileMissing) << missing.reply;
   EXPECT_EQ(missing.errnoText, "12");
   EXPECT_EQ(sim.log().rejected(), 0u);
@@ -204,13 +249,14 @@ TEST_F(FileOperationsTest, UnreachableOrRefusingServiceFailsWithoutWaits) {
   EXPECT_TRUE(created.path.empty());
   EXPECT_EQ(requests("/api/create"), 3u);
   sim.faults().fileManager.emptyReplies = 3;
-  MoveResult moved = MoveFile(app, cookies, "tok", "/x.txt", "/abc", u"x.txt");
+  MoveResult moved = MoveFile(app, cookies, "tok", u"/x.txt", u"/abc", u"x.txt");
   EXPECT_EQ(moved.outcome, MoveOutcome::kFailed);
   EXPECT_EQ(moved.errnoText, "");
   EXPECT_EQ(requests("/api/filemanager"), 3u);
   // A wrong token is refused by the service, not retried.
   sim.addFile("owner", "/x.txt", 1);
-  EXPECT_EQ(MoveFile(app, cookies, "other", "/x.txt", "/", u"x.txt").outcome, MoveOutcome::kFailed);
+  EXPECT_EQ(MoveFile(app, cookies, "other", u"/x.txt", u"/", u"x.txt").outcome,
+            MoveOutcome::kFailed);
   EXPECT_EQ(requests("/api/filemanager"), 4u);
   EXPECT_EQ(env.clock.sleptMs(), 0);
 }

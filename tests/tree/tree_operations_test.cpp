@@ -290,7 +290,7 @@ TEST_F(TreeOperationsTest, NamesReachTheServiceEncodedAndTheTreeDecoded) {
   EXPECT_EQ(env.sim.log().rejected(), 0u);
 }
 
-TEST_F(TreeOperationsTest, EntitiesAreDecodedBelowTheFirstLevelOnly) {
+TEST_F(TreeOperationsTest, NamesAreShownExactlyAtEveryLevel) {
   env.sim.addFile(kUser, "/R&amp;D/x&amp;y.doc", 1);
   env.sim.addFile(kUser, "/R&amp;D/a&#126;b", 1);
   refresh();
@@ -299,10 +299,12 @@ TEST_F(TreeOperationsTest, EntitiesAreDecodedBelowTheFirstLevelOnly) {
   open(top);
   // The first level keeps the name as the service has it, so it is found again.
   EXPECT_EQ(env.sim.log().last("/api/list")->target, NodeListTarget("%2FR%26amp%3BD", 1));
-  NodeId doc = child(top, u"x&y.doc");
+  // Below it too: a name holding an entity word is not its sibling's name.
+  NodeId doc = child(top, u"x&amp;y.doc");
   ASSERT_NE(doc, kNoNode);
   EXPECT_EQ(tree.node(doc)->picture, kPictureWordDocument);
-  EXPECT_NE(child(top, u"a~b"), kNoNode);
+  EXPECT_NE(child(top, u"a&#126;b"), kNoNode);
+  EXPECT_EQ(tree.netdiskPath(doc), u"/R&amp;D/x&amp;y.doc");
 }
 
 TEST_F(TreeOperationsTest, OpeningAFileOrTheRootDoesNothing) {

@@ -50,12 +50,31 @@ TEST(DecodeUnicodeEscapes, TrailBackslashStartsNoEscapeAndPairsMakeOneCharacter)
   EXPECT_EQ(UnicodeToUtf8(DecodeUnicodeEscapes("\\ud83d\\ude00")), "\xF0\x9F\x98\x80");
 }
 
-TEST(NetdiskPathChain, DecodesThenEncodesAsUtf8) {
-  // How a catalogued path goes into a listing, delete or move request.
-  const std::string stored = "/a%20b%7ec/&#91;1&#93;&amp;x&#126;/\\u4e2d";
-  std::string path = DecodeEntitiesWithTilde(DecodeSpaceAndTilde(stored));
-  EXPECT_EQ(UrlEncodeBytes(UnicodeToUtf8(DecodeUnicodeEscapes(path))),
-            "%2Fa+b%7Ec%2F%5B1%5D%26x%7E%2F%E4%B8%AD");
+// Names that a careless decoder turns into a sibling's name.
+const std::u16string kAwkwardNames[] = {
+    u"Tom &amp; Jerry.mp4",
+    u"camp;1.mp4",
+    u"movie\\u0031.mp4",
+    u"\\u",
+    u"x\\\\u0041",
+    u"a\"b\\c'd",
+    u"&quot;divide;&#126;%20",
+    u"\U0001F600 \u4E2D.mp4",
+    u"tab\there\x01\x1b[31m",
+    u"\\",
+    u"ends\\",
+};
+
+TEST(UnicodeToEscapedLocal, DecodeUnicodeEscapesGivesEveryNameBackExactly) {
+  for (const std::u16string& name : kAwkwardNames) {
+    SCOPED_TRACE(UnicodeToUtf8(name));
+    EXPECT_EQ(DecodeUnicodeEscapes(UnicodeToEscapedLocal(name)), name);
+  }
+  // Ordinary names keep their local text: escapes only where GBK ends or "\u" is literal.
+  EXPECT_EQ(UnicodeToEscapedLocal(u"\u7535\u5F71 a&b.mp4"), L8("电影 a&b.mp4"));
+  EXPECT_EQ(UnicodeToEscapedLocal(u"\U0001F600"), "\\ud83d\\ude00");
+  EXPECT_EQ(UnicodeToEscapedLocal(u"a\\u0031"), "a\\u005cu0031");
+  EXPECT_EQ(UnicodeToEscapedLocal(u"a\\u0031", LiteralEscapes::kKeep), "a\\u0031");
 }
 
 TEST(UnescapeReplyText, ScriptLiteralEscapes) {

@@ -271,11 +271,6 @@ TEST(UrlEncode, KeptSetsOfTheTwoEncoders) {
   EXPECT_EQ(UrlEncodeBytes(std::string("a\0b", 3)), "a%00b");
 }
 
-TEST(DecodeSpaceAndTilde, IgnoresCase) {
-  EXPECT_EQ(DecodeSpaceAndTilde("a%20b%7Ec%7ed%2"), "a b~c~d%2");
-  EXPECT_EQ(DecodeSpaceAndTilde(""), "");
-}
-
 TEST(Entities, EncodeAndDecodeInTheirOrder) {
   EXPECT_EQ(EncodeEntities("a&b[c],'\""), "a&amp;b&#91;c&#93;&#44;&apos;&quot;");
   // An encoded entity decodes to its text, not to its character.
