@@ -7,7 +7,6 @@
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
-#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -156,68 +155,138 @@ std::string TrustKey() {
          std::to_string(ModifiedNs(info));
 }
 
-// A connection cache and name lookups, shared by the handles of every thread;
-// libcurl asks for a lock around each use.
-struct ConnectionShare {
-  CURLSH* share = nullptr;
-  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
-};
+}  // namespace
 
-void LockShare(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-  static_cast<ConnectionShare*>(self)->locks[data].lock();
-}
+// Threads never share a connection: libcurl does not support one connection cache
+// used by several threads at once (CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT). Each
+// thread has its own share per trusted set, which only that thread's handles
+// attach to, one transfer at a time. The mutex orders the thread's use against
+// CloseIdleConnections on another thread, which libcurl allows: a handle may pass
+// between threads as long as two never use it at once (libcurl-thread). A share also
+// keeps the thread's name lookups and TLS sessions, so a connection the server has
+// closed is replaced by a resumed handshake.
+struct ThreadConnections {
+  struct Cache {
+    CURLSH* share = nullptr;
+    int users = 0;               // handles attached right now
+    bool closeWhenFree = false;  // asked to close while a transfer used it
+  };
 
-void UnlockShare(CURL*, curl_lock_data data, void* self) {
-  static_cast<ConnectionShare*>(self)->locks[data].unlock();
-}
-
-// The shares, one per trusted set. They live as long as the process (a handle may
-// still hold an older one); the trusted set changes only in tests.
-struct Shares {
   std::mutex mutex;
-  std::map<std::string, ConnectionShare> byTrust;
+  std::map<std::string, Cache> byTrust;
+
+  // Closes the caches no handle uses; the others close as their last user leaves.
+  void closeIdle() {
+    std::lock_guard lock(mutex);
+    for (auto it = byTrust.begin(); it != byTrust.end();) {
+      Cache& cache = it->second;
+      if (cache.users == 0 && curl_share_cleanup(cache.share) == CURLSHE_OK) {
+        it = byTrust.erase(it);
+        continue;
+      }
+      cache.closeWhenFree = true;
+      ++it;
+    }
+  }
 };
 
-Shares& AllShares() {
-  static auto* shares = new Shares();
-  return *shares;
+namespace {
+
+// Every thread's caches, for CloseIdleConnections. Lives as long as the process:
+// threads, the main one included, leave it at their exit.
+struct Registry {
+  std::mutex mutex;
+  std::set<ThreadConnections*> threads;
+};
+
+Registry& AllThreads() {
+  static auto* registry = new Registry();
+  return *registry;
 }
 
-CURLSH* CurrentShare() {
-  const std::string key = TrustKey();
-  Shares& shares = AllShares();
-  std::lock_guard lock(shares.mutex);
-  ConnectionShare& entry = shares.byTrust[key];
-  if (!entry.share && (entry.share = curl_share_init())) {
-    curl_share_setopt(entry.share, CURLSHOPT_LOCKFUNC, &LockShare);
-    curl_share_setopt(entry.share, CURLSHOPT_UNLOCKFUNC, &UnlockShare);
-    curl_share_setopt(entry.share, CURLSHOPT_USERDATA, &entry);
-    // Connections and name lookups only: a kept connection needs no new TLS
-    // session, and libcurl's shared session cache hands one OpenSSL session to
-    // several threads at once.
-    for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS})
-      curl_share_setopt(entry.share, CURLSHOPT_SHARE, data);
+// The calling thread's caches; a thread's exit closes them (those still in use by
+// a request object that outlives the thread close when it lets go).
+struct ThreadSlot {
+  std::shared_ptr<ThreadConnections> connections = std::make_shared<ThreadConnections>();
+  ThreadSlot() {
+    Registry& registry = AllThreads();
+    std::lock_guard lock(registry.mutex);
+    registry.threads.insert(connections.get());
   }
-  return entry.share;
+  ~ThreadSlot() {
+    {
+      Registry& registry = AllThreads();
+      std::lock_guard lock(registry.mutex);
+      registry.threads.erase(connections.get());
+    }
+    connections->closeIdle();
+  }
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+};
+
+const std::shared_ptr<ThreadConnections>& MyConnections() {
+  thread_local ThreadSlot slot;
+  return slot.connections;
+}
+
+CURLSH* NewThreadShare() {
+  CURLSH* share = curl_share_init();
+  if (!share) return nullptr;
+  for (curl_lock_data data :
+       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
+    if (curl_share_setopt(share, CURLSHOPT_SHARE, data) != CURLSHE_OK) {
+      curl_share_cleanup(share);
+      return nullptr;
+    }
+  }
+  return share;
 }
 
 }  // namespace
 
 void CloseIdleConnections() {
-  Shares& shares = AllShares();
-  std::lock_guard lock(shares.mutex);
-  for (auto& [key, entry] : shares.byTrust) {
-    // A share still attached to a handle refuses; the next request makes a new one
-    // only when this one is gone.
-    if (entry.share && curl_share_cleanup(entry.share) == CURLSHE_OK) entry.share = nullptr;
-  }
+  Registry& registry = AllThreads();
+  std::lock_guard lock(registry.mutex);
+  for (ThreadConnections* connections : registry.threads) connections->closeIdle();
 }
 
-void ShareConnectionsFor(CURL* handle, std::string_view method) {
+void ConnectionReuse::apply(CURL* handle, std::string_view method) {
+  if (owner_) {
+    curl_easy_setopt(handle, CURLOPT_SHARE, nullptr);
+    release();
+  }
   const bool reusable = method.empty() || method == "GET" || method == "HEAD";
-  curl_easy_setopt(handle, CURLOPT_SHARE, reusable ? CurrentShare() : nullptr);
   curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, reusable ? 0L : 1L);
   curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, reusable ? 0L : 1L);
+  if (!reusable) return;
+  const std::shared_ptr<ThreadConnections>& mine = MyConnections();
+  std::string trust = TrustKey();
+  std::lock_guard lock(mine->mutex);
+  auto [it, added] = mine->byTrust.try_emplace(trust);
+  ThreadConnections::Cache& cache = it->second;
+  if (added && !(cache.share = NewThreadShare())) {
+    mine->byTrust.erase(it);
+    return;  // no reuse: the handle keeps its own connections
+  }
+  if (curl_easy_setopt(handle, CURLOPT_SHARE, cache.share) != CURLE_OK) return;
+  ++cache.users;
+  owner_ = mine;
+  trust_ = std::move(trust);
+}
+
+void ConnectionReuse::release() {
+  if (!owner_) return;
+  {
+    std::lock_guard lock(owner_->mutex);
+    auto it = owner_->byTrust.find(trust_);
+    if (it != owner_->byTrust.end() && --it->second.users == 0 && it->second.closeWhenFree &&
+        curl_share_cleanup(it->second.share) == CURLSHE_OK) {
+      owner_->byTrust.erase(it);
+    }
+  }
+  owner_.reset();
+  trust_.clear();
 }
 
 void EnsureCurlGlobalInit() {

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,14 +18,36 @@ void EnsureCurlGlobalInit();
 /// readable. Verification of certificate and host name is switched on here.
 void ApplyTrustedCertificates(CURL* handle);
 
+struct ThreadConnections;
+
 /// Lets a GET or HEAD reuse a connection to its origin that an earlier request left
-/// open (as a browser does) instead of a new TCP connect and
-/// TLS handshake for every request, which cost most of a check task's CPU. Any other
-/// method gets a connection of its own, closed after it: libcurl re-sends a request
-/// whose reused connection proves to have been closed, which must never happen to an
-/// operation that changes the netdisk. Connections are kept per set of trusted
-/// certificates, so one made under an earlier PANSIFT_CA_FILE is never reused.
-void ShareConnectionsFor(CURL* handle, std::string_view method);
+/// open (as a browser does) instead of a new TCP connect and TLS handshake for every
+/// request, which cost most of a check task's CPU. Any other method gets a connection
+/// of its own, closed after it: libcurl re-sends a request whose reused connection
+/// proves to have been closed, which must never happen to an operation that changes
+/// the netdisk. Connections are kept per thread and per set of trusted certificates,
+/// so one made under an earlier PANSIFT_CA_FILE is never reused.
+///
+/// A request object holds one of these beside its easy handle: apply() after setting
+/// the URL, release() once the handle is cleaned up (the destructor does the same).
+class ConnectionReuse {
+ public:
+  ConnectionReuse() = default;
+  ~ConnectionReuse() { release(); }
+  ConnectionReuse(const ConnectionReuse&) = delete;
+  ConnectionReuse& operator=(const ConnectionReuse&) = delete;
+
+  /// Sets up `handle` for a request of `method` sent from the calling thread; what an
+  /// earlier call attached to the same handle is let go first.
+  void apply(CURL* handle, std::string_view method);
+  /// Gives back the thread's cache once no handle uses it any more (after
+  /// curl_easy_cleanup, or after unsetting CURLOPT_SHARE).
+  void release();
+
+ private:
+  std::shared_ptr<ThreadConnections> owner_;
+  std::string trust_;  // the owner's cache in use; empty owner_: none
+};
 
 /// Whether a finished transfer produced a reply to hand back: libcurl reported
 /// success, or it refused to follow a redirect down to plain http (the redirect

@@ -110,7 +110,7 @@ void CurlRequest::open(std::string_view method, const std::string& url) {
     post_ = true;
   }
   curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-  ShareConnectionsFor(handle_, method);
+  reuse_.apply(handle_, method);
   // Login cookies go along on redirects, so an https start never follows into plain http.
   bool secure = FindText(url, "https://", 1, true) == 1;
   curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
@@ -175,6 +175,7 @@ void CurlRequest::destroy() {
     curl_easy_cleanup(handle_);
     handle_ = nullptr;
   }
+  reuse_.release();
   if (headerList_) {
     curl_slist_free_all(headerList_);
     headerList_ = nullptr;

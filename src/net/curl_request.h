@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/cookies.h"
+#include "net/curl_common.h"
 #include "net/http.h"
 
 namespace pansift {
@@ -92,6 +93,7 @@ class CurlRequest {
   int cookieMode_ = 1;
   CookieJar jar_;
   curl_slist* headerList_ = nullptr;
+  ConnectionReuse reuse_;
 };
 
 /// One exchange of SendRequest on the curl back end; `headers` are already

@@ -91,9 +91,10 @@ inline HttpResponse SendRequest(HttpRequest&& request) {
 /// The same with an explicit back end, whatever was selected.
 HttpResponse SendRequestVia(Transport transport, HttpRequest& request);
 
-/// Closes the connections that GET requests left open for reuse (see
-/// ShareConnectionsFor in net/curl_common.h); one in use by a request stays. For a
-/// server that is about to stop, which would otherwise wait for them to time out.
+/// Closes the connections that GET requests of every thread left open for reuse (see
+/// ConnectionReuse in net/curl_common.h); one in use by a request closes as that
+/// request ends. For a server that is about to stop, which would otherwise wait for
+/// them to time out. Safe to call while other threads send requests.
 void CloseIdleConnections();
 
 /// The User-Agent line empty headers become: a desktop browser's.

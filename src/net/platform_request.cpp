@@ -46,6 +46,7 @@ PlatformRequest::PlatformRequest() {
 
 PlatformRequest::~PlatformRequest() {
   if (handle_) curl_easy_cleanup(handle_);
+  reuse_.release();
 }
 
 void PlatformRequest::setTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs) {
@@ -64,7 +65,7 @@ void PlatformRequest::open(std::string_view verb, const std::string& url) {
   requestHeaders_.clear();
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-  ShareConnectionsFor(handle_, verb);
+  reuse_.apply(handle_, verb);
   // Never follow a redirect from https down to plain http (send then returns the
   // redirect itself).
   bool secure = FindText(url, "https://", 1, true) == 1;

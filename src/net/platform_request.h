@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/curl_common.h"
 #include "net/http.h"
 
 namespace pansift {
@@ -62,6 +63,7 @@ class PlatformRequest {
   std::string body_;
   std::string headers_;
   int status_ = 0;
+  ConnectionReuse reuse_;
 };
 
 /// The reply's own cookies: the name=value pair of every "Set-Cookie" line of

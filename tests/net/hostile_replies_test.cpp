@@ -32,6 +32,7 @@ class HostileReplies : public ::testing::TestWithParam<Transport> {
     for (int i = 0; i < 30; ++i) sim_->addFile("hostile", "/f" + std::to_string(i) + ".txt", 1);
   }
   static void TearDownTestSuite() {
+    CloseIdleConnections();  // else the simulator's stop waits for each to time out
     delete sim_;
     delete cookies_;
     sim_ = nullptr;

@@ -15,6 +15,7 @@
 namespace pansift {
 namespace {
 
+using testing::ScopedCaFile;
 using testing::SeenRequest;
 using testing::TestServer;
 
@@ -23,30 +24,6 @@ constexpr const char* kChromeUserAgent =
     "Chrome/94.0.4606.71 "
     "Safari/537.36";
 constexpr const char* kRefererOrigin = "https://netdisk.example";
-
-// The PANSIFT_CA_FILE setting for the length of one scope.
-class ScopedCaFile {
- public:
-  explicit ScopedCaFile(const std::string& path) {
-    if (const char* old = getenv("PANSIFT_CA_FILE")) old_ = old, hadOld_ = true;
-    if (path.empty()) {
-      unsetenv("PANSIFT_CA_FILE");
-    } else {
-      setenv("PANSIFT_CA_FILE", path.c_str(), 1);
-    }
-  }
-  ~ScopedCaFile() {
-    if (hadOld_) {
-      setenv("PANSIFT_CA_FILE", old_.c_str(), 1);
-    } else {
-      unsetenv("PANSIFT_CA_FILE");
-    }
-  }
-
- private:
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 class HttpTransport : public ::testing::TestWithParam<Transport> {
  protected:

@@ -1,6 +1,9 @@
 #include "https_fixture.h"
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "net/http.h"
 
@@ -83,7 +86,11 @@ TestServer::TestServer(const std::string& dnsName) {
     record(request);
     std::unique_lock lock(mutex_);
     int generation = slowGeneration_;
-    slowReleased_.wait_for(lock, std::chrono::seconds(5),
+    ++slowHeld_;
+    slowArrived_.notify_all();
+    // Bounded, so a test that never releases it still ends; long enough for a
+    // loaded machine to act while the request is held.
+    slowReleased_.wait_for(lock, std::chrono::seconds(30),
                            [&] { return slowGeneration_ != generation; });
     response.set_content("late", "text/plain");
   });
@@ -108,6 +115,7 @@ void TestServer::record(const httplib::Request& request) {
       continue;
     seen.headers.emplace_back(name, value);
   }
+  seen.clientPort = request.remote_port;
   std::lock_guard lock(mutex_);
   seen_.push_back(std::move(seen));
 }
@@ -126,8 +134,33 @@ void TestServer::releaseSlow() {
   {
     std::lock_guard lock(mutex_);
     ++slowGeneration_;
+    slowHeld_ = 0;
   }
   slowReleased_.notify_all();
+}
+
+bool TestServer::waitForSlow() {
+  std::unique_lock lock(mutex_);
+  return slowArrived_.wait_for(lock, std::chrono::seconds(60), [this] { return slowHeld_ > 0; });
+}
+
+bool ClientConnectionOpen(int clientPort, int serverPort) {
+  // Lines of "sl local_address rem_address st ...", addresses as hex "IP:PORT" with
+  // the IPv4 address in the kernel's byte order; state 01 is ESTABLISHED.
+  char local[32];
+  char remote[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", clientPort);
+  std::snprintf(remote, sizeof remote, "0100007F:%04X", serverPort);
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, localAddress, remoteAddress, state;
+    fields >> slot >> localAddress >> remoteAddress >> state;
+    if (localAddress == local && remoteAddress == remote && state == "01") return true;
+  }
+  return false;
 }
 
 }  // namespace pansift::testing
