@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "accounts/login_flow.h"
 #include "core/app_state.h"
 #include "core/log.h"
 #include "core/main_form.h"
@@ -448,6 +449,8 @@ void DeleteSelectedAccount(AppState& app, AccountStore& store) {
       kIdYes)
     return;
   store.removeRow(row);
+  // The browser data a login window left behind may hold this account's login.
+  RemoveLeftoverLoginProfiles(app.programDir);
 }
 
 bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {

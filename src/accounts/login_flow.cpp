@@ -1,11 +1,15 @@
 #include "accounts/login_flow.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #include "accounts/add_account.h"
@@ -140,8 +144,57 @@ std::string LoginProfileArea(const std::string& programDir) {
   return programDir + "/cache/login-profile";
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// The profile folders of the way 1 windows that are open now: a sweep for leftovers
+// must not pull one away from under its browser.
+std::mutex gOpenProfilesMutex;
+std::set<std::string> gOpenProfiles;
+
+// Makes `path` a folder only its owner can enter, or makes an existing folder so;
+// false when something else stands there. A link is not followed.
+bool MakePrivateFolder(const fs::path& path, bool mustBeNew) {
+  if (::mkdir(path.c_str(), 0700) != 0 && (mustBeNew || errno != EEXIST)) return false;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  // The umask may have taken bits away; an existing folder may have more.
+  return (info.st_mode & 07777) == 0700 || ::chmod(path.c_str(), 0700) == 0;
+}
+
+// Removes `path` with everything in it. remove_all gives up at the first entry that
+// vanished under it, which a closing browser's own clean-up makes common: a few
+// passes get past them. False when something is left.
+bool RemoveTree(const fs::path& path) {
+  constexpr int kPasses = 5;
+  std::error_code ec;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    fs::remove_all(path, ec);
+    if (!fs::exists(fs::symlink_status(path, ec))) return true;
+  }
+  return false;
+}
+
+// Removes the areas that earlier resets moved aside and, unless they belong to an
+// open window, the profile folders in the area. A link in the area's place is not
+// followed: what it points to is not ours to empty.
+void RemoveProfilesExcept(const fs::path& area, const std::set<std::string>& open) {
+  std::error_code ec;
+  if (fs::symlink_status(area, ec).type() == fs::file_type::directory) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(area, ec)) {
+      if (!open.contains(entry.path().string())) RemoveTree(entry.path());
+    }
+  }
+  const std::string prefix = area.filename().string() + ".old-";
+  for (const fs::directory_entry& entry : fs::directory_iterator(area.parent_path(), ec)) {
+    if (entry.path().filename().string().starts_with(prefix)) RemoveTree(entry.path());
+  }
+}
+
+}  // namespace
+
 std::string NewLoginProfileDir(const std::string& programDir) {
-  namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path area = LoginProfileArea(programDir);
   const fs::path cache = area.parent_path();
@@ -153,26 +206,38 @@ std::string NewLoginProfileDir(const std::string& programDir) {
     fs::path aside = area;
     aside += ".old-" + unique;
     fs::rename(area, aside, ec);
-    if (ec) {
-      fs::remove_all(area, ec);
-      if (ec) return {};
-    }
+    if (ec && !RemoveTree(area)) return {};
   }
-  if (fs::is_directory(cache, ec)) {
-    const std::string prefix = area.filename().string() + ".old-";
-    for (const fs::directory_entry& entry : fs::directory_iterator(cache, ec)) {
-      if (entry.path().filename().string().starts_with(prefix)) {
-        std::error_code ignored;
-        fs::remove_all(entry.path(), ignored);
-      }
-    }
-  }
+  if (fs::is_directory(cache, ec)) RemoveProfilesExcept(area, {});
   // A late write may already have made the area again: the new profile's folder is
-  // one that did not exist before, whatever else the area holds.
+  // one that did not exist before, whatever else the area holds. Both are private:
+  // the profile holds the login's cookies.
   const fs::path profile = area / unique;
-  fs::create_directories(area, ec);
-  if (!fs::create_directory(profile, ec) || ec) return {};
+  fs::create_directories(cache, ec);
+  if (!MakePrivateFolder(area, false) || !MakePrivateFolder(profile, true)) return {};
+  std::lock_guard lock(gOpenProfilesMutex);
+  gOpenProfiles.insert(profile.string());
   return profile.string();
+}
+
+void RemoveLoginProfileDir(const std::string& profileDir) {
+  if (profileDir.empty()) return;
+  {
+    std::lock_guard lock(gOpenProfilesMutex);
+    gOpenProfiles.erase(profileDir);
+  }
+  RemoveTree(profileDir);
+}
+
+void RemoveLeftoverLoginProfiles(const std::string& programDir) {
+  const fs::path area = LoginProfileArea(programDir);
+  std::set<std::string> open;
+  {
+    std::lock_guard lock(gOpenProfilesMutex);
+    open = gOpenProfiles;
+  }
+  std::error_code ec;
+  if (fs::is_directory(area.parent_path(), ec)) RemoveProfilesExcept(area, open);
 }
 
 std::string CookieHelpUrl() {

@@ -82,8 +82,18 @@ std::string LoginProfileArea(const std::string& programDir);
 /// earlier login survives, and returns a new empty folder in it for the next
 /// window's profile; "" when the old profiles cannot be removed or the folder cannot
 /// be made. The folder is new each time because a browser that just closed may still
-/// write into its own folder for a moment.
+/// write into its own folder for a moment. The area and the folder are readable by
+/// the user only (0700; an existing area is made so), as the profile holds the
+/// login's cookies. The folder counts as open until RemoveLoginProfileDir.
 std::string NewLoginProfileDir(const std::string& programDir);
+/// Deletes a way 1 window's profile folder once the window has closed and its
+/// cookies have been taken.
+void RemoveLoginProfileDir(const std::string& profileDir);
+/// Deletes the profiles way 1 windows left behind in LoginProfileArea (what a
+/// closing browser wrote after its folder was removed, or a window open when the
+/// program ended), except those of windows open now. Removing an account calls it:
+/// any of them may hold that account's login.
+void RemoveLeftoverLoginProfiles(const std::string& programDir);
 
 /// Chooser 按钮1: true when the way 1 window may open. When the embedded browser
 /// cannot start, asks whether to open the page that explains what it needs (30 s,

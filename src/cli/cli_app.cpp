@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,14 @@ struct GlobalOptions {
   bool no = false;
 };
 
+// accountRow's answer when several saved accounts have the name asked for.
+constexpr int kAmbiguousAccount = -2;
+
+// The exit code when accountRow found no single row.
+int ExitOfAccountRow(int row) {
+  return row == kAmbiguousAccount ? kExitUsage : kExitNoAccount;
+}
+
 // An error of the command line itself, on stderr.
 void Complain(Console& console, const std::string& message) {
   console.line("pansift-cli: " + message);
@@ -74,7 +83,7 @@ class Session {
     if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
     // The log pane's lines go to stderr as they come.
     logLines_ = app_.log.subscribe(
-        [this](const LogAppended& change) { console_.line(PromptLines(change.text)); });
+        [this](const LogAppended& change) { console_.line(LogLine(change.text)); });
     window_.start();
     window_.waitForAccountLoader();
     // netset.ini has been read: every request of the run goes through the back end it chose.
@@ -95,18 +104,37 @@ class Session {
   Console& console() { return console_; }
   const CliIo& io() const { return io_; }
 
-  /// The row of the account named `nameUtf8` (the first row when empty), or -1
-  /// after saying why.
+  /// The row of the account named `nameUtf8` (the first row when empty); -1 after
+  /// saying why when no row has that name, kAmbiguousAccount when several have it.
+  /// Names are compared as Unicode: GBK has no emoji, so converting the argument to
+  /// local text would make different names equal.
   int accountRow(const std::string& nameUtf8) {
-    if (accounts_.rowCount() == 0) {
+    std::vector<AccountRecord> rows = accounts_.rows();
+    if (rows.empty()) {
       Complain(console_, "no saved account in " + AccountFilePath(app_) +
                              " (add one with: pansift-cli accounts add)");
       return -1;
     }
     if (nameUtf8.empty()) return 0;
-    int row = accounts_.findAccountRow(Utf8ToLocal(nameUtf8));
-    if (row < 0) Complain(console_, "no saved account named " + nameUtf8);
-    return row;
+    const std::u16string name = Utf8ToUnicode(nameUtf8);
+    std::vector<int> matches;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (DecodeUnicodeEscapes(rows[i].userName) == name) matches.push_back(static_cast<int>(i));
+    }
+    if (matches.empty()) {
+      Complain(console_, "no saved account named " + nameUtf8);
+      return -1;
+    }
+    if (matches.size() > 1) {
+      std::string ordinals;
+      for (int row : matches)
+        ordinals += (ordinals.empty() ? "" : ", ") + rows[static_cast<size_t>(row)].ordinal;
+      Complain(console_, "the name " + nameUtf8 +
+                             " is ambiguous: " + std::to_string(matches.size()) +
+                             " saved accounts (rows " + ordinals + ") have it");
+      return kAmbiguousAccount;
+    }
+    return matches.front();
   }
 
  private:
@@ -157,7 +185,8 @@ int AccountsList(Session& s, bool json) {
     return kExitDone;
   }
   for (const AccountRecord& row : rows)
-    io.out << row.ordinal << '\t' << Utf8Of(row.userName) << '\t' << Utf8Of(row.uk) << '\n';
+    io.out << TerminalText(row.ordinal) << '\t' << TerminalText(Utf8Of(row.userName)) << '\t'
+           << TerminalText(Utf8Of(row.uk)) << '\n';
   return kExitDone;
 }
 
@@ -168,7 +197,7 @@ std::optional<std::string> ReadCookieInput(const CliIo& io, const std::string& a
   if (!file.empty()) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-      io.err << "pansift-cli: cannot read " << file << '\n';
+      io.err << "pansift-cli: cannot read " << TerminalText(file) << '\n';
       return std::nullopt;
     }
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -211,7 +240,7 @@ int AccountsValidate(Session& s, const std::string& name) {
   std::vector<int> rows;
   if (!name.empty()) {
     int row = s.accountRow(name);
-    if (row < 0) return kExitNoAccount;
+    if (row < 0) return ExitOfAccountRow(row);
     rows.push_back(row);
   } else {
     for (int row = 0; row < s.accounts().rowCount(); ++row) rows.push_back(row);
@@ -223,7 +252,8 @@ int AccountsValidate(Session& s, const std::string& name) {
     std::string status = outcome == AccountOutcome::kUnreachable
                              ? "unreachable"
                              : Utf8Of(s.accounts().cellText(row, kColumnStatus));
-    s.io().out << Utf8Of(s.accounts().cellText(row, kColumnUserName)) << '\t' << status << '\n';
+    s.io().out << TerminalText(Utf8Of(s.accounts().cellText(row, kColumnUserName))) << '\t'
+               << TerminalText(status) << '\n';
     // A service that cannot be reached outweighs a dead login: the answer is not known.
     int rowCode = ExitOf(outcome);
     if (rowCode == kExitService || (rowCode == kExitNoAccount && code == kExitDone)) code = rowCode;
@@ -233,7 +263,7 @@ int AccountsValidate(Session& s, const std::string& name) {
 
 int AccountsRemove(Session& s, const std::string& name) {
   int row = s.accountRow(name);
-  if (row < 0) return kExitNoAccount;
+  if (row < 0) return ExitOfAccountRow(row);
   int before = s.accounts().rowCount();
   s.accounts().setSelectedRow(row);
   DeleteSelectedAccount(s.app(), s.accounts());
@@ -252,7 +282,7 @@ int AccountsRemove(Session& s, const std::string& name) {
 // on its row does. kExitDone when the root folder is in the tree.
 int OpenAccount(Session& s, const std::string& name) {
   int row = s.accountRow(name);
-  if (row < 0) return kExitNoAccount;
+  if (row < 0) return ExitOfAccountRow(row);
   s.accounts().setSelectedRow(row);
   if (!SwitchOperatingAccount(s.app(), s.accounts())) return kExitNoAccount;
   switch (RefreshRootTree(s.app(), s.form(), s.accounts(), s.window().tree())) {
@@ -351,7 +381,7 @@ int Tree(Session& s, const std::string& account, const std::string& path, bool j
       object.add("folder", folder);
       entries.add(object);
     } else {
-      io.out << UnicodeToUtf8(entry->text) << (folder ? "/" : "") << '\n';
+      io.out << TerminalText(UnicodeToUtf8(entry->text)) << (folder ? "/" : "") << '\n';
     }
   }
   if (json) {
@@ -493,7 +523,8 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     s.io().out << result.text() << '\n';
   } else {
     for (const BlockedRow& row : rows)
-      s.io().out << BlockedPath(row) << '\t' << BlockedStatus(row) << '\n';
+      s.io().out << TerminalText(BlockedPath(row)) << '\t' << TerminalText(BlockedStatus(row))
+                 << '\n';
   }
   s.io().out.flush();
 
@@ -542,7 +573,8 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
                  "Also trust the certificates in this PEM file (also PANSIFT_CA_FILE)")
       ->option_text("FILE");
   cli.add_option("--account", options.account,
-                 "The operating account by user name (default: the first saved one)")
+                 "The operating account by its user name, exactly as `accounts list` shows "
+                 "it (default: the first saved one)")
       ->option_text("NAME");
   CLI::Option* yes = cli.add_flag("--yes,-y", options.yes, "Answer Yes (or OK) to every question");
   CLI::Option* no = cli.add_flag("--no,-n", options.no, "Answer No (or Cancel) to every question");
@@ -611,7 +643,12 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    int code = cli.exit(e, io.out, io.err);
+    // The parser's messages quote the arguments they refuse: shown line by line as
+    // names are.
+    std::ostringstream errors;
+    int code = cli.exit(e, io.out, errors);
+    std::istringstream lines(errors.str());
+    for (std::string line; std::getline(lines, line);) io.err << TerminalText(line) << '\n';
     return code == 0 ? kExitDone : kExitUsage;
   }
   // The transport reads the extra trusted certificates from the environment.

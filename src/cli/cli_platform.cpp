@@ -40,14 +40,24 @@ const char* AnswerText(MessageBoxResult answer) {
 
 }  // namespace
 
-std::string PromptLines(std::string_view localText) {
+std::string PromptLine(std::string_view localText) {
   std::string text = LocalToUtf8(localText);
-  std::string lines;
-  for (char c : text) {
-    if (c != '\r') lines += c;
+  std::string line;
+  for (size_t at = 0; at < text.size();) {
+    if (text.compare(at, 2, "\r\n") != 0) {
+      line += text[at++];
+      continue;
+    }
+    while (text.compare(at, 2, "\r\n") == 0) at += 2;
+    if (at < text.size() && !line.empty()) line += ' ';
   }
-  while (!lines.empty() && lines.back() == '\n') lines.pop_back();
-  return lines;
+  return line;
+}
+
+std::string LogLine(std::string_view localText) {
+  std::string text = LocalToUtf8(localText);
+  while (text.ends_with("\r\n")) text.resize(text.size() - 2);
+  return text;
 }
 
 CliPlatform::CliPlatform(Console& console, PromptPolicy policy, Clock* clock)
@@ -69,11 +79,11 @@ MessageBoxResult CliPlatform::messageBox(std::string_view caption, std::string_v
       answer = it->second;
       once_.erase(it);
     }
-    std::string line = PromptLines(caption);
+    std::string line = PromptLine(caption);
     while (!line.empty() && (line.back() == ':' || line.ends_with("："))) {
       line.resize(line.back() == ':' ? line.size() - 1 : line.size() - 3);
     }
-    line += ": " + PromptLines(text);
+    line += ": " + PromptLine(text);
     if (IsQuestion(style)) line += std::string(" [") + AnswerText(answer) + "]";
     console_.line(line);
   }

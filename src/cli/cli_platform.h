@@ -39,7 +39,11 @@ class CliPlatform : public HeadlessPlatform {
   std::multimap<std::string, MessageBoxResult> once_;
 };
 
-/// A prompt's text as one or more lines of UTF-8 without CR.
-std::string PromptLines(std::string_view localText);
+/// A prompt's text as one line of UTF-8: each run of its line breaks (the program
+/// writes CR LF) becomes one space and trailing ones are dropped, so that its
+/// paragraphs read as one line; a lone CR or LF stays for Console::line to escape.
+std::string PromptLine(std::string_view localText);
+/// A line of the log pane as UTF-8, without the CR LF pairs that end it.
+std::string LogLine(std::string_view localText);
 
 }  // namespace pansift::cli

@@ -11,11 +11,20 @@
 
 namespace pansift::cli {
 
+/// `utf8` made safe to show on a terminal, as one line: every control character
+/// (C0, DEL, C1), line and paragraph separator and bidirectional formatting
+/// character becomes a visible escape ("\t", "\n", "\r", "\x1b", "\u202e"), a
+/// backslash becomes "\\", and a byte that is not part of valid UTF-8 becomes
+/// "\xHH". A name can then neither drive the terminal nor split or reorder a line,
+/// and the escapes read back unambiguously.
+std::string TerminalText(std::string_view utf8);
+
 class Console {
  public:
   Console(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
 
-  /// A line that stays (UTF-8, without its line break). Safe from any thread.
+  /// A line that stays (UTF-8, without its line break), shown as TerminalText. Safe
+  /// from any thread.
   void line(std::string_view text);
   /// The progress line: rewritten in place on a terminal; otherwise printed when it
   /// changed and a second has passed since the last one (or `force`).

@@ -146,6 +146,7 @@ LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, const std::string
 
   if (way == LoginWay::kWay1) {
     // A profile on disk of its own, in the folder made empty just before.
+    profileDir_ = profileDir;
     QString folder = QString::fromStdString(profileDir);
     profile_ = new QWebEngineProfile(QStringLiteral("login-") + QFileInfo(folder).fileName());
     profile_->setPersistentStoragePath(folder);
@@ -186,6 +187,9 @@ LoginWindow::~LoginWindow() {
   view_ = nullptr;
   viewHost_ = nullptr;
   delete profile_;
+  // The cookies were handed over when the window closed; the login itself is not
+  // kept on disk.
+  RemoveLoginProfileDir(profileDir_);
 }
 
 std::string LoginWindow::capturedCookies() const {
@@ -276,6 +280,7 @@ void LoginChooser::openWay1() {
   way1_->setEnabled(false);
   std::string profileDir = PrepareWay1Browser(controller_.app().programDir);
   if (!controller_.onLoginWay1Chosen(!profileDir.empty())) {
+    RemoveLoginProfileDir(profileDir);
     way1_->setEnabled(true);
     return;
   }

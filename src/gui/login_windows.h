@@ -36,7 +36,8 @@ class LoginPage : public QWebEnginePage {
 /// the browser cannot start.
 std::string PrepareWay1Browser(const std::string& programDir);
 
-/// "百度帐号登陆_方式1" (its profile in `profileDir`, from PrepareWay1Browser) or
+/// "百度帐号登陆_方式1" (its profile in `profileDir`, from PrepareWay1Browser, which
+/// the window deletes when it goes: its cookies have been handed over by then) or
 /// "百度帐号登陆_方式2" (a private profile; `profileDir` is not used).
 class LoginWindow : public QDialog {
   Q_OBJECT
@@ -66,6 +67,7 @@ class LoginWindow : public QDialog {
   const LoginWay way_;
   const LoginPages pages_;
   LoginCookies cookies_;
+  std::string profileDir_;  // way 1 only
   QWebEngineProfile* profile_ = nullptr;
   QWidget* viewHost_ = nullptr;  // 画板2 (way 1) or the view itself (way 2)
   QWebEngineView* view_ = nullptr;

@@ -12,6 +12,7 @@
 #include "util/clock.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -223,11 +224,10 @@ bool CatalogueDb::createCatalogue(const std::string& folder) {
   const std::string path = CataloguePath(folder);
   // A journal left by an interrupted task would be played back into the new file.
   std::remove((path + "-journal").c_str());
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+  // A new file renamed over the name: whatever was there, a symbolic link included,
+  // is replaced, and nothing a link points to is written. The mode is the usual one
+  // (0666 less the umask).
+  return ReplaceFile(path, image, 0666);
 }
 
 bool CatalogueDb::openCatalogue(const std::string& folder) {

@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "accounts/login_flow.h"
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "core/main_form.h"
@@ -283,6 +284,28 @@ TEST_F(AccountsTest, DeletingKeepsOrdinalsAndAsksFirst) {
   EXPECT_EQ(store.appendAccountRow(Account("d", "d", "", "")), 2);
   EXPECT_EQ(store.cellText(2, kColumnOrdinal), "3");  // ordinals may repeat
   EXPECT_EQ(app.currentCookies.get(), "a");           // the operating account stays in use
+}
+
+// A login window's browser data that outlived the window may hold the login of the
+// account removed: it goes with the account, and only when the removal is confirmed.
+TEST_F(AccountsTest, DeletingAnAccountRemovesTheLoginProfilesLeftBehind) {
+  namespace fs = std::filesystem;
+  const fs::path leftover = NewLoginProfileDir(dir.path());
+  ASSERT_FALSE(leftover.empty());
+  RemoveLoginProfileDir(leftover);
+  fs::create_directories(leftover);  // written by the closing browser after that
+  std::ofstream(leftover / "Cookies") << "BDUSS";
+  store.appendAccountRow(Account("a", "a", "1", "t"));
+  store.setSelectedRow(0);
+
+  platform.answerNext(kIdNo);
+  DeleteSelectedAccount(app, store);
+  EXPECT_TRUE(fs::exists(leftover / "Cookies"));
+  platform.answerNext(kIdYes);
+  DeleteSelectedAccount(app, store);
+  EXPECT_EQ(store.rowCount(), 0);
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::is_empty(LoginProfileArea(dir.path())));
 }
 
 TEST_F(AccountsTest, SwitchingSetsTheOperatingAccountFromTheSelectedRow) {

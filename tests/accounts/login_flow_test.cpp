@@ -1,6 +1,7 @@
 #include "accounts/login_flow.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -213,6 +214,92 @@ TEST_F(LoginFlowTest, EachWay1ProfileStartsInANewEmptyFolderAndEarlierOnesAreGon
   testing::TempDir blocked;
   std::ofstream(fs::path(blocked.path()) / "cache") << "not a folder";
   EXPECT_EQ(NewLoginProfileDir(blocked.path()), "");
+}
+
+// The profile holds the login's cookies: only its user may enter the area and the
+// folder, whatever the umask, and an area made earlier with a wider mode is narrowed.
+TEST_F(LoginFlowTest, Way1ProfileFoldersArePrivate) {
+  namespace fs = std::filesystem;
+  const fs::path area = LoginProfileArea(dir.path());
+  struct Case {
+    const char* what;
+    mode_t umask;
+    fs::perms existingArea;  // none: no area yet
+  } cases[] = {
+      {"fresh, usual umask", 022, fs::perms::none},
+      {"fresh, no umask", 0, fs::perms::none},
+      {"strict umask", 077, fs::perms::none},
+      {"an open area", 022, fs::perms::all},
+      {"an area of the usual mode", 022,
+       fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+           fs::perms::others_read | fs::perms::others_exec},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(fs::path(dir.path()) / "cache");
+    if (c.existingArea != fs::perms::none) {
+      fs::create_directories(area);
+      fs::permissions(area, c.existingArea);
+    }
+    const mode_t previous = ::umask(c.umask);
+    const fs::path profile = NewLoginProfileDir(dir.path());
+    ::umask(previous);
+    ASSERT_FALSE(profile.empty());
+    for (const fs::path& folder : {area, profile}) {
+      EXPECT_EQ(fs::symlink_status(folder).type(), fs::file_type::directory) << folder;
+      EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all) << folder;
+    }
+    RemoveLoginProfileDir(profile);
+  }
+}
+
+// A closed window's folder goes at once; what the browsers left behind goes when an
+// account is removed, except the folder of a window still open.
+TEST_F(LoginFlowTest, Way1ProfilesAreRemovedWhenTheirWindowOrAnAccountGoes) {
+  namespace fs = std::filesystem;
+  const fs::path area = LoginProfileArea(dir.path());
+  const fs::path closed = NewLoginProfileDir(dir.path());
+  ASSERT_FALSE(closed.empty());
+  std::ofstream(closed / "Cookies") << "BDUSS";
+  fs::create_directories(closed / "Session Storage" / "x");
+  RemoveLoginProfileDir(closed);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(closed)));
+  RemoveLoginProfileDir("");  // a window without a folder of its own
+
+  const fs::path open = NewLoginProfileDir(dir.path());
+  ASSERT_FALSE(open.empty());
+  std::ofstream(open / "Cookies") << "BDUSS";
+  // What a closing browser wrote late, an area an earlier reset moved aside, and a
+  // file of someone else in the cache folder.
+  fs::create_directories(closed / "Network");
+  std::ofstream(closed / "Network" / "Cookies") << "BDUSS";
+  fs::path aside = area;
+  aside += ".old-7-7";
+  fs::create_directories(aside / "7-6");
+  std::ofstream(area.parent_path() / "other") << "kept";
+
+  RemoveLeftoverLoginProfiles(dir.path());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(closed)));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(aside)));
+  EXPECT_TRUE(fs::exists(open / "Cookies"));
+  EXPECT_TRUE(fs::exists(area.parent_path() / "other"));
+
+  RemoveLoginProfileDir(open);
+  fs::create_directories(open);  // the browser again, after its window closed
+  RemoveLeftoverLoginProfiles(dir.path());
+  EXPECT_TRUE(fs::is_empty(area));
+  // A link in the area's place: what it points to is left alone.
+  testing::TempDir elsewhere;
+  std::ofstream(fs::path(elsewhere.path()) / "mine") << "kept";
+  fs::remove(area);
+  fs::create_directory_symlink(elsewhere.path(), area);
+  RemoveLeftoverLoginProfiles(dir.path());
+  EXPECT_TRUE(fs::exists(fs::path(elsewhere.path()) / "mine"));
+  fs::remove(area);
+  // No area at all, or no cache folder: nothing to do.
+  fs::remove_all(area.parent_path());
+  RemoveLeftoverLoginProfiles(dir.path());
+  EXPECT_FALSE(fs::exists(area.parent_path()));
 }
 
 TEST_F(LoginFlowTest, Way1AsksOnlyWhenTheBrowserCannotStart) {

@@ -20,6 +20,7 @@
 #include "accounts/account_store.h"
 #include "app/main_window.h"
 #include "blocked/exports.h"
+#include "cli/cli_platform.h"
 #include "cli/console.h"
 #include "core/main_form.h"
 #include "json/json_doc.h"
@@ -207,6 +208,70 @@ TEST(CliProgress, SaysWhatThePhaseHasDone) {
   for (const Case& c : cases) EXPECT_EQ(ProgressText(c.state, c.bar), c.text);
 }
 
+TEST(CliTerminalText, EscapesWhatCouldDriveTheTerminalAndNothingElse) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"plain names stay", "/电影 2023/a&b's, [1].mp4 😀~", "/电影 2023/a&b's, [1].mp4 😀~"},
+      {"entity words stay", "&amp;amp;&quot;divide;", "&amp;amp;&quot;divide;"},
+      {"window title", "\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+      {"colour", "\x1b[31mred", "\\x1b[31mred"},
+      {"line breaks and tab", "a\nb\rc\td", "a\\nb\\rc\\td"},
+      {"other C0 and DEL", std::string("\0\x01\x1f\x7f", 4), "\\x00\\x01\\x1f\\x7f"},
+      {"C1 controls",
+       "\xc2\x80\xc2\x9b"
+       "2J\xc2\x9f",
+       "\\u0080\\u009b2J\\u009f"},
+      {"after C1", "\xc2\xa0", "\xc2\xa0"},
+      {"line and paragraph separators", "a\u2028b\u2029c", "a\\u2028b\\u2029c"},
+      {"bidi embeddings and overrides", "\u202a\u202b\u202c\u202d\u202e",
+       "\\u202a\\u202b\\u202c\\u202d\\u202e"},
+      {"bidi isolates and marks", "\u2066\u2067\u2068\u2069\u200e\u200f\u061c",
+       "\\u2066\\u2067\\u2068\\u2069\\u200e\\u200f\\u061c"},
+      {"neighbours of the bidi ranges", "\u2027\u202f\u2065\u206a", "\u2027\u202f\u2065\u206a"},
+      // A backslash is doubled, so a name that holds escape-like text reads apart
+      // from an escape.
+      {"backslash", "a\\b", "a\\\\b"},
+      {"literal escape text", "\\u0031\\x1b", "\\\\u0031\\\\x1b"},
+      {"bytes that are not UTF-8", "\xff\xfe", "\\xff\\xfe"},
+      {"cut-off sequence", "a\xe4\xb8", "a\\xe4\\xb8"},
+      {"overlong slash", "\xc0\xaf", "\\xc0\\xaf"},
+      {"surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+      {"beyond U+10FFFF", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(TerminalText(c.text), c.shown);
+  }
+}
+
+TEST(CliTerminalText, PromptsAndLogLinesBecomeOneLineEach) {
+  struct Case {
+    const char* what;
+    std::string local;  // as the program writes it
+    std::string prompt;
+    std::string log;
+  } cases[] = {
+      {"paragraphs of a prompt", L8("获取失败，请重试。\r\n\r\n失败原因：x"),
+       "获取失败，请重试。 失败原因：x", "获取失败，请重试。\r\n\r\n失败原因：x"},
+      {"a log line's ends", L8("12:00 删除成功：/a\r\n\r\n"), "12:00 删除成功：/a",
+       "12:00 删除成功：/a"},
+      // A name's own lone breaks stay for the console to escape.
+      {"breaks of a name", L8("/a\nb\r\r\n"), "/a\nb\r", "/a\nb\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PromptLine(c.local), c.prompt);
+    EXPECT_EQ(LogLine(c.local), c.log);
+  }
+  std::ostringstream err;
+  Console console(err, false);
+  console.line(PromptLine(L8("删除 /a\nb\x1b[2J 的cookies?\r\n")));
+  EXPECT_EQ(err.str(), "删除 /a\\nb\\x1b[2J 的cookies?\n");
+}
+
 // ---- accounts ----------------------------------------------------------------------
 
 TEST_F(CliTest, AddedAccountsAreSavedInTheWindowsFileAndListed) {
@@ -258,6 +323,75 @@ TEST_F(CliTest, RemoveAsksAndOnlyYesRemoves) {
   ASSERT_EQ(savedRows().size(), 1u);
   EXPECT_EQ(savedRows()[0].userName, L8("网盘_用户__"));
   EXPECT_EQ(cli({"accounts", "remove", "nobody", "--yes"}).code, kExitNoAccount);
+}
+
+// --account names a saved account exactly, compared as Unicode: in GBK both emoji
+// would become "?" and the two names one.
+TEST_F(CliTest, AccountIsChosenByItsExactName) {
+  const std::string grin = "乙😀用户";
+  const std::string devil = "乙😈用户";
+  // The accounts file as a person or another program may have written it: UTF-8.
+  std::string file = "{\"dataname\":\"cookies\",\"num\":2,\"data\":[";
+  for (const std::string& name : {grin, devil}) {
+    sim::AccountSpec spec;
+    spec.userName = name;
+    std::string cookies = service.sim.addAccount(spec);
+    ASSERT_NE(service.sim.addFile(name, "/" + name + ".txt", 1), 0u);
+    file += std::string(name == grin ? "" : ",") + "{\"user\":\"" + name + "\",\"cookies\":\"" +
+            cookies + "\",\"uk\":\"" + service.sim.account(name)->uk + "\",\"bdstoken\":\"" +
+            service.sim.account(name)->bdstoken + "\"}";
+  }
+  std::ofstream(dir.file("baiduset.ini"), std::ios::binary) << file << "]}";
+  std::vector<AccountRecord> rows = savedRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(UnicodeToUtf8(DecodeUnicodeEscapes(rows[1].userName)), devil);
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int code;
+    std::string out;
+  } cases[] = {
+      {"the second", {"--account", devil, "tree"}, kExitDone, devil + ".txt\n"},
+      {"the first", {"--account", grin, "tree"}, kExitDone, grin + ".txt\n"},
+      {"as GBK has it", {"--account", "乙?用户", "tree"}, kExitNoAccount, ""},
+      {"a part of the name", {"--account", "乙😈", "tree"}, kExitNoAccount, ""},
+      {"validate one", {"accounts", "validate", devil}, kExitDone, "\t有效\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CliRun run = cli(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    // (validate shows the name the service gave the login, which it reads as GBK)
+    EXPECT_TRUE(run.out.ends_with(c.out)) << run.out;
+    EXPECT_EQ(run.out.empty(), c.out.empty()) << run.out;
+  }
+
+  // A third row with the same name, 乙 spelled as an escape in the file: the name no
+  // longer says which account is meant, and nothing is done.
+  AccountRecord twin = rows[1];
+  twin.userName = "\\u4e59" + twin.userName.substr(L8("乙").size());
+  twin.cookies += "; twin=1";
+  rows.push_back(twin);
+  std::ofstream(dir.file("baiduset.ini"), std::ios::binary | std::ios::trunc)
+      << AccountsToJson(rows);
+  for (std::vector<std::string> args : {std::vector<std::string>{"--account", devil, "tree"},
+                                        {"--yes", "accounts", "remove", devil},
+                                        {"accounts", "validate", devil}}) {
+    SCOPED_TRACE(args[1]);
+    CliRun run = cli(args);
+    EXPECT_EQ(run.code, kExitUsage);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(Contains(run.err, "the name 乙😈用户 is ambiguous: 2 saved accounts (rows 2, 3)"))
+        << run.err;
+  }
+  EXPECT_EQ(savedRows().size(), 3u);
+  EXPECT_EQ(cli({"--account", grin, "tree"}).out, grin + ".txt\n");
+  CliRun removed = cli({"--yes", "accounts", "remove", grin});
+  EXPECT_EQ(removed.code, kExitDone) << removed.err;
+  rows = savedRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(UnicodeToUtf8(DecodeUnicodeEscapes(rows[0].userName)), devil);
 }
 
 TEST_F(CliTest, ValidateReportsEachLoginAndTheWorstOutcome) {
@@ -346,6 +480,109 @@ TEST_F(CliTest, TreeListsFoldersOfTheOperatingAccount) {
   CliRun deep = cli({"tree", "/文档/子目录/"});
   EXPECT_EQ(deep.code, kExitDone) << deep.err;
   EXPECT_EQ(deep.out, "deep.txt\n");
+}
+
+// ---- names on the terminal ---------------------------------------------------------
+
+// What in `text` could drive a terminal, split a line or reorder it: a control
+// character other than the line feeds that end lines (and, in results, the tabs
+// between their fields), DEL, a C1 control, a line or paragraph separator or a bidi
+// formatting character (all as UTF-8); "" when none.
+std::string RawControlIn(const std::string& text, bool tabs = false) {
+  static const char* const kFormats[] = {"\u2028", "\u2029", "\u202a", "\u202b", "\u202c",
+                                         "\u202d", "\u202e", "\u2066", "\u2067", "\u2068",
+                                         "\u2069", "\u200e", "\u200f", "\u061c"};
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool c1 = c == 0xC2 && i + 1 < text.size() &&
+              (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if ((c < 0x20 && c != '\n' && !(tabs && c == '\t')) || c == 0x7F || c1)
+      return "byte " + std::to_string(c) + " at " + std::to_string(i) + " in: " + text;
+  }
+  for (const char* format : kFormats) {
+    if (Contains(text, format)) return "a bidi or separator character in: " + text;
+  }
+  return {};
+}
+
+TEST_F(CliTest, NamesAreShownNeverExecuted) {
+  // Sets the window title, colours, splits and rewrites the line, then reverses it.
+  const std::string evil = "\x1b]0;title\x07\x1b[31m红\n行\r回\u202e4pm.exe";
+  const std::string folder = "/恶意\x1b[2J目录";
+  ASSERT_NE(service.sim.addFile("网盘*用户**", folder + "/" + evil, 10, true), 0u);
+  ASSERT_NE(service.sim.addFile("网盘*用户**", folder + "/plain.txt", 10), 0u);
+  const std::string user = "坏\x1b]0;pwned\x07名\n";
+  sim::AccountSpec spec;
+  spec.userName = user;
+  std::string badCookies = service.sim.addAccount(spec);
+  saveBoth();
+  ASSERT_EQ(cli({"accounts", "add", badCookies}).code, kExitDone);
+
+  // The JSON result keeps the name as it is, escaped the JSON way.
+  CliRun json = cli({"tree", folder, "--json"});
+  EXPECT_TRUE(Contains(json.out, "\"name\":\"\\u001b]0;title\\u0007\\u001b[31m红\\n行\\r回"))
+      << json.out;
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int code;
+    std::string inOut;  // escaped text the results hold
+    std::string inErr;  // and the log, prompts and errors
+  } cases[] = {
+      {"tree listing",
+       {"tree", folder},
+       kExitDone,
+       "\\x1b]0;title\\x07\\x1b[31m红\\n行\\r回\\u202e4pm.exe\nplain.txt\n",
+       {}},
+      {"listing of the root", {"tree", "/"}, kExitDone, "恶意\\x1b[2J目录/\n", {}},
+      {"check, delete and log",
+       {"--yes", "check", folder, "-d", "0", "--delete", "--batch", "1", "--rate-limit-pause", "1"},
+       kExitDone,
+       "/恶意\\x1b[2J目录/\\x1b]0;title\\x07\\x1b[31m红\\n行\\r回\\u202e4pm.exe\t删除成功\n",
+       "文件已被和谐：/恶意\\x1b"},
+      {"no such folder",
+       {"tree", folder + "/plain.txt\x1b[31m"},
+       kExitUsage,
+       {},
+       "no such folder: /恶意\\x1b[2J目录/plain.txt\\x1b[31m\n"},
+      {"a file named as a folder",
+       {"tree", folder + "/plain.txt"},
+       kExitUsage,
+       {},
+       "not a folder: /恶意\\x1b[2J目录/plain.txt\n"},
+      {"no such account",
+       {"--account", "x\x1b]0;t\x07", "tree"},
+       kExitNoAccount,
+       {},
+       "no saved account named x\\x1b]0;t\\x07\n"},
+      {"accounts list", {"accounts", "list"}, kExitDone, "\t坏\\x1b]0;pwned\\x07名\\n\t", {}},
+      {"validate",
+       {"accounts", "validate"},
+       kExitNoAccount,
+       "\n坏\\x1b]0;pwned\\x07名\\n\t有效\n",
+       {}},
+      {"remove asks",
+       {"accounts", "remove", user},
+       kExitDone,
+       {},
+       "确定删除 坏\\x1b]0;pwned\\x07名\\n 的cookies? [no"},
+      {"the parser's error", {"tree", "--x\x1b[31m"}, kExitUsage, {}, "--x\\x1b[31m\n"},
+      {"unreadable cookie file",
+       {"accounts", "add", "--file", "/no/such\x1b[31m"},
+       kExitUsage,
+       {},
+       "cannot read /no/such\\x1b[31m\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CliRun run = cli(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_EQ(RawControlIn(run.out, true), "");
+    EXPECT_EQ(RawControlIn(run.err), "");
+    EXPECT_TRUE(Contains(run.out, c.inOut)) << run.out;
+    EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
+  }
 }
 
 // ---- check -------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <QWebEngineView>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,7 +174,12 @@ TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
   EXPECT_EQ(accounts.cellText(0, kColumnUserName), L8("浏览器_用户"));
   EXPECT_EQ(accounts.cellText(0, kColumnCookies), captured);
   EXPECT_EQ(accounts.cellText(0, kColumnUk), "7770001");
+  // While open, the window's browser data is the user's alone; once the window has
+  // gone (its cookies handed over) the data is gone too.
+  EXPECT_EQ(std::filesystem::status(profileDir).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
   window.reset();
+  EXPECT_FALSE(std::filesystem::exists(profileDir));
 
   // Way 1 again: the profile folder was emptied, so the service sees no login.
   std::string nextDir = PrepareWay1Browser(app.programDir);

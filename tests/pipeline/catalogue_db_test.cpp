@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -170,6 +171,48 @@ TEST_F(CatalogueDbTest, OpenNeedsAnExistingFileAndCreateNeedsAWritableFolder) {
   EXPECT_FALSE(db.executeStatement(Batch(1, 1)));
   EXPECT_FALSE(db.queryRows(NextFolderQuery()).prepared());
   EXPECT_FALSE(db.createCatalogue(dir.file("no-such-folder")));
+}
+
+// Whatever stands at the name, the catalogue made there is a new regular file of the
+// usual mode, and a symbolic link's target is neither written nor created.
+TEST_F(CatalogueDbTest, CreateReplacesALinkInsteadOfWritingThroughIt) {
+  namespace fs = std::filesystem;
+  const std::string target = dir.file("precious.txt");
+  const std::string missing = dir.file("made-by-no-one.txt");
+  struct Case {
+    const char* what;
+    std::function<void()> place;
+  } cases[] = {
+      {"a link to a file", [&] { fs::create_symlink(target, dbPath()); }},
+      {"a dangling link", [&] { fs::create_symlink(missing, dbPath()); }},
+      {"links at the journal and the temporary name",
+       [&] {
+         fs::create_symlink(target, dbPath() + "-journal");
+         fs::create_symlink(target, dbPath() + ".tmp");
+       }},
+      {"an old catalogue", [&] { std::ofstream(dbPath()) << "old"; }},
+  };
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(target, std::ios::trunc) << "keep me";
+    c.place();
+    ASSERT_TRUE(db.createCatalogue(dir.path()));
+    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
+    const fs::file_status status = fs::symlink_status(dbPath());
+    EXPECT_EQ(status.type(), fs::file_type::regular);
+    EXPECT_EQ(static_cast<mode_t>(status.permissions() & fs::perms::all), 0666 & ~mask);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dbPath() + ".tmp")));
+    ASSERT_TRUE(db.openCatalogue(dir.path()));
+    ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
+    EXPECT_EQ(rowCount(), 2);
+    db.closeCatalogue();
+    EXPECT_EQ(ReadFile(target), "keep me");
+    fs::remove(dbPath());
+    fs::remove(dbPath() + "-journal");
+  }
 }
 
 TEST_F(CatalogueDbTest, LivesInTheCurrentDirectoryByDefault) {
