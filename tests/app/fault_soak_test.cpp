@@ -357,7 +357,7 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
       EXPECT_NE(row.deleteStatus, L8("删除成功")) << path;
     }
   }
-  std::printf("soak, second run: stopped midway: %s, %zu blocked rows, %llu requests\n",
+  std::printf("soak: second run: stopped midway: %s, %zu blocked rows, %llu requests\n",
               stoppedMidway ? "yes" : "no", rows.size() - rowsBefore,
               static_cast<unsigned long long>(rig.sim().log().total()));
 }
