@@ -218,6 +218,8 @@ std::optional<Run> CheckOnce(const Options& options, long long entries, double b
   generate.blocked = blocked;
   generate.seed = 7;
   generate.under = kFolder;
+  // The measured tree keeps the shape the tables describe: folders and files only.
+  generate.siblingPairs = false;
   const auto stats = sim.generate(kUser, generate);
   run.folders = static_cast<long long>(stats.folders);
   run.files = static_cast<long long>(stats.files);

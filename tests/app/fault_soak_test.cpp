@@ -2,8 +2,11 @@
 // every way at once: slow, cut and dropped replies, empty replies, errno 2, refused
 // signs, a rate limit and busy deletes; paused and resumed in the middle, then run
 // again and stopped. Nothing may be lost, nothing marked without an answer, and
-// nothing deleted that is not blocked. PANSIFT_SOAK_ENTRIES sets the size (small in
-// ctest; scripts/soak runs 5 000).
+// nothing deleted that is not blocked — also where a blocked file stands beside a
+// normal one whose name differs only by an entity word, a quote, a backslash,
+// literal "\u0031" text, "%20" or a control character (the generated tree's
+// folder of similar names). PANSIFT_SOAK_ENTRIES sets the size (small in ctest;
+// scripts/soak runs 5 000).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +20,8 @@
 
 #include "blocked/blocked_list.h"
 #include "blocked/record_blocked_file.h"
+#include "codec.h"
+#include "file_tree.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
 #include "support/wait_until.h"
@@ -53,14 +58,19 @@ void ArmEveryFault(sim::Faults& faults) {
   faults.fileManager.busyDeletes = 5;
 }
 
-// A path as the catalogue stores it, as the simulator names it (UTF-8).
+// A folder path of err.txt, as the simulator names it (UTF-8). Only the drawn
+// folders' names reach it; their names hold no entity words of their own.
 std::string SimPath(const std::string& stored) {
   return UnicodeToUtf8(DecodeUnicodeEscapes(DecodeEntities(DecodeEntities(stored))));
 }
 
+// What is on the netdisk. Rows and files are matched by fs_id: the test does not
+// read a path back from the catalogue the way the program does, so a program that
+// confuses two similar names cannot make the test confuse them too.
 struct Truth {
   std::map<std::string, bool> blockedByPath;  // every entry below the root: blocked?
   std::map<std::string, std::string> pathById;
+  bool blockedId(const std::string& id) const { return blockedByPath.at(pathById.at(id)); }
 };
 
 Truth ReadTruth(sim::Simulator& sim, const std::string& root) {
@@ -104,21 +114,92 @@ bool UnderAny(const std::string& path, const std::set<std::string>& folders) {
 std::set<std::string> CheckMarks(const TaskRig& rig, const Truth& truth) {
   std::set<std::string> marked;
   for (const auto& row : rig.rows()) {
-    const std::string path = SimPath(Utf8ToLocal(row[kColFolder]));
-    auto known = truth.blockedByPath.find(path);
-    EXPECT_NE(known, truth.blockedByPath.end()) << "catalogued but not on the netdisk: " << path;
-    if (known == truth.blockedByPath.end()) continue;
+    const std::string& id = row[kColTarget];
+    const std::string stored = row[kColFolder];
+    EXPECT_TRUE(truth.pathById.count(id)) << "catalogued but not on the netdisk: " << stored;
+    if (!truth.pathById.count(id)) continue;
+    const std::string& path = truth.pathById.at(id);
     const std::string& mark = row[kColOther1];
     if (mark == "已和谐") {
-      EXPECT_TRUE(known->second) << "marked blocked without being blocked: " << path;
-      marked.insert(row[kColTarget]);
+      EXPECT_TRUE(truth.blockedId(id)) << "marked blocked without being blocked: " << path;
+      marked.insert(id);
     } else if (mark == "正常") {
-      EXPECT_FALSE(known->second) << "marked normal but blocked: " << path;
+      EXPECT_FALSE(truth.blockedId(id)) << "marked normal but blocked: " << path;
     } else {
       EXPECT_EQ(mark, "<null>") << path;
     }
   }
   return marked;
+}
+
+// Every normal file of the tree is still there.
+void CheckNoNormalFileDeleted(sim::Simulator& sim, const Truth& truth, const char* when) {
+  for (const auto& [path, blocked] : truth.blockedByPath) {
+    if (!blocked) {
+      EXPECT_TRUE(sim.find(kUser, path)) << "deleted but normal (" << when << "): " << path;
+    }
+  }
+}
+
+struct Summary {
+  int lines = 0;
+  long long total = -1, blocked = -1, undecided = 0;
+};
+
+// The task's summary lines in a piece of the log: "已检测完成，总检测文件数量： T ，其中
+// 被和谐文件(禁止下载的文件)数量： B" and, when some files stayed undecided, "，未能检测的
+// 文件数量： U". The numbers are those of the last line.
+Summary ReadSummary(const std::string& log) {
+  static const std::string kTotal = "已检测完成，总检测文件数量：";
+  static const std::string kBlocked = "，其中被和谐文件(禁止下载的文件)数量：";
+  static const std::string kUndecided = "，未能检测的文件数量：";
+  Summary summary;
+  for (const std::string& line : SplitText(log, "\r\n")) {
+    const size_t at = line.find(kTotal);
+    if (at == std::string::npos) continue;
+    ++summary.lines;
+    auto numberAfter = [&](const std::string& marker, long long fallback) {
+      const size_t m = line.find(marker, at);
+      return m == std::string::npos ? fallback : std::atoll(line.c_str() + m + marker.size());
+    };
+    summary.total = numberAfter(kTotal, -1);
+    summary.blocked = numberAfter(kBlocked, -1);
+    summary.undecided = numberAfter(kUndecided, 0);
+  }
+  return summary;
+}
+
+// The summary of the run whose log starts at `from` agrees with its catalogue: it
+// counts every row and the rows marked blocked, and its undecided files are the
+// rows left without a mark.
+void CheckSummary(const TaskRig& rig, size_t from, const char* run) {
+  SCOPED_TRACE(run);
+  const Summary summary = ReadSummary(rig.log().substr(from));
+  ASSERT_EQ(summary.lines, 1) << rig.log().substr(from);
+  const auto rows = rig.rows();
+  long long unmarked = 0, blocked = 0;
+  for (const auto& row : rows) {
+    if (row[kColOther1] == "<null>" || row[kColOther1] == "检查中") ++unmarked;
+    if (row[kColOther1] == "已和谐") ++blocked;
+  }
+  EXPECT_EQ(summary.total, static_cast<long long>(rows.size()));
+  EXPECT_EQ(summary.blocked, blocked);
+  EXPECT_EQ(summary.undecided, unmarked);
+  EXPECT_EQ(summary.undecided, rig.task->context().undecidedRows.load());
+}
+
+// Whether the service carried out a delete of `path` and its answer reached the
+// program whole (no fault dropped, emptied or cut it).
+bool DeleteAnsweredWhole(sim::Simulator& sim, const std::string& path) {
+  for (const sim::LoggedRequest& request : sim.log().entries("/api/filemanager")) {
+    if (!request.fault.empty() || request.reply.rfind("{\"errno\":0,", 0) != 0) continue;
+    sim::JsonValue list;
+    if (!sim::ParseJson(sim::QueryValue(sim::ParseQuery(request.body), "filelist"), list)) continue;
+    for (const sim::JsonValue& item : list.items) {
+      if (item.text == path) return true;
+    }
+  }
+  return false;
 }
 
 struct SoakRig {
@@ -154,8 +235,14 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
   generate.blocked = 0.03;
   generate.seed = 11;
   generate.under = "/soak";
+  generate.siblingPairs = true;
   rig.sim().generate(kUser, generate);
   const Truth truth = ReadTruth(rig.sim(), "/soak");
+  const std::string pairs = "/soak/" + std::string(sim::kSiblingFolder) + "/";
+  for (const sim::SiblingPair& pair : sim::SiblingPairs()) {
+    ASSERT_EQ(truth.blockedByPath.at(pairs + std::string(pair.tricky)), pair.trickyBlocked);
+    ASSERT_EQ(truth.blockedByPath.at(pairs + std::string(pair.plain)), !pair.trickyBlocked);
+  }
   ArmEveryFault(rig.sim().faults());
   rig.select(u"/soak");
 
@@ -182,23 +269,19 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
   // Every entry catalogued exactly once, unless its folder's listing failed and says so.
   const std::set<std::string> failed = FailedFolders(rig.errors());
   std::multiset<std::string> catalogued;
-  for (const auto& row : rig.rows()) catalogued.insert(SimPath(Utf8ToLocal(row[kColFolder])));
-  for (const auto& [path, blocked] : truth.blockedByPath) {
+  for (const auto& row : rig.rows()) catalogued.insert(row[kColTarget]);
+  for (const auto& [id, path] : truth.pathById) {
     if (UnderAny(path, failed)) continue;
-    EXPECT_EQ(catalogued.count(path), 1u) << path;
+    EXPECT_EQ(catalogued.count(id), 1u) << path;
   }
-  EXPECT_LE(catalogued.size(), truth.blockedByPath.size());
+  EXPECT_LE(catalogued.size(), truth.pathById.size());
 
   // No mark without an answer, every blocked mark recorded once, only blocked files deleted.
   const std::set<std::string> marked = CheckMarks(rig, truth);
   std::multiset<std::string> recorded;
   for (const BlockedRow& row : soak.list.rows()) recorded.insert(row.fsid);
   EXPECT_EQ(recorded, std::multiset<std::string>(marked.begin(), marked.end()));
-  for (const auto& [path, blocked] : truth.blockedByPath) {
-    if (!blocked) {
-      EXPECT_TRUE(rig.sim().find(kUser, path)) << "deleted but normal: " << path;
-    }
-  }
+  CheckNoNormalFileDeleted(rig.sim(), truth, "first run");
   size_t deleted = 0;
   for (const std::string& id : marked) {
     if (!rig.sim().find(kUser, truth.pathById.at(id))) ++deleted;
@@ -212,6 +295,7 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
       EXPECT_NE(row.deleteStatus, L8("删除成功")) << row.fsid;
     }
   }
+  CheckSummary(rig, 0, "first run");
   EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
   EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
   std::string rejections;
@@ -233,19 +317,49 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
       faultCounts.c_str());
 
   // Again on what is left, stopped in the middle of the check: the task ends with
-  // its summary, and what it marked still rests on answers.
+  // its own summary, nothing is deleted after the stop, and what it marked still
+  // rests on answers.
   const Truth left = ReadTruth(rig.sim(), "/soak");
   const size_t probesBefore = rig.sim().log().count("/api/download");
+  const size_t logBefore = rig.log().size();
+  const size_t rowsBefore = soak.list.rows().size();
   rig.task->startCheck();
   ASSERT_TRUE(testing::WaitUntil([&] {
     return rig.sim().log().count("/api/download") > probesBefore + 3 || !rig.task->active();
   }));
+  const bool stoppedMidway = rig.task->active();
   rig.platform.answerNext(kIdYes);
   rig.task->stopCheck();
+  // Only a delete already under way when the stop came may still reach the service
+  // (deletes on detection go one at a time).
+  const std::uint64_t deletesAtStop = rig.sim().log().count("/api/filemanager");
+  const Truth atStop = ReadTruth(rig.sim(), "/soak");
   rig.waitForEnd();
-  CheckMarks(rig, left);
-  EXPECT_NE(rig.log().find("已检测完成，总检测文件数量："), std::string::npos);
+  EXPECT_FALSE(rig.task->active());
   EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+  EXPECT_LE(rig.sim().log().count("/api/filemanager"), deletesAtStop + 1);
+  const Truth atEnd = ReadTruth(rig.sim(), "/soak");
+  EXPECT_LE(atStop.pathById.size(), atEnd.pathById.size() + 1) << "deleted after the stop";
+
+  CheckMarks(rig, left);
+  CheckNoNormalFileDeleted(rig.sim(), truth, "second run");
+  CheckSummary(rig, logBefore, "second run");
+  const std::vector<BlockedRow> rows = soak.list.rows();
+  for (size_t i = rowsBefore; i < rows.size(); ++i) {
+    const BlockedRow& row = rows[i];
+    const std::string& path = left.pathById.at(row.fsid);
+    const bool gone = !rig.sim().find(kUser, path);
+    if (gone && row.deleteStatus == L8("待处理")) {
+      // Waiting only when the stop cut its delete off before an answer arrived.
+      EXPECT_FALSE(DeleteAnsweredWhole(rig.sim(), path)) << "deleted yet waiting: " << path;
+    }
+    if (!gone) {
+      EXPECT_NE(row.deleteStatus, L8("删除成功")) << path;
+    }
+  }
+  std::printf("soak: second run: stopped midway: %s, %zu blocked rows, %llu requests\n",
+              stoppedMidway ? "yes" : "no", rows.size() - rowsBefore,
+              static_cast<unsigned long long>(rig.sim().log().total()));
 }
 
 }  // namespace

@@ -43,6 +43,46 @@ TEST(SimCodec, JsonReaderDecodesWhatTheWriterEscapes) {
   EXPECT_FALSE(error.empty());
 }
 
+// Request bodies are read as strictly as the service reads them: what a hand-made
+// body gets wrong is refused, not guessed at.
+TEST(SimCodec, JsonReaderRefusesWhatIsNotJson) {
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"raw control character",
+       "[\"a\x01"
+       "b\"]"},
+      {"raw tab", "[\"a\tb\"]"},
+      {"raw line break", "[\"a\nb\"]"},
+      {"unknown escape", R"(["back\slash"])"},
+      {"\\x escape", R"(["\x41"])"},
+      {"short \\u escape", R"(["\u12"])"},
+      {"lone high surrogate", R"(["\ud83c"])"},
+      {"lone low surrogate", R"(["\udfac"])"},
+      {"high surrogate before a non-surrogate", R"(["\ud83c\u0041"])"},
+      {"stray UTF-8 byte", "[\"\xff\"]"},
+      {"cut UTF-8 character", "[\"\xe7\x94\"]"},
+      {"overlong UTF-8", "[\"\xc0\xaf\"]"},
+      {"surrogate in UTF-8", "[\"\xed\xa0\x80\"]"},
+      {"string unterminated", R"(["/a/b.mp4)"},
+      {"two strings without a comma", R"(["a""b"])"},
+      {"number with a plus", "[+1]"},
+      {"number with a leading zero", "[01]"},
+      {"number ending in a point", "[1.]"},
+      {"number without its exponent", "[1e]"},
+      {"single quotes", "['a']"},
+  };
+  for (const Case& c : cases) {
+    JsonValue v;
+    EXPECT_FALSE(ParseJson(c.text, v)) << c.what;
+  }
+  JsonValue v;
+  ASSERT_TRUE(ParseJson(R"(["\"\\\/\b\f\n\r\t\u0001\ud83c\udfac","-0.5e+3",-0.5e+3,0])", v));
+  EXPECT_EQ(v.items[0].text, "\"\\/\b\f\n\r\t\x01\xf0\x9f\x8e\xac");
+  EXPECT_EQ(v.items[2].text, "-0.5e+3");
+}
+
 TEST(SimCodec, QueryDecodingTreatsPlusAsSpaceAndKeepsRawOrder) {
   QueryItems q = ParseQuery("dir=%2F%E7%94%B5%E5%BD%B1+2023%7E&web=1&web=1&empty=&flag&bad=%zz");
   ASSERT_EQ(q.size(), 6u);

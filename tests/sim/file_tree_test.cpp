@@ -100,11 +100,12 @@ TEST(SimFileTree, GeneratorIsSeededAndShapedByItsOptions) {
   FileTree a, b;
   GenerateStats stats = a.generate(options);
   b.generate(options);
-  EXPECT_EQ(stats.folders, 5u + 25u + 125u);
-  EXPECT_EQ(stats.files, 120000u);
+  const std::uint64_t pairFiles = 2 * SiblingPairs().size();
+  EXPECT_EQ(stats.folders, 5u + 25u + 125u + 1u);
+  EXPECT_EQ(stats.files, 120000u + pairFiles);
   EXPECT_EQ(a.size(), stats.folders + stats.files);
-  EXPECT_GT(stats.blocked, 1800u);
-  EXPECT_LT(stats.blocked, 3000u);
+  EXPECT_GT(stats.blocked, 1800u + SiblingPairs().size());
+  EXPECT_LT(stats.blocked, 3000u + SiblingPairs().size());
 
   // Same seed, same tree; every folder holds files and names are unique per folder.
   std::vector<EntryInfo> pa, pb;
@@ -122,6 +123,71 @@ TEST(SimFileTree, GeneratorIsSeededAndShapedByItsOptions) {
   std::vector<EntryInfo> inner;
   a.list(pa.front().path, "time", true, 1, 1000, inner);
   EXPECT_FALSE(inner.empty());
+}
+
+// Each pair stands in its own folder below `under`, one of the two blocked; the rest
+// of the tree is drawn as it is without them.
+TEST(SimFileTree, GeneratedTreeHoldsSiblingPairsOfSimilarNames) {
+  GenerateOptions options;
+  options.files = 300;
+  options.depth = 1;
+  options.fanout = 3;
+  options.blocked = 0.05;
+  options.seed = 5;
+  options.under = "/gen";
+  FileTree with, without;
+  GenerateStats stats = with.generate(options);
+  options.siblingPairs = false;
+  GenerateStats plain = without.generate(options);
+  EXPECT_EQ(stats.folders, plain.folders + 1);
+  EXPECT_EQ(stats.files, plain.files + 2 * SiblingPairs().size());
+  EXPECT_EQ(stats.blocked, plain.blocked + SiblingPairs().size());
+
+  const std::string folder = "/gen/" + std::string(kSiblingFolder);
+  std::vector<EntryInfo> listed;
+  ASSERT_EQ(with.list(folder, "name", false, 1, 1000, listed), FileTree::ListResult::Ok);
+  EXPECT_EQ(listed.size(), 2 * SiblingPairs().size());  // every name unique
+  for (const SiblingPair& pair : SiblingPairs()) {
+    SCOPED_TRACE(pair.what);
+    auto tricky = with.find(folder + "/" + std::string(pair.tricky));
+    auto sibling = with.find(folder + "/" + std::string(pair.plain));
+    ASSERT_TRUE(tricky && sibling);
+    EXPECT_EQ(tricky->name, pair.tricky);
+    EXPECT_EQ(tricky->blocked, pair.trickyBlocked);
+    EXPECT_EQ(sibling->blocked, !pair.trickyBlocked);
+  }
+
+  // The drawn part is the same tree, ids included.
+  auto walk = [&](const FileTree& tree) {
+    std::vector<EntryInfo> all;
+    std::vector<std::string> folders = {"/gen"};
+    while (!folders.empty()) {
+      std::vector<EntryInfo> entries;
+      tree.list(folders.back(), "name", false, 1, 100000, entries);
+      folders.pop_back();
+      for (const EntryInfo& e : entries) {
+        if (e.path == folder) continue;
+        if (e.isdir) folders.push_back(e.path);
+        all.push_back(e);
+      }
+    }
+    return all;
+  };
+  const std::vector<EntryInfo> a = walk(with), b = walk(without);
+  ASSERT_EQ(a.size(), plain.folders + plain.files);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(a[i].path, b[i].path);
+    EXPECT_EQ(a[i].fsId, b[i].fsId);
+    EXPECT_EQ(a[i].blocked, b[i].blocked);
+  }
+
+  // Without blocked files in the tree, the pairs are all normal.
+  FileTree clean;
+  options.blocked = 0;
+  options.siblingPairs = true;
+  EXPECT_EQ(clean.generate(options).blocked, 0u);
+  EXPECT_FALSE(clean.find(folder + "/Tom &amp; Jerry.mp4")->blocked);
 }
 
 }  // namespace

@@ -59,6 +59,18 @@ std::uint32_t NextCodePoint(std::string_view s, size_t& i) {
   return cp;
 }
 
+// Reads one well-formed UTF-8 character at `i` (shortest form, no surrogate, at
+// most U+10FFFF); false when the bytes there are not one.
+bool ValidUtf8Char(std::string_view s, size_t& i) {
+  size_t at = i;
+  std::uint32_t cp = NextCodePoint(s, i);
+  static const std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  size_t length = i - at;
+  if (length < 1 || length > 4) return false;
+  if (cp == 0xFFFD && s.substr(at, 3) != "\xEF\xBF\xBD") return false;
+  return cp >= kLeast[length - 1] && !(cp >= 0xD800 && cp < 0xE000) && cp <= 0x10FFFF;
+}
+
 void AppendEscape(std::string& out, std::uint32_t unit) {
   static const char* hex = "0123456789abcdef";
   out += "\\u";
@@ -113,12 +125,33 @@ class JsonReader {
       return literal("null");
     }
     size_t start = pos_;
-    while (pos_ < s_.size() &&
-           std::string_view("+-0123456789.eE").find(s_[pos_]) != std::string_view::npos)
-      ++pos_;
-    if (start == pos_) return fail("unexpected character");
+    if (!number()) return false;
     out.type = JsonValue::Type::Number;
     out.text = std::string(s_.substr(start, pos_ - start));
+    return true;
+  }
+  bool digits() {
+    size_t start = pos_;
+    while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
+    return pos_ > start;
+  }
+  // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
+  bool number() {
+    if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
+    if (pos_ < s_.size() && s_[pos_] == '0') {
+      ++pos_;
+    } else if (!digits()) {
+      return fail("unexpected character");
+    }
+    if (pos_ < s_.size() && s_[pos_] == '.') {
+      ++pos_;
+      if (!digits()) return fail("bad number");
+    }
+    if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
+      ++pos_;
+      if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
+      if (!digits()) return fail("bad number");
+    }
     return true;
   }
   bool object(JsonValue& out, int depth) {
@@ -186,18 +219,38 @@ class JsonReader {
     pos_ += 4;
     return true;
   }
+  // Strings as a strict parser reads them: a control character must be escaped,
+  // only the escapes JSON defines are known, a surrogate comes in pairs and the
+  // bytes are UTF-8. A client that writes a name into a body by hand breaks one of
+  // these with the names that matter.
   bool string(std::string& out) {
     ++pos_;  // opening quote
     while (pos_ < s_.size()) {
-      char c = s_[pos_++];
-      if (c == '"') return true;
+      auto c = static_cast<unsigned char>(s_[pos_]);
+      if (c == '"') {
+        ++pos_;
+        return true;
+      }
+      if (c < 0x20) return fail("control character in string");
+      if (c >= 0x80) {
+        size_t at = pos_;
+        if (!ValidUtf8Char(s_, pos_)) return fail("invalid UTF-8 in string");
+        out.append(s_.substr(at, pos_ - at));
+        continue;
+      }
+      ++pos_;
       if (c != '\\') {
-        out += c;
+        out += static_cast<char>(c);
         continue;
       }
       if (pos_ >= s_.size()) break;
       char e = s_[pos_++];
       switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          out += e;
+          break;
         case 'b':
           out += '\b';
           break;
@@ -216,23 +269,20 @@ class JsonReader {
         case 'u': {
           std::uint32_t unit = 0;
           if (!hex4(unit)) return false;
-          if (unit >= 0xD800 && unit < 0xDC00 && s_.substr(pos_, 2) == "\\u") {
-            pos_ += 2;
+          if (unit >= 0xDC00 && unit < 0xE000) return fail("lone surrogate");
+          if (unit >= 0xD800 && unit < 0xDC00) {
             std::uint32_t low = 0;
+            if (s_.substr(pos_, 2) != "\\u") return fail("lone surrogate");
+            pos_ += 2;
             if (!hex4(low)) return false;
-            if (low >= 0xDC00 && low < 0xE000) {
-              unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            } else {
-              AppendUtf8(out, 0xFFFD);
-              unit = low;
-            }
+            if (low < 0xDC00 || low >= 0xE000) return fail("lone surrogate");
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
           }
           AppendUtf8(out, unit);
           break;
         }
         default:
-          out += e;
-          break;  // " \ / and anything lenient
+          return fail("bad escape");
       }
     }
     return fail("unterminated string");

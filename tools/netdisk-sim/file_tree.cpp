@@ -22,6 +22,35 @@ const char* const kFileNames[] = {
     "电影 %.mp4",   "a&b %.txt",  "报告（终稿）%.docx", "it's, [draft] %.pdf", "~tmp %.log",
     "🎵 音乐 %.mp3", "file_%.bin", "100% done %.zip",    "名单{%}.xlsx",        "x;y#z %.7z"};
 
+// Most tricky names are the blocked one: a client that decodes or strips them
+// deletes the normal sibling. The last few turn it round.
+const std::vector<SiblingPair> kSiblingPairs = {
+    {"entity &amp;", "Tom &amp; Jerry.mp4", "Tom & Jerry.mp4", true},
+    {"entity word amp;", "camp;1.mp4", "c1.mp4", true},
+    {"entity &quot;", "say &quot;hi&quot;.mp4", "say \"hi\".mp4", true},
+    {"entity word divide;", "1divide;2.mp4", "12.mp4", true},
+    {"entity &#44;", "x&#44;y.mp4", "x,y.mp4", true},
+    {"entity &apos;", "it&apos;s.mp4", "it's.mp4", true},
+    {"entity &#126;", "a&#126;b.mp4", "a~b.mp4", true},
+    {"upper-case entity word", "QUOT;q.mp4", "q.mp4", true},
+    {"double quotes closing the path", "v.mp4\",\"w.mp4", "v.mp4", true},
+    {"apostrophe", "Tom's.mp4", "Toms.mp4", true},
+    {"backslash", "back\\slash.mp4", "backslash.mp4", true},
+    {"literal \\u0031", "movie\\u0031.mp4", "movie1.mp4", true},
+    {"literal %20", "a%20b.mp4", "a b.mp4", true},
+    {"literal %41", "c%41d.mp4", "cAd.mp4", true},
+    {"plus", "p+q.mp4", "p q.mp4", true},
+    {"tab", "tab\t.mp4", "tab.mp4", true},
+    {"control character 0x01", "ctl\x01.mp4", "ctl.mp4", true},
+    {"escape sequence", "esc\x1b[0m.mp4", "esc[0m.mp4", true},
+    {"emoji", "clip🎬.mp4", "clip.mp4", true},
+    {"entity &amp;, plain one blocked", "R&amp;B.mp3", "R&B.mp3", false},
+    {"literal \\u0032, plain one blocked", "song\\u0032.mp3", "song2.mp3", false},
+    {"literal %20, plain one blocked", "b%20c.txt", "b c.txt", false},
+    {"entity word quot;, plain one blocked", "quot;d.txt", "d.txt", false},
+    {"double quotes, plain one blocked", "n.txt\",\"m.txt", "n.txt", false},
+};
+
 std::string FillName(const char* pattern, std::uint64_t number) {
   std::string out(pattern);
   // The last "%" is the number's slot; an earlier one is a literal.
@@ -370,8 +399,30 @@ GenerateStats FileTree::generate(const GenerateOptions& options) {
     ++stats.files;
     if (n.blocked) ++stats.blocked;
   }
+  if (options.siblingPairs) {
+    std::string folder = pathOf(static_cast<std::uint32_t>(base));
+    folder = (folder == "/" ? "" : folder) + "/" + std::string(kSiblingFolder);
+    const bool existed = lookup(folder) >= 0;
+    if (addFolder(folder, epoch) && !existed) ++stats.folders;
+    std::uint64_t k = 0;
+    for (const SiblingPair& pair : kSiblingPairs) {
+      for (bool tricky : {true, false}) {
+        ++k;
+        const bool blocked = options.blocked > 0 && tricky == pair.trickyBlocked;
+        const std::string name(tricky ? pair.tricky : pair.plain);
+        if (!addFile(folder + "/" + name, 1024 * k, blocked, epoch + static_cast<std::int64_t>(k)))
+          continue;
+        ++stats.files;
+        if (blocked) ++stats.blocked;
+      }
+    }
+  }
   changed();
   return stats;
+}
+
+const std::vector<SiblingPair>& SiblingPairs() {
+  return kSiblingPairs;
 }
 
 }  // namespace pansift::sim

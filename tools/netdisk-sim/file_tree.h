@@ -25,7 +25,9 @@ struct EntryInfo {
 /// A generated tree: `folders` form a complete tree of `fanout` sub-folders per
 /// folder down to `depth` levels below `under`; `files` files are spread over
 /// those folders and `under` itself; each file is blocked with probability
-/// `blocked`. The same seed gives the same tree.
+/// `blocked`. The same seed gives the same tree. With `siblingPairs`, the folder
+/// kSiblingFolder below `under` then holds every pair of SiblingPairs() (made
+/// after the rest, so the rest is the same with or without them).
 struct GenerateOptions {
   std::uint64_t files = 1000;
   int depth = 2;
@@ -33,7 +35,26 @@ struct GenerateOptions {
   double blocked = 0.01;
   std::uint64_t seed = 1;
   std::string under = "/";
+  bool siblingPairs = true;
 };
+
+/// Two file names side by side that differ only by text a client might decode,
+/// strip or splice into a request: entity words, quotes, a backslash, literal
+/// "\u0031" text, "%20", "+", control characters, an emoji. A client that turns
+/// the tricky name into the plain one (or the other way) deletes the wrong file.
+struct SiblingPair {
+  const char* what;
+  std::string_view tricky;
+  std::string_view plain;
+  /// Which of the two is blocked, in a tree that has blocked files at all
+  /// (GenerateOptions::blocked above 0); the other is normal.
+  bool trickyBlocked;
+};
+
+/// The pairs, in a fixed order; every name is unique within the folder.
+const std::vector<SiblingPair>& SiblingPairs();
+/// The folder the pairs are generated in, below GenerateOptions::under.
+inline constexpr std::string_view kSiblingFolder = "相似的名字";
 
 struct GenerateStats {
   std::uint64_t folders = 0;

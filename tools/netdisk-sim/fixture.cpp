@@ -9,7 +9,8 @@
 //               "blocked": true, "fs_id": 123} ],                    (a file; all but name
 //               optional)
 //    "generate": {"files": 100000, "depth": 3, "fanout": 6,
-//                 "blocked": 0.01, "seed": 7, "under": "/"}         (optional)
+//                 "blocked": 0.01, "seed": 7, "under": "/",
+//                 "siblingPairs": true}                             (optional)
 // }]}
 #include <fstream>
 #include <sstream>
@@ -82,6 +83,7 @@ bool Simulator::loadFixtureText(std::string_view json, std::string* error) {
         options.blocked = g->number("blocked", 0.01);
         options.seed = static_cast<std::uint64_t>(g->integer("seed", 1));
         options.under = g->string("under", "/");
+        options.siblingPairs = g->boolean("siblingPairs", true);
         tree.generate(options);
       }
     });

@@ -26,7 +26,8 @@ const char* const kUsage =
     "  --cert FILE           write the certificate here (default: a temp file)\n"
     "  --fixture FILE        accounts and trees from a JSON fixture (repeatable)\n"
     "  --generate LIST       files=N,depth=D,fanout=F,blocked=P,seed=S[,user=NAME][,under=/DIR]\n"
-    "                        a generated tree (for the given or the default account)\n"
+    "                        [,pairs=0] a generated tree (for the given or the default\n"
+    "                        account); pairs=0 leaves out its folder of similar names\n"
     "  --seed N              seed for ids, tokens and fault draws\n"
     "faults (ENDPOINT: root, followlist, list, template, download, filemanager, create, login, "
     "all):\n"
@@ -100,6 +101,8 @@ bool ParseGenerate(const std::string& spec, GenerateOptions& options, std::strin
       user = value;
     else if (key == "under")
       options.under = value;
+    else if (key == "pairs")
+      options.siblingPairs = value != "0";
     else
       return false;
     start = end + 1;

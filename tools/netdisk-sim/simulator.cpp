@@ -100,6 +100,32 @@ std::string RawQueryValue(std::string_view raw, std::string_view key) {
   return {};
 }
 
+// The shape of a filelist: a delete names paths, a move names objects with a path
+// and a dest (ondup and newname, when given, are strings too). "" when it fits.
+std::string CheckFileList(const JsonValue& list, bool isDelete) {
+  for (const JsonValue& item : list.items) {
+    if (isDelete) {
+      if (item.type != JsonValue::Type::String) return "filelist of a delete is not of paths";
+      continue;
+    }
+    auto isString = [&](std::string_view key, bool required) {
+      const JsonValue* v = item.get(key);
+      return v ? v->type == JsonValue::Type::String : !required;
+    };
+    if (!item.isObject() || !isString("path", true) || !isString("dest", true) ||
+        !isString("ondup", false) || !isString("newname", false))
+      return "filelist of a move is not of {path,dest,ondup,newname}";
+  }
+  return {};
+}
+
+// A file operation touches the entry whose own path the value is, byte for byte:
+// no trailing slash or other form of the path stands for it.
+bool IsExactPath(const FileTree& tree, const std::string& path) {
+  std::optional<EntryInfo> entry = tree.find(path);
+  return entry && entry->path == path;
+}
+
 int Category(const std::string& name, bool isdir) {
   if (isdir) return 6;
   std::string ext =
@@ -759,6 +785,7 @@ struct Simulator::Impl {
     if (bad.empty() &&
         (!hasList || !ParseJson(listText, list) || !list.isArray() || list.items.empty()))
       bad = "filelist is not a JSON array";
+    if (bad.empty()) bad = CheckFileList(list, opera == "delete");
     if (!bad.empty()) return reject(bad);
     if (std::optional<Reply> refused = refuseFileOp(q, account)) return *refused;
     Reply r;
@@ -788,18 +815,22 @@ struct Simulator::Impl {
         return r;
       }
       for (const JsonValue& item : list.items) {
-        std::string path = item.type == JsonValue::Type::String ? item.text : item.string("path");
-        addInfo(account->tree.remove(path) ? 0 : -9, path);
+        const std::string& path = item.text;
+        addInfo(IsExactPath(account->tree, path) && account->tree.remove(path) ? 0 : -9, path);
       }
     } else {
       for (const JsonValue& item : list.items) {
         std::string path = item.string("path");
+        std::string dest = item.string("dest");
         std::string ondup = item.string("ondup", "fail");
         OnDup mode = ondup == "newcopy"     ? OnDup::NewCopy
                      : ondup == "overwrite" ? OnDup::Overwrite
                                             : OnDup::Fail;
         FileTree::MoveResult moved =
-            account->tree.move(path, item.string("dest"), item.string("newname"), mode);
+            !IsExactPath(account->tree, path) ? FileTree::MoveResult::SourceMissing
+            : !IsExactPath(account->tree, dest)
+                ? FileTree::MoveResult::TargetMissing
+                : account->tree.move(path, dest, item.string("newname"), mode);
         int code = moved == FileTree::MoveResult::Moved           ? 0
                    : moved == FileTree::MoveResult::SourceMissing ? -9
                    : moved == FileTree::MoveResult::Exists        ? -8
