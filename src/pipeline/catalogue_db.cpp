@@ -1,6 +1,9 @@
 #include "pipeline/catalogue_db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -80,13 +83,6 @@ const std::string& TemplateImage() {
   return image;
 }
 
-std::string CataloguePath(const std::string& folder) {
-  if (folder.empty()) return kCatalogueFileName;
-  std::string path = folder;
-  if (path.back() != '/') path += '/';
-  return path + kCatalogueFileName;
-}
-
 // A value as an SQL string literal. Apostrophes are doubled, so a value can never
 // end its literal and add to the statement; a value without one is unchanged. A
 // NUL byte ends local text, and would otherwise cut the whole statement text short.
@@ -155,6 +151,13 @@ size_t FindTopLevelFrom(std::string_view sql) {
 
 }  // namespace
 
+std::string CataloguePath(const std::string& folder) {
+  if (folder.empty()) return kCatalogueFileName;
+  std::string path = folder;
+  if (path.back() != '/') path += '/';
+  return path + kCatalogueFileName;
+}
+
 // ---- CatalogueQuery ----
 
 CatalogueQuery::CatalogueQuery(CatalogueQuery&& other) noexcept
@@ -213,6 +216,27 @@ CatalogueDb::CatalogueDb(AppState& app, Clock* clock)
 
 CatalogueDb::~CatalogueDb() {
   closeCatalogue();
+  release();
+}
+
+CatalogueDb::Claim CatalogueDb::claim(const std::string& folder) {
+  release();
+  // flock, not a lock inside SQLite: it must hold while the file itself is replaced.
+  const std::string lockPath = CataloguePath(folder) + ".lock";
+  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return Claim::kNoLockFile;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return Claim::kHeldElsewhere;
+  }
+  claimFd_ = fd;
+  return Claim::kClaimed;
+}
+
+void CatalogueDb::release() {
+  if (claimFd_ < 0) return;
+  ::close(claimFd_);
+  claimFd_ = -1;
 }
 
 bool CatalogueDb::createCatalogue(const std::string& folder) {

@@ -94,6 +94,15 @@ class CatalogueDb {
   CatalogueDb& operator=(const CatalogueDb&) = delete;
   ~CatalogueDb();
 
+  enum class Claim { kClaimed, kHeldElsewhere, kNoLockFile };
+  /// Claims `folder`/vintrel.db for this task: an exclusive lock on the file
+  /// vintrel.db.lock beside it, which ends with the process, so two programs never
+  /// write one catalogue. kHeldElsewhere while another holder has it; kNoLockFile
+  /// when the lock file cannot be made (the folder is not writable). Claiming again
+  /// first gives up an earlier claim.
+  Claim claim(const std::string& folder = {});
+  /// Gives the claim up; nothing when there is none.
+  void release();
   /// Overwrites `folder`/vintrel.db (the current directory when `folder` is empty)
   /// with the empty catalogue. An open connection is closed first and a journal
   /// left beside the old file is removed, so nothing of the old file survives.
@@ -123,7 +132,11 @@ class CatalogueDb {
   AppState& app_;
   Clock& clock_;
   sqlite3* db_ = nullptr;
+  int claimFd_ = -1;
 };
+
+/// The path of the catalogue file in `folder` (the current directory when empty).
+std::string CataloguePath(const std::string& folder);
 
 /// A path or name from a listing (escaped local text, see UnicodeToEscapedLocal) as
 /// the catalogue stores it: entity-encoded twice.

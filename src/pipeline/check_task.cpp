@@ -158,11 +158,19 @@ void CheckTask::startCheck() {
     refuseStart(L8("请设置要检查的深度。"));
     return;
   }
+  if (context_.catalogue.claim(catalogueFolder_) == CatalogueDb::Claim::kHeldElsewhere) {
+    refuseStart(L8("另一个正在运行的检查任务在使用检查数据库 ") +
+                Utf8ToLocal(CataloguePath(catalogueFolder_)) +
+                L8("，不能同时使用。请等它结束，或在另一个目录中启动本程序。"));
+    return;
+  }
   if (!context_.catalogue.createCatalogue(catalogueFolder_)) {
+    context_.catalogue.release();
     refuseStart(L8("初始化.db失败，一般重即软件即可。"));
     return;
   }
   if (!context_.catalogue.openCatalogue(catalogueFolder_)) {
+    context_.catalogue.release();
     refuseStart(L8("连接vintrel.db失败。"));
     return;
   }
@@ -177,6 +185,7 @@ void CheckTask::refuseStart(std::string_view message) {
 }
 
 void CheckTask::endWithoutCheck() {
+  context_.catalogue.release();
   active_ = false;
 }
 
@@ -245,6 +254,7 @@ void CheckTask::runCheckPhase() {
   const long long undecided = UncheckedRows(context_);
   context_.undecidedRows = undecided;
   context_.catalogue.closeCatalogue();
+  context_.catalogue.release();
   std::string summary = L8("已检测完成，总检测文件数量： ") + std::to_string(total) +
                         L8(" ，其中被和谐文件(禁止下载的文件)数量： ") +
                         std::to_string(app_.blockedCount.load());

@@ -104,6 +104,33 @@ class CliTest : public ::testing::Test {
   }
 
   /// Saves both fixture accounts as the window would.
+  /// Starts pansift-cli as a program of its own (the simulator and data folder as
+  /// for cli()), stdout and stderr into out.txt and err.txt; its pid, or -1.
+  pid_t spawnCli(std::vector<std::string> args) {
+    std::vector<std::string> all = {PANSIFT_CLI_EXE,
+                                    "--data-dir",
+                                    dir.path(),
+                                    "--netdisk-origin",
+                                    service.sim.netdiskOrigin(),
+                                    "--ca-file",
+                                    service.sim.caFile()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, dir.file("out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, dir.file("err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+  }
+
   void saveBoth() {
     ASSERT_EQ(cli({"accounts", "add", live}).code, kExitDone);
     ASSERT_EQ(cli({"accounts", "add", expired}).code, kExitNoAccount);
@@ -807,35 +834,39 @@ TEST_F(CliTest, StopEndsTheCheckWithFour) {
 
 // The program itself: the first Ctrl-C stops the task like the stop button, a second
 // one ends the program at once, before the stopped task has printed anything.
+// Two programs started in one folder would share vintrel.db: the second is refused
+// while the first one's task holds it, and the first one's result stays exact.
+TEST_F(CliTest, ASecondCheckOnTheSameCatalogueIsRefused) {
+  saveBoth();
+  service.sim.faults().holdRequestsOf(live, "/api/download");
+  pid_t first = spawnCli({"check", "/电影 2023", "--depth", "0", "--json"});
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+
+  CliRun second = cli({"check", "/", "--depth", "0", "--json"});
+  EXPECT_EQ(second.code, kExitUsage);
+  EXPECT_TRUE(Contains(second.err, "vintrel.db")) << second.err;
+  EXPECT_EQ(second.out, "");
+
+  service.sim.faults().releaseHeld();
+  int status = 0;
+  ASSERT_EQ(waitpid(first, &status, 0), first);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kExitDone) << ReadAll(dir.file("err.txt"));
+  const std::string out = ReadAll(dir.file("out.txt"));
+  EXPECT_TRUE(out.starts_with("{\"folder\":\"/电影 2023\",\"total\":3,")) << out;
+  EXPECT_EQ(BlockedOf(out).size(), 2u) << out;
+
+  // Once the first task has ended, a check starts again.
+  EXPECT_EQ(cli({"check", "/电影 2023", "--depth", "0"}).code, kExitDone);
+}
+
 TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
   saveBoth();
   // The check's first request for a link waits until the program has ended.
   service.sim.faults().holdRequestsOf(live, "/api/download");
-  std::vector<std::string> args = {PANSIFT_CLI_EXE,
-                                   "--data-dir",
-                                   dir.path(),
-                                   "--netdisk-origin",
-                                   service.sim.netdiskOrigin(),
-                                   "--ca-file",
-                                   service.sim.caFile(),
-                                   "check",
-                                   "/",
-                                   "--depth",
-                                   "0",
-                                   "--json"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, dir.file("out.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&files, 2, dir.file("err.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&files);
+  pid_t pid = spawnCli({"check", "/", "--depth", "0", "--json"});
+  ASSERT_GT(pid, 0);
 
   EXPECT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
   kill(pid, SIGINT);
