@@ -159,17 +159,14 @@ void MainWindow::recordBlockedFile(const std::string& fsid, const std::string& p
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {
   switch (item) {
     case BlockedMenuItem::kDeleteSync:
-    case BlockedMenuItem::kDeleteAsync:
-    case BlockedMenuItem::kDeleteAuto: {
-      if (!BlockedMenuItemEnabled(item)) return;
-      // The row chosen now, even if the selection moves before the worker runs.
-      BlockedRowId row = blocked_.selected();
-      if (row == kNoBlockedRow) return;
-      int mode = static_cast<int>(item) - static_cast<int>(BlockedMenuItem::kDeleteSync);
-      workers_.start(
-          [this, row, mode] { DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode); });
+      deleteSelectedBlockedRow(item, DeleteMode::kSync);
       break;
-    }
+    case BlockedMenuItem::kDeleteAsync:
+      deleteSelectedBlockedRow(item, DeleteMode::kAsync);
+      break;
+    case BlockedMenuItem::kDeleteAuto:
+      deleteSelectedBlockedRow(item, DeleteMode::kAuto);
+      break;
     case BlockedMenuItem::kOpenInBrowser:
       OpenSelectedFolderInBrowser(app_, blocked_);
       break;
@@ -182,9 +179,24 @@ void MainWindow::onBlockedMenu(BlockedMenuItem item) {
     case BlockedMenuItem::kExportTable:
       workers_.start([this] { ExportTable(app_, blocked_, blockedForm_); });
       break;
-    default:
+    case BlockedMenuItem::kCopyName:
+    case BlockedMenuItem::kCopyLocation:
+    case BlockedMenuItem::kCopyPath:
+    case BlockedMenuItem::kCopyDecodedPath:
+    case BlockedMenuItem::kCopyDeleteStatus:
+    case BlockedMenuItem::kCopyMoveStatus:
       CopyBlockedCell(app_, blocked_, item);
+      break;
   }
+}
+
+void MainWindow::deleteSelectedBlockedRow(BlockedMenuItem item, DeleteMode mode) {
+  if (!BlockedMenuItemEnabled(item)) return;
+  // The row chosen now, even if the selection moves before the worker runs.
+  BlockedRowId row = blocked_.selected();
+  if (row == kNoBlockedRow) return;
+  workers_.start(
+      [this, row, mode] { DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode); });
 }
 
 void MainWindow::onBlockedButton(BlockedButton button) {

@@ -108,6 +108,9 @@ class MainWindow {
   void switchToSelectedAccount();
   /// Lists the root folder of the operating account into the tree on a worker.
   void startRootRefresh();
+  /// A delete item of the blocked-file menu: deletes the selected row's file on a
+  /// worker, when the item can be chosen.
+  void deleteSelectedBlockedRow(BlockedMenuItem item, DeleteMode mode);
 
   AppState& app_;
   MainForm& form_;

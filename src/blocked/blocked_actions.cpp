@@ -89,7 +89,7 @@ std::string StatusOfAnsweredDelete(AppState& app, DeleteOutcome outcome) {
 }
 
 void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, BlockedList& list,
-                                 BlockedRowId id, int mode) {
+                                 BlockedRowId id, DeleteMode mode) {
   std::optional<BlockedRow> row = list.row(id);
   if (!row) return;
   SetCell(app, list, id, kBlockedDeleteStatus, L8(kStatusDeleting));
@@ -152,8 +152,14 @@ void CopyBlockedCell(AppState& app, const BlockedList& list, BlockedMenuItem ite
       // The path as it stands, escapes and all, even when empty.
       app.platform.setClipboard(LocalToUnicode(row->path));
       return;
-    default:
-      return;
+    case BlockedMenuItem::kDeleteSync:
+    case BlockedMenuItem::kDeleteAsync:
+    case BlockedMenuItem::kDeleteAuto:
+    case BlockedMenuItem::kOpenInBrowser:
+    case BlockedMenuItem::kRemoveFromList:
+    case BlockedMenuItem::kImportTable:
+    case BlockedMenuItem::kExportTable:
+      return;  // not a copy item
   }
   if (!text.empty()) app.platform.setClipboard(std::move(text));
 }

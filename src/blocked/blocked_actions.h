@@ -71,10 +71,10 @@ AccountCredentials CredentialsOf(const AccountStore& accounts, std::string_view 
 
 /// Deletes the row's file from the Netdisk with the row's own account (worker
 /// thread): "删除中", then the outcome in the delete status and, but for a missing
-/// file, the log. `mode` is the service's async value (the menu offers 0 only).
-/// Nothing when the row is gone.
+/// file, the log. The menu offers only DeleteMode::kSync. Nothing when the row is
+/// gone.
 void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, BlockedList& list,
-                                 BlockedRowId row, int mode);
+                                 BlockedRowId row, DeleteMode mode);
 
 /// Opens the selected row's folder on the Netdisk web page in the browser.
 void OpenSelectedFolderInBrowser(AppState& app, const BlockedList& list);

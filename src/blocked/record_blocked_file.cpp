@@ -54,7 +54,7 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, B
     return !stopped;
   };
   DeleteResult result = DeleteFile(app, app.currentCookies.get(), app.currentBdstoken.get(), path,
-                                   0, DeleteVariant::kOnDetection, gate);
+                                   DeleteMode::kSync, DeleteVariant::kOnDetection, gate);
   if (stopped) return;  // the row keeps "待处理"
   std::string status = StatusOfAnsweredDelete(app, result.outcome);
   if (status.empty()) {

@@ -137,7 +137,16 @@ void BlockedWindowView::build() {
   // Closing the main window ends the program even while this one shows.
   setAttribute(Qt::WA_QuitOnClose, false);
   form_.setWindow(reinterpret_cast<WindowId>(static_cast<QWidget*>(this)));
+  buildList();
+  buildButtons();
+  buildTargetFolder();
+  buildMenu();
+  resize(kClientWidth, kClientHeight);
+  move(50, 50);
+  bindModels();
+}
 
+void BlockedWindowView::buildList() {
   table_ = new BlockedTableModel(this);
   list_ = new QTreeView(this);
   list_->setObjectName(Ui("超级列表框2"));
@@ -155,12 +164,18 @@ void BlockedWindowView::build() {
   for (int i = 0; i < kBlockedColumnCount; ++i)
     list_->setColumnWidth(i, BlockedColumns()[static_cast<size_t>(i)].width);
   placed_.push_back({list_, kListRect});
+  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            blocked_.select(current.isValid() ? table_->idAt(current.row()) : kNoBlockedRow);
+          });
+}
 
+void BlockedWindowView::buildButtons() {
   struct ButtonPlace {
     BlockedButton button;
     QRect rect;
   };
-  const std::array<ButtonPlace, 5> buttons = {{
+  const std::array<ButtonPlace, kBlockedButtonCount> buttons = {{
       {BlockedButton::kClearDeleted, QRect(18, 281, 174, 32)},
       {BlockedButton::kExportNames, QRect(226, 281, 184, 32)},
       {BlockedButton::kExportPaths, QRect(463, 281, 104, 32)},
@@ -172,28 +187,16 @@ void BlockedWindowView::build() {
     widget->setObjectName(Ui(ControlName(b.button)));
     widget->setAccessibleName(widget->text());
     placed_.push_back({widget, b.rect});
+    buttons_[static_cast<size_t>(b.button)] = widget;
     BlockedButton button = b.button;
     connect(widget, &QPushButton::clicked, this,
             [this, button] { controller_.onBlockedButton(button); });
   }
-  struct LabelPlace {
-    const char* name;
-    const char* text;
-    QRect rect;
-  };
-  const std::array<LabelPlace, 3> labels = {{
-      {"透明标签4", "更多功能请右键单击列表", QRect(633, 282, 144, 24)},
-      {"透明标签1", "位置：", QRect(418, 326, 40, 24)},
-      {"透明标签2", "不填将默认，格式：/aaa", QRect(630, 328, 147, 24)},
-  }};
-  QLabel* place = nullptr;
-  for (const LabelPlace& l : labels) {
-    auto* label = new QLabel(Ui(l.text), this);
-    label->setObjectName(Ui(l.name));
-    label->setAccessibleName(label->text());
-    placed_.push_back({label, l.rect});
-    if (std::string_view(l.name) == "透明标签1") place = label;
-  }
+}
+
+void BlockedWindowView::buildTargetFolder() {
+  QLabel* place = makeLabel("透明标签1", "位置：", QRect(418, 326, 40, 24));
+  makeLabel("透明标签2", "不填将默认，格式：/aaa", QRect(630, 328, 147, 24));
   target_ = new QLineEdit(FromLocal(form_.targetFolder()), this);
   target_->setObjectName(Ui("编辑框1"));
   target_->setAccessibleName(place->text());
@@ -201,7 +204,10 @@ void BlockedWindowView::build() {
   placed_.push_back({target_, QRect(463, 328, 152, 24)});
   connect(target_, &QLineEdit::textChanged, this,
           [this](const QString& text) { form_.setTargetFolder(ToLocal(text)); });
+}
 
+void BlockedWindowView::buildMenu() {
+  makeLabel("透明标签4", "更多功能请右键单击列表", QRect(633, 282, 144, 24));
   menu_ = new QMenu(Ui("已和谐文件列表菜单"), this);
   menu_->setObjectName(Ui("已和谐文件列表菜单"));
   for (int i = 0; i < kBlockedMenuItemCount; ++i) {
@@ -217,13 +223,17 @@ void BlockedWindowView::build() {
     list_->setCurrentIndex(index);
     menu_->popup(list_->viewport()->mapToGlobal(pos));
   });
-  connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            blocked_.select(current.isValid() ? table_->idAt(current.row()) : kNoBlockedRow);
-          });
+}
 
-  resize(kClientWidth, kClientHeight);
-  move(50, 50);
+QLabel* BlockedWindowView::makeLabel(const char* name, const char* text, const QRect& design) {
+  auto* label = new QLabel(Ui(text), this);
+  label->setObjectName(Ui(name));
+  label->setAccessibleName(label->text());
+  placed_.push_back({label, design});
+  return label;
+}
+
+void BlockedWindowView::bindModels() {
   syncRows();
   syncForm();
   rowsSubscription_ = MirrorModel(this, blocked_, &BlockedWindowView::syncRows);
@@ -258,11 +268,8 @@ void BlockedWindowView::syncRows() {
 }
 
 void BlockedWindowView::syncForm() {
-  for (int i = 0; i < static_cast<int>(BlockedButton::kCount); ++i) {
-    auto button = static_cast<BlockedButton>(i);
-    if (auto* widget = findChild<QPushButton*>(Ui(ControlName(button))))
-      widget->setEnabled(form_.enabled(button));
-  }
+  for (size_t i = 0; i < buttons_.size(); ++i)
+    buttons_[i]->setEnabled(form_.enabled(static_cast<BlockedButton>(i)));
   std::string target = form_.targetFolder();
   if (ToLocal(target_->text()) != target) target_->setText(FromLocal(target));
   if (!form_.visible() && isVisible()) hide();

@@ -6,13 +6,17 @@
 #include <QAbstractTableModel>
 #include <QRect>
 #include <QWidget>
+#include <array>
+#include <cstddef>
 #include <vector>
 
 #include "blocked/blocked_list.h"
 #include "util/observable.h"
 
+class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QTreeView;
 
 namespace pansift {
@@ -56,7 +60,18 @@ class BlockedWindowView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  static constexpr std::size_t kBlockedButtonCount =
+      static_cast<std::size_t>(BlockedButton::kCount);
+
+  // One part of the window each: the list, the buttons below it, the move's target
+  // folder, the list's menu; then the bindings to the models.
   void build();
+  void buildList();
+  void buildButtons();
+  void buildTargetFolder();
+  void buildMenu();
+  void bindModels();
+  QLabel* makeLabel(const char* name, const char* text, const QRect& design);
   void syncRows();
   void syncForm();
   void showRequested();
@@ -69,6 +84,7 @@ class BlockedWindowView : public QWidget {
   QTreeView* list_ = nullptr;
   QMenu* menu_ = nullptr;
   QLineEdit* target_ = nullptr;
+  std::array<QPushButton*, kBlockedButtonCount> buttons_{};  // by BlockedButton
   struct Placed {
     QWidget* widget;
     QRect design;

@@ -82,10 +82,11 @@ std::string MoveFileList(std::u16string_view path, std::u16string_view targetFol
 }
 
 DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::u16string_view path, int deleteMode, DeleteVariant variant,
+                        std::u16string_view path, DeleteMode deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate) {
   const bool onDetection = variant == DeleteVariant::kOnDetection;
-  const std::string async = onDetection ? "0" : std::to_string(deleteMode);
+  const DeleteMode mode = onDetection ? DeleteMode::kSync : deleteMode;
+  const std::string async = std::to_string(static_cast<int>(mode));
   const int attempts = onDetection ? kDetectionDeleteAttempts : kMenuDeleteAttempts;
   const int timeout = onDetection ? kDetectionDeleteTimeoutSeconds : kSlowOperationTimeoutSeconds;
   const std::string body = DeleteFileList(path);

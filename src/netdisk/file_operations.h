@@ -15,6 +15,8 @@ enum class DeleteVariant {
   kOnDetection,  // the checker's delete: async 0, 90 attempts, 5 s, the caller's gate
   kMenu,         // the blocked-file list's delete: the chosen mode, 5 attempts, 180 s
 };
+/// How the service carries out a delete: the request's async value.
+enum class DeleteMode : int { kSync = 0, kAsync = 1, kAuto = 2 };
 enum class DeleteOutcome { kDeleted, kIdentityCheck, kFileMissing, kFailed };
 
 struct DeleteResult {
@@ -23,13 +25,13 @@ struct DeleteResult {
   int httpStatus = 0;
 };
 
-/// Deletes the file at `path`, the service's path exactly. `deleteMode`
-/// is the async value of the menu variant (0 sync, 1 async, 2 automatic). `gate` runs
+/// Deletes the file at `path`, the service's path exactly. `deleteMode` is the
+/// menu variant's; the on-detection variant always deletes synchronously. `gate` runs
 /// before every attempt of the on-detection variant; false ends the delete as failed.
 /// A busy service is asked again after 2 s. Only the menu variant reports a missing
 /// file; on detection that counts as failed.
 DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::u16string_view path, int deleteMode, DeleteVariant variant,
+                        std::u16string_view path, DeleteMode deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate = {});
 
 struct FolderCheck {

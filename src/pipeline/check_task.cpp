@@ -12,7 +12,7 @@
 #include "core/platform.h"
 #include "netdisk/sign.h"
 #include "pipeline/catalogue_db.h"
-#include "pipeline/checker.h"
+#include "pipeline/check_batch.h"
 #include "pipeline/crawler.h"
 #include "pipeline/worker_pool.h"
 #include "tree/folder_tree.h"

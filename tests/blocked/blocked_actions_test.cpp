@@ -59,7 +59,7 @@ TEST_F(BlockedActionsTest, MenuDeleteUsesTheRowsAccountAndSetsTheStatus) {
   BlockedRowId gone = add("bob", "2", "/x/gone.txt");
   BlockedRowId stranger = add("carol", "3", "/x/b.txt");
 
-  DeleteBlockedRowFromNetdisk(app, accounts, list, bobs, 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, bobs, DeleteMode::kSync);
   EXPECT_EQ(status(bobs, kBlockedDeleteStatus), L8("删除成功"));
   EXPECT_FALSE(sim.find("bob", "/x/b.txt"));
   EXPECT_TRUE(sim.find("alice", "/x/b.txt"));
@@ -67,12 +67,12 @@ TEST_F(BlockedActionsTest, MenuDeleteUsesTheRowsAccountAndSetsTheStatus) {
   EXPECT_NE(app.log.text().find(L8("文件删除成功。")), std::string::npos);
 
   std::string logBefore = app.log.text();
-  DeleteBlockedRowFromNetdisk(app, accounts, list, gone, 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, gone, DeleteMode::kSync);
   EXPECT_EQ(status(gone, kBlockedDeleteStatus), L8("文件不存在"));
   EXPECT_EQ(app.log.text(), logBefore);  // a missing file is no log line
 
   // No account row of that name: the request goes without login and fails.
-  DeleteBlockedRowFromNetdisk(app, accounts, list, stranger, 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, stranger, DeleteMode::kSync);
   std::string failed = status(stranger, kBlockedDeleteStatus);
   EXPECT_EQ(failed.rfind(L8("失败，code：200 结果：{"), 0), 0u) << LocalToUtf8(failed);
   EXPECT_EQ(failed.find("\r\n"), std::string::npos);
@@ -82,7 +82,7 @@ TEST_F(BlockedActionsTest, MenuDeleteUsesTheRowsAccountAndSetsTheStatus) {
   sim.faults().fileManager.identityCheck = true;
   sim.addFile("bob", "/y.txt", 1, true);
   BlockedRowId checked = add("bob", "4", "/y.txt");
-  DeleteBlockedRowFromNetdisk(app, accounts, list, checked, 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, checked, DeleteMode::kSync);
   EXPECT_EQ(status(checked, kBlockedDeleteStatus), L8("需要身份安全验证"));
 }
 
@@ -194,8 +194,8 @@ TEST_F(BlockedActionsTest, ImportedRowsDeleteAndMoveExactlyTheirOwnFile) {
   for (BlockedRow& row : ParseTable(TableText(exported))) list.append(std::move(row));
   ASSERT_EQ(list.size(), std::size(pairs));
 
-  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[0], 0);
-  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[1], 0);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[0], DeleteMode::kSync);
+  DeleteBlockedRowFromNetdisk(app, accounts, list, list.ids()[1], DeleteMode::kSync);
   list.setCell(list.ids()[0], kBlockedMoveStatus, L8("移动成功"));
   list.setCell(list.ids()[1], kBlockedMoveStatus, L8("移动成功"));
   blockedForm.setTargetFolder("/to");

@@ -27,7 +27,8 @@ class FileOperationsTest : public ::testing::Test {
 
 TEST_F(FileOperationsTest, PathsReachTheServiceAsUtf8WithUpperCaseEscapes) {
   sim.addFile("owner", "/x/été.txt", 1);
-  DeleteResult deleted = DeleteFile(app, cookies, "tok", u"/x/été.txt", 0, DeleteVariant::kMenu);
+  DeleteResult deleted =
+      DeleteFile(app, cookies, "tok", u"/x/été.txt", DeleteMode::kSync, DeleteVariant::kMenu);
   EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
   EXPECT_EQ(deleted.httpStatus, 200);
   EXPECT_FALSE(sim.find("owner", "/x/été.txt"));
@@ -74,8 +75,8 @@ TEST_F(FileOperationsTest, DeletesAndMovesTouchExactlyTheNamedFile) {
     sim.addFile("owner", sibling, 1);
     sim.addFile("owner", "/x/victim.mp4", 1);
 
-    DeleteResult deleted =
-        DeleteFile(app, cookies, "tok", Utf8ToUnicode(file), 0, DeleteVariant::kMenu);
+    DeleteResult deleted = DeleteFile(app, cookies, "tok", Utf8ToUnicode(file), DeleteMode::kSync,
+                                      DeleteVariant::kMenu);
     EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
     EXPECT_FALSE(sim.find("owner", file));
     EXPECT_TRUE(sim.find("owner", sibling));
@@ -98,7 +99,7 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
   struct Case {
     const char* what;
     DeleteVariant variant;
-    int mode;
+    DeleteMode mode;
     bool fileExists;
     std::function<void(sim::FileManagerFaults&)> fault;
     DeleteOutcome outcome;
@@ -107,38 +108,39 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
   };
   using V = DeleteVariant;
   using O = DeleteOutcome;
+  using M = DeleteMode;
   auto none = [](sim::FileManagerFaults&) {};
   const Case cases[] = {
-      {"deleted on detection", V::kOnDetection, 2, true, none, O::kDeleted, 1, 0},
-      {"deleted from the menu", V::kMenu, 0, true, none, O::kDeleted, 1, 0},
-      {"deleted asynchronously", V::kMenu, 1, true, none, O::kDeleted, 1, 0},
-      {"busy twice, then deleted", V::kOnDetection, 0, true,
+      {"deleted on detection", V::kOnDetection, M::kAuto, true, none, O::kDeleted, 1, 0},
+      {"deleted from the menu", V::kMenu, M::kSync, true, none, O::kDeleted, 1, 0},
+      {"deleted asynchronously", V::kMenu, M::kAsync, true, none, O::kDeleted, 1, 0},
+      {"busy twice, then deleted", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.busyDeletes = 2; }, O::kDeleted, 3, 4000},
-      {"busy (31034) once", V::kMenu, 0, true,
+      {"busy (31034) once", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) {
          f.busyDeletes = 1;
          f.busyCode = 31034;
        },
        O::kDeleted, 2, 2000},
-      {"busy throughout on detection", V::kOnDetection, 0, true,
+      {"busy throughout on detection", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.busyDeletes = 1000; }, O::kFailed, 90, 180000},
-      {"busy throughout from the menu", V::kMenu, 0, true,
+      {"busy throughout from the menu", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.busyDeletes = 1000; }, O::kFailed, 5, 10000},
-      {"identity check", V::kMenu, 0, true,
+      {"identity check", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.identityCheck = true; }, O::kIdentityCheck, 1, 0},
-      {"identity check on detection", V::kOnDetection, 0, true,
+      {"identity check on detection", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.identityCheck = true; }, O::kIdentityCheck, 1, 0},
-      {"missing from the menu", V::kMenu, 0, false, none, O::kFileMissing, 1, 0},
-      {"missing on detection", V::kOnDetection, 0, false, none, O::kFailed, 1, 0},
-      {"no answer from the menu", V::kMenu, 0, true,
+      {"missing from the menu", V::kMenu, M::kSync, false, none, O::kFileMissing, 1, 0},
+      {"missing on detection", V::kOnDetection, M::kSync, false, none, O::kFailed, 1, 0},
+      {"no answer from the menu", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.emptyReplies = 1000; }, O::kFailed, 5, 0},
       // The first reply is cut off after the file was deleted; the second attempt
       // finds no such file: the delete did happen.
-      {"answer lost after the delete, on detection", V::kOnDetection, 0, true,
+      {"answer lost after the delete, on detection", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
-      {"answer lost after the delete, from the menu", V::kMenu, 0, true,
+      {"answer lost after the delete, from the menu", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
-      {"no answer, then busy, then deleted", V::kOnDetection, 0, true,
+      {"no answer, then busy, then deleted", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) {
          f.emptyReplies = 1;
          f.busyDeletes = 1;
@@ -159,7 +161,10 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
     EXPECT_EQ(
         sim.log()
             .last("/api/filemanager")
-            ->query.rfind("async=" + std::to_string(c.variant == V::kMenu ? c.mode : 0) + "&", 0),
+            ->query.rfind(
+                "async=" + std::to_string(c.variant == V::kMenu ? static_cast<int>(c.mode) : 0) +
+                    "&",
+                0),
         0u);
     EXPECT_EQ(sim.log().rejected(), 0u);
     if (c.outcome == O::kDeleted) {
@@ -174,7 +179,8 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   sim.faults().fileManager.busyDeletes = 1000;
   int calls = 0;
   auto gate = [&] { return ++calls < 3; };
-  DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", 0, DeleteVariant::kOnDetection, gate);
+  DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", DeleteMode::kSync,
+                              DeleteVariant::kOnDetection, gate);
   EXPECT_EQ(r.outcome, DeleteOutcome::kFailed);
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(requests("/api/filemanager"), 2u);
@@ -182,8 +188,10 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   // The menu variant has no gate.
   sim.faults().reset();
   calls = 0;
-  EXPECT_EQ(DeleteFile(app, cookies, "tok", u"/f.txt", 0, DeleteVariant::kMenu, gate).outcome,
-            DeleteOutcome::kDeleted);
+  EXPECT_EQ(
+      DeleteFile(app, cookies, "tok", u"/f.txt", DeleteMode::kSync, DeleteVariant::kMenu, gate)
+          .outcome,
+      DeleteOutcome::kDeleted);
   EXPECT_EQ(calls, 0);
 }
 

@@ -1,6 +1,7 @@
-#include "pipeline/checker.h"
+#include "pipeline/check_batch.h"
 
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -115,14 +116,9 @@ struct SplitProgress {
   size_t total;
 };
 
-// Finds the blocked files among `ids`, which the service refused together, by
-// asking about halves: a half it accepts is marked normal, a refused half is split
-// again, a single file is decided by its own probe, an undecided half stays
-// unchecked. One blocked file among N costs 2 * ceil(log2 N) probes instead of N,
-// and every mark still rests on an answer about a group the row belongs to. False
-// when the task was stopped.
-bool FindBlockedByHalves(TaskContext& task, std::span<const std::string> ids,
-                         SplitProgress& progress) {
+// One step of FindBlockedByHalves: asks about both halves of `ids`, splitting a
+// refused half again. False when the task was stopped.
+bool SearchHalves(TaskContext& task, std::span<const std::string> ids, SplitProgress& progress) {
   const size_t firstHalf = (ids.size() + 1) / 2;
   for (std::span<const std::string> part : {ids.first(firstHalf), ids.subspan(firstHalf)}) {
     ShowSplitProgress(task.app, progress.decided + 1, progress.total);
@@ -134,7 +130,7 @@ bool FindBlockedByHalves(TaskContext& task, std::span<const std::string> ids,
       MarkRows(task, statement, 1);
     } else if (outcome == ProbeOutcome::kBlocked) {
       WaitSubmitInterval(task);
-      if (!FindBlockedByHalves(task, part, progress)) return false;
+      if (!SearchHalves(task, part, progress)) return false;
       continue;
     } else {
       std::string statements;
@@ -149,6 +145,75 @@ bool FindBlockedByHalves(TaskContext& task, std::span<const std::string> ids,
   return true;
 }
 
+// Finds the blocked files among `ids`, which the service refused together, by
+// asking about halves: a half it accepts is marked normal, a refused half is split
+// again, a single file is decided by its own probe, an undecided half stays
+// unchecked. One blocked file among N costs 2 * ceil(log2 N) probes instead of N,
+// and every mark still rests on an answer about a group the row belongs to. False
+// when the task was stopped.
+bool FindBlockedByHalves(TaskContext& task, std::span<const std::string> ids) {
+  SplitProgress progress{0, ids.size()};
+  return SearchHalves(task, ids, progress);
+}
+
+// Finds the blocked files among `ids`, which the service refused together, by
+// asking about each file on its own. False when the task was stopped.
+bool FindBlockedOneByOne(TaskContext& task, std::span<const std::string> ids) {
+  for (size_t k = 1; k <= ids.size(); ++k) {
+    ShowSplitProgress(task.app, k, ids.size());
+    if (!PauseGate(task.app)) return false;
+    const std::string& id = ids[k - 1];
+    std::string statement = DecideFile(task, id, Probe(task, id));
+    WaitSubmitInterval(task);
+    MarkRows(task, statement, 1);
+  }
+  return true;
+}
+
+// The fs_ids of the unchecked rows with from < id <= to, read from the catalogue
+// under its lock; nothing when the task was stopped while reading. A pause holds
+// the read.
+std::optional<std::vector<std::string>> ReadUncheckedIds(TaskContext& task, long long from,
+                                                         long long to) {
+  AppState& app = task.app;
+  const std::string select = UncheckedRangeQuery(from, to);
+  std::vector<std::string> ids;
+  std::unique_lock lock(app.catalogueLock);
+  CatalogueQuery query;
+  do {
+    if (!PauseGate(app)) return std::nullopt;
+    query = task.catalogue.queryRows(select);
+  } while (!query.prepared() && task.catalogue.isOpen());
+  for (;;) {
+    if (!PauseGate(app)) return std::nullopt;
+    if (!query.step()) break;
+    ids.push_back(query.text(kColTarget));
+  }
+  return ids;
+}
+
+// A batch of one that the service refused: that file is blocked, marked and
+// reported at once.
+void MarkLoneBlockedFile(TaskContext& task, const std::string& id) {
+  ExecuteUntilDone(task, MarkBlockedStatement(id));
+  task.checkedRows += 1;
+  const std::string path = StoredPathOf(task, id);
+  ReportBlocked(task, id, path, StripEntityWords(UnescapeReplyText(path)));
+}
+
+// Marks every file of a batch the service accepted as a whole "正常"; a stop ends
+// the retries of the statement, leaving the rows unchecked.
+void MarkBatchNormal(TaskContext& task, std::span<const std::string> ids) {
+  std::string statements;
+  for (const std::string& id : ids) statements += MarkNormalStatement(id);
+  while (!task.catalogue.executeLogged(statements)) {
+    if (!PauseGate(task.app)) return;
+    WaitPumping(task.app.platform, kStatementRetryMs);
+    ProcessEvents(task.app.platform);
+  }
+  task.checkedRows += static_cast<long long>(ids.size());
+}
+
 }  // namespace
 
 void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
@@ -161,65 +226,28 @@ void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
   if (a > total) return;
 
   const long long size = task.form.number(FormText::kFilesPerBatch);
-  const std::string select = UncheckedRangeQuery(a, a + size);
-  std::vector<std::string> ids;
-  {
-    std::unique_lock lock(app.catalogueLock);
-    CatalogueQuery query;
-    do {
-      if (!PauseGate(app)) return;
-      query = task.catalogue.queryRows(select);
-    } while (!query.prepared() && task.catalogue.isOpen());
-    for (;;) {
-      if (!PauseGate(app)) return;
-      if (!query.step()) break;
-      ids.push_back(query.text(kColTarget));
-    }
-  }
-
+  const std::optional<std::vector<std::string>> ids = ReadUncheckedIds(task, a, a + size);
+  if (!ids) return;
   // A range without unchecked rows asks nothing.
-  std::string pending;
-  if (!ids.empty()) {
-    const ProbeOutcome outcome = Probe(task, JoinIds(ids));
-    if (outcome == ProbeOutcome::kBlocked && ids.size() == 1) {
-      ExecuteUntilDone(task, MarkBlockedStatement(ids[0]));
-      task.checkedRows += 1;
-      const std::string path = StoredPathOf(task, ids[0]);
-      ReportBlocked(task, ids[0], path, StripEntityWords(UnescapeReplyText(path)));
-      return;
-    }
-    if (outcome == ProbeOutcome::kBlocked) {
-      SetStatus(app, SplittingText());
-      if (task.form.halvingSearch()) {
-        SplitProgress progress{0, ids.size()};
-        if (!FindBlockedByHalves(task, ids, progress)) return;
-      } else {
-        for (size_t k = 1; k <= ids.size(); ++k) {
-          ShowSplitProgress(app, k, ids.size());
-          if (!PauseGate(app)) return;
-          const std::string& id = ids[k - 1];
-          std::string statement = DecideFile(task, id, Probe(task, id));
-          WaitSubmitInterval(task);
-          MarkRows(task, statement, 1);
-        }
-      }
-      WaitSubmitInterval(task);
-      return;
-    }
-    // Only a probe that said "not blocked" marks the batch normal.
-    if (outcome == ProbeOutcome::kNotBlocked) {
-      for (const std::string& id : ids) pending += MarkNormalStatement(id);
-    }
+  if (ids->empty()) {
+    WaitSubmitInterval(task);
+    return;
   }
-
+  const ProbeOutcome outcome = Probe(task, JoinIds(*ids));
+  if (outcome == ProbeOutcome::kBlocked) {
+    if (ids->size() == 1) {
+      MarkLoneBlockedFile(task, ids->front());
+      return;
+    }
+    SetStatus(app, SplittingText());
+    const bool searched = task.form.halvingSearch() ? FindBlockedByHalves(task, *ids)
+                                                    : FindBlockedOneByOne(task, *ids);
+    if (searched) WaitSubmitInterval(task);
+    return;
+  }
   WaitSubmitInterval(task);
-  if (pending.empty()) return;
-  while (!task.catalogue.executeLogged(pending)) {
-    if (!PauseGate(app)) return;
-    WaitPumping(app.platform, kStatementRetryMs);
-    ProcessEvents(app.platform);
-  }
-  task.checkedRows += static_cast<long long>(ids.size());
+  // Only a probe that said "not blocked" marks the batch normal.
+  if (outcome == ProbeOutcome::kNotBlocked) MarkBatchNormal(task, *ids);
 }
 
 }  // namespace pansift

@@ -1,7 +1,8 @@
 // The check phase's work: one batch of catalogue rows asked about in one probe,
-// marked "正常" when the service hands out links for all of them, or probed one by
-// one to find the blocked files when it refuses. A file whose probe could not
-// decide keeps its row unmarked: it is never reported as normal.
+// marked "正常" when the service hands out links for all of them. When it refuses,
+// the blocked files are found file by file or, with 选择框_对半查找, by halving the
+// batch. A file whose probe could not decide keeps its row unmarked: it is never
+// reported as normal.
 #pragma once
 
 #include <cstdint>
