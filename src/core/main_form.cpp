@@ -1,8 +1,7 @@
 #include "core/main_form.h"
 
-#include <climits>
-
 #include "util/codepage.h"
+#include "util/text.h"
 
 namespace pansift {
 namespace {
@@ -57,25 +56,6 @@ const char* ControlName(FormButton button) {
 }
 const char* ControlName(SortOrder order) {
   return kSortRadios[static_cast<size_t>(order)];
-}
-
-int ParseBoxNumber(std::string_view text) {
-  size_t i = 0;
-  auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-  };
-  while (i < text.size() && blank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    // Stop growing once past int's range; the result is clamped below.
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[i] - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
 }
 
 MainForm::MainForm() {
