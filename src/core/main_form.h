@@ -118,10 +118,8 @@ class MainForm : public Observable<FormChanged> {
   void hideRefreshHint();
 
  private:
-  void changed(FormChanged::Kind kind, int index = 0);
-  // A check box's state, read or set under the lock; a change is announced as `kind`.
+  // A check box's state, read under the lock.
   bool readFlag(const bool& flag) const;
-  void setFlag(bool& flag, bool checked, FormChanged::Kind kind);
 
   mutable std::mutex mutex_;
   std::array<std::string, static_cast<size_t>(FormText::kCount)> texts_;

@@ -65,6 +65,53 @@ TEST(MainForm, AnnouncesRealChangesOnly) {
   EXPECT_EQ(form.selectedTab(), kTabClean);
 }
 
+TEST(MainForm, ASubscriberSeesTheNewValueAndMayReadTheForm) {
+  // Every setter announces after assigning and with the form's lock released: a
+  // handler that reads the form sees the new value (and does not deadlock).
+  MainForm form;
+  std::vector<std::string> seen;
+  Subscription sub = form.subscribe([&](const FormChanged& c) {
+    switch (c.kind) {
+      case FormChanged::Kind::kText:
+        seen.push_back(form.text(static_cast<FormText>(c.index)));
+        break;
+      case FormChanged::Kind::kCaption:
+        seen.push_back(form.caption(static_cast<FormButton>(c.index)));
+        break;
+      case FormChanged::Kind::kEnabled:
+        seen.push_back(form.enabled(static_cast<FormButton>(c.index)) ? "on" : "off");
+        break;
+      case FormChanged::Kind::kDeleteFiles:
+        seen.push_back(form.deleteFiles() ? "delete" : "keep");
+        break;
+      case FormChanged::Kind::kHalvingSearch:
+        seen.push_back(form.halvingSearch() ? "halving" : "each");
+        break;
+      case FormChanged::Kind::kSortOrder:
+        seen.push_back(std::to_string(static_cast<int>(form.sortOrder())));
+        break;
+      case FormChanged::Kind::kTab:
+        seen.push_back("tab " + std::to_string(form.selectedTab()));
+        break;
+      case FormChanged::Kind::kRefreshHint:
+        seen.push_back(form.refreshHintVisible() ? "hint" : "no hint");
+        break;
+    }
+  });
+  form.setText(FormText::kCookies, "a=1");
+  form.setCaption(FormButton::kPauseCheck, "go");
+  form.setEnabled(FormButton::kLogin, false);
+  EXPECT_TRUE(form.claim(FormButton::kStopCheck));
+  EXPECT_FALSE(form.claim(FormButton::kStopCheck));
+  form.setDeleteFiles(true);
+  form.setHalvingSearch(true);
+  form.setSortOrder(SortOrder::kTimeDescending);
+  form.setSelectedTab(kTabAddCookie);
+  form.hideRefreshHint();
+  EXPECT_EQ(seen, (std::vector<std::string>{"a=1", "go", "off", "off", "delete", "halving", "3",
+                                            "tab 1", "no hint"}));
+}
+
 TEST(MainForm, BoxNumbersReadTheBoxText) {
   MainForm form;
   EXPECT_EQ(form.number(FormText::kFilesPerBatch), 50);
