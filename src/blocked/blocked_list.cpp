@@ -262,12 +262,7 @@ std::string BlockedForm::targetFolder() const {
 }
 
 void BlockedForm::setTargetFolder(std::string text) {
-  {
-    std::lock_guard lock(mutex_);
-    if (targetFolder_ == text) return;
-    targetFolder_ = std::move(text);
-  }
-  notify({BlockedFormChanged::Kind::kTargetFolder});
+  setAndNotify(mutex_, targetFolder_, std::move(text), {BlockedFormChanged::Kind::kTargetFolder});
 }
 
 bool BlockedForm::enabled(BlockedButton button) const {
@@ -276,24 +271,14 @@ bool BlockedForm::enabled(BlockedButton button) const {
 }
 
 void BlockedForm::setEnabled(BlockedButton button, bool enabled) {
-  {
-    std::lock_guard lock(mutex_);
-    bool& field = enabled_[static_cast<size_t>(button)];
-    if (field == enabled) return;
-    field = enabled;
-  }
-  notify({BlockedFormChanged::Kind::kEnabled, static_cast<int>(button)});
+  setAndNotify(mutex_, enabled_[static_cast<size_t>(button)], enabled,
+               {BlockedFormChanged::Kind::kEnabled, static_cast<int>(button)});
 }
 
 bool BlockedForm::claim(BlockedButton button) {
-  {
-    std::lock_guard lock(mutex_);
-    bool& field = enabled_[static_cast<size_t>(button)];
-    if (!field) return false;
-    field = false;
-  }
-  notify({BlockedFormChanged::Kind::kEnabled, static_cast<int>(button)});
-  return true;
+  // Only the call that finds the button enabled changes it.
+  return setAndNotify(mutex_, enabled_[static_cast<size_t>(button)], false,
+                      {BlockedFormChanged::Kind::kEnabled, static_cast<int>(button)});
 }
 
 bool BlockedForm::visible() const {

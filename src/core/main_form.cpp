@@ -1,8 +1,7 @@
 #include "core/main_form.h"
 
-#include <climits>
-
 #include "util/codepage.h"
+#include "util/text.h"
 
 namespace pansift {
 namespace {
@@ -59,25 +58,6 @@ const char* ControlName(SortOrder order) {
   return kSortRadios[static_cast<size_t>(order)];
 }
 
-int ParseBoxNumber(std::string_view text) {
-  size_t i = 0;
-  auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-  };
-  while (i < text.size() && blank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    // Stop growing once past int's range; the result is clamped below.
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[i] - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
 MainForm::MainForm() {
   for (size_t i = 0; i < kTextBoxes.size(); ++i) texts_[i] = L8(kTextBoxes[i].defaultText);
   for (size_t i = 0; i < kButtons.size(); ++i) {
@@ -86,22 +66,14 @@ MainForm::MainForm() {
   }
 }
 
-void MainForm::changed(FormChanged::Kind kind, int index) {
-  notify(FormChanged{kind, index});
-}
-
 std::string MainForm::text(FormText box) const {
   std::lock_guard lock(mutex_);
   return texts_[Index(box)];
 }
 
 void MainForm::setText(FormText box, std::string text) {
-  {
-    std::lock_guard lock(mutex_);
-    if (texts_[Index(box)] == text) return;
-    texts_[Index(box)] = std::move(text);
-  }
-  changed(FormChanged::Kind::kText, static_cast<int>(box));
+  setAndNotify(mutex_, texts_[Index(box)], std::move(text),
+               {FormChanged::Kind::kText, static_cast<int>(box)});
 }
 
 int MainForm::number(FormText box) const {
@@ -113,7 +85,7 @@ bool MainForm::deleteFiles() const {
 }
 
 void MainForm::setDeleteFiles(bool checked) {
-  setFlag(deleteFiles_, checked, FormChanged::Kind::kDeleteFiles);
+  setAndNotify(mutex_, deleteFiles_, checked, {FormChanged::Kind::kDeleteFiles});
 }
 
 bool MainForm::halvingSearch() const {
@@ -121,21 +93,12 @@ bool MainForm::halvingSearch() const {
 }
 
 void MainForm::setHalvingSearch(bool checked) {
-  setFlag(halvingSearch_, checked, FormChanged::Kind::kHalvingSearch);
+  setAndNotify(mutex_, halvingSearch_, checked, {FormChanged::Kind::kHalvingSearch});
 }
 
 bool MainForm::readFlag(const bool& flag) const {
   std::lock_guard lock(mutex_);
   return flag;
-}
-
-void MainForm::setFlag(bool& flag, bool checked, FormChanged::Kind kind) {
-  {
-    std::lock_guard lock(mutex_);
-    if (flag == checked) return;
-    flag = checked;
-  }
-  changed(kind);
 }
 
 SortOrder MainForm::sortOrder() const {
@@ -144,12 +107,7 @@ SortOrder MainForm::sortOrder() const {
 }
 
 void MainForm::setSortOrder(SortOrder order) {
-  {
-    std::lock_guard lock(mutex_);
-    if (sortOrder_ == order) return;
-    sortOrder_ = order;
-  }
-  changed(FormChanged::Kind::kSortOrder);
+  setAndNotify(mutex_, sortOrder_, order, {FormChanged::Kind::kSortOrder});
 }
 
 std::string MainForm::caption(FormButton button) const {
@@ -158,12 +116,8 @@ std::string MainForm::caption(FormButton button) const {
 }
 
 void MainForm::setCaption(FormButton button, std::string caption) {
-  {
-    std::lock_guard lock(mutex_);
-    if (captions_[Index(button)] == caption) return;
-    captions_[Index(button)] = std::move(caption);
-  }
-  changed(FormChanged::Kind::kCaption, static_cast<int>(button));
+  setAndNotify(mutex_, captions_[Index(button)], std::move(caption),
+               {FormChanged::Kind::kCaption, static_cast<int>(button)});
 }
 
 bool MainForm::enabled(FormButton button) const {
@@ -172,22 +126,14 @@ bool MainForm::enabled(FormButton button) const {
 }
 
 void MainForm::setEnabled(FormButton button, bool enabled) {
-  {
-    std::lock_guard lock(mutex_);
-    if (enabled_[Index(button)] == enabled) return;
-    enabled_[Index(button)] = enabled;
-  }
-  changed(FormChanged::Kind::kEnabled, static_cast<int>(button));
+  setAndNotify(mutex_, enabled_[Index(button)], enabled,
+               {FormChanged::Kind::kEnabled, static_cast<int>(button)});
 }
 
 bool MainForm::claim(FormButton button) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!enabled_[Index(button)]) return false;
-    enabled_[Index(button)] = false;
-  }
-  changed(FormChanged::Kind::kEnabled, static_cast<int>(button));
-  return true;
+  // Only the call that finds the button enabled changes it.
+  return setAndNotify(mutex_, enabled_[Index(button)], false,
+                      {FormChanged::Kind::kEnabled, static_cast<int>(button)});
 }
 
 int MainForm::selectedTab() const {
@@ -197,12 +143,7 @@ int MainForm::selectedTab() const {
 
 void MainForm::setSelectedTab(int tab) {
   if (tab < kTabAccounts || tab > kTabClean) return;
-  {
-    std::lock_guard lock(mutex_);
-    if (selectedTab_ == tab) return;
-    selectedTab_ = tab;
-  }
-  changed(FormChanged::Kind::kTab);
+  setAndNotify(mutex_, selectedTab_, tab, {FormChanged::Kind::kTab});
 }
 
 bool MainForm::refreshHintVisible() const {
@@ -211,12 +152,7 @@ bool MainForm::refreshHintVisible() const {
 }
 
 void MainForm::hideRefreshHint() {
-  {
-    std::lock_guard lock(mutex_);
-    if (!refreshHintVisible_) return;
-    refreshHintVisible_ = false;
-  }
-  changed(FormChanged::Kind::kRefreshHint);
+  setAndNotify(mutex_, refreshHintVisible_, false, {FormChanged::Kind::kRefreshHint});
 }
 
 }  // namespace pansift

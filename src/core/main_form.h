@@ -75,11 +75,6 @@ const char* ControlName(FormButton button);
 /// The radio button of a sort order (UTF-8).
 const char* ControlName(SortOrder order);
 
-/// Reads a number typed into an edit box like the C library's atoi: leading blanks,
-/// an optional sign, then digits up to the first other character; no digits give 0.
-/// Values beyond the range of int are clamped to it.
-int ParseBoxNumber(std::string_view text);
-
 class MainForm : public Observable<FormChanged> {
  public:
   /// The state the window opens with: default texts, tab 0, every button enabled,
@@ -89,7 +84,7 @@ class MainForm : public Observable<FormChanged> {
   // Every text is local text (GBK). A setter notifies only when the value changes.
   std::string text(FormText box) const;
   void setText(FormText box, std::string text);
-  /// The box's text read as a number (ParseBoxNumber).
+  /// The box's text read as a number (ParseBoxNumber of util/text).
   int number(FormText box) const;
 
   /// 选择框_删除文件 "检测到被和谐文件时删除文件".
@@ -123,10 +118,8 @@ class MainForm : public Observable<FormChanged> {
   void hideRefreshHint();
 
  private:
-  void changed(FormChanged::Kind kind, int index = 0);
-  // A check box's state, read or set under the lock; a change is announced as `kind`.
+  // A check box's state, read under the lock.
   bool readFlag(const bool& flag) const;
-  void setFlag(bool& flag, bool checked, FormChanged::Kind kind);
 
   mutable std::mutex mutex_;
   std::array<std::string, static_cast<size_t>(FormText::kCount)> texts_;

@@ -2,7 +2,6 @@
 
 #include "core/app_state.h"
 #include "core/log.h"
-#include "core/main_form.h"
 #include "core/platform.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace pansift {
 
@@ -67,6 +68,20 @@ class Observable {
       handlers = state_->handlers;
     }
     for (auto& [id, handler] : handlers) handler(change);
+  }
+
+  /// A model's guarded setter: under `mutex`, sets `field` to `value` unless it holds
+  /// that value already; then announces `change` with the lock released, so that a
+  /// subscriber may read the model. True when the field changed.
+  template <class Mutex, class Field, class Value>
+  bool setAndNotify(Mutex& mutex, Field& field, Value&& value, const Change& change) {
+    {
+      std::lock_guard lock(mutex);
+      if (field == value) return false;
+      field = std::forward<Value>(value);
+    }
+    notify(change);
+    return true;
   }
 
  private:

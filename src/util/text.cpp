@@ -1,6 +1,7 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <initializer_list>
 
@@ -187,6 +188,47 @@ std::string TrimText(std::string_view text) {
   size_t begin = starts[first];
   size_t end = last < starts.size() ? starts[last] : text.size();
   return std::string(text.substr(begin, end - begin));
+}
+
+namespace {
+
+// The ASCII character that the character at `at` of a box's text stands for: an ASCII
+// byte itself, a full-width digit, minus or plus (A3 xx) its ASCII form. `length` is
+// set to the bytes it takes. 0 past the end and for any other double-byte character.
+char BoxCharAt(std::string_view text, size_t at, size_t& length) {
+  length = 1;
+  if (at >= text.size()) return 0;
+  if (text[at] != '\xA3') return text[at];
+  const auto trail = at + 1 < text.size() ? static_cast<unsigned char>(text[at + 1]) : 0;
+  if (trail != 0xAB && trail != 0xAD && (trail < 0xB0 || trail > 0xB9)) return 0;
+  length = 2;
+  return static_cast<char>(trail - 0x80);
+}
+
+}  // namespace
+
+int ParseBoxNumber(std::string_view text) {
+  size_t i = 0;
+  auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  };
+  while (i < text.size() && blank(text[i])) ++i;
+  size_t length = 1;
+  bool negative = false;
+  if (const char sign = BoxCharAt(text, i, length); sign == '+' || sign == '-') {
+    negative = sign == '-';
+    i += length;
+  }
+  long long value = 0;
+  for (char c = BoxCharAt(text, i, length); c >= '0' && c <= '9'; c = BoxCharAt(text, i, length)) {
+    // Stop growing once past int's range; the result is clamped below.
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (c - '0');
+    i += length;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
 
 std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,

@@ -30,6 +30,13 @@ std::vector<std::string> SplitText(std::string_view text, std::string_view separ
 /// Removes ASCII spaces and full-width spaces (A1 A1) at both ends.
 std::string TrimText(std::string_view text);
 
+/// Reads a number typed into an edit box like the C library's atoi: leading blanks,
+/// an optional sign, then digits up to the first other character; no digits give 0.
+/// A box takes what the user types, so full-width digits (A3 B0..A3 B9) are digits
+/// and a full-width minus or plus (A3 AD, A3 AB) is a sign, mixed freely with ASCII
+/// ones. Values beyond the range of int are clamped to it.
+int ParseBoxNumber(std::string_view text);
+
 /// The text between the left marker and the next right marker. "#引号" in a marker
 /// stands for a double quote.
 std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,

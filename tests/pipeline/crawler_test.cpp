@@ -74,13 +74,16 @@ TEST(Crawler, AFolderOf250EntriesTakesThreePagesWithPositionsPerPage) {
 
 TEST(Crawler, DepthLimitsTheLevelsCatalogued) {
   struct Case {
-    const char* depth;
+    std::string depth;  // local text, as typed into the box
     std::set<std::string> names;
   };
   const std::vector<Case> cases = {
       {"1", {"a.txt", "sub"}},
       {"2", {"a.txt", "sub", "b.txt", "deeper"}},
       {"0", {"a.txt", "sub", "b.txt", "deeper", "c.txt"}},
+      // Full-width digits typed with a Chinese input method limit the walk the same.
+      {L8("１"), {"a.txt", "sub"}},
+      {L8("２"), {"a.txt", "sub", "b.txt", "deeper"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.depth);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <random>
 
 #include "util/codepage.h"
@@ -236,6 +237,57 @@ TEST(TrimText, RemovesAsciiAndFullWidthSpacesOnly) {
   // for each other.
   EXPECT_EQ(TrimText("x" + L8("啊") + fullWidth), "x" + L8("啊"));
   EXPECT_EQ(TrimText("\xB0\xA1\xA1"), "\xB0\xA1\xA1");  // a stray lead byte at the end is no space
+}
+
+TEST(ParseBoxNumber, ReadsLikeAtoiWithFullWidthDigitsAndSigns) {
+  struct Case {
+    std::string text;  // local text
+    int value;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"abc", 0},
+      {"12", 12},
+      {"  7", 7},
+      {"\t\n\v\f\r 8", 8},
+      {"12abc", 12},
+      {"-3", -3},
+      {"+4", 4},
+      {"- 4", 0},
+      {"--4", 0},
+      {"3.9", 3},
+      {"99999999999", INT_MAX},
+      {"-99999999999", INT_MIN},
+      {"2147483648", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"00000000000000000000042", 42},
+      // Full-width forms, as typed with a Chinese input method.
+      {L8("１"), 1},
+      {L8("１２"), 12},
+      {L8("０９８７６５４３２１"), 987654321},
+      {L8("－５"), -5},
+      {L8("＋５"), 5},
+      {L8("１2３"), 123},
+      {"-" + L8("７"), -7},
+      {L8("－") + "7", -7},
+      {" " + L8("３"), 3},
+      {L8("３．５"), 3},
+      {L8("－－５"), 0},
+      {L8("９９９９９９９９９９９"), INT_MAX},
+      // Not digits: the full-width space and other A3 characters, a lone lead byte,
+      // and a trail byte that is a digit only after A3.
+      {L8("　１"), 0},
+      {L8("ａ１"), 0},
+      {"1\xA3", 1},
+      {"\xA3", 0},
+      {"\xA2\xB1", 0},
+      {L8("一"), 0},
+      {std::string("1\0"
+                   "2",
+                   3),
+       1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseBoxNumber(c.text), c.value) << c.text;
 }
 
 TEST(HeaderLine, NameAndValueSplitAtTheFirstColon) {
