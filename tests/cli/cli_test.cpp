@@ -832,8 +832,6 @@ TEST_F(CliTest, StopEndsTheCheckWithFour) {
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\"")) << run.out;
 }
 
-// The program itself: the first Ctrl-C stops the task like the stop button, a second
-// one ends the program at once, before the stopped task has printed anything.
 // Two programs started in one folder would share vintrel.db: the second is refused
 // while the first one's task holds it, and the first one's result stays exact.
 TEST_F(CliTest, ASecondCheckOnTheSameCatalogueIsRefused) {
@@ -861,6 +859,8 @@ TEST_F(CliTest, ASecondCheckOnTheSameCatalogueIsRefused) {
   EXPECT_EQ(cli({"check", "/电影 2023", "--depth", "0"}).code, kExitDone);
 }
 
+// The program itself: the first Ctrl-C stops the task like the stop button, a second
+// one ends the program at once, before the stopped task has printed anything.
 TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
   saveBoth();
   // The check's first request for a link waits until the program has ended.
