@@ -1,8 +1,6 @@
 #include "blocked/exports.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "core/app_state.h"
@@ -10,6 +8,7 @@
 #include "core/platform.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/files.h"
 #include "util/text.h"
 #include "util/time.h"
 
@@ -59,22 +58,6 @@ std::string LineExportBytes(const std::vector<BlockedRow>& rows, Line line) {
     AppendUtf16Le(out, kLineEnd);
   }
   return out;
-}
-
-// Replaces the file with `bytes`; false when it could not be written whole.
-bool WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
-
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& form,
@@ -226,13 +209,13 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
   std::string file = app.platform.chooseOpenFile(request);
   if (file.empty()) return false;
   // Read before the list is emptied, so a file that cannot be read loses nothing.
-  std::string bytes;
-  if (!ReadFileBytes(file, bytes)) {
+  FileRead read = ReadFileBytes(file);
+  if (!read.ok) {
     TimedMessageBox(app.platform, L8("提示"), L8("导入失败，无法读取文件：") + Utf8ToLocal(file),
                     10000, kStyleWarning, form.window());
     return false;
   }
-  std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(bytes));
+  std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(read.bytes));
   size_t skipped = 0;
   {
     std::lock_guard lock(app.listLock);

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "blocked/blocked_actions.h"
 #include "core/app_state.h"
@@ -13,20 +11,11 @@
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string Utf16Le(std::u16string_view text) {
   std::string out;
@@ -244,14 +233,14 @@ TEST_F(ExportFilesTest, LineExportsWriteShowAndOpenTheFile) {
   ASSERT_TRUE(form.claim(BlockedButton::kExportPaths));
   std::string paths = ExportPaths(app, list, form);
   ASSERT_FALSE(paths.empty());
-  EXPECT_EQ(ReadAll(paths), PathsExportBytes(SampleRows()));
+  EXPECT_EQ(ReadFileBytes(paths).bytes, PathsExportBytes(SampleRows()));
   EXPECT_TRUE(form.enabled(BlockedButton::kExportPaths));
   EXPECT_EQ(platform.shownFiles(), (std::vector<std::string>{paths, paths}));
 
   std::string names = ExportNamesAndLocations(app, list, form);
   ASSERT_FALSE(names.empty());
   EXPECT_NE(names.find("/导出文件名和路径_"), std::string::npos);
-  EXPECT_EQ(ReadAll(names), NamesExportBytes(SampleRows()));
+  EXPECT_EQ(ReadFileBytes(names).bytes, NamesExportBytes(SampleRows()));
   EXPECT_TRUE(platform.prompts().empty());
 }
 
@@ -259,7 +248,7 @@ TEST_F(ExportFilesTest, ExportThenImportGivesTheSameRows) {
   fill(SampleRows());
   std::string table = ExportTable(app, list, form);
   ASSERT_FALSE(table.empty());
-  std::string bytes = ReadAll(table);
+  std::string bytes = ReadFileBytes(table).bytes;
   EXPECT_NE(bytes.find("caf\xC3\xA9.mp4"), std::string::npos);  // UTF-8, no byte-order mark
   EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");
   ASSERT_EQ(platform.prompts().size(), 1u);
@@ -282,7 +271,7 @@ TEST_F(ExportFilesTest, ExportThenImportGivesTheSameRows) {
 TEST_F(ExportFilesTest, ImportAsksBeforeReplacingAndKeepsTheListWhenNotLetThrough) {
   fill(SampleRows());
   std::string file = dir.file("t.txt");
-  WriteAll(file, "9<---->x<---->n<---->fs9<---->/<---->/n.txt");
+  WriteFileBytes(file, "9<---->x<---->n<---->fs9<---->/<---->/n.txt");
 
   platform.answerNext(kIdNo);
   platform.chooseFileNext(file);
