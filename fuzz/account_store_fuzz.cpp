@@ -4,6 +4,7 @@
 
 #include "accounts/account_store.h"
 #include "fuzz_check.h"
+#include "util/codepage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace pansift;

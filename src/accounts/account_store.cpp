@@ -53,25 +53,8 @@ std::string KeepBackslashes(std::string_view text) {
 
 // Every character outside ASCII as a \uXXXX escape, which the JSON writer passes
 // through and the reader decodes: the file is then ASCII, the same in every encoding.
-std::string EscapeNonAscii(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (char16_t unit : LocalToUnicode(text)) {
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-      continue;
-    }
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
-  }
-  return out;
-}
-
-bool IsAscii(std::string_view bytes) {
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
+std::string EscapeNonAsciiLocal(std::string_view text) {
+  return EscapeNonAscii(LocalToUnicode(text));
 }
 
 // A free name for keeping a damaged file aside: "<path>.damaged-<time>[-n]".
@@ -298,48 +281,6 @@ int AccountStore::findAccountRow(std::string_view userName) const {
   return -1;
 }
 
-// ---- Encoding ----------------------------------------------------------------------
-
-bool LooksLikeUtf16Le(std::string_view bytes) {
-  if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
-  size_t units = bytes.size() / 2;
-  size_t ascii = 0;
-  for (size_t i = 0; i < units; ++i) {
-    auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    if (unit == 0) {
-      if (i + 1 != units) return false;  // only a terminator may be NUL
-      continue;
-    }
-    if (unit < 0x20 && unit != u'\t' && unit != u'\r' && unit != u'\n') return false;
-    if (unit == 0xFFFE || unit == 0xFFFF) return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= units) return false;
-      auto next = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i + 2]) |
-                                        (static_cast<unsigned char>(bytes[2 * i + 3]) << 8));
-      if (next < 0xDC00 || next > 0xDFFF) return false;
-      ++i;
-      continue;
-    }
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-    if (unit < 0x80) ++ascii;
-  }
-  return ascii * 4 >= units;
-}
-
-int DetectTextEncoding(std::string_view bytes) {
-  auto byte = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0; };
-  if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
-    return kEncodingUtf8;
-  if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return kEncodingUtf16Le;
-  if (bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return kEncodingUtf16Be;
-  if (LooksLikeUtf16Le(bytes)) return kEncodingUtf16Le;
-  // A GBK text may start like a UTF-8 sequence ("楠" is E9 AA); only the whole
-  // file tells them apart.
-  if (!IsAscii(bytes) && IsValidUtf8(bytes)) return kEncodingUtf8;
-  return kEncodingAnsi;
-}
-
 // ---- The account file --------------------------------------------------------------
 
 std::string AccountFilePath(const AppState& app) {
@@ -350,7 +291,7 @@ std::string AccountsToJson(const std::vector<AccountRecord>& rows) {
   auto build = [&rows](bool escapeNonAscii) {
     auto value = [escapeNonAscii](const std::string& text) {
       std::string kept = KeepBackslashes(text);
-      return escapeNonAscii ? EscapeNonAscii(kept) : kept;
+      return escapeNonAscii ? EscapeNonAsciiLocal(kept) : kept;
     };
     JsonDoc doc;
     doc.setText("dataname", "cookies");
@@ -367,20 +308,15 @@ std::string AccountsToJson(const std::vector<AccountRecord>& rows) {
     return doc.toText();
   };
   std::string text = build(false);
-  // GBK bytes that are also valid UTF-8 would be read back as UTF-8.
-  if (!IsAscii(text) && IsValidUtf8(text)) text = build(true);
+  // GBK bytes that are also valid UTF-8 would be read back as UTF-8 (DecodeOwnFile).
+  if (DetectTextEncoding(text) == kEncodingUtf8) text = build(true);
   return text;
 }
 
 std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson) {
   JsonDoc doc;
-  bool parsed;
-  if (DetectTextEncoding(bytes) == kEncodingUtf8) {
-    parsed = doc.parseUtf8(bytes);
-  } else {
-    // UTF-16 files land here too and read as nothing, like any text that is not JSON.
-    parsed = doc.parse(bytes);
-  }
+  // UTF-16 files read as GBK and so as nothing, like any text that is not JSON.
+  const bool parsed = doc.parseUnicode(DecodeOwnFile(bytes));
   if (isJson) *isJson = parsed;
   std::vector<AccountRecord> rows;
   int count = doc.count("data");

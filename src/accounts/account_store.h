@@ -132,28 +132,6 @@ class AccountStore : public Observable<AccountsChanged> {
   int selected_ = -1;
 };
 
-/// Text encodings DetectTextEncoding tells apart.
-enum TextEncoding : int {
-  kEncodingUtf8 = 1,
-  kEncodingUtf16Le = 2,
-  kEncodingUtf16Be = 3,
-  kEncodingAnsi = 4,  // GBK
-};
-
-/// Guesses the encoding of a file's bytes: a UTF-8 or UTF-16 byte-order mark; then
-/// LooksLikeUtf16Le; then UTF-8 when all of the bytes are valid UTF-8 and some are
-/// not ASCII, else GBK. (A GBK name often starts like a UTF-8 sequence; it is the
-/// rest of the file that tells them apart.)
-int DetectTextEncoding(std::string_view bytes);
-
-/// Whether bytes without a byte-order mark are plausibly UTF-16 little-endian text:
-/// an even length; every unit a character that text holds (surrogates paired, no
-/// U+FFFE/U+FFFF, no control character but tab, CR and LF, U+0000 only as a final
-/// terminator); and at least a quarter of the units ASCII characters, i.e. units
-/// whose high byte is zero. Text in GBK or UTF-8 has no zero bytes, so it never
-/// passes; UTF-16 text of only CJK characters is not recognised either.
-bool LooksLikeUtf16Le(std::string_view bytes);
-
 /// The account file beside the program.
 std::string AccountFilePath(const AppState& app);
 
@@ -163,8 +141,9 @@ std::string AccountFilePath(const AppState& app);
 /// UTF-8 as a whole (which would make them read as UTF-8), the non-ASCII
 /// characters are written as \uXXXX escapes instead.
 std::string AccountsToJson(const std::vector<AccountRecord>& rows);
-/// The rows a file's bytes describe (ordinal and status left empty): only the
-/// "data" array is read; anything that is not JSON gives no rows. `isJson`, when
+/// The rows a file's bytes describe (ordinal and status left empty), read as
+/// DecodeOwnFile reads the program's own files (UTF-8 or GBK): only the "data"
+/// array is read; anything that is not JSON gives no rows. `isJson`, when
 /// given, tells whether the bytes were a JSON document at all.
 std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson = nullptr);
 

@@ -41,13 +41,6 @@ std::u16string PathOfExactCell(std::u16string_view cell) {
   return Utf8ToUnicode(UrlDecodeBytes(UnicodeToUtf8(cell)));
 }
 
-void AppendUtf16Le(std::string& out, std::u16string_view text) {
-  for (char16_t unit : text) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-  }
-}
-
 // One UTF-16 line file: the byte-order mark, then a line per row that has a path.
 template <class Line>
 std::string LineExportBytes(const std::vector<BlockedRow>& rows, Line line) {
@@ -156,13 +149,6 @@ bool IsNetdiskPath(std::u16string_view path) {
   return true;
 }
 
-std::u16string DecodeTableFile(std::string_view bytes) {
-  // Our own table export is UTF-8; the first-byte guess would read a name such as
-  // "café.mp4" as GBK, so only a file that is not valid UTF-8 as a whole is GBK.
-  std::string_view text = bytes.substr(0, bytes.find('\0'));
-  return IsValidUtf8(text) ? Utf8ToUnicode(text) : LocalToUnicode(text);
-}
-
 std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when) {
   return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, 3, 0) + ".txt";
 }
@@ -215,7 +201,7 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
                     10000, kStyleWarning, form.window());
     return false;
   }
-  std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(read.bytes));
+  std::vector<BlockedRow> rows = ParseTable(DecodeOwnFile(read.bytes));
   size_t skipped = 0;
   {
     std::lock_guard lock(app.listLock);

@@ -36,15 +36,6 @@ std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-std::string Utf16Le(std::u16string_view text) {
-  std::string out;
-  for (char16_t unit : text) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-  }
-  return out;
-}
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -80,48 +71,6 @@ class AccountsTest : public ::testing::Test {
     return texts;
   }
 };
-
-TEST(DetectTextEncoding, ByteOrderMarksThenUtf16ThenUtf8OnlyWhenAllOfItIs) {
-  struct Case {
-    const char* what;
-    std::string bytes;
-    int expected;
-  };
-  const Case cases[] = {
-      {"empty", "", kEncodingAnsi},
-      {"ASCII only", "{\"data\":[]}", kEncodingAnsi},
-      {"UTF-8 mark", Bytes({0xEF, 0xBB, 0xBF}) + "{}", kEncodingUtf8},
-      {"UTF-16 LE mark", Bytes({0xFF, 0xFE, 0x7B, 0x00}), kEncodingUtf16Le},
-      {"UTF-16 BE mark", Bytes({0xFE, 0xFF, 0x00, 0x7B}), kEncodingUtf16Be},
-      {"UTF-16 LE JSON without mark", Utf16Le(u"{\"data\":[]}"), kEncodingUtf16Le},
-      {"UTF-16 LE Chinese and ASCII", Utf16Le(u"中文ab"), kEncodingUtf16Le},
-      {"UTF-16 LE with a stray control unit", Utf16Le(u"ab\u0001cd"), kEncodingAnsi},
-      {"three-byte UTF-8", "user:" + Bytes({0xE4, 0xB8, 0xAD}), kEncodingUtf8},
-      {"four-byte UTF-8", Bytes({0xF0, 0x9F, 0x98, 0x80}), kEncodingUtf8},
-      {"valid two-byte UTF-8", Bytes({0xC3, 0xA9}) + "x", kEncodingUtf8},
-      {"GBK that starts like UTF-8 (楠宝)", "{\"user\":\"" + L8("楠宝") + "\"}", kEncodingAnsi},
-      {"UTF-8 cut off later in the file", "\"" + Bytes({0xE4, 0xB8, 0xAD, 0xE4, 0xB8}) + "\"",
-       kEncodingAnsi},
-      {"surrogate encoded as UTF-8", Bytes({0xED, 0xA0, 0x80}), kEncodingAnsi},
-      {"overlong UTF-8", Bytes({0xE0, 0x80, 0xAF}), kEncodingAnsi},
-      {"GBK lead C0-DF", L8("张三") + "!", kEncodingAnsi},
-      {"lead E4 without two continuations", Bytes({0xE4, 0xB8, 0x41}), kEncodingAnsi},
-      {"sequence cut off at the end", "ab" + Bytes({0xE4, 0xB8}), kEncodingAnsi},
-      {"a GBK character before UTF-8 ones", Bytes({0xD6, 0xD0, 0xE4, 0xB8, 0xAD}), kEncodingAnsi},
-  };
-  for (const Case& c : cases) EXPECT_EQ(DetectTextEncoding(c.bytes), c.expected) << c.what;
-}
-
-TEST(LooksLikeUtf16Le, WantsEvenLengthValidUnitsAndAsciiEvidence) {
-  EXPECT_TRUE(LooksLikeUtf16Le(Utf16Le(u"ab\r\n\t") + std::string(2, '\0')));  // terminator allowed
-  EXPECT_FALSE(LooksLikeUtf16Le(Utf16Le(u"ab") + "c"));                        // odd length
-  EXPECT_FALSE(
-      LooksLikeUtf16Le(Utf16Le(u"a") + std::string(2, '\0') + Utf16Le(u"b")));  // inner NUL
-  EXPECT_FALSE(LooksLikeUtf16Le(Utf16Le(u"ab\xD800x")));                        // lone surrogate
-  EXPECT_TRUE(LooksLikeUtf16Le(Utf16Le(u"ab\xD83D\xDE00")));                    // paired surrogates
-  EXPECT_FALSE(LooksLikeUtf16Le(Utf16Le(u"中文中文中文中a")));                  // too little ASCII
-  EXPECT_FALSE(LooksLikeUtf16Le("abcdefgh"));                                   // single-byte text
-}
 
 TEST_F(AccountsTest, SavingTwoAccountsWritesOneCompactGbkLineReadableByTheUserOnly) {
   store.appendAccountRow(Account("张三", "BDUSS=abc; BAIDUID=X1:FG=1", "123456", "tok1"));
@@ -228,7 +177,8 @@ TEST_F(AccountsTest, UnusableFilesGiveAnEmptyListOnTheAccountTabSilently) {
       {"garbage", true, Bytes({0x00, 0xFF, 0x13}) + "not json at all"},
       {"no data member", true, "{\"dataname\":\"cookies\",\"num\":1}"},
       {"data not an array", true, "{\"data\":\"x\"}"},
-      {"UTF-16 with mark", true, Bytes({0xFF, 0xFE}) + Utf16Le(u"{\"data\":[{\"user\":\"a\"}]}")},
+      {"UTF-16 with mark", true,
+       Bytes({0xFF, 0xFE}) + ToUtf16LeBytes(u"{\"data\":[{\"user\":\"a\"}]}")},
   };
   for (const Case& c : cases) {
     std::remove(file().c_str());
@@ -418,7 +368,7 @@ TEST_F(AccountsTest, AFileThatIsNotJsonIsKeptAsideAndTheLogSaysSo) {
   };
   const Case cases[] = {
       {"cut off", saved.substr(0, saved.size() / 2), true},
-      {"UTF-16", Bytes({0xFF, 0xFE}) + Utf16Le(u"{\"data\":[]}"), true},
+      {"UTF-16", Bytes({0xFF, 0xFE}) + ToUtf16LeBytes(u"{\"data\":[]}"), true},
       {"a folder in its place", "<dir>", true},
       {"empty", "", false},
       {"JSON without data", "{\"num\":0}", false},
