@@ -2,7 +2,7 @@
 // read from a file survive a save and a reload.
 #include <string>
 
-#include "accounts/account_store.h"
+#include "accounts/account_file.h"
 #include "fuzz_check.h"
 #include "util/codepage.h"
 

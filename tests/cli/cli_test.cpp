@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "accounts/account_file.h"
 #include "accounts/account_store.h"
 #include "app/main_window.h"
 #include "blocked/exports.h"
