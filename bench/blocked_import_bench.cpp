@@ -34,7 +34,7 @@ void BM_ImportTable(benchmark::State& state) {
   std::string file = TableFile(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     BlockedList list;
-    for (BlockedRow& row : ParseTable(DecodeTableFile(file))) list.append(std::move(row));
+    for (BlockedRow& row : ParseTable(DecodeOwnFile(file))) list.append(std::move(row));
     benchmark::DoNotOptimize(list.size());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *

@@ -2,8 +2,9 @@
 // read from a file survive a save and a reload.
 #include <string>
 
-#include "accounts/account_store.h"
+#include "accounts/account_file.h"
 #include "fuzz_check.h"
+#include "util/codepage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace pansift;

@@ -23,10 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)Utf8ToLocal(input);
 
   // UTF-16 units as they come, lone surrogates included.
-  std::u16string units(size / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
+  const std::u16string units = FromUtf16LeBytes(input);
+  FUZZ_CHECK(ToUtf16LeBytes(units) == input.substr(0, units.size() * 2));
   (void)UnicodeToLocal(units);
   (void)UnicodeToUtf8(units);
   FUZZ_CHECK(CutAtTerminator(units).find(u'\0') == std::u16string::npos);

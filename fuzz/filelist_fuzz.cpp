@@ -44,13 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input = pansift::fuzz::AsText(data, size);
 
   // The input as a name from a listing.
-  const std::u16string name = pansift::CutAtTerminator(pansift::DecodeTableFile(input));
+  const std::u16string name = pansift::CutAtTerminator(pansift::DecodeOwnFile(input));
   const std::string listed = pansift::UnicodeToEscapedLocal(name);
   FUZZ_CHECK(pansift::NetdiskPathOfStored(pansift::StoredName(listed)) == name);
   if (!name.empty()) CheckPath(name);
 
   // The input as an imported table: every row that may act gives one path per body.
-  for (const pansift::BlockedRow& row : pansift::ParseTable(pansift::DecodeTableFile(input))) {
+  for (const pansift::BlockedRow& row : pansift::ParseTable(pansift::DecodeOwnFile(input))) {
     if (pansift::IsNetdiskPath(row.netdiskPath)) CheckPath(row.netdiskPath);
   }
   return 0;

@@ -1,19 +1,6 @@
 #include "accounts/account_store.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <ctime>
-
-#include "accounts/login_flow.h"
-#include "core/app_state.h"
-#include "core/log.h"
-#include "core/main_form.h"
-#include "core/platform.h"
-#include "json/json_doc.h"
 #include "util/codepage.h"
-#include "util/files.h"
-#include "util/time.h"
 
 namespace pansift {
 namespace {
@@ -27,69 +14,14 @@ constexpr std::array<AccountColumnInfo, kAccountColumnCount> kColumns = {{
     {"bdstoken", 1},
 }};
 
-bool ValidColumn(int column) {
-  return column >= 0 && column < kAccountColumnCount;
-}
-
-// The JSON writer passes a backslash that starts an escape through unescaped; a
-// doubled backslash is such an escape and reads back as one, so any cookie text
-// survives the round trip through the file.
-std::string KeepBackslashes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (i + 1 < text.size() && IsGbkPair(c, static_cast<unsigned char>(text[i + 1]))) {
-      // A two-byte GBK character: its trail byte may be 0x5C without being a backslash.
-      out += text[i];
-      out += text[++i];
-      continue;
-    }
-    out += text[i];
-    if (c == '\\') out += '\\';
-  }
-  return out;
-}
-
-// Every character outside ASCII as a \uXXXX escape, which the JSON writer passes
-// through and the reader decodes: the file is then ASCII, the same in every encoding.
-std::string EscapeNonAscii(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (char16_t unit : LocalToUnicode(text)) {
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-      continue;
-    }
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
-  }
-  return out;
-}
-
-bool IsAscii(std::string_view bytes) {
-  for (char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-// A free name for keeping a damaged file aside: "<path>.damaged-<time>[-n]".
-std::string AsideName(const std::string& path) {
-  std::string base = path + ".damaged-" + FormatLocalTime(std::time(nullptr), 3, 0);
-  std::string name = base;
-  for (int n = 2; ::access(name.c_str(), F_OK) == 0; ++n) name = base + "-" + std::to_string(n);
-  return name;
-}
-
-MessageBoxResult Prompt(AppState& app, const char* utf8Text, MessageBoxStyle style) {
-  return TimedMessageBox(app.platform, L8("提示"), L8(utf8Text), kPromptTimeoutMs, style);
-}
-
 }  // namespace
 
 const std::array<AccountColumnInfo, kAccountColumnCount>& AccountColumns() {
   return kColumns;
+}
+
+bool IsAccountColumn(int column) {
+  return column >= 0 && column < kAccountColumnCount;
 }
 
 std::string AccountStatusText(AccountStatus status) {
@@ -140,7 +72,7 @@ int AccountStore::rowCount() const {
 
 std::string AccountStore::cellText(int row, int column) const {
   std::lock_guard lock(mutex_);
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || !ValidColumn(column)) return {};
+  if (row < 0 || row >= static_cast<int>(rows_.size()) || !IsAccountColumn(column)) return {};
   return rows_[row].cell(column);
 }
 
@@ -182,7 +114,7 @@ int AccountStore::appendAccountRow(AccountRecord record) {
 }
 
 int AccountStore::findLocked(const Key& key, int preferredRow) const {
-  if (!ValidColumn(key.column)) return -1;
+  if (!IsAccountColumn(key.column)) return -1;
   const int count = static_cast<int>(rows_.size());
   if (preferredRow >= 0 && preferredRow < count && rows_[preferredRow].cell(key.column) == key.text)
     return preferredRow;
@@ -262,7 +194,7 @@ std::optional<AccountRecord> AccountStore::updateRowAt(int row, const Change& ch
 bool AccountStore::setAccountCell(int row, int column, std::string text) {
   {
     std::lock_guard lock(mutex_);
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || !ValidColumn(column)) return false;
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || !IsAccountColumn(column)) return false;
     std::string& cell = rows_[row].cell(column);
     if (cell == text) return true;
     cell = std::move(text);
@@ -296,179 +228,6 @@ int AccountStore::findAccountRow(std::string_view userName) const {
     if (rows_[i].userName == userName) return static_cast<int>(i);
   }
   return -1;
-}
-
-// ---- Encoding ----------------------------------------------------------------------
-
-bool LooksLikeUtf16Le(std::string_view bytes) {
-  if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
-  size_t units = bytes.size() / 2;
-  size_t ascii = 0;
-  for (size_t i = 0; i < units; ++i) {
-    auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    if (unit == 0) {
-      if (i + 1 != units) return false;  // only a terminator may be NUL
-      continue;
-    }
-    if (unit < 0x20 && unit != u'\t' && unit != u'\r' && unit != u'\n') return false;
-    if (unit == 0xFFFE || unit == 0xFFFF) return false;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= units) return false;
-      auto next = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i + 2]) |
-                                        (static_cast<unsigned char>(bytes[2 * i + 3]) << 8));
-      if (next < 0xDC00 || next > 0xDFFF) return false;
-      ++i;
-      continue;
-    }
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-    if (unit < 0x80) ++ascii;
-  }
-  return ascii * 4 >= units;
-}
-
-int DetectTextEncoding(std::string_view bytes) {
-  auto byte = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0; };
-  if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
-    return kEncodingUtf8;
-  if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return kEncodingUtf16Le;
-  if (bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return kEncodingUtf16Be;
-  if (LooksLikeUtf16Le(bytes)) return kEncodingUtf16Le;
-  // A GBK text may start like a UTF-8 sequence ("楠" is E9 AA); only the whole
-  // file tells them apart.
-  if (!IsAscii(bytes) && IsValidUtf8(bytes)) return kEncodingUtf8;
-  return kEncodingAnsi;
-}
-
-// ---- The account file --------------------------------------------------------------
-
-std::string AccountFilePath(const AppState& app) {
-  return app.pathBeside("baiduset.ini");
-}
-
-std::string AccountsToJson(const std::vector<AccountRecord>& rows) {
-  auto build = [&rows](bool escapeNonAscii) {
-    auto value = [escapeNonAscii](const std::string& text) {
-      std::string kept = KeepBackslashes(text);
-      return escapeNonAscii ? EscapeNonAscii(kept) : kept;
-    };
-    JsonDoc doc;
-    doc.setText("dataname", "cookies");
-    doc.setNumber("num", static_cast<double>(rows.size()));
-    doc.setJson("data", "[]");
-    for (size_t i = 0; i < rows.size(); ++i) {
-      std::string element = "data[" + std::to_string(i) + "]";
-      doc.append("data", "{}");
-      doc.setText(element + ".user", value(rows[i].userName));
-      doc.setText(element + ".cookies", value(rows[i].cookies));
-      doc.setText(element + ".uk", value(rows[i].uk));
-      doc.setText(element + ".bdstoken", value(rows[i].bdstoken));
-    }
-    return doc.toText();
-  };
-  std::string text = build(false);
-  // GBK bytes that are also valid UTF-8 would be read back as UTF-8.
-  if (!IsAscii(text) && IsValidUtf8(text)) text = build(true);
-  return text;
-}
-
-std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson) {
-  JsonDoc doc;
-  bool parsed;
-  if (DetectTextEncoding(bytes) == kEncodingUtf8) {
-    parsed = doc.parseUtf8(bytes);
-  } else {
-    // UTF-16 files land here too and read as nothing, like any text that is not JSON.
-    parsed = doc.parse(bytes);
-  }
-  if (isJson) *isJson = parsed;
-  std::vector<AccountRecord> rows;
-  int count = doc.count("data");
-  for (int i = 0; i < count; ++i) {
-    std::string element = "data[" + std::to_string(i) + "]";
-    AccountRecord record;
-    record.userName = doc.getText(element + ".user");
-    record.cookies = doc.getText(element + ".cookies");
-    record.uk = doc.getText(element + ".uk");
-    record.bdstoken = doc.getText(element + ".bdstoken");
-    rows.push_back(std::move(record));
-  }
-  return rows;
-}
-
-int LoadAccounts(AppState& app, AccountStore& store, MainForm& form) {
-  const std::string path = AccountFilePath(app);
-  FileRead file = ReadOwnFile(path);
-  bool isJson = false;
-  std::vector<AccountRecord> rows = AccountsFromFileBytes(file.bytes, &isJson);
-  if (file.exists && (!file.ok || (!isJson && !file.bytes.empty()))) {
-    // The file may still hold accounts a person can recover; the next save must
-    // not replace it.
-    std::string aside = AsideName(path);
-    if (::rename(path.c_str(), aside.c_str()) == 0) {
-      AppendLog(app, L8("帐号文件无法读取，已改名保留为：") + Utf8ToLocal(aside));
-    } else {
-      AppendLog(app, L8("帐号文件无法读取：") + Utf8ToLocal(path));
-    }
-  }
-  for (AccountRecord& record : rows) {
-    record.status = AccountStatusText(AccountStatus::kImported);
-    store.appendAccountRow(std::move(record));
-  }
-  form.setSelectedTab(store.rowCount() > 0 ? kTabClean : kTabAccounts);
-  return static_cast<int>(rows.size());
-}
-
-bool SaveAccounts(AppState& app, const AccountStore& store) {
-  if (Prompt(app, "确定清除以前的记录重新保存？将在软件重启后生效。", kStyleYesNoQuestion) !=
-      kIdYes)
-    return false;
-  // Never claim success for a file that was not written.
-  if (!WriteAccountFile(app, store)) return false;
-  Prompt(app, "保存成功。", kStyleInformation);
-  return true;
-}
-
-bool WriteAccountFile(AppState& app, const AccountStore& store) {
-  std::string path = AccountFilePath(app);
-  // One copy of the rows, taken at once: a worker's update is in it wholly or not at all.
-  if (ReplaceFile(path, AccountsToJson(store.rows()), 0600)) return true;
-  TimedMessageBox(app.platform, L8("提示"), L8("保存失败，无法写入文件：") + Utf8ToLocal(path),
-                  kPromptTimeoutMs, kStyleWarning);
-  return false;
-}
-
-void DeleteSelectedAccount(AppState& app, AccountStore& store) {
-  int row = store.selectedRow();
-  if (row < 0) {
-    Prompt(app, "没有选中项目。", kStyleInformation);
-    return;
-  }
-  std::string question = L8("确定删除 ") + store.cellText(row, kColumnUserName) + L8(" 的cookies?");
-  if (TimedMessageBox(app.platform, L8("提示"), question, kPromptTimeoutMs, kStyleYesNoQuestion) !=
-      kIdYes)
-    return;
-  store.removeRow(row);
-  // The browser data a login window left behind may hold this account's login.
-  RemoveLeftoverLoginProfiles(app.programDir);
-}
-
-bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {
-  AccountStore::Snapshot snap = store.snapshot();
-  if (snap.selectedRow < 0) {
-    Prompt(app, "没有选中项目。", kStyleInformation);
-    return false;
-  }
-  const AccountRecord& row = snap.rows[snap.selectedRow];
-  app.currentUserName.set(row.userName);
-  app.currentCookies.set(row.cookies);
-  return true;
-}
-
-void CopySelectedField(AppState& app, const AccountStore& store, int column) {
-  int row = store.selectedRow();
-  if (row < 0 || !ValidColumn(column)) return;
-  app.platform.setClipboard(LocalToUnicode(store.cellText(row, column)));
 }
 
 }  // namespace pansift

@@ -1,6 +1,5 @@
-// The accounts the program works with: the ordered rows of the account list, the
-// file baiduset.ini they are saved to and loaded from, and the operations of the
-// list's menu (delete, switch the operating account, copy a cell).
+// The accounts the program works with: the ordered rows of the account list. The
+// file they are saved to is in account_file.h, the list's menu in account_actions.h.
 #pragma once
 
 #include <array>
@@ -14,9 +13,6 @@
 #include "util/observable.h"
 
 namespace pansift {
-
-struct AppState;
-class MainForm;
 
 /// The columns of the account list, in order.
 enum AccountColumn : int {
@@ -36,6 +32,8 @@ struct AccountColumnInfo {
 /// Headers and widths of the six columns: "序" 30, "网盘用户名" 85, "状态" 70,
 /// "cookies" 55, "uk" 30, "bdstoken" 1 (present but practically hidden).
 const std::array<AccountColumnInfo, kAccountColumnCount>& AccountColumns();
+/// Whether `column` is one of the six columns.
+bool IsAccountColumn(int column);
 
 /// The texts of the status column.
 enum class AccountStatus { kImported, kAdded, kUpdated, kValidating, kValid, kInvalid };
@@ -131,68 +129,5 @@ class AccountStore : public Observable<AccountsChanged> {
   std::vector<AccountRecord> rows_;
   int selected_ = -1;
 };
-
-/// Text encodings DetectTextEncoding tells apart.
-enum TextEncoding : int {
-  kEncodingUtf8 = 1,
-  kEncodingUtf16Le = 2,
-  kEncodingUtf16Be = 3,
-  kEncodingAnsi = 4,  // GBK
-};
-
-/// Guesses the encoding of a file's bytes: a UTF-8 or UTF-16 byte-order mark; then
-/// LooksLikeUtf16Le; then UTF-8 when all of the bytes are valid UTF-8 and some are
-/// not ASCII, else GBK. (A GBK name often starts like a UTF-8 sequence; it is the
-/// rest of the file that tells them apart.)
-int DetectTextEncoding(std::string_view bytes);
-
-/// Whether bytes without a byte-order mark are plausibly UTF-16 little-endian text:
-/// an even length; every unit a character that text holds (surrogates paired, no
-/// U+FFFE/U+FFFF, no control character but tab, CR and LF, U+0000 only as a final
-/// terminator); and at least a quarter of the units ASCII characters, i.e. units
-/// whose high byte is zero. Text in GBK or UTF-8 has no zero bytes, so it never
-/// passes; UTF-16 text of only CJK characters is not recognised either.
-bool LooksLikeUtf16Le(std::string_view bytes);
-
-/// The account file beside the program.
-std::string AccountFilePath(const AppState& app);
-
-/// The account file's content for these rows: compact JSON in GBK, members
-/// "dataname", "num", "data"; each element "user", "cookies", "uk", "bdstoken".
-/// It reads back as exactly these texts: should the GBK bytes happen to be valid
-/// UTF-8 as a whole (which would make them read as UTF-8), the non-ASCII
-/// characters are written as \uXXXX escapes instead.
-std::string AccountsToJson(const std::vector<AccountRecord>& rows);
-/// The rows a file's bytes describe (ordinal and status left empty): only the
-/// "data" array is read; anything that is not JSON gives no rows. `isJson`, when
-/// given, tells whether the bytes were a JSON document at all.
-std::vector<AccountRecord> AccountsFromFileBytes(std::string_view bytes, bool* isJson = nullptr);
-
-/// Appends the accounts of baiduset.ini to the list with status "从记录导入", then
-/// selects tab "清理和谐文件" when the list has rows, else "选择百度帐号". A missing
-/// or empty file gives no rows and no message. A file that cannot be read or is
-/// not JSON (cut off, damaged) gives no rows either, but is first renamed aside
-/// (baiduset.ini.damaged-<time>) and the log says so, so that the next save cannot
-/// overwrite the accounts it may still hold. Returns the number of rows read.
-int LoadAccounts(AppState& app, AccountStore& store, MainForm& form);
-
-/// Asks, then writes every row to baiduset.ini (WriteAccountFile) and says
-/// "保存成功。". True when the file was written.
-bool SaveAccounts(AppState& app, const AccountStore& store);
-/// Writes every row to baiduset.ini without asking: created readable by the user
-/// only, replaced as a whole; a failed write leaves the previous file as it was and
-/// is reported in a prompt. True when the file was written.
-bool WriteAccountFile(AppState& app, const AccountStore& store);
-
-/// Asks, then removes the selected row. "没有选中项目。" when none is selected.
-void DeleteSelectedAccount(AppState& app, AccountStore& store);
-
-/// Makes the selected row the operating account (user name and cookie string in
-/// AppState). "没有选中项目。" and false when none is selected. The caller starts
-/// the root refresh of the folder tree when this returns true.
-bool SwitchOperatingAccount(AppState& app, const AccountStore& store);
-
-/// Puts one cell of the selected row on the clipboard; nothing without a selection.
-void CopySelectedField(AppState& app, const AccountStore& store, int column);
 
 }  // namespace pansift

@@ -3,6 +3,8 @@
 #include <array>
 #include <chrono>
 
+#include "accounts/account_actions.h"
+#include "accounts/account_file.h"
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
 #include "app/startup.h"

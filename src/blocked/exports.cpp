@@ -1,8 +1,6 @@
 #include "blocked/exports.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "core/app_state.h"
@@ -10,6 +8,7 @@
 #include "core/platform.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/files.h"
 #include "util/text.h"
 #include "util/time.h"
 
@@ -42,13 +41,6 @@ std::u16string PathOfExactCell(std::u16string_view cell) {
   return Utf8ToUnicode(UrlDecodeBytes(UnicodeToUtf8(cell)));
 }
 
-void AppendUtf16Le(std::string& out, std::u16string_view text) {
-  for (char16_t unit : text) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-  }
-}
-
 // One UTF-16 line file: the byte-order mark, then a line per row that has a path.
 template <class Line>
 std::string LineExportBytes(const std::vector<BlockedRow>& rows, Line line) {
@@ -59,22 +51,6 @@ std::string LineExportBytes(const std::vector<BlockedRow>& rows, Line line) {
     AppendUtf16Le(out, kLineEnd);
   }
   return out;
-}
-
-// Replaces the file with `bytes`; false when it could not be written whole.
-bool WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
-
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& form,
@@ -173,13 +149,6 @@ bool IsNetdiskPath(std::u16string_view path) {
   return true;
 }
 
-std::u16string DecodeTableFile(std::string_view bytes) {
-  // Our own table export is UTF-8; the first-byte guess would read a name such as
-  // "café.mp4" as GBK, so only a file that is not valid UTF-8 as a whole is GBK.
-  std::string_view text = bytes.substr(0, bytes.find('\0'));
-  return IsValidUtf8(text) ? Utf8ToUnicode(text) : LocalToUnicode(text);
-}
-
 std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when) {
   return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, 3, 0) + ".txt";
 }
@@ -226,13 +195,13 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
   std::string file = app.platform.chooseOpenFile(request);
   if (file.empty()) return false;
   // Read before the list is emptied, so a file that cannot be read loses nothing.
-  std::string bytes;
-  if (!ReadFileBytes(file, bytes)) {
+  FileRead read = ReadFileBytes(file);
+  if (!read.ok) {
     TimedMessageBox(app.platform, L8("提示"), L8("导入失败，无法读取文件：") + Utf8ToLocal(file),
                     10000, kStyleWarning, form.window());
     return false;
   }
-  std::vector<BlockedRow> rows = ParseTable(DecodeTableFile(bytes));
+  std::vector<BlockedRow> rows = ParseTable(DecodeOwnFile(read.bytes));
   size_t skipped = 0;
   {
     std::lock_guard lock(app.listLock);

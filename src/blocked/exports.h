@@ -5,7 +5,8 @@
 //   names  "导出文件名和路径_<stamp>.txt"    UTF-16LE with BOM, "name----location" per line
 //   table  "导出表格数据_<stamp>.txt"        UTF-8, cells joined by "<---->", rows by "<\r\n>";
 //          the nine cells the list shows, then the row's exact netdisk path
-//          (UTF-8 percent-encoded), which the import acts on
+//          (UTF-8 percent-encoded), which the import acts on; the import reads
+//          the file as DecodeOwnFile does (UTF-8, or GBK when it is not UTF-8)
 #pragma once
 
 #include <ctime>
@@ -45,9 +46,6 @@ bool IsNetdiskPath(std::u16string_view path);
 /// dropped, no pieces for an empty text. Linear in the text.
 std::vector<std::u16string_view> SplitUnicode(std::u16string_view text,
                                               std::u16string_view separator);
-/// A table file's text: UTF-8 when the whole file is valid UTF-8, else GBK; the text
-/// ends at its first NUL.
-std::u16string DecodeTableFile(std::string_view bytes);
 
 /// The path of a new export file beside the program: prefix (UTF-8) + the time
 /// stamp yyyyMMddhhmmss of `when` + ".txt".

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "accounts/account_actions.h"
+#include "accounts/account_file.h"
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
 #include "app/main_window.h"

@@ -75,13 +75,6 @@ int HexValue(char16_t c) {
   return c - u'A' + 10;
 }
 
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 std::string_view UpToNul(std::string_view text) {
   return text.substr(0, text.find('\0'));
 }
@@ -768,6 +761,10 @@ bool JsonDoc::parseUtf8(std::string_view utf8) {
   utf8 = UpToNul(utf8);
   if (IsAscii(utf8)) return impl_->parseWhole(std::u16string(utf8.begin(), utf8.end()));
   return impl_->parseWhole(Utf8ToUnicode(utf8));
+}
+
+bool JsonDoc::parseUnicode(std::u16string_view text) {
+  return impl_->parseWhole(CutAtTerminator(text));
 }
 
 std::string JsonDoc::getText(std::string_view path) const {

@@ -48,6 +48,9 @@ class JsonDoc {
   bool parse(std::string_view localText);
   /// As parse, for UTF-8 input (a file saved as UTF-8).
   bool parseUtf8(std::string_view utf8);
+  /// As parse, for Unicode text (a file already decoded), read up to its first
+  /// 0x0000 unit.
+  bool parseUnicode(std::u16string_view text);
 
   /// The value at `path` as local text:
   /// - a string: its characters with escapes decoded (GBK-foreign ones as \uXXXX);

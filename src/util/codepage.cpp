@@ -10,6 +10,12 @@
 namespace pansift {
 namespace {
 
+// The `index`th unit of UTF-16 little-endian bytes; the caller keeps it in range.
+char16_t UnitAt(std::string_view bytes, size_t index) {
+  return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * index]) |
+                               (static_cast<unsigned char>(bytes[2 * index + 1]) << 8));
+}
+
 // Runs one iconv conversion. When a character cannot be represented, `replacement`
 // (already in the target encoding) is written and `skipIn` bytes of input are skipped.
 std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
@@ -32,10 +38,9 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
     size_t skip = std::min(skipIn, inLeft);
     // A surrogate pair in UTF-16 is one character: skip both units.
     if (std::strcmp(from, "UTF-16LE") == 0 && inLeft >= 4) {
-      unsigned unit =
-          static_cast<unsigned char>(inPtr[0]) | (static_cast<unsigned char>(inPtr[1]) << 8);
-      unsigned next =
-          static_cast<unsigned char>(inPtr[2]) | (static_cast<unsigned char>(inPtr[3]) << 8);
+      const std::string_view ahead(inPtr, 4);
+      const char16_t unit = UnitAt(ahead, 0);
+      const char16_t next = UnitAt(ahead, 1);
       if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) skip = 4;
     }
     // A lead byte with a trail byte forms one (unknown) character; any other byte
@@ -53,24 +58,6 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
   out.append(buf.data(), buf.size() - outLeft);
   iconv_close(cd);
   return out;
-}
-
-std::u16string FromUtf16Bytes(const std::string& bytes) {
-  std::u16string out(bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < out.size(); ++i) {
-    out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                   (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  }
-  return out;
-}
-
-std::string ToUtf16Bytes(std::u16string_view text) {
-  std::string bytes(text.size() * 2, '\0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
-  }
-  return bytes;
 }
 
 const std::string kReplacementUtf16("\xFD\xFF", 2);  // U+FFFD, little-endian
@@ -96,10 +83,10 @@ bool AppendGbkCharacter(char16_t unit, std::string& out) {
   };
   thread_local Converter converter;
   if (converter.cd == kClosed || (unit >= 0xD800 && unit < 0xE000)) return false;
-  char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  std::string in = ToUtf16LeBytes(std::u16string_view(&unit, 1));
   char buf[8];
-  char* inPtr = in;
-  size_t inLeft = sizeof in;
+  char* inPtr = in.data();
+  size_t inLeft = in.size();
   char* outPtr = buf;
   size_t outLeft = sizeof buf;
   if (iconv(converter.cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
@@ -131,6 +118,19 @@ std::string UnicodeToEscapedLocal(std::u16string_view unicode, LiteralEscapes li
   return out;
 }
 
+std::string EscapeNonAscii(std::u16string_view unicode) {
+  std::string out;
+  out.reserve(unicode.size());
+  for (char16_t unit : unicode) {
+    if (unit < 0x80) {
+      out += static_cast<char>(unit);
+    } else {
+      AppendUnitEscape(out, unit);
+    }
+  }
+  return out;
+}
+
 std::u16string CutAtTerminator(std::u16string_view unicode) {
   size_t end = unicode.find(u'\0');
   return std::u16string(unicode.substr(0, end));
@@ -138,25 +138,25 @@ std::u16string CutAtTerminator(std::u16string_view unicode) {
 
 std::u16string LocalToUnicode(std::string_view local) {
   if (local.empty()) return {};
-  return FromUtf16Bytes(
+  return FromUtf16LeBytes(
       Convert("UTF-16LE", "CP936", local.data(), local.size(), kReplacementUtf16, 1));
 }
 
 std::string UnicodeToLocal(std::u16string_view unicode) {
-  std::string bytes = ToUtf16Bytes(CutAtTerminator(unicode));
+  std::string bytes = ToUtf16LeBytes(CutAtTerminator(unicode));
   if (bytes.empty()) return {};
   return Convert("CP936", "UTF-16LE", bytes.data(), bytes.size(), "?", 2);
 }
 
 std::string UnicodeToUtf8(std::u16string_view unicode) {
-  std::string bytes = ToUtf16Bytes(CutAtTerminator(unicode));
+  std::string bytes = ToUtf16LeBytes(CutAtTerminator(unicode));
   if (bytes.empty()) return {};
   return Convert("UTF-8", "UTF-16LE", bytes.data(), bytes.size(), "\xEF\xBF\xBD", 2);
 }
 
 std::u16string Utf8ToUnicode(std::string_view utf8) {
   if (utf8.empty()) return {};
-  return FromUtf16Bytes(
+  return FromUtf16LeBytes(
       Convert("UTF-16LE", "UTF-8", utf8.data(), utf8.size(), kReplacementUtf16, 1));
 }
 
@@ -208,8 +208,84 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+bool IsAscii(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 std::string L8(std::string_view utf8) {
   return Utf8ToLocal(utf8);
+}
+
+// ---- UTF-16 little-endian bytes --------------------------------------------------
+
+void AppendUtf16Le(std::string& out, std::u16string_view text) {
+  for (char16_t unit : text) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  }
+}
+
+std::string ToUtf16LeBytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  AppendUtf16Le(bytes, text);
+  return bytes;
+}
+
+std::u16string FromUtf16LeBytes(std::string_view bytes) {
+  std::u16string out(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < out.size(); ++i) out[i] = UnitAt(bytes, i);
+  return out;
+}
+
+// ---- The encoding of a file --------------------------------------------------------
+
+bool LooksLikeUtf16Le(std::string_view bytes) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
+  size_t units = bytes.size() / 2;
+  size_t ascii = 0;
+  for (size_t i = 0; i < units; ++i) {
+    const char16_t unit = UnitAt(bytes, i);
+    if (unit == 0) {
+      if (i + 1 != units) return false;  // only a terminator may be NUL
+      continue;
+    }
+    if (unit < 0x20 && unit != u'\t' && unit != u'\r' && unit != u'\n') return false;
+    if (unit == 0xFFFE || unit == 0xFFFF) return false;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 >= units) return false;
+      const char16_t next = UnitAt(bytes, i + 1);
+      if (next < 0xDC00 || next > 0xDFFF) return false;
+      ++i;
+      continue;
+    }
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+    if (unit < 0x80) ++ascii;
+  }
+  return ascii * 4 >= units;
+}
+
+int DetectTextEncoding(std::string_view bytes) {
+  auto byte = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0; };
+  if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
+    return kEncodingUtf8;
+  if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return kEncodingUtf16Le;
+  if (bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return kEncodingUtf16Be;
+  if (LooksLikeUtf16Le(bytes)) return kEncodingUtf16Le;
+  // A GBK text may start like a UTF-8 sequence ("楠" is E9 AA); only the whole
+  // file tells them apart.
+  if (!IsAscii(bytes) && IsValidUtf8(bytes)) return kEncodingUtf8;
+  return kEncodingAnsi;
+}
+
+std::u16string DecodeOwnFile(std::string_view bytes) {
+  // Text without a NUL is never UTF-16 to DetectTextEncoding, so only its UTF-8
+  // verdict matters; ASCII reads the same either way.
+  const std::string_view text = bytes.substr(0, bytes.find('\0'));
+  return DetectTextEncoding(text) == kEncodingUtf8 ? Utf8ToUnicode(text) : LocalToUnicode(text);
 }
 
 }  // namespace pansift

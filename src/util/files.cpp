@@ -35,18 +35,18 @@ bool SyncFolder(const std::string& folder) {
   return ok;
 }
 
-}  // namespace
-
-FileRead ReadOwnFile(const std::string& path) {
+// Opens `path` with `flags` and, when `regularOnly` allows what it finds, reads it
+// to its end.
+FileRead ReadWhole(const std::string& path, int flags, bool regularOnly) {
   FileRead result;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
   if (fd < 0) {
     result.exists = errno != ENOENT && errno != ENOTDIR;
     return result;
   }
   result.exists = true;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (regularOnly && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
     ::close(fd);
     return result;
   }
@@ -65,6 +65,30 @@ FileRead ReadOwnFile(const std::string& path) {
   ::close(fd);
   result.ok = true;
   return result;
+}
+
+// Opens `path` for writing with `flags`, created (mode 0666 less the umask) when
+// missing, and writes `bytes`.
+bool OpenAndWrite(const std::string& path, int flags, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, bytes);
+  ok = (::close(fd) == 0) && ok;
+  return ok;
+}
+
+}  // namespace
+
+FileRead ReadOwnFile(const std::string& path) {
+  return ReadWhole(path, O_NOFOLLOW, true);
+}
+
+FileRead ReadFileBytes(const std::string& path) {
+  return ReadWhole(path, 0, false);
+}
+
+bool WriteFileBytes(const std::string& path, std::string_view bytes) {
+  return OpenAndWrite(path, O_TRUNC, bytes);
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode) {
@@ -88,17 +112,11 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode)
 }
 
 bool AppendToFile(const std::string& path, std::string_view bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes);
-  ok = (::close(fd) == 0) && ok;
-  return ok;
+  return OpenAndWrite(path, O_APPEND | O_NOFOLLOW, bytes);
 }
 
 bool TruncateFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  return ::close(fd) == 0;
+  return OpenAndWrite(path, O_TRUNC | O_NOFOLLOW, {});
 }
 
 }  // namespace pansift

@@ -1,6 +1,8 @@
-// The program's own small files (the account file, the error log, settings):
-// read, appended and replaced without following symbolic links, and replaced
-// so that a failed write never costs the previous content.
+// File bytes, in one place. The program's own small files (the account file, the
+// error log, settings) are read, appended and replaced without following symbolic
+// links, and replaced so that a failed write never costs the previous content.
+// Files a person names (an export, a table to import) are read and written where
+// the name leads, as any program would.
 #pragma once
 
 #include <string>
@@ -23,6 +25,14 @@ FileRead ReadOwnFile(const std::string& path);
 /// folder flushed, so that after a crash or a failed write (a full disk, a
 /// read-only folder) the file holds either the old bytes or the new ones.
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode);
+
+/// Reads a whole file a person named: a symbolic link is followed, and a pipe or
+/// device is read to its end.
+FileRead ReadFileBytes(const std::string& path);
+/// Writes `bytes` over the file at `path` in place (created with mode 0666 less the
+/// umask when missing, emptied first when present, through a symbolic link); false
+/// when they could not all be written.
+bool WriteFileBytes(const std::string& path, std::string_view bytes);
 
 /// Appends `bytes`, creating the file (mode 0666 less the umask) when missing.
 bool AppendToFile(const std::string& path, std::string_view bytes);

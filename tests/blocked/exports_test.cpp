@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "blocked/blocked_actions.h"
 #include "core/app_state.h"
@@ -13,29 +11,11 @@
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string Utf16Le(std::u16string_view text) {
-  std::string out;
-  for (char16_t unit : text) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-  }
-  return out;
-}
 
 BlockedRow Row(const char* ordinal, std::u16string name, std::u16string location,
                const std::string& path, const char* deleteStatus = "待处理",
@@ -84,17 +64,17 @@ TEST(Exports, PathsAreUtf16LinesWithByteOrderMark) {
   std::vector<BlockedRow> rows = {Row("1", u"a", u"/", "/a.txt"),
                                   Row("2", u"b", u"/x", "/x/\\u4e2d.txt")};
   EXPECT_EQ(PathsExportBytes(rows),
-            "\xFF\xFE" + Utf16Le(u"/a.txt\r\n") + Utf16Le(u"/x/中.txt\r\n"));
+            "\xFF\xFE" + ToUtf16LeBytes(u"/a.txt\r\n") + ToUtf16LeBytes(u"/x/中.txt\r\n"));
   EXPECT_EQ(PathsExportBytes({}), "\xFF\xFE");
 }
 
 TEST(Exports, RowsWithoutPathAreLeftOutOfTheLineExportsOnly) {
   std::vector<BlockedRow> rows = SampleRows();
-  EXPECT_EQ(NamesExportBytes(rows), "\xFF\xFE" + Utf16Le(u"片.mkv----/电影\r\n") +
-                                        Utf16Le(u"\U0001F600 한.txt----/emoji\r\n") +
-                                        Utf16Le(u"café.mp4----/Vidéos\r\n"));
+  EXPECT_EQ(NamesExportBytes(rows), "\xFF\xFE" + ToUtf16LeBytes(u"片.mkv----/电影\r\n") +
+                                        ToUtf16LeBytes(u"\U0001F600 한.txt----/emoji\r\n") +
+                                        ToUtf16LeBytes(u"café.mp4----/Vidéos\r\n"));
   std::u16string paths = u"/电影/片.mkv\r\n/emoji/\U0001F600 한.txt\r\n/Vidéos/café.mp4\r\n";
-  EXPECT_EQ(PathsExportBytes(rows), "\xFF\xFE" + Utf16Le(paths));
+  EXPECT_EQ(PathsExportBytes(rows), "\xFF\xFE" + ToUtf16LeBytes(paths));
   EXPECT_EQ(ParseTable(TableText(rows)).size(), 4u);
 }
 
@@ -111,7 +91,7 @@ TEST(Exports, TableTextJoinsCellsAndRows) {
 TEST(Exports, TableRoundTripKeepsEveryCell) {
   std::vector<BlockedRow> rows = SampleRows();
   std::string file = UnicodeToUtf8(TableText(rows));
-  ExpectSameRows(ParseTable(DecodeTableFile(file)), rows);
+  ExpectSameRows(ParseTable(DecodeOwnFile(file)), rows);
 }
 
 // The table keeps each row's exact netdisk path, whatever its name holds, while the
@@ -131,7 +111,7 @@ TEST(Exports, TheTableCarriesTheExactPathOfEveryName) {
     row.netdiskPath = path;
     rows.push_back(row);
   }
-  std::vector<BlockedRow> back = ParseTable(DecodeTableFile(UnicodeToUtf8(TableText(rows))));
+  std::vector<BlockedRow> back = ParseTable(DecodeOwnFile(UnicodeToUtf8(TableText(rows))));
   ASSERT_EQ(back.size(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(UnicodeToUtf8(paths[i]));
@@ -204,14 +184,6 @@ TEST(Exports, UnicodeSplittingFollowsTheRulesOfSplitText) {
   }
 }
 
-TEST(Exports, ImportDecodesValidUtf8AsUtf8AndOtherwiseGbk) {
-  // "café" in UTF-8 starts with a two-byte sequence, which a first-byte guess reads as GBK.
-  EXPECT_EQ(DecodeTableFile("caf\xC3\xA9.mp4"), u"café.mp4");
-  EXPECT_EQ(DecodeTableFile("中文<---->x"), u"中文<---->x");
-  EXPECT_EQ(DecodeTableFile(L8("中文<---->x")), u"中文<---->x");
-  EXPECT_EQ(DecodeTableFile(std::string("ab\0cd", 5)), u"ab");
-}
-
 class ExportFilesTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
@@ -244,14 +216,14 @@ TEST_F(ExportFilesTest, LineExportsWriteShowAndOpenTheFile) {
   ASSERT_TRUE(form.claim(BlockedButton::kExportPaths));
   std::string paths = ExportPaths(app, list, form);
   ASSERT_FALSE(paths.empty());
-  EXPECT_EQ(ReadAll(paths), PathsExportBytes(SampleRows()));
+  EXPECT_EQ(ReadFileBytes(paths).bytes, PathsExportBytes(SampleRows()));
   EXPECT_TRUE(form.enabled(BlockedButton::kExportPaths));
   EXPECT_EQ(platform.shownFiles(), (std::vector<std::string>{paths, paths}));
 
   std::string names = ExportNamesAndLocations(app, list, form);
   ASSERT_FALSE(names.empty());
   EXPECT_NE(names.find("/导出文件名和路径_"), std::string::npos);
-  EXPECT_EQ(ReadAll(names), NamesExportBytes(SampleRows()));
+  EXPECT_EQ(ReadFileBytes(names).bytes, NamesExportBytes(SampleRows()));
   EXPECT_TRUE(platform.prompts().empty());
 }
 
@@ -259,7 +231,7 @@ TEST_F(ExportFilesTest, ExportThenImportGivesTheSameRows) {
   fill(SampleRows());
   std::string table = ExportTable(app, list, form);
   ASSERT_FALSE(table.empty());
-  std::string bytes = ReadAll(table);
+  std::string bytes = ReadFileBytes(table).bytes;
   EXPECT_NE(bytes.find("caf\xC3\xA9.mp4"), std::string::npos);  // UTF-8, no byte-order mark
   EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");
   ASSERT_EQ(platform.prompts().size(), 1u);
@@ -282,7 +254,7 @@ TEST_F(ExportFilesTest, ExportThenImportGivesTheSameRows) {
 TEST_F(ExportFilesTest, ImportAsksBeforeReplacingAndKeepsTheListWhenNotLetThrough) {
   fill(SampleRows());
   std::string file = dir.file("t.txt");
-  WriteAll(file, "9<---->x<---->n<---->fs9<---->/<---->/n.txt");
+  WriteFileBytes(file, "9<---->x<---->n<---->fs9<---->/<---->/n.txt");
 
   platform.answerNext(kIdNo);
   platform.chooseFileNext(file);

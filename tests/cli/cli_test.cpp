@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "accounts/account_file.h"
 #include "accounts/account_store.h"
 #include "app/main_window.h"
 #include "blocked/exports.h"
@@ -646,7 +647,7 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
 
   // The exported table reads back as the window's table import reads it.
-  std::vector<BlockedRow> imported = ParseTable(DecodeTableFile(ReadAll(table)));
+  std::vector<BlockedRow> imported = ParseTable(DecodeOwnFile(ReadAll(table)));
   std::set<std::string> importedIds;
   for (const BlockedRow& row : imported) importedIds.insert(row.fsid);
   EXPECT_EQ(importedIds, (std::set<std::string>{"388670939482157", "388670939482159"}));

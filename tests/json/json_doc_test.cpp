@@ -154,6 +154,11 @@ TEST(JsonDocRead, LocalAndUtf8InputAndCharactersGbkCannotHold) {
   // the emoji as its surrogate pair, instead of question marks.
   EXPECT_EQ(utf8.getText("e"), "a\\ud83d\\ude00\\ud55c" + L8("中"));
 
+  JsonDoc unicode;  // a file already decoded
+  ASSERT_TRUE(unicode.parseUnicode(u"\uFEFF{\"用户\":\"张三\",\"e\":\"a😀\"}"));
+  EXPECT_EQ(unicode.getText(L8("用户")), L8("张三"));
+  EXPECT_EQ(unicode.getUnicode("e"), u"a😀");
+
   JsonDoc escaped;
   ASSERT_TRUE(escaped.parse(R"({"n":"\ud83d\ude00.mp4","lone":"\udc00x","zero":"a\u0000b"})"));
   EXPECT_EQ(escaped.getText("n"), "\\ud83d\\ude00.mp4");

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "accounts/account_actions.h"
 #include "accounts/account_store.h"
 #include "core/main_form.h"
 #include "core/worker_threads.h"
