@@ -45,7 +45,7 @@ std::string EscapeNonAsciiLocal(std::string_view text) {
 
 // A free name for keeping a damaged file aside: "<path>.damaged-<time>[-n]".
 std::string AsideName(const std::string& path) {
-  std::string base = path + ".damaged-" + FormatLocalTime(std::time(nullptr), 3, 0);
+  std::string base = path + ".damaged-" + FormatLocalTime(std::time(nullptr), TimeStyle::kDigits);
   std::string name = base;
   for (int n = 2; ::access(name.c_str(), F_OK) == 0; ++n) name = base + "-" + std::to_string(n);
   return name;

@@ -150,7 +150,7 @@ bool IsNetdiskPath(std::u16string_view path) {
 }
 
 std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when) {
-  return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, 3, 0) + ".txt";
+  return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, TimeStyle::kDigits) + ".txt";
 }
 
 std::string ExportPaths(AppState& app, const BlockedList& list, BlockedForm& form) {

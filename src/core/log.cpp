@@ -90,7 +90,7 @@ std::string HideLoginCookies(std::string_view text) {
 
 void AppendLog(AppState& app, std::string_view message) {
   static const std::string kDeleteMarker = L8("文件删除");
-  std::string line = FormatLocalTime(std::time(nullptr), 1, 3);
+  std::string line = FormatLocalTime(std::time(nullptr), TimeStyle::kDashes, TimeParts::kTime);
   line += ' ';
   line += HideLoginCookies(message);
   line += "\r\n";

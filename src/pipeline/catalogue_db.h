@@ -47,7 +47,7 @@ struct CatalogueRow {
   std::string filename;
   std::string order;      // level below the selected folder, "01", "02", ...
   std::string type;       // "1" folder, "0" file
-  std::string time;       // FormatLocalTime(now, 0, 0)
+  std::string time;       // FormatLocalTime(): the Chinese style, date and time
   std::string size;       // bytes, decimal
   std::string ordersign;  // parent's ordersign + three-digit page position
   std::string count;      // page position, plain decimal

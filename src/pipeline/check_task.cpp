@@ -40,7 +40,7 @@ auto Prompt(AppState& app, const char* caption, std::string_view text, int timeo
 
 // Month-day and time of now, "03-05 14:07:09".
 std::string TaskStamp() {
-  std::string stamp = FormatLocalTime(std::time(nullptr), 1, 0);
+  std::string stamp = FormatLocalTime(std::time(nullptr), TimeStyle::kDashes);
   size_t dash = stamp.find('-');
   return dash == std::string::npos ? stamp : stamp.substr(dash + 1);
 }

@@ -16,12 +16,53 @@ char16_t UnitAt(std::string_view bytes, size_t index) {
                                (static_cast<unsigned char>(bytes[2 * index + 1]) << 8));
 }
 
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The converters a thread has opened, one per direction, kept for the thread's life:
+// opening one costs far more than a short name's conversion.
+class ConverterCache {
+ public:
+  ConverterCache() = default;
+  ConverterCache(const ConverterCache&) = delete;
+  ConverterCache& operator=(const ConverterCache&) = delete;
+  ~ConverterCache() {
+    for (const Entry& entry : entries_) {
+      if (entry.cd != kNoConverter) iconv_close(entry.cd);
+    }
+  }
+
+  // A converter in its initial state, or kNoConverter when iconv has none.
+  iconv_t get(const char* to, const char* from) {
+    for (const Entry& entry : entries_) {
+      if (std::strcmp(entry.to, to) == 0 && std::strcmp(entry.from, from) == 0) {
+        if (entry.cd != kNoConverter) iconv(entry.cd, nullptr, nullptr, nullptr, nullptr);
+        return entry.cd;
+      }
+    }
+    entries_.push_back({to, from, iconv_open(to, from)});
+    return entries_.back().cd;
+  }
+
+ private:
+  struct Entry {
+    const char* to;
+    const char* from;
+    iconv_t cd;
+  };
+  std::vector<Entry> entries_;
+};
+
+iconv_t ThreadConverter(const char* to, const char* from) {
+  thread_local ConverterCache converters;
+  return converters.get(to, from);
+}
+
 // Runs one iconv conversion. When a character cannot be represented, `replacement`
 // (already in the target encoding) is written and `skipIn` bytes of input are skipped.
 std::string Convert(const char* to, const char* from, const char* in, size_t inLen,
                     std::string_view replacement, size_t skipIn) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  iconv_t cd = ThreadConverter(to, from);
+  if (cd == kNoConverter) return {};
   std::string out;
   std::vector<char> buf(inLen * 4 + 16);
   char* inPtr = const_cast<char*>(in);
@@ -56,7 +97,25 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inL
   size_t outLeft = buf.size();
   iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
   out.append(buf.data(), buf.size() - outLeft);
-  iconv_close(cd);
+  return out;
+}
+
+// ASCII reads the same in every encoding here: most names and all protocol text
+// need no converter at all.
+bool AllAscii(std::u16string_view unicode) {
+  for (char16_t unit : unicode) {
+    if (unit >= 0x80) return false;
+  }
+  return true;
+}
+
+std::u16string WidenAscii(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string NarrowAscii(std::u16string_view ascii) {
+  std::string out(ascii.size(), '\0');
+  for (size_t i = 0; i < ascii.size(); ++i) out[i] = static_cast<char>(ascii[i]);
   return out;
 }
 
@@ -68,31 +127,17 @@ void AppendUnitEscape(std::string& out, char16_t unit) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(unit >> shift) & 0xF];
 }
 
-// One GBK character for one BMP character, through a converter each thread keeps
-// open; false when GBK cannot hold it.
+// One GBK character for one BMP character; false when GBK cannot hold it.
 bool AppendGbkCharacter(char16_t unit, std::string& out) {
-  static const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
-  struct Converter {
-    iconv_t cd = iconv_open("CP936", "UTF-16LE");
-    Converter() = default;
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    ~Converter() {
-      if (cd != kClosed) iconv_close(cd);
-    }
-  };
-  thread_local Converter converter;
-  if (converter.cd == kClosed || (unit >= 0xD800 && unit < 0xE000)) return false;
+  iconv_t cd = ThreadConverter("CP936", "UTF-16LE");
+  if (cd == kNoConverter || (unit >= 0xD800 && unit < 0xE000)) return false;
   std::string in = ToUtf16LeBytes(std::u16string_view(&unit, 1));
   char buf[8];
   char* inPtr = in.data();
   size_t inLeft = in.size();
   char* outPtr = buf;
   size_t outLeft = sizeof buf;
-  if (iconv(converter.cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-    iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
-    return false;
-  }
+  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return false;
   out.append(buf, sizeof buf - outLeft);
   return true;
 }
@@ -137,34 +182,38 @@ std::u16string CutAtTerminator(std::u16string_view unicode) {
 }
 
 std::u16string LocalToUnicode(std::string_view local) {
-  if (local.empty()) return {};
+  if (IsAscii(local)) return WidenAscii(local);
   return FromUtf16LeBytes(
       Convert("UTF-16LE", "CP936", local.data(), local.size(), kReplacementUtf16, 1));
 }
 
 std::string UnicodeToLocal(std::u16string_view unicode) {
-  std::string bytes = ToUtf16LeBytes(CutAtTerminator(unicode));
-  if (bytes.empty()) return {};
+  unicode = unicode.substr(0, unicode.find(u'\0'));
+  if (AllAscii(unicode)) return NarrowAscii(unicode);
+  std::string bytes = ToUtf16LeBytes(unicode);
   return Convert("CP936", "UTF-16LE", bytes.data(), bytes.size(), "?", 2);
 }
 
 std::string UnicodeToUtf8(std::u16string_view unicode) {
-  std::string bytes = ToUtf16LeBytes(CutAtTerminator(unicode));
-  if (bytes.empty()) return {};
+  unicode = unicode.substr(0, unicode.find(u'\0'));
+  if (AllAscii(unicode)) return NarrowAscii(unicode);
+  std::string bytes = ToUtf16LeBytes(unicode);
   return Convert("UTF-8", "UTF-16LE", bytes.data(), bytes.size(), "\xEF\xBF\xBD", 2);
 }
 
 std::u16string Utf8ToUnicode(std::string_view utf8) {
-  if (utf8.empty()) return {};
+  if (IsAscii(utf8)) return WidenAscii(utf8);
   return FromUtf16LeBytes(
       Convert("UTF-16LE", "UTF-8", utf8.data(), utf8.size(), kReplacementUtf16, 1));
 }
 
 std::string LocalToUtf8(std::string_view local) {
+  if (IsAscii(local)) return std::string(local);
   return UnicodeToUtf8(LocalToUnicode(local));
 }
 
 std::string Utf8ToLocal(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return UnicodeToLocal(Utf8ToUnicode(utf8));
 }
 

@@ -6,17 +6,25 @@
 
 namespace pansift {
 
-/// Hour modes: 1 twelve-hour, 2 twenty-four-hour, anything else the user's locale.
-enum HourMode { kHourFromLocale = 0, kHour12 = 1, kHour24 = 2 };
+/// How a time stamp is written.
+enum class TimeStyle {
+  kChinese,  // "yyyy年MM月dd日 hh时mm分ss秒"
+  kDashes,   // "yyyy-MM-dd hh:mm:ss"
+  kSlashes,  // "yyyy/MM/dd hh/mm/ss"
+  kDigits,   // "yyyyMMddhhmmss"
+};
 
-/// Formats `when` (local time) with one of four styles and a choice of parts:
-///   style 0 "yyyy年MM月dd日 hh时mm分ss秒", 1 "yyyy-MM-dd hh:mm:ss",
-///   style 2 "yyyy/MM/dd hh/mm/ss", 3 "yyyyMMddhhmmss";
-///   parts 0 date and time, 1 date, 2 month-day, 3 time, 4 hour-minute, 5 minute-second.
-/// Returns local text. No AM/PM marker is ever added.
-std::string FormatLocalTime(std::time_t when, int style = 0, int parts = 0,
-                            int hourMode = kHourFromLocale);
-std::string FormatLocalTime();  // now, style 0, parts 0
+/// Which parts of the moment a time stamp shows.
+enum class TimeParts { kDateAndTime, kDate, kMonthDay, kTime, kHourMinute, kMinuteSecond };
+
+enum class HourMode { kFromLocale, k12, k24 };
+
+/// Formats `when` (local time) as local text. No AM/PM marker is ever added, so a
+/// twelve-hour clock shows "02:07:09" for 14:07:09.
+std::string FormatLocalTime(std::time_t when, TimeStyle style = TimeStyle::kChinese,
+                            TimeParts parts = TimeParts::kDateAndTime,
+                            HourMode hourMode = HourMode::kFromLocale);
+std::string FormatLocalTime();  // now, in the Chinese style, date and time
 
 /// Whether the user's locale (LC_TIME of the environment) shows a 24-hour clock.
 bool LocaleUses24Hour();

@@ -23,25 +23,28 @@ std::time_t Moment() {
 }
 
 TEST(FormatLocalTime, StylesAndParts) {
+  using enum TimeStyle;
+  using enum TimeParts;
   struct Case {
-    int style, parts, hourMode;
+    TimeStyle style;
+    TimeParts parts;
+    HourMode hourMode;
     const char* utf8;
   } cases[] = {
-      {1, 0, kHour24, "2024-03-05 14:07:09"},
-      {1, 3, kHour24, "14:07:09"},
-      {1, 3, kHour12, "02:07:09"},
-      {0, 0, kHour24, "2024年03月05日 14时07分09秒"},
-      {3, 0, kHour24, "20240305140709"},
-      {2, 0, kHour24, "2024/03/05 14/07/09"},
-      {1, 1, kHour24, "2024-03-05"},
-      {1, 2, kHour24, "03-05"},
-      {1, 4, kHour24, "14:07"},
-      {0, 5, kHour24, "07分09秒"},
-      {9, 9, kHour24, "2024年03月05日 14时07分09秒"},  // out-of-range style and parts
+      {kDashes, kDateAndTime, HourMode::k24, "2024-03-05 14:07:09"},
+      {kDashes, kTime, HourMode::k24, "14:07:09"},
+      {kDashes, kTime, HourMode::k12, "02:07:09"},
+      {kChinese, kDateAndTime, HourMode::k24, "2024年03月05日 14时07分09秒"},
+      {kDigits, kDateAndTime, HourMode::k24, "20240305140709"},
+      {kSlashes, kDateAndTime, HourMode::k24, "2024/03/05 14/07/09"},
+      {kDashes, kDate, HourMode::k24, "2024-03-05"},
+      {kDashes, kMonthDay, HourMode::k24, "03-05"},
+      {kDashes, kHourMinute, HourMode::k24, "14:07"},
+      {kChinese, kMinuteSecond, HourMode::k24, "07分09秒"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatLocalTime(Moment(), c.style, c.parts, c.hourMode), L8(c.utf8))
-        << "style " << c.style << " parts " << c.parts;
+        << "style " << static_cast<int>(c.style) << " parts " << static_cast<int>(c.parts);
   }
 }
 
@@ -49,7 +52,7 @@ TEST(FormatLocalTime, HourModeFollowsTheLocale) {
   const char* saved = std::getenv("LC_ALL");
   setenv("LC_ALL", "C", 1);
   EXPECT_TRUE(LocaleUses24Hour());
-  EXPECT_EQ(FormatLocalTime(Moment(), 1, 3), "14:07:09");
+  EXPECT_EQ(FormatLocalTime(Moment(), TimeStyle::kDashes, TimeParts::kTime), "14:07:09");
   if (saved)
     setenv("LC_ALL", saved, 1);
   else
