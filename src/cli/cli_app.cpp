@@ -323,10 +323,12 @@ int ListNode(Session& s, NodeId id) {
     case ListingOutcome::kFolderGone:
       Complain(s.console(), "the folder " + UnicodeToUtf8(tree.netdiskPath(id)) + " is gone");
       return kExitUsage;
-    default:
-      Complain(s.console(), "listing " + UnicodeToUtf8(tree.netdiskPath(id)) + " failed");
-      return kExitService;
+    case ListingOutcome::kCookiesInvalid:
+    case ListingOutcome::kFailed:
+      break;
   }
+  Complain(s.console(), "listing " + UnicodeToUtf8(tree.netdiskPath(id)) + " failed");
+  return kExitService;
 }
 
 // Opens the tree along `pathUtf8` from the account root, listing each folder on the

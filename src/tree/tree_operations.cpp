@@ -42,9 +42,10 @@ ListingOrder ReadSortOrder(const MainForm& form) {
       return {"name", "1"};
     case SortOrder::kTimeAscending:
       return {"time", "0"};
-    default:
-      return {"time", "1"};
+    case SortOrder::kTimeDescending:
+      break;
   }
+  return {"time", "1"};
 }
 
 namespace {
