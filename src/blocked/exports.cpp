@@ -22,7 +22,8 @@ constexpr std::u16string_view kLineEnd = u"\r\n";
 void AppendCell(std::u16string& out, std::u16string_view cell) {
   const size_t start = out.size();
   out += cell;
-  for (std::u16string_view separator : {kTableRowSeparator, kTableCellSeparator}) {
+  for (std::u16string_view separator :
+       {kTableRowSeparator, kTableRowSeparatorLf, kTableCellSeparator}) {
     for (size_t at = out.find(separator, start); at != std::u16string::npos;
          at = out.find(separator, at + 1)) {
       out[at] = u'\uFF1C';
@@ -122,9 +123,34 @@ std::vector<std::u16string_view> SplitUnicode(std::u16string_view text,
   return pieces;
 }
 
+namespace {
+
+// The rows of a table text, split at either row separator as SplitUnicode splits.
+std::vector<std::u16string_view> SplitRows(std::u16string_view text) {
+  std::vector<std::u16string_view> pieces;
+  size_t start = 0;
+  for (size_t at = text.find(u'<'); at != std::u16string_view::npos; at = text.find(u'<', at)) {
+    const std::u16string_view rest = text.substr(at);
+    const size_t length = rest.starts_with(kTableRowSeparator)     ? kTableRowSeparator.size()
+                          : rest.starts_with(kTableRowSeparatorLf) ? kTableRowSeparatorLf.size()
+                                                                   : 0;
+    if (length == 0) {
+      ++at;
+      continue;
+    }
+    pieces.push_back(text.substr(start, at - start));
+    start = at + length;
+    at = start;
+  }
+  if (start < text.size()) pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+}  // namespace
+
 std::vector<BlockedRow> ParseTable(std::u16string_view text) {
   std::vector<BlockedRow> rows;
-  for (std::u16string_view rowText : SplitUnicode(text, kTableRowSeparator)) {
+  for (std::u16string_view rowText : SplitRows(text)) {
     BlockedRow row;
     std::vector<std::u16string_view> cells = SplitUnicode(rowText, kTableCellSeparator);
     for (size_t c = 0; c < cells.size() && c < kBlockedColumnCount; ++c)
@@ -195,7 +221,14 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
   std::string file = app.platform.chooseOpenFile(request);
   if (file.empty()) return false;
   // Read before the list is emptied, so a file that cannot be read loses nothing.
-  FileRead read = ReadFileBytes(file);
+  FileRead read = ReadFileBytes(file, kImportMaxBytes);
+  if (read.tooLarge) {
+    TimedMessageBox(app.platform, L8("提示"),
+                    L8("导入失败，文件超过 ") + std::to_string(kImportMaxBytes >> 20) +
+                        L8(" MB，不像是导出的表格数据：") + Utf8ToLocal(file),
+                    10000, kStyleWarning, form.window());
+    return false;
+  }
   if (!read.ok) {
     TimedMessageBox(app.platform, L8("提示"), L8("导入失败，无法读取文件：") + Utf8ToLocal(file),
                     10000, kStyleWarning, form.window());

@@ -9,6 +9,7 @@
 //          the file as DecodeOwnFile does (UTF-8, or GBK when it is not UTF-8)
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -22,6 +23,11 @@ struct AppState;
 
 inline constexpr std::u16string_view kTableCellSeparator = u"<---->";
 inline constexpr std::u16string_view kTableRowSeparator = u"<\r\n>";
+/// The row separator after an editor or git turned its CR LF into LF; read as one.
+inline constexpr std::u16string_view kTableRowSeparatorLf = u"<\n>";
+/// The largest table the import reads: far beyond any real list, small enough that
+/// its rows fit in memory.
+inline constexpr size_t kImportMaxBytes = size_t{256} << 20;
 
 /// The file's bytes: FF FE, then for each row with a path the decoded path (or
 /// "name----location"), each line ending with CR LF.
@@ -33,9 +39,9 @@ std::string NamesExportBytes(const std::vector<BlockedRow>& rows);
 /// that have one); no header row, nothing after the last row. A separator inside a
 /// cell is written with a full-width "＜".
 std::u16string TableText(const std::vector<BlockedRow>& rows);
-/// The rows of a table text: pieces between row separators (empty ones kept, no empty
-/// last piece), each split at the cell separators the same way into columns 0 to 8;
-/// missing cells stay empty. The tenth piece is the row's netdisk path; a table
+/// The rows of a table text: pieces between row separators, "<\r\n>" or "<\n>"
+/// (empty ones kept, no empty last piece), each split at the cell separators the same way into
+/// columns 0 to 8; missing cells stay empty. The tenth piece is the row's netdisk path; a table
 /// without it gives the path cell with its entities and escapes decoded. Later
 /// pieces are dropped.
 std::vector<BlockedRow> ParseTable(std::u16string_view text);
@@ -67,7 +73,8 @@ bool WriteTableFile(const std::string& path, const std::vector<BlockedRow>& rows
 std::string ExportTable(AppState& app, const BlockedList& list, const BlockedForm& form);
 
 /// "导入表格数据" (worker thread): asks before replacing a non-empty list, lets the
-/// user choose the file, and replaces the list with the file's rows. Rows whose
+/// user choose the file, and replaces the list with the file's rows. A file larger
+/// than kImportMaxBytes is refused with a message. Rows whose
 /// path is not a netdisk path (IsNetdiskPath) are left out, and the log says how
 /// many. A file that cannot be read leaves the list as it was. True when the list
 /// was replaced.

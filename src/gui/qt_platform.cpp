@@ -1,5 +1,7 @@
 #include "gui/qt_platform.h"
 
+#include <cctype>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
@@ -80,6 +82,32 @@ MessageBoxResult ShowTimedBox(const QString& caption, const QString& text, int t
 
 }  // namespace
 
+std::string CaseInsensitiveFilter(std::string_view localFilter) {
+  std::string out;
+  bool inExtension = false;  // after "*." of a pattern
+  for (size_t i = 0; i < localFilter.size(); ++i) {
+    const char c = localFilter[i];
+    if (inExtension && std::isalpha(static_cast<unsigned char>(c))) {
+      out += '[';
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      out += ']';
+      continue;
+    }
+    // Local text: a GBK lead byte takes its trail byte along, so neither is read as ASCII.
+    if (static_cast<unsigned char>(c) >= 0x80 && i + 1 < localFilter.size()) {
+      out += c;
+      out += localFilter[++i];
+      inExtension = false;
+      continue;
+    }
+    inExtension = (inExtension && (std::isdigit(static_cast<unsigned char>(c)) || c == '.')) ||
+                  (c == '.' && i > 0 && localFilter[i - 1] == '*');
+    out += c;
+  }
+  return out;
+}
+
 QtPlatform::QtPlatform(Clock* clock) : clock_(clock ? clock : &SystemClock::instance()) {}
 
 bool QtPlatform::isUiThread() const {
@@ -154,9 +182,11 @@ std::string QtPlatform::chooseOpenFile(const OpenFileRequest& request) {
   runOnUi([&] {
     QWidget* parent =
         request.owner ? reinterpret_cast<QWidget*>(request.owner) : QApplication::activeWindow();
+    // The patterns are spelled out for any case; the list shows only the filter's name.
     QString file = QFileDialog::getOpenFileName(parent, FromLocal(request.title),
                                                 QString::fromUtf8(request.startDir.c_str()),
-                                                FromLocal(request.filter));
+                                                FromLocal(CaseInsensitiveFilter(request.filter)),
+                                                nullptr, QFileDialog::HideNameFilterDetails);
     chosen = file.toStdString();
   });
   return chosen;

@@ -1,9 +1,17 @@
 // The desktop platform: Qt message boxes, clipboard, shell and event loop.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "core/platform.h"
 
 namespace pansift {
+
+/// A file dialog's filter whose "*.ext" patterns match the extension in any case
+/// ("*.txt" becomes "*.[tT][xX][tT]"): a native dialog on Linux matches patterns
+/// case-sensitively, and "A.TXT" is a text file too.
+std::string CaseInsensitiveFilter(std::string_view localFilter);
 
 class QtPlatform : public Platform {
  public:

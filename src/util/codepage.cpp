@@ -333,7 +333,9 @@ int DetectTextEncoding(std::string_view bytes) {
 std::u16string DecodeOwnFile(std::string_view bytes) {
   // Text without a NUL is never UTF-16 to DetectTextEncoding, so only its UTF-8
   // verdict matters; ASCII reads the same either way.
-  const std::string_view text = bytes.substr(0, bytes.find('\0'));
+  std::string_view text = bytes.substr(0, bytes.find('\0'));
+  // A UTF-8 byte-order mark marks the encoding and is no part of the text.
+  if (text.starts_with("\xEF\xBB\xBF")) return Utf8ToUnicode(text.substr(3));
   return DetectTextEncoding(text) == kEncodingUtf8 ? Utf8ToUnicode(text) : LocalToUnicode(text);
 }
 

@@ -92,7 +92,8 @@ bool LooksLikeUtf16Le(std::string_view bytes);
 /// The text of a file the program writes itself (the account file, a table
 /// export), which is UTF-8 or GBK: the bytes up to the first NUL, read as UTF-8
 /// when they start with the UTF-8 byte-order mark or all of them are valid UTF-8
-/// (DetectTextEncoding), else as GBK. UTF-16 is never taken: it reads as GBK.
+/// (DetectTextEncoding), else as GBK; the byte-order mark itself is dropped.
+/// UTF-16 is never taken: it reads as GBK.
 std::u16string DecodeOwnFile(std::string_view bytes);
 
 }  // namespace pansift

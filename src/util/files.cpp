@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
 namespace pansift {
 namespace {
@@ -36,8 +37,9 @@ bool SyncFolder(const std::string& folder) {
 }
 
 // Opens `path` with `flags` and, when `regularOnly` allows what it finds, reads it
-// to its end.
-FileRead ReadWhole(const std::string& path, int flags, bool regularOnly) {
+// to its end; more than `maxBytes` is not read at all (a regular file) or not kept
+// (a pipe).
+FileRead ReadWhole(const std::string& path, int flags, bool regularOnly, size_t maxBytes) {
   FileRead result;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
   if (fd < 0) {
@@ -46,8 +48,14 @@ FileRead ReadWhole(const std::string& path, int flags, bool regularOnly) {
   }
   result.exists = true;
   struct stat info {};
-  if (regularOnly && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+  const bool known = ::fstat(fd, &info) == 0;
+  if (regularOnly && (!known || !S_ISREG(info.st_mode))) {
     ::close(fd);
+    return result;
+  }
+  if (known && S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > maxBytes) {
+    ::close(fd);
+    result.tooLarge = true;
     return result;
   }
   char buffer[65536];
@@ -60,6 +68,12 @@ FileRead ReadWhole(const std::string& path, int flags, bool regularOnly) {
       return result;
     }
     if (n == 0) break;
+    if (result.bytes.size() + static_cast<size_t>(n) > maxBytes) {
+      ::close(fd);
+      result.bytes.clear();
+      result.tooLarge = true;
+      return result;
+    }
     result.bytes.append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
@@ -80,11 +94,11 @@ bool OpenAndWrite(const std::string& path, int flags, std::string_view bytes) {
 }  // namespace
 
 FileRead ReadOwnFile(const std::string& path) {
-  return ReadWhole(path, O_NOFOLLOW, true);
+  return ReadWhole(path, O_NOFOLLOW, true, std::numeric_limits<size_t>::max());
 }
 
-FileRead ReadFileBytes(const std::string& path) {
-  return ReadWhole(path, 0, false);
+FileRead ReadFileBytes(const std::string& path, size_t maxBytes) {
+  return ReadWhole(path, 0, false, maxBytes);
 }
 
 bool WriteFileBytes(const std::string& path, std::string_view bytes) {

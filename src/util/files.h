@@ -5,14 +5,17 @@
 // the name leads, as any program would.
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 
 namespace pansift {
 
 struct FileRead {
-  bool exists = false;  // something is at the path
-  bool ok = false;      // and its bytes were read
+  bool exists = false;    // something is at the path
+  bool ok = false;        // and its bytes were read
+  bool tooLarge = false;  // it held more than the reader would take; nothing was kept
   std::string bytes;
 };
 
@@ -27,8 +30,10 @@ FileRead ReadOwnFile(const std::string& path);
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode);
 
 /// Reads a whole file a person named: a symbolic link is followed, and a pipe or
-/// device is read to its end.
-FileRead ReadFileBytes(const std::string& path);
+/// device is read to its end. A file of more than `maxBytes` is not read (a
+/// regular file) or not kept (a pipe): `tooLarge` says so.
+FileRead ReadFileBytes(const std::string& path,
+                       size_t maxBytes = std::numeric_limits<size_t>::max());
 /// Writes `bytes` over the file at `path` in place (created with mode 0666 less the
 /// umask when missing, emptied first when present, through a symbolic link); false
 /// when they could not all be written.

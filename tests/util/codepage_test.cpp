@@ -135,10 +135,10 @@ TEST(DecodeOwnFile, Utf8WhenMarkedOrAllOfItIsValidUtf8ElseGbkUpToTheFirstNul) {
       {"a\\u0031", u"a\\u0031"},
       {std::string("ab\0cd", 5), u"ab"},               // the text ends at its first NUL
       {std::string("caf\xC3\xA9\0\xFF", 7), u"café"},  // and only it counts
-      {"\xEF\xBB\xBFx中", u"\uFEFFx中"},               // the UTF-8 mark
+      {"\xEF\xBB\xBFx中", u"x中"},                     // the UTF-8 mark, dropped
       {"\xEF\xBB\xBF"
        "a\xFF",
-       u"\uFEFFa\uFFFD"},  // the mark before a non-UTF-8 byte
+       u"a\uFFFD"},  // the mark before a non-UTF-8 byte
   };
   for (const auto& [bytes, expected] : cases) {
     EXPECT_EQ(DecodeOwnFile(bytes), expected) << ::testing::PrintToString(bytes);

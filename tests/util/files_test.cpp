@@ -57,5 +57,20 @@ TEST(Files, WhatCannotBeReadOrWrittenSaysSo) {
   EXPECT_FALSE(WriteFileBytes(dir.path(), "x"));
 }
 
+// A reader that names a limit gets nothing beyond it: a regular file is not read
+// at all, an endless device is cut off.
+TEST(Files, ALimitedReadRefusesMoreThanItsLimit) {
+  testing::TempDir dir;
+  const std::string file = dir.file("f");
+  ASSERT_TRUE(WriteFileBytes(file, "12345"));
+  EXPECT_EQ(ReadFileBytes(file, 5).bytes, "12345");
+  for (const FileRead& over : {ReadFileBytes(file, 4), ReadFileBytes("/dev/zero", 1 << 20)}) {
+    EXPECT_TRUE(over.exists);
+    EXPECT_FALSE(over.ok);
+    EXPECT_TRUE(over.tooLarge);
+    EXPECT_TRUE(over.bytes.empty());
+  }
+}
+
 }  // namespace
 }  // namespace pansift
