@@ -216,17 +216,12 @@ void MarkBatchNormal(TaskContext& task, std::span<const std::string> ids) {
 
 }  // namespace
 
-void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total) {
+void CheckBatch(TaskContext& task, std::int32_t from, std::int32_t to) {
   AppState& app = task.app;
-  if (app.stopRequested.load()) {
-    AppendLog(app, StoppedText());
-    SetStatus(app, StoppedText());
-    return;
-  }
-  if (a > total) return;
+  // A range handed out just before a stop: the dispatcher's log line says so.
+  if (StopSeen(app)) return;
 
-  const long long size = task.form.number(FormText::kFilesPerBatch);
-  const std::optional<std::vector<std::string>> ids = ReadUncheckedIds(task, a, a + size);
+  const std::optional<std::vector<std::string>> ids = ReadUncheckedIds(task, from, to);
   if (!ids) return;
   // A range without unchecked rows asks nothing.
   if (ids->empty()) {

@@ -11,9 +11,9 @@
 
 namespace pansift {
 
-/// A pool routine of the check phase: the unchecked rows with a < id <= a + N, N
-/// read from 编辑框_每次检查文件数量; `total` is the number of rows the phase checks
-/// (nothing is done when a > total).
-void CheckBatch(TaskContext& task, std::int32_t a, std::int32_t total);
+/// A pool routine of the check phase: the unchecked rows with from < id <= to. The
+/// dispatcher reads 编辑框_每次检查文件数量 once for the range, so a change of the
+/// box only shapes the ranges handed out after it.
+void CheckBatch(TaskContext& task, std::int32_t from, std::int32_t to);
 
 }  // namespace pansift

@@ -1,8 +1,10 @@
 #include "pipeline/check_task.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -93,7 +95,7 @@ CheckTask::CheckTask(AppState& app, MainForm& form, const FolderTree& tree,
                {}} {}
 
 CheckTask::~CheckTask() {
-  if (active_.load()) {
+  if (active()) {
     // Everything the task's routines wait for ends now; the loops leave at once.
     context_.closing = true;
     app_.stopRequested = true;
@@ -103,6 +105,19 @@ CheckTask::~CheckTask() {
   while (!context_.pool.isIdle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+bool CheckTask::active() const {
+  std::lock_guard lock(stateMutex_);
+  return state_ != State::kIdle;
+}
+
+bool CheckTask::running() const {
+  return state_ == State::kScanning || state_ == State::kChecking;
+}
+
+bool CheckTask::running(std::uint64_t number) const {
+  return running() && taskNumber_ == number;
+}
+
 bool CheckTask::waitFor(std::chrono::milliseconds timeout) {
   return threads_.waitAllFor(timeout) && context_.pool.isIdle();
 }
@@ -110,8 +125,7 @@ bool CheckTask::waitFor(std::chrono::milliseconds timeout) {
 void CheckTask::startCheck() {
   WorkerPool& pool = context_.pool;
   // A task still runs or drains: nothing of it (stamp, count, flags, button) changes.
-  if (form_.taskRunning() || active_.load() || !pool.isIdle() ||
-      !form_.claim(FormButton::kStartCheck)) {
+  if (form_.taskRunning() || active() || !pool.isIdle() || !form_.claim(FormButton::kStartCheck)) {
     Prompt(app_, "提示", L8("当前有读取任务在运行中。"), kBusyPromptMs, kStyleInformation);
     return;
   }
@@ -175,7 +189,11 @@ void CheckTask::startCheck() {
     return;
   }
   AppendLog(app_, L8("正在读取选择目录下的文件明细：") + selected.path);
-  active_ = true;
+  {
+    std::lock_guard lock(stateMutex_);
+    state_ = State::kScanning;
+    ++taskNumber_;
+  }
   threads_.start([this] { runScanTask(); });
 }
 
@@ -186,7 +204,19 @@ void CheckTask::refuseStart(std::string_view message) {
 
 void CheckTask::endWithoutCheck() {
   context_.catalogue.release();
-  active_ = false;
+  endTask();
+}
+
+void CheckTask::endTask() {
+  {
+    std::lock_guard lock(stateMutex_);
+    state_ = State::kIdle;
+    // The next task must not start paused.
+    app_.paused = false;
+    form_.setCaption(FormButton::kPauseCheck, L8("暂停"));
+  }
+  form_.setEnabled(FormButton::kPauseCheck, true);
+  form_.setEnabled(FormButton::kStartCheck, true);
 }
 
 void CheckTask::runScanTask() {
@@ -201,7 +231,7 @@ void CheckTask::runScanTask() {
   }
   if (!refusal.empty()) {
     endWithoutCheck();
-    refuseStart(refusal);
+    Prompt(app_, "提示", refusal, kPromptTimeoutMs, kStyleInformation);
     return;
   }
   app_.prereadCount = 0;
@@ -219,6 +249,10 @@ void CheckTask::runScanTask() {
 
 void CheckTask::runCheckPhase() {
   WorkerPool& pool = context_.pool;
+  {
+    std::lock_guard lock(stateMutex_);
+    if (state_ == State::kScanning) state_ = State::kChecking;
+  }
   // The first probe of the phase fetches fresh signing values.
   ClearSignCache(app_);
   AppendLog(app_, L8("开始检测：") + app_.selectedFolderPath.get());
@@ -234,18 +268,33 @@ void CheckTask::runCheckPhase() {
   long long from = 0;
   // Every range is posted before the phase may end: a batch that finished quickly
   // must not make the pool look done while ranges are still unposted. Without a
-  // worker allowed, or with a batch size of 0, nothing more can be posted.
+  // worker allowed, with a batch size of 0 or after a stop, nothing more is posted.
   bool posting = threads >= 1;
+  bool stopSeen = false;
   while (!context_.closing.load()) {
     WaitPumping(app_.platform, kCheckDispatchPaceMs);
+    if (!stopSeen && app_.stopRequested.load()) {
+      // The ranges not yet handed out are dropped at once, and the stop is said once.
+      stopSeen = true;
+      posting = false;
+      AppendLog(app_, StoppedText());
+      SetStatus(app_, StoppedText());
+    }
     if (posting && pool.queuedCount() < 1 && pool.busyCount() < threads && from <= total) {
-      pool.post([this](std::int32_t a, std::int32_t b) { CheckBatch(context_, a, b); },
-                static_cast<std::int32_t>(from), static_cast<std::int32_t>(total));
+      // The box is read once per range and the range carries its end: a change of
+      // the box can neither skip ids nor hand one id to two batches.
       const int step = form_.number(FormText::kFilesPerBatch);
-      if (step <= 0) posting = false;
-      from += std::max(step, 0);
-      SetStatus(app_,
-                kProgress + std::to_string(std::min(from, total)) + " / " + std::to_string(total));
+      if (step <= 0) {
+        posting = false;
+      } else {
+        const long long to =
+            std::min<long long>(from + step, std::numeric_limits<std::int32_t>::max());
+        pool.post([this](std::int32_t a, std::int32_t b) { CheckBatch(context_, a, b); },
+                  static_cast<std::int32_t>(from), static_cast<std::int32_t>(to));
+        from = to;
+        SetStatus(app_, kProgress + std::to_string(std::min(from, total)) + " / " +
+                            std::to_string(total));
+      }
     }
     ProcessEvents(app_.platform);
     if (pool.isIdle() && (!posting || from > total)) break;
@@ -262,43 +311,68 @@ void CheckTask::runCheckPhase() {
   if (undecided > 0) summary += L8("，未能检测的文件数量： ") + std::to_string(undecided);
   AppendLog(app_, summary);
   SetStatus(app_, L8("检查任务完成。"));
-  active_ = false;
-  form_.setEnabled(FormButton::kStartCheck, true);
+  endTask();
 }
 
 void CheckTask::finishTask() {
-  form_.setEnabled(FormButton::kStartCheck, true);
+  // The button was enabled by endTask: a task started since then keeps it disabled.
   if (context_.closing.load()) return;
   Prompt(app_, "提示", L8("检查任务已完成。"), kFinishedPromptMs, kStyleInformation);
 }
 
 void CheckTask::stopCheck() {
-  if (!form_.taskRunning()) return;
+  std::uint64_t number = 0;
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!running()) return;
+    number = taskNumber_;
+  }
   if (Prompt(app_, "提示", L8("确定停止检查任务？"), kPromptTimeoutMs, kStyleYesNoQuestion) !=
       kIdYes)
     return;
-  app_.paused = false;
-  form_.setCaption(FormButton::kPauseCheck, L8("暂停"));
-  app_.stopRequested = true;
+  {
+    std::lock_guard lock(stateMutex_);
+    // The task ended, or was stopped, while the question was open.
+    if (!running(number)) return;
+    state_ = State::kStopping;
+    app_.paused = false;
+    app_.stopRequested = true;
+    form_.setCaption(FormButton::kPauseCheck, L8("暂停"));
+  }
   WaitPumping(app_.platform, kStopSettleMs);
-  form_.setEnabled(FormButton::kStartCheck, true);
+  std::lock_guard lock(stateMutex_);
+  // Still draining: the button is enabled, and a start is refused until the threads
+  // have ended. A task that ended meanwhile has enabled it itself, and a task
+  // started meanwhile keeps it disabled.
+  if (taskNumber_ == number && state_ == State::kStopping)
+    form_.setEnabled(FormButton::kStartCheck, true);
 }
 
 void CheckTask::togglePause() {
-  if (!form_.taskRunning()) return;
-  const std::string caption = form_.caption(FormButton::kPauseCheck);
-  bool pause;
-  if (caption == L8("暂停")) {
-    pause = true;
-  } else if (caption == L8("继续")) {
-    pause = false;
-  } else {
-    return;
+  std::uint64_t number = 0;
+  bool pause = false;
+  {
+    std::lock_guard lock(stateMutex_);
+    // Nothing to pause before a task, while it stops or after it.
+    if (!running()) return;
+    const std::string caption = form_.caption(FormButton::kPauseCheck);
+    if (caption == L8("暂停")) {
+      pause = true;
+    } else if (caption == L8("继续")) {
+      pause = false;
+    } else {
+      return;
+    }
+    number = taskNumber_;
+    form_.setEnabled(FormButton::kPauseCheck, false);
+    app_.paused = pause;
   }
-  form_.setEnabled(FormButton::kPauseCheck, false);
-  app_.paused = pause;
   WaitPumping(app_.platform, kPauseToggleMs);
-  form_.setCaption(FormButton::kPauseCheck, L8(pause ? "继续" : "暂停"));
+  {
+    std::lock_guard lock(stateMutex_);
+    // A stop or the task's end during the wait has reset the pause and the caption.
+    if (running(number)) form_.setCaption(FormButton::kPauseCheck, L8(pause ? "继续" : "暂停"));
+  }
   form_.setEnabled(FormButton::kPauseCheck, true);
 }
 

@@ -3,14 +3,19 @@
 // the check phase, posts the check batches, reports progress and the summary, and
 // stops and pauses the running task.
 //
-// A task runs exactly while 按钮_开始检查 is disabled. Besides that, the controller
-// knows whether the task's threads are still at work: after a stop the button is
-// enabled again while the dispatcher drains its loops, and no new task may start
-// until they have ended, so two tasks never share the catalogue.
+// The controller alone owns the task's state (idle, scanning, checking, stopping)
+// and its number; the buttons only ask it. The stop's and the pause's waits keep
+// the UI's events flowing, so any click may arrive in the middle of them: each
+// handler looks at the state again after its wait and changes nothing that belongs
+// to a later state or to another task. 按钮_开始检查 is disabled while a task runs;
+// after a stop it is enabled again while the task's threads drain, and no new task
+// may start until they have ended, so two tasks never share the catalogue. The end
+// of a task enables it and resets the pause.
 #pragma once
 
-#include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "core/worker_threads.h"
@@ -56,7 +61,7 @@ class CheckTask {
   void togglePause();
 
   /// Whether a started task's threads or pool tasks are still at work.
-  bool active() const { return active_.load(); }
+  bool active() const;
   /// Waits up to `timeout` for the task's threads to end and the pool to be idle;
   /// true when they have.
   bool waitFor(std::chrono::milliseconds timeout);
@@ -74,13 +79,25 @@ class CheckTask {
   void refuseStart(std::string_view message);
   /// The task's work is over without a check phase.
   void endWithoutCheck();
+  /// The task's work is over: back to idle, the pause reset and 按钮_开始检查 enabled.
+  void endTask();
+
+  enum class State { kIdle, kScanning, kChecking, kStopping };
+  // With stateMutex_ held: whether a task scans or checks (so it can be paused and
+  // stopped), and whether that task is the one numbered `number`.
+  bool running() const;
+  bool running(std::uint64_t number) const;
 
   AppState& app_;
   MainForm& form_;
   const FolderTree& tree_;
   const std::string catalogueFolder_;
   TaskContext context_;
-  std::atomic<bool> active_{false};
+  // Also held while the pause caption changes, so that it always matches the state.
+  mutable std::mutex stateMutex_;
+  State state_ = State::kIdle;
+  // Counts the tasks started: a handler that waited knows whether its task is still the one.
+  std::uint64_t taskNumber_ = 0;
   // Last, so it is joined first: its threads use everything above.
   WorkerThreads threads_;
 };

@@ -47,9 +47,9 @@ struct TaskContext {
 };
 
 /// While the task is paused, waits a second at a time (keeping the UI's events
-/// flowing on the UI thread).
+/// flowing on the UI thread). A stop ends the wait: no pause outlasts its task.
 inline void WaitWhilePaused(AppState& app) {
-  while (app.paused.load()) {
+  while (app.paused.load() && !app.stopRequested.load()) {
     WaitPumping(app.platform, 1000);
     ProcessEvents(app.platform);
   }

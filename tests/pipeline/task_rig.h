@@ -101,6 +101,30 @@ using Rows = std::vector<std::vector<std::string>>;
 
 inline constexpr const char* kUser = "测试*用户";
 
+/// Rows of a catalogue file, read through a connection of its own: UTF-8 values,
+/// NULL as "<null>".
+inline Rows CatalogueRows(const std::string& path,
+                          const std::string& sql = "select * from list order by id") {
+  Rows out;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+          const unsigned char* t = sqlite3_column_text(st, i);
+          row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
+        }
+        out.push_back(row);
+      }
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
 struct TaskRig {
   explicit TaskRig(Clock& clock) : platform(&clock) {
     service.point(app);
@@ -138,28 +162,9 @@ struct TaskRig {
     ADD_FAILURE() << "the task did not end";
   }
 
-  /// Rows of the catalogue file, read through a connection of its own: UTF-8 values,
-  /// NULL as "<null>".
+  /// Rows of the catalogue file (CatalogueRows).
   Rows rows(const std::string& sql = "select * from list order by id") const {
-    Rows out;
-    sqlite3* db = nullptr;
-    std::string path = dir.file("vintrel.db");
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-          std::vector<std::string> row;
-          for (int i = 0; i < sqlite3_column_count(st); ++i) {
-            const unsigned char* t = sqlite3_column_text(st, i);
-            row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-          }
-          out.push_back(row);
-        }
-      }
-      sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
+    return CatalogueRows(dir.file("vintrel.db"), sql);
   }
 
   /// The log pane's text as UTF-8.
