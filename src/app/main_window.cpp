@@ -33,9 +33,9 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
       form_(form),
       accounts_(accounts),
       // Makes the worker pool: it exists from start-up on.
-      checkTask_(app, form, tree_, [this](const std::string& fsId, const std::string& path) {
-        recordBlockedFile(fsId, path);
-      }) {}
+      checkTask_(app, form, tree_,
+                 [this](const Credentials& account, const std::string& fsId,
+                        const std::string& path) { recordBlockedFile(account, fsId, path); }) {}
 
 MainWindow::~MainWindow() {
   workers_.waitAll();
@@ -154,8 +154,9 @@ void MainWindow::onBlockedFilesClicked() {
   blockedForm_.setVisible(true);
 }
 
-void MainWindow::recordBlockedFile(const std::string& fsid, const std::string& path) {
-  RecordBlockedFile(app_, form_, blocked_, fsid, path, NetdiskPathOfStored(path));
+void MainWindow::recordBlockedFile(const Credentials& account, const std::string& fsid,
+                                   const std::string& path) {
+  RecordBlockedFile(app_, form_, blocked_, account, fsid, path, NetdiskPathOfStored(path));
 }
 
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {

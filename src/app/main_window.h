@@ -57,8 +57,10 @@ class MainWindow {
   /// controls of their window.
   BlockedList& blocked() { return blocked_; }
   BlockedForm& blockedForm() { return blockedForm_; }
-  /// What the checker calls for every blocked file it finds (on its worker thread).
-  void recordBlockedFile(const std::string& fsid, const std::string& path);
+  /// What the checker calls for every blocked file it finds (on its worker thread),
+  /// with the account of the task that found it.
+  void recordBlockedFile(const Credentials& account, const std::string& fsid,
+                         const std::string& path);
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.

@@ -64,11 +64,11 @@ bool SeparatorBefore(BlockedMenuItem item) {
          item == BlockedMenuItem::kImportTable;
 }
 
-AccountCredentials CredentialsOf(const AccountStore& accounts, std::string_view userName) {
+Credentials CredentialsOf(const AccountStore& accounts, std::string_view userName) {
   // One snapshot, so cookie string and bdstoken come from the same row.
   std::vector<AccountRecord> rows = accounts.rows();
   for (const AccountRecord& row : rows) {
-    if (row.userName == userName) return {row.cookies, row.bdstoken};
+    if (row.userName == userName) return {row.userName, row.cookies, row.bdstoken};
   }
   return {};
 }
@@ -93,9 +93,8 @@ void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, Bl
   std::optional<BlockedRow> row = list.row(id);
   if (!row) return;
   SetCell(app, list, id, kBlockedDeleteStatus, L8(kStatusDeleting));
-  AccountCredentials account = CredentialsOf(accounts, row->account);
-  DeleteResult result = DeleteFile(app, account.cookies, account.bdstoken, row->netdiskPath, mode,
-                                   DeleteVariant::kMenu);
+  const Credentials account = CredentialsOf(accounts, row->account);
+  DeleteResult result = DeleteFile(app, account, row->netdiskPath, mode, DeleteVariant::kMenu);
   std::string status = StatusOfAnsweredDelete(app, result.outcome);
   if (result.outcome == DeleteOutcome::kFileMissing) {
     status = L8(kStatusFileMissing);
@@ -193,16 +192,16 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
       SetCell(app, list, id, kBlockedMoveStatus, L8(kStatusEmptyPath));
       continue;
     }
-    AccountCredentials account = CredentialsOf(accounts, row->account);
+    const Credentials account = CredentialsOf(accounts, row->account);
     SetCell(app, list, id, kBlockedMoveStatus, L8(kStatusMoving));
 
     if (!checkedAccount || *checkedAccount != row->account) {
       checkedAccount = row->account;
       const std::string typed = form.targetFolder();
       target = LocalToUnicode(typed);
-      FolderCheck check = CheckTargetFolder(app, account.cookies, typed);
+      FolderCheck check = CheckTargetFolder(app, account, typed);
       if (check.missing) {
-        CreatedFolder created = CreateFolder(app, account.cookies, account.bdstoken, typed);
+        CreatedFolder created = CreateFolder(app, account, typed);
         if (!created.path.empty()) {
           // The service may have named the folder differently; its name is the one to use.
           target = created.path;
@@ -215,7 +214,7 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
 
     // The file keeps its own name, not the shown one.
     const std::u16string& path = row->netdiskPath;
-    MoveResult moved = MoveFile(app, account.cookies, account.bdstoken, path, target,
+    MoveResult moved = MoveFile(app, account, path, target,
                                 std::u16string_view(path).substr(path.rfind(u'/') + 1));
     std::string status;
     switch (moved.outcome) {

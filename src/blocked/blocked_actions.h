@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "blocked/blocked_list.h"
+#include "core/credentials.h"
 #include "netdisk/file_operations.h"
 
 namespace pansift {
@@ -61,13 +62,9 @@ bool BlockedMenuItemEnabled(BlockedMenuItem item);
 /// A separator stands before this item.
 bool SeparatorBefore(BlockedMenuItem item);
 
-/// The cookie string and bdstoken of the first account row whose user name equals
-/// `userName` exactly; both empty when there is none.
-struct AccountCredentials {
-  std::string cookies;
-  std::string bdstoken;
-};
-AccountCredentials CredentialsOf(const AccountStore& accounts, std::string_view userName);
+/// The login of the first account row whose user name equals `userName` exactly;
+/// all empty when there is none.
+Credentials CredentialsOf(const AccountStore& accounts, std::string_view userName);
 
 /// Deletes the row's file from the Netdisk with the row's own account (worker
 /// thread): "删除中", then the outcome in the delete status and, but for a missing

@@ -44,8 +44,8 @@ class FileOpClaim {
   bool held_ = false;
 };
 
-void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, BlockedRowId id,
-                       const std::u16string& path) {
+void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list,
+                       const Credentials& account, BlockedRowId id, const std::u16string& path) {
   FileOpClaim claim(app);
   if (!claim.acquire()) return;
   bool stopped = false;
@@ -53,8 +53,8 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, B
     stopped = WaitWhilePaused(app);
     return !stopped;
   };
-  DeleteResult result = DeleteFile(app, app.currentCookies.get(), app.currentBdstoken.get(), path,
-                                   DeleteMode::kSync, DeleteVariant::kOnDetection, gate);
+  DeleteResult result =
+      DeleteFile(app, account, path, DeleteMode::kSync, DeleteVariant::kOnDetection, gate);
   if (stopped) return;  // the row keeps "待处理"
   std::string status = StatusOfAnsweredDelete(app, result.outcome);
   if (status.empty()) {
@@ -74,8 +74,8 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list, B
 
 }  // namespace
 
-BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view storedPath,
-                         std::u16string_view netdiskPath) {
+BlockedRow BlockedRowFor(AppState& app, const Credentials& account, std::string_view fsid,
+                         std::string_view storedPath, std::u16string_view netdiskPath) {
   BlockedRow row;
   row.path = StripEntityWords(storedPath);
   row.netdiskPath = std::u16string(netdiskPath);
@@ -84,22 +84,22 @@ BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view 
   row.fsid = std::string(fsid);
   std::string folder = TextLeftOf(row.path, "/", -1);
   row.location = folder.empty() ? u"/" : CutAtTerminator(DecodeUnicodeEscapes(folder));
-  row.account = app.currentUserName.get();
+  row.account = account.userName;
   row.deleteStatus = L8(kStatusPending);
   return row;
 }
 
 void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
-                       std::string_view fsid, std::string_view storedPath,
-                       std::u16string_view netdiskPath) {
-  BlockedRow row = BlockedRowFor(app, fsid, storedPath, netdiskPath);
+                       const Credentials& account, std::string_view fsid,
+                       std::string_view storedPath, std::u16string_view netdiskPath) {
+  BlockedRow row = BlockedRowFor(app, account, fsid, storedPath, netdiskPath);
   BlockedRowId id;
   {
     std::lock_guard lock(app.listLock);
     id = list.record(std::move(row));
   }
   if (!form.deleteFiles()) return;
-  DeleteOnDetection(app, form, list, id, std::u16string(netdiskPath));
+  DeleteOnDetection(app, form, list, account, id, std::u16string(netdiskPath));
 }
 
 }  // namespace pansift

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "blocked/blocked_list.h"
+#include "core/credentials.h"
 
 namespace pansift {
 
@@ -16,18 +17,19 @@ class MainForm;
 /// the service lists as `netdiskPath`: the shown path, name and location come from
 /// the stored path as they always have (cut at the last "/", "\u" escapes decoded);
 /// the deletes and moves of the row act on `netdiskPath`. With the task's start
-/// stamp, the operating account's user name and "待处理". A file already listed
-/// (same fsid) is written again in place. Rows are written under listLock.
-BlockedRow BlockedRowFor(AppState& app, std::string_view fsid, std::string_view storedPath,
-                         std::u16string_view netdiskPath);
+/// stamp, the user name of `account` (the task's, whose file it is) and "待处理". A
+/// file already listed (same fsid) is written again in place. Rows are written
+/// under listLock.
+BlockedRow BlockedRowFor(AppState& app, const Credentials& account, std::string_view fsid,
+                         std::string_view storedPath, std::u16string_view netdiskPath);
 
 /// Adds (or rewrites) the row; with 选择框_删除文件 ticked, deletes the file with
-/// the operating account, one delete at a time across all checker workers (claims
+/// `account`'s login, one delete at a time across all checker workers (claims
 /// fileOpBusy), followed by the delete interval of 编辑框_删除违规文件操作间隔.
 /// Pause holds it; a stop ends it at once and leaves the row "待处理". Runs on the
 /// checker's worker threads.
 void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,
-                       std::string_view fsid, std::string_view storedPath,
-                       std::u16string_view netdiskPath);
+                       const Credentials& account, std::string_view fsid,
+                       std::string_view storedPath, std::u16string_view netdiskPath);
 
 }  // namespace pansift

@@ -10,6 +10,10 @@ AppState::AppState(Platform& platformRef, std::string dir)
 
 AppState::~AppState() = default;
 
+Credentials AppState::operatingAccount() const {
+  return {currentUserName.get(), currentCookies.get(), currentBdstoken.get()};
+}
+
 std::string AppState::pathBeside(std::string_view name) const {
   std::string path = programDir;
   if (!path.empty() && path.back() != '/') path += '/';

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/credentials.h"
 #include "core/log.h"
 #include "core/platform.h"
 #include "core/service_origins.h"
@@ -51,10 +52,12 @@ struct AppState {
   std::atomic<bool> curlMode{false};
   std::atomic<int> screenDpi{96};
 
-  // The operating account (local text).
+  // The operating account (local text): the one the tree shows and a new task takes.
   SharedText currentUserName;
   SharedText currentCookies;
   SharedText currentBdstoken;
+  /// The operating account as one record, for work that keeps acting for it.
+  Credentials operatingAccount() const;
 
   // The running task.
   std::atomic<bool> stopRequested{false};
@@ -71,9 +74,11 @@ struct AppState {
   std::shared_ptr<WorkerPool> workerPool;
   std::shared_ptr<FolderQueue> folderQueue;
 
-  // The sign cache of the download probe, under signLock.
+  // The sign cache of the download probe, under signLock, and the cookie string of
+  // the login that fetched it.
   std::string signCacheSign;
   std::string signCacheTimestamp;
+  std::string signCacheCookies;
 
   // Re-entrant locks. logLock may be taken while catalogueLock is held, never the
   // reverse; catalogueLock, errorLogLock and folderQueueLock are never held together.

@@ -81,8 +81,8 @@ std::string MoveFileList(std::u16string_view path, std::u16string_view targetFol
   return JsonField("filelist", list);
 }
 
-DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::u16string_view path, DeleteMode deleteMode, DeleteVariant variant,
+DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16string_view path,
+                        DeleteMode deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate) {
   const bool onDetection = variant == DeleteVariant::kOnDetection;
   const DeleteMode mode = onDetection ? DeleteMode::kSync : deleteMode;
@@ -98,11 +98,11 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
       result.outcome = DeleteOutcome::kFailed;
       return result;
     }
-    HttpResponse response =
-        Post(app, cookies,
-             "/api/filemanager?async=" + async + "&onnest=fail&opera=delete&bdstoken=" + bdstoken +
-                 "&" + kWebApiKeys + FixedLogId(),
-             body, timeout);
+    HttpResponse response = Post(app, account.cookies,
+                                 "/api/filemanager?async=" + async +
+                                     "&onnest=fail&opera=delete&bdstoken=" + account.bdstoken +
+                                     "&" + kWebApiKeys + FixedLogId(),
+                                 body, timeout);
     result.reply = std::move(response.body);
     result.httpStatus = response.status;
     if (ServiceBusy(result.reply)) {
@@ -123,14 +123,14 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
   return result;
 }
 
-FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::string_view folder) {
+FolderCheck CheckTargetFolder(AppState& app, const Credentials& account, std::string_view folder) {
   FolderCheck check;
   for (int attempt = 0; attempt < kFolderCheckAttempts; ++attempt) {
     HttpRequest request;
     request.url =
         NetdiskUrl(app, std::string("/api/list?") + kWebApiKeys + NewLogId() +
                             "&order=time&desc=1&dir=" + UrlEncode(folder) + "&num=100&page=1");
-    request.cookies = cookies;
+    request.cookies = account.cookies;
     request.timeoutSeconds = kFolderCheckTimeoutSeconds;
     check.reply = SendRequest(request).body;
     if (Has(check.reply, "{\"errno\":")) break;
@@ -140,13 +140,12 @@ FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::st
   return check;
 }
 
-CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                           std::string_view folder) {
+CreatedFolder CreateFolder(AppState& app, const Credentials& account, std::string_view folder) {
   CreatedFolder created;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const std::string raw =
-        Post(app, cookies,
-             "/api/create?a=commit&bdstoken=" + bdstoken + "&" + kWebApiKeys + NewLogId(),
+        Post(app, account.cookies,
+             "/api/create?a=commit&bdstoken=" + account.bdstoken + "&" + kWebApiKeys + NewLogId(),
              "path=" + UrlEncode(folder) + "&isdir=1&block_list=%5B%5D",
              kSlowOperationTimeoutSeconds)
             .body;
@@ -164,15 +163,14 @@ CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std:
   return created;
 }
 
-MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                    std::u16string_view path, std::u16string_view targetFolder,
-                    std::u16string_view newName) {
+MoveResult MoveFile(AppState& app, const Credentials& account, std::u16string_view path,
+                    std::u16string_view targetFolder, std::u16string_view newName) {
   const std::string body = MoveFileList(path, targetFolder, newName);
   MoveResult result;
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     HttpResponse response =
-        Post(app, cookies,
-             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + bdstoken + "&" +
+        Post(app, account.cookies,
+             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + account.bdstoken + "&" +
                  kWebApiKeys + NewLogId(),
              body, kSlowOperationTimeoutSeconds);
     result.reply = ReplaceText(response.body, "\r\n", "");

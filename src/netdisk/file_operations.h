@@ -1,11 +1,14 @@
 // The requests that change the Netdisk: deleting a file, testing for a folder,
-// creating a folder and moving a file into one. Each retries by its own rules and
-// hands back the last reply with what it means.
+// creating a folder and moving a file into one. Each acts for the account whose
+// login it is handed, retries by its own rules and hands back the last reply with
+// what it means.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include "core/credentials.h"
 
 namespace pansift {
 
@@ -30,8 +33,8 @@ struct DeleteResult {
 /// before every attempt of the on-detection variant; false ends the delete as failed.
 /// A busy service is asked again after 2 s. Only the menu variant reports a missing
 /// file; on detection that counts as failed.
-DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                        std::u16string_view path, DeleteMode deleteMode, DeleteVariant variant,
+DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16string_view path,
+                        DeleteMode deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate = {});
 
 struct FolderCheck {
@@ -41,7 +44,7 @@ struct FolderCheck {
 
 /// Lists `folder` (local text): missing when the service answers errno -7 or -9; any
 /// other reply, failures included, counts as present.
-FolderCheck CheckTargetFolder(AppState& app, const std::string& cookies, std::string_view folder);
+FolderCheck CheckTargetFolder(AppState& app, const Credentials& account, std::string_view folder);
 
 struct CreatedFolder {
   std::u16string path;  // the folder the service made, as it names it; empty on failure
@@ -50,8 +53,7 @@ struct CreatedFolder {
 
 /// Creates `folder` (local text). The service may give it another name; `path` is the
 /// one it reports.
-CreatedFolder CreateFolder(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                           std::string_view folder);
+CreatedFolder CreateFolder(AppState& app, const Credentials& account, std::string_view folder);
 
 enum class MoveOutcome { kMoved, kFileMissing, kFailed };
 
@@ -65,9 +67,8 @@ struct MoveResult {
 /// Moves the file at `path` (the service's path exactly) into `targetFolder` as
 /// `newName`; a name clash there makes a new copy. All three are Unicode: a name
 /// outside the local code page (an emoji) must not come out renamed with "?".
-MoveResult MoveFile(AppState& app, const std::string& cookies, const std::string& bdstoken,
-                    std::u16string_view path, std::u16string_view targetFolder,
-                    std::u16string_view newName);
+MoveResult MoveFile(AppState& app, const Credentials& account, std::u16string_view path,
+                    std::u16string_view targetFolder, std::u16string_view newName);
 
 /// The filelist form field of a delete: a JSON array holding `path` as its one
 /// string, written by the JSON writer as UTF-8 and percent-encoded (upper-case hex

@@ -101,14 +101,13 @@ std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir,
          (order.order == "name" ? kListTailName : kListTailTime);
 }
 
-std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath,
-                           int page) {
-  const std::string cookies = app.currentCookies.get();
+std::string ListFolderPage(AppState& app, const Credentials& account, const ListingOrder& order,
+                           std::string_view storedPath, int page) {
   const std::string dir = FolderPathToDir(storedPath);
   if (page < 1) page = 1;
   std::string reply;
   for (int attempt = 0; attempt < kFolderPageAttempts; ++attempt) {
-    reply = GetListing(app, cookies, ListFolderPageUrl(order, page, dir));
+    reply = GetListing(app, account.cookies, ListFolderPageUrl(order, page, dir));
     if (FindText(reply, kSuccessMarker) > 0) return reply;
     ProcessEvents(app.platform);
     WaitPumping(app.platform, kFolderPageWaitMs);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/credentials.h"
 #include "netdisk/conventions.h"
 
 namespace pansift {
@@ -45,9 +46,9 @@ std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir,
 
 /// The crawler's listing: up to 10 attempts 500 ms apart until the reply holds
 /// "{\"errno\":0,"; after ten failures one err.txt line (path, depth, last reply) and
-/// "". Page numbers below 1 mean page 1. Uses the operating account's cookies.
-std::string ListFolderPage(AppState& app, const ListingOrder& order, std::string_view storedPath,
-                           int page);
+/// "". Page numbers below 1 mean page 1. Lists `account`'s folder, with its cookies.
+std::string ListFolderPage(AppState& app, const Credentials& account, const ListingOrder& order,
+                           std::string_view storedPath, int page);
 
 enum class ListingOutcome { kSuccess, kCookiesInvalid, kFolderGone, kFailed };
 

@@ -96,7 +96,7 @@ std::string ProbeUrl(std::string_view fsIdList, std::string_view sign, std::stri
          "&timestamp=" + std::string(timestamp);
 }
 
-ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
+ProbeOutcome ProbeDownload(AppState& app, const Credentials& account, std::string_view fsIdList,
                            const std::function<std::string()>& pauseSecondsText) {
   // Nothing asked, nothing decided.
   if (fsIdList.empty()) return ProbeOutcome::kUndecided;
@@ -104,13 +104,13 @@ ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
     AppendLog(app, L8("文件的fs_id不是数字，无法检查。"));
     return ProbeOutcome::kUndecided;
   }
-  SignResult sign = GetSign(app, false);
-  if (!sign.ok) sign = GetSign(app, false);
+  SignResult sign = GetSign(app, account, false);
+  if (!sign.ok) sign = GetSign(app, account, false);
   if (!sign.ok) {
     AppendLog(app, L8("获取sign失败"));
     return ProbeOutcome::kUndecided;
   }
-  const std::string cookies = app.currentCookies.get();
+  const std::string& cookies = account.cookies;
 
   std::string reply;
   for (int pass = 0; pass < kPasses; ++pass) {
@@ -127,7 +127,7 @@ ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
       // fetched with the sign: another worker's fetch must not pair them wrongly.
       for (int attempt = 0; attempt < kTriesPerPhase; ++attempt) {
         if (!WaitWhilePaused(app)) return ProbeOutcome::kUndecided;
-        sign = GetSign(app, true);
+        sign = GetSign(app, account, true);
         // A fetch that failed leaves nothing to ask with: the try ends as one without
         // a reply, instead of a request with an empty sign.
         reply = sign.ok ? SendProbe(app, cookies, fsIdList, sign) : std::string();

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/credentials.h"
+
 namespace pansift {
 
 struct AppState;
@@ -16,12 +18,13 @@ enum class ProbeOutcome {
   kUndecided,   // no answer either way (stopped, retries used up, unknown answer)
 };
 
-/// Probes the `fs_id` values of `fsIdList` ("1,2,3") with the operating account's
-/// cookies and the shared sign. `pauseSecondsText` gives the current text of the
-/// automatic-pause box, read when the service says requests come too fast. Polls
-/// app.paused and app.stopRequested before every request; a stop is kUndecided,
-/// and so is a list that is not digits joined by commas (it is never sent).
-ProbeOutcome ProbeDownload(AppState& app, std::string_view fsIdList,
+/// Probes the `fs_id` values of `fsIdList` ("1,2,3"), files of `account`, with its
+/// cookies and the shared sign fetched with them. `pauseSecondsText` gives the
+/// current text of the automatic-pause box, read when the service says requests
+/// come too fast. Polls app.paused and app.stopRequested before every request; a
+/// stop is kUndecided, and so is a list that is not digits joined by commas (it is
+/// never sent).
+ProbeOutcome ProbeDownload(AppState& app, const Credentials& account, std::string_view fsIdList,
                            const std::function<std::string()>& pauseSecondsText);
 
 /// The URL path and query of one probe request.

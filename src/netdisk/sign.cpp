@@ -69,8 +69,7 @@ std::string Base64(std::string_view bytes) {
   return out;
 }
 
-void FetchSign(AppState& app) {
-  const std::string cookies = app.currentCookies.get();
+void FetchSign(AppState& app, const std::string& cookies) {
   std::string reply;
   for (int attempt = 0; attempt < kMaterialAttempts && reply.empty(); ++attempt) {
     HttpRequest request;
@@ -84,6 +83,7 @@ void FetchSign(AppState& app) {
   // A fetch always overwrites both values, so a reply without them empties the cache.
   app.signCacheTimestamp = doc.getText("result.timestamp");
   app.signCacheSign = ComputeSign(doc.getText("result.sign3"), doc.getText("result.sign1"));
+  app.signCacheCookies = cookies;
 }
 
 }  // namespace
@@ -93,11 +93,13 @@ std::string SignMaterialUrl(std::string_view logId) {
          "&fields=[%22sign1%22,%22sign2%22,%22sign3%22,%22timestamp%22]";
 }
 
-SignResult GetSign(AppState& app, bool force) {
+SignResult GetSign(AppState& app, const Credentials& account, bool force) {
   SignResult result;
   {
     std::lock_guard lock(app.signLock);
-    if (force || app.signCacheSign.empty()) FetchSign(app);
+    // The service pairs a sign with the login that fetched it.
+    if (force || app.signCacheSign.empty() || app.signCacheCookies != account.cookies)
+      FetchSign(app, account.cookies);
     // Copied under the lock: sign and timestamp must come from the same fetch.
     result.sign = app.signCacheSign;
     result.timestamp = app.signCacheTimestamp;
@@ -110,6 +112,7 @@ void ClearSignCache(AppState& app) {
   std::lock_guard lock(app.signLock);
   app.signCacheSign.clear();
   app.signCacheTimestamp.clear();
+  app.signCacheCookies.clear();
 }
 
 std::string ComputeSign(std::string_view key, std::string_view data) {

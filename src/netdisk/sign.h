@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/credentials.h"
+
 namespace pansift {
 
 struct AppState;
@@ -16,10 +18,11 @@ struct SignResult {
   std::string timestamp;  // decimal text, from the same fetch as `sign`
 };
 
-/// The cached sign and timestamp; fetches anew (with the operating account's cookies)
-/// when none is cached or `force` is set. The check and the fetch happen under
-/// signLock, so workers that call together share one fetch.
-SignResult GetSign(AppState& app, bool force);
+/// The cached sign and timestamp; fetches anew with `account`'s cookies when none is
+/// cached, the cached one was fetched with another login, or `force` is set. The
+/// check and the fetch happen under signLock, so workers that call together share
+/// one fetch.
+SignResult GetSign(AppState& app, const Credentials& account, bool force);
 /// Empties the cache: the next GetSign fetches.
 void ClearSignCache(AppState& app);
 /// Base64 of RC4 keyed with `key` over `data`; empty for empty data or an empty key.

@@ -42,7 +42,8 @@ void ExecuteUntilDone(TaskContext& task, const std::string& sql) {
 
 ProbeOutcome Probe(TaskContext& task, std::string_view fsIds) {
   MainForm& form = task.form;
-  return ProbeDownload(task.app, fsIds, [&form] { return form.text(FormText::kAutoDelay); });
+  return ProbeDownload(task.app, task.account, fsIds,
+                       [&form] { return form.text(FormText::kAutoDelay); });
 }
 
 // The stored path of the file with this fs_id; empty when no row has it. A pause
@@ -65,7 +66,7 @@ void ReportBlocked(TaskContext& task, const std::string& fsId, const std::string
                    const std::string& shownPath) {
   AppendLog(task.app, L8("文件已被和谐：") + shownPath);
   task.app.blockedCount += 1;
-  if (task.onBlockedFile) task.onBlockedFile(fsId, path);
+  if (task.onBlockedFile) task.onBlockedFile(task.account, fsId, path);
 }
 
 const std::string& SplittingText() {

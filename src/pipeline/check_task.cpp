@@ -150,7 +150,9 @@ void CheckTask::startCheck() {
     form_.setText(FormText::kCheckThreads, std::to_string(kDefaultCheckThreads));
 
   const SelectedPath selected = SelectedTreePath(tree_);
-  if (app_.currentCookies.get().empty()) {
+  // The task acts for this account to its end, whichever account operates meanwhile.
+  Credentials account = app_.operatingAccount();
+  if (account.cookies.empty()) {
     form_.setSelectedTab(kTabAccounts);
     refuseStart(L8("请选切换要操作的cookies."));
     return;
@@ -189,6 +191,7 @@ void CheckTask::startCheck() {
     return;
   }
   AppendLog(app_, L8("正在读取选择目录下的文件明细：") + selected.path);
+  context_.account = std::move(account);
   {
     std::lock_guard lock(stateMutex_);
     state_ = State::kScanning;
@@ -222,9 +225,8 @@ void CheckTask::endTask() {
 void CheckTask::runScanTask() {
   const SelectedPath selected = SelectedTreePath(tree_);
   std::string refusal;
-  if (app_.currentCookies.get().empty()) {
-    refusal = L8("请选切换要操作的cookies.");
-  } else if (selected.path.empty()) {
+  // The account was taken at the start; only the selection can have changed since.
+  if (selected.path.empty()) {
     refusal = L8("没有选择要导出的目录。");
   } else if (!selected.isFolder) {
     refusal = L8("选择的不是目录。");

@@ -162,7 +162,7 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
     WaitWhilePaused(app);
     if (StopSeen(app)) return false;
     const std::vector<NetdiskEntry> entries =
-        ReadEntries(ListFolderPage(app, ReadSortOrder(task.form), folderPath, page));
+        ReadEntries(ListFolderPage(app, task.account, ReadSortOrder(task.form), folderPath, page));
     if (entries.empty()) break;
 
     const size_t groupSize = InsertGroupSize(entries.size());

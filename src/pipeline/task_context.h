@@ -1,6 +1,7 @@
 // What the routines of one scan-and-check task share: the shared record, the
-// window's settings, the pool, the catalogue and the folder queue, the hand-overs
-// between the task's threads, and the pause and stop points every routine uses.
+// window's settings, the account the task acts for, the pool, the catalogue and the
+// folder queue, the hand-overs between the task's threads, and the pause and stop
+// points every routine uses.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "core/app_state.h"
+#include "core/credentials.h"
 #include "core/log.h"
 #include "core/platform.h"
 #include "util/codepage.h"
@@ -19,9 +21,11 @@ class WorkerPool;
 class CatalogueDb;
 class FolderQueue;
 
-/// Called for every blocked file the check finds: its fs_id and its path as the
-/// catalogue stores it (local text, entity-encoded twice).
-using BlockedFileHandler = std::function<void(const std::string& fsId, const std::string& path)>;
+/// Called for every blocked file the check finds: the task's account, whose file it
+/// is, its fs_id and its path as the catalogue stores it (local text, entity-encoded
+/// twice).
+using BlockedFileHandler = std::function<void(const Credentials& account, const std::string& fsId,
+                                              const std::string& path)>;
 
 struct TaskContext {
   AppState& app;
@@ -36,6 +40,10 @@ struct TaskContext {
   /// Runs on the dispatcher thread once no folder is left to list: the check phase
   /// and the end of the task.
   std::function<void()> afterDispatch;
+  /// The account operating when the task's start was accepted. Every request of the
+  /// task carries its login, whichever account operates meanwhile. Written only
+  /// while no task runs.
+  Credentials account{};
   /// The program is ending: the dispatch loops leave at once.
   std::atomic<bool> closing{false};
   /// What a front end shows of the check phase: the rows it checks (-1 until it

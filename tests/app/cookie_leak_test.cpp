@@ -115,7 +115,7 @@ TEST(CookieLeaks, RepliesThatQuoteTheCookiesLeaveNoTraceOfThem) {
     CapturedStreams streams(dir.path());
     RefreshRootTree(app, form, accounts, tree);
     std::string failedStatus = app.status.text();
-    EXPECT_EQ(ListFolderPage(app, {"name", "0"}, "/a", 1), "");
+    EXPECT_EQ(ListFolderPage(app, app.operatingAccount(), {"name", "0"}, "/a", 1), "");
     AddAccount(app, form, accounts, cookies);
     AppendLog(app, "reply: " + ReadIdentity(app, cookies, 1).replyText);
     std::string out = streams.text();

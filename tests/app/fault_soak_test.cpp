@@ -206,8 +206,9 @@ struct SoakRig {
   SoakRig() : rig(clock) {
     rig.task = std::make_unique<CheckTask>(
         rig.app, rig.form, rig.tree,
-        [this](const std::string& fsId, const std::string& path) {
-          RecordBlockedFile(rig.app, rig.form, list, fsId, path, NetdiskPathOfStored(path));
+        [this](const Credentials& account, const std::string& fsId, const std::string& path) {
+          RecordBlockedFile(rig.app, rig.form, list, account, fsId, path,
+                            NetdiskPathOfStored(path));
         },
         rig.dir.path());
     rig.app.currentBdstoken.set(rig.sim().account(kUser)->bdstoken);

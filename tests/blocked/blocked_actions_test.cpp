@@ -30,15 +30,17 @@ class BlockedActionsTest : public ::testing::Test {
       row.bdstoken = std::string("tok-") + user;
       accounts.appendAccountRow(row);
     }
-    // The operating account is neither row's: the list's actions use each row's own.
-    app.currentUserName.set("alice");
-    app.currentCookies.set(accounts.cellText(0, kColumnCookies));
-    app.currentBdstoken.set("tok-alice");
+    // The operating account is bob's: nothing here may act for it but bob's rows.
+    app.currentUserName.set("bob");
+    app.currentCookies.set(accounts.cellText(1, kColumnCookies));
+    app.currentBdstoken.set("tok-bob");
   }
+  /// Records a file found by a task of `account` (an account without a row, too).
   BlockedRowId add(const std::string& account, const std::string& fsid, const std::string& path) {
-    app.currentUserName.set(account);
+    Credentials task = CredentialsOf(accounts, account);
+    task.userName = account;
     // The path as the catalogue passes it, without entities: its escapes decoded.
-    RecordBlockedFile(app, form, list, fsid, path, DecodeUnicodeEscapes(path));
+    RecordBlockedFile(app, form, list, task, fsid, path, DecodeUnicodeEscapes(path));
     return list.ids().back();
   }
   std::string status(BlockedRowId id, int column) { return list.row(id)->localText(column); }
@@ -86,15 +88,20 @@ TEST_F(BlockedActionsTest, MenuDeleteUsesTheRowsAccountAndSetsTheStatus) {
   EXPECT_EQ(status(checked, kBlockedDeleteStatus), L8("需要身份安全验证"));
 }
 
-TEST_F(BlockedActionsTest, DeleteOnDetectionUsesTheOperatingAccountAndWaitsTheInterval) {
+TEST_F(BlockedActionsTest, DeleteOnDetectionUsesTheTasksAccountAndWaitsTheInterval) {
   form.setDeleteFiles(true);
   form.setText(FormText::kDeleteInterval, "3");
   sim.addFile("alice", "/\\u00e9/a.txt", 1, true);
   sim.addFile("alice", "/é/a.txt", 1, true);
+  sim.addFile("bob", "/é/a.txt", 1, true);
   long long sleptBefore = env.clock.sleptMs();
+  // Found by alice's task while bob operates: deleted in alice's Netdisk only.
   BlockedRowId row = add("alice", "1", "/\\u00e9/a.txt");
   EXPECT_EQ(status(row, kBlockedDeleteStatus), L8("删除成功"));
+  EXPECT_EQ(status(row, kBlockedAccount), "alice");
   EXPECT_FALSE(sim.find("alice", "/é/a.txt"));
+  EXPECT_TRUE(sim.find("bob", "/é/a.txt"));
+  EXPECT_EQ(sim.log().last("/api/filemanager")->account, "alice");
   EXPECT_EQ(env.clock.sleptMs() - sleptBefore, 3000);
   EXPECT_FALSE(app.fileOpBusy);
 
@@ -121,8 +128,8 @@ TEST_F(BlockedActionsTest, DeletesOnDetectionFromManyWorkersAllHappenOneAtATime)
   for (int t = 0; t < 4; ++t) {
     workers.emplace_back([&, t] {
       for (int i = t; i < 12; i += 4)
-        RecordBlockedFile(app, form, list, std::to_string(i), "/m/" + std::to_string(i),
-                          u"/m/" + LocalToUnicode(std::to_string(i)));
+        RecordBlockedFile(app, form, list, CredentialsOf(accounts, "alice"), std::to_string(i),
+                          "/m/" + std::to_string(i), u"/m/" + LocalToUnicode(std::to_string(i)));
     });
   }
   for (std::thread& w : workers) w.join();

@@ -44,10 +44,12 @@ TEST_F(BlockedListTest, RowCellsComeFromThePath) {
       {"a folder path ending in a slash has an empty name", "/a/", u"", u"/a", "/a/"},
   };
   app.taskStartedAt.set("12-01 10:00:00");
-  app.currentUserName.set(L8("网盘*用户"));
+  // The row names the task's account, not the one operating now.
+  app.currentUserName.set(L8("另一个用户"));
+  const Credentials task{L8("网盘*用户"), "BDUSS=1", "tok"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    BlockedRow row = BlockedRowFor(app, "123", c.path, LocalToUnicode(c.path));
+    BlockedRow row = BlockedRowFor(app, task, "123", c.path, LocalToUnicode(c.path));
     EXPECT_EQ(row.name, c.name);
     EXPECT_EQ(row.location, c.location);
     EXPECT_EQ(row.path, c.pathCell);
@@ -59,16 +61,16 @@ TEST_F(BlockedListTest, RowCellsComeFromThePath) {
 }
 
 TEST_F(BlockedListTest, TheSameFsidRecordedTwiceKeepsOneRowWithTheNewerData) {
-  app.currentUserName.set("first");
-  RecordBlockedFile(app, form, list, "1", "/a/one.txt", LocalToUnicode("/a/one.txt"));
-  RecordBlockedFile(app, form, list, "2", "/a/two.txt", LocalToUnicode("/a/two.txt"));
+  const Credentials first{"first", {}, {}};
+  RecordBlockedFile(app, form, list, first, "1", "/a/one.txt", LocalToUnicode("/a/one.txt"));
+  RecordBlockedFile(app, form, list, first, "2", "/a/two.txt", LocalToUnicode("/a/two.txt"));
   std::vector<BlockedRowId> ids = list.ids();
   ASSERT_EQ(ids.size(), 2u);
   list.setCell(ids[0], kBlockedDeleteStatus, L8("删除成功"));
   list.setCell(ids[0], kBlockedMoveStatus, L8("移动成功"));
 
-  app.currentUserName.set("second");
-  RecordBlockedFile(app, form, list, "1", "/b/one-again.txt", LocalToUnicode("/b/one-again.txt"));
+  RecordBlockedFile(app, form, list, {"second", {}, {}}, "1", "/b/one-again.txt",
+                    LocalToUnicode("/b/one-again.txt"));
   std::vector<BlockedRow> rows = list.rows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].id, ids[0]);
@@ -86,7 +88,7 @@ TEST_F(BlockedListTest, ConcurrentRecordsOfOneFsidMakeOneRow) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i)
-        RecordBlockedFile(app, form, list, std::to_string(i), "/t" + std::to_string(t) + "/f",
+        RecordBlockedFile(app, form, list, {}, std::to_string(i), "/t" + std::to_string(t) + "/f",
                           LocalToUnicode("/t" + std::to_string(t) + "/f"));
     });
   }
@@ -95,9 +97,9 @@ TEST_F(BlockedListTest, ConcurrentRecordsOfOneFsidMakeOneRow) {
 }
 
 TEST_F(BlockedListTest, StatusesLandOnTheirRowAfterOthersWereRemoved) {
-  BlockedRowId a = list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
-  BlockedRowId b = list.record(BlockedRowFor(app, "2", "/b", LocalToUnicode("/b")));
-  BlockedRowId c = list.record(BlockedRowFor(app, "3", "/c", LocalToUnicode("/c")));
+  BlockedRowId a = list.record(BlockedRowFor(app, {}, "1", "/a", LocalToUnicode("/a")));
+  BlockedRowId b = list.record(BlockedRowFor(app, {}, "2", "/b", LocalToUnicode("/b")));
+  BlockedRowId c = list.record(BlockedRowFor(app, {}, "3", "/c", LocalToUnicode("/c")));
   list.select(b);
   EXPECT_TRUE(list.remove(a));
   EXPECT_TRUE(list.setCell(c, kBlockedMoveStatus, "moved"));
@@ -147,8 +149,8 @@ TEST_F(BlockedListTest, ClearButtonsRemoveExactlyTheirRows) {
 TEST_F(BlockedListTest, ChangesAreAnnounced) {
   std::vector<BlockedChanged::Kind> kinds;
   Subscription sub = list.subscribe([&](const BlockedChanged& c) { kinds.push_back(c.kind); });
-  BlockedRowId id = list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
-  list.record(BlockedRowFor(app, "1", "/a", LocalToUnicode("/a")));
+  BlockedRowId id = list.record(BlockedRowFor(app, {}, "1", "/a", LocalToUnicode("/a")));
+  list.record(BlockedRowFor(app, {}, "1", "/a", LocalToUnicode("/a")));
   list.setCell(id, kBlockedDeleteStatus, "x");
   list.setCell(id, kBlockedDeleteStatus, "x");  // unchanged: not announced
   list.select(id);

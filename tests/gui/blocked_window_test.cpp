@@ -122,7 +122,7 @@ class BlockedWindowTest : public ::testing::Test {
   }
   void record(const std::string& fsid, const std::string& path) {
     // From a worker thread, as the checker does.
-    std::thread([&] { controller().recordBlockedFile(fsid, path); }).join();
+    std::thread([&] { controller().recordBlockedFile(app.operatingAccount(), fsid, path); }).join();
   }
 
   testing::TempDir dir;

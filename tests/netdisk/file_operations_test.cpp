@@ -16,6 +16,7 @@ class FileOperationsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(env.started);
     cookies = sim.addAccount({.userName = "owner", .bdstoken = "tok"});
+    owner = {"owner", cookies, "tok"};
   }
   std::uint64_t requests(const char* endpoint) { return sim.log().count(endpoint); }
 
@@ -23,12 +24,13 @@ class FileOperationsTest : public ::testing::Test {
   sim::Simulator& sim = env.sim;
   AppState& app = env.app;
   std::string cookies;
+  Credentials owner;
 };
 
 TEST_F(FileOperationsTest, PathsReachTheServiceAsUtf8WithUpperCaseEscapes) {
   sim.addFile("owner", "/x/été.txt", 1);
   DeleteResult deleted =
-      DeleteFile(app, cookies, "tok", u"/x/été.txt", DeleteMode::kSync, DeleteVariant::kMenu);
+      DeleteFile(app, owner, u"/x/été.txt", DeleteMode::kSync, DeleteVariant::kMenu);
   EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
   EXPECT_EQ(deleted.httpStatus, 200);
   EXPECT_FALSE(sim.find("owner", "/x/été.txt"));
@@ -75,16 +77,15 @@ TEST_F(FileOperationsTest, DeletesAndMovesTouchExactlyTheNamedFile) {
     sim.addFile("owner", sibling, 1);
     sim.addFile("owner", "/x/victim.mp4", 1);
 
-    DeleteResult deleted = DeleteFile(app, cookies, "tok", Utf8ToUnicode(file), DeleteMode::kSync,
-                                      DeleteVariant::kMenu);
+    DeleteResult deleted =
+        DeleteFile(app, owner, Utf8ToUnicode(file), DeleteMode::kSync, DeleteVariant::kMenu);
     EXPECT_EQ(deleted.outcome, DeleteOutcome::kDeleted) << deleted.reply;
     EXPECT_FALSE(sim.find("owner", file));
     EXPECT_TRUE(sim.find("owner", sibling));
     EXPECT_TRUE(sim.find("owner", "/x/victim.mp4"));
 
     sim.addFile("owner", file, 1);
-    MoveResult moved =
-        MoveFile(app, cookies, "tok", Utf8ToUnicode(file), u"/dest", Utf8ToUnicode(c.name));
+    MoveResult moved = MoveFile(app, owner, Utf8ToUnicode(file), u"/dest", Utf8ToUnicode(c.name));
     EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
     EXPECT_TRUE(sim.find("owner", std::string("/dest/") + c.name));
     EXPECT_TRUE(sim.find("owner", sibling));
@@ -154,7 +155,7 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
     if (c.fileExists) sim.addFile("owner", "/f.txt", 1);
     c.fault(sim.faults().fileManager);
     const long long before = env.clock.sleptMs();
-    DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", c.mode, c.variant);
+    DeleteResult r = DeleteFile(app, owner, u"/f.txt", c.mode, c.variant);
     EXPECT_EQ(r.outcome, c.outcome) << r.reply;
     EXPECT_EQ(requests("/api/filemanager"), c.requests);
     EXPECT_EQ(env.clock.sleptMs() - before, c.waitedMs);
@@ -179,8 +180,8 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   sim.faults().fileManager.busyDeletes = 1000;
   int calls = 0;
   auto gate = [&] { return ++calls < 3; };
-  DeleteResult r = DeleteFile(app, cookies, "tok", u"/f.txt", DeleteMode::kSync,
-                              DeleteVariant::kOnDetection, gate);
+  DeleteResult r =
+      DeleteFile(app, owner, u"/f.txt", DeleteMode::kSync, DeleteVariant::kOnDetection, gate);
   EXPECT_EQ(r.outcome, DeleteOutcome::kFailed);
   EXPECT_EQ(calls, 3);
   EXPECT_EQ(requests("/api/filemanager"), 2u);
@@ -189,15 +190,14 @@ TEST_F(FileOperationsTest, TheGateRunsBeforeEveryDetectionAttempt) {
   sim.faults().reset();
   calls = 0;
   EXPECT_EQ(
-      DeleteFile(app, cookies, "tok", u"/f.txt", DeleteMode::kSync, DeleteVariant::kMenu, gate)
-          .outcome,
+      DeleteFile(app, owner, u"/f.txt", DeleteMode::kSync, DeleteVariant::kMenu, gate).outcome,
       DeleteOutcome::kDeleted);
   EXPECT_EQ(calls, 0);
 }
 
 TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   sim.addFile("owner", "/电影/a.mp4", 5);
-  FolderCheck check = CheckTargetFolder(app, cookies, "/abc");
+  FolderCheck check = CheckTargetFolder(app, owner, "/abc");
   EXPECT_TRUE(check.missing) << check.reply;
   auto listing = sim.log().last("/api/list");
   ASSERT_TRUE(listing);
@@ -205,7 +205,7 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
             "&order=time&desc=1&dir=%2Fabc&num=100&page=1");
   EXPECT_EQ(listing->query.rfind("clienttype=0&app_id=250528&web=1&dp-logid=", 0), 0u);
 
-  CreatedFolder created = CreateFolder(app, cookies, "tok", "/abc");
+  CreatedFolder created = CreateFolder(app, owner, "/abc");
   // The service writes the slash as "\/": the folder is "/abc", not "\/abc".
   EXPECT_NE(created.reply.find("\"path\":\"\\/abc\""), std::string::npos) << created.reply;
   EXPECT_EQ(created.path, u"/abc");
@@ -215,9 +215,9 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   EXPECT_EQ(
       create->query.rfind("a=commit&bdstoken=tok&clienttype=0&app_id=250528&web=1&dp-logid=", 0),
       0u);
-  EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);
+  EXPECT_FALSE(CheckTargetFolder(app, owner, "/abc").missing);
 
-  MoveResult moved = MoveFile(app, cookies, "tok", u"/电影/a.mp4", created.path, u"新.mp4");
+  MoveResult moved = MoveFile(app, owner, u"/电影/a.mp4", created.path, u"新.mp4");
   EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
   EXPECT_EQ(moved.errnoText, "0");
   EXPECT_EQ(moved.httpStatus, 200);
@@ -234,15 +234,14 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
   // Asked again for "/abc", the service makes another folder and reports its name,
   // which is the one to move into.
   sim.addFile("owner", "/b.txt", 1);
-  CreatedFolder second = CreateFolder(app, cookies, "tok", "/abc");
+  CreatedFolder second = CreateFolder(app, owner, "/abc");
   ASSERT_FALSE(second.path.empty()) << second.reply;
   EXPECT_NE(second.path, u"/abc");
-  EXPECT_EQ(MoveFile(app, cookies, "tok", u"/b.txt", second.path, u"b.txt").outcome,
-            MoveOutcome::kMoved);
+  EXPECT_EQ(MoveFile(app, owner, u"/b.txt", second.path, u"b.txt").outcome, MoveOutcome::kMoved);
   EXPECT_TRUE(sim.find("owner", UnicodeToUtf8(second.path) + "/b.txt"));
 
   // A file that is no longer there.
-  MoveResult missing = MoveFile(app, cookies, "tok", u"/gone.txt", u"/abc", u"gone.txt");
+  MoveResult missing = MoveFile(app, owner, u"/gone.txt", u"/abc", u"gone.txt");
   EXPECT_EQ(missing.outcome, MoveOutcome::kFileMissing) << missing.reply;
   EXPECT_EQ(missing.errnoText, "12");
   EXPECT_EQ(sim.log().rejected(), 0u);
@@ -250,20 +249,20 @@ TEST_F(FileOperationsTest, FolderTestCreateAndMoveLandTheFileInTheNewFolder) {
 
 TEST_F(FileOperationsTest, UnreachableOrRefusingServiceFailsWithoutWaits) {
   sim.faults().list.emptyReplies = 3;
-  EXPECT_FALSE(CheckTargetFolder(app, cookies, "/abc").missing);  // counts as present
+  EXPECT_FALSE(CheckTargetFolder(app, owner, "/abc").missing);  // counts as present
   EXPECT_EQ(requests("/api/list"), 3u);
   sim.faults().create.emptyReplies = 3;
-  CreatedFolder created = CreateFolder(app, cookies, "tok", "/abc");
+  CreatedFolder created = CreateFolder(app, owner, "/abc");
   EXPECT_TRUE(created.path.empty());
   EXPECT_EQ(requests("/api/create"), 3u);
   sim.faults().fileManager.emptyReplies = 3;
-  MoveResult moved = MoveFile(app, cookies, "tok", u"/x.txt", u"/abc", u"x.txt");
+  MoveResult moved = MoveFile(app, owner, u"/x.txt", u"/abc", u"x.txt");
   EXPECT_EQ(moved.outcome, MoveOutcome::kFailed);
   EXPECT_EQ(moved.errnoText, "");
   EXPECT_EQ(requests("/api/filemanager"), 3u);
   // A wrong token is refused by the service, not retried.
   sim.addFile("owner", "/x.txt", 1);
-  EXPECT_EQ(MoveFile(app, cookies, "other", u"/x.txt", u"/", u"x.txt").outcome,
+  EXPECT_EQ(MoveFile(app, {"owner", cookies, "other"}, u"/x.txt", u"/", u"x.txt").outcome,
             MoveOutcome::kFailed);
   EXPECT_EQ(requests("/api/filemanager"), 4u);
   EXPECT_EQ(env.clock.sleptMs(), 0);

@@ -72,17 +72,18 @@ class ListingTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(env.started);
     cookies = env.sim.addAccount({.userName = "lister"});
-    env.app.currentCookies.set(cookies);
+    account = {"lister", cookies, {}};
   }
   testing::SimApp env;
   std::string cookies;
+  Credentials account;
 };
 
 TEST_F(ListingTest, FolderPagesReachTheServiceWithDecodedNames) {
   env.sim.addFile("lister", "/Tom & Jerry, 1~2/电影 a.mp4", 10);
   env.sim.addFile("lister", "/Tom & Jerry, 1~2/😀.txt", 20);
   std::string reply =
-      ListFolderPage(env.app, ListingOrder{"name", "0"}, "/Tom &amp; Jerry&#44; 1~2", 0);
+      ListFolderPage(env.app, account, ListingOrder{"name", "0"}, "/Tom &amp; Jerry&#44; 1~2", 0);
   EXPECT_EQ(env.sim.log().last("/api/list")->query,
             "order=name&desc=0&showempty=0&web=1&page=1&num=100&dir=%2FTom+%26+Jerry%2C+1%7E2"
             "&t=0.9874196068828893&channel=chunlei&web=1&app_id=250528&bdstoken=&clienttype=0");
@@ -101,7 +102,7 @@ TEST_F(ListingTest, FolderPagesReachTheServiceWithDecodedNames) {
 TEST_F(ListingTest, TenFailuresCostTenWaitsAndOneErrorLine) {
   env.app.depthText.set("3");
   env.sim.faults().list.errno2Replies = 100;
-  EXPECT_EQ(ListFolderPage(env.app, ListingOrder{}, "/gone", 1), "");
+  EXPECT_EQ(ListFolderPage(env.app, account, ListingOrder{}, "/gone", 1), "");
   EXPECT_EQ(env.sim.log().count("/api/list"), 10);
   EXPECT_EQ(env.clock.sleptMs(), 10 * 500);
   std::ifstream in(env.dir.file("err.txt"), std::ios::binary);
@@ -112,7 +113,7 @@ TEST_F(ListingTest, TenFailuresCostTenWaitsAndOneErrorLine) {
 
 TEST_F(ListingTest, ARecoveringListingStopsAtTheFirstSuccess) {
   env.sim.faults().list.emptyReplies = 2;
-  EXPECT_NE(ListFolderPage(env.app, ListingOrder{}, "/", 1), "");
+  EXPECT_NE(ListFolderPage(env.app, account, ListingOrder{}, "/", 1), "");
   EXPECT_EQ(env.sim.log().count("/api/list"), 3);
   EXPECT_EQ(env.clock.sleptMs(), 2 * 500);
 }
@@ -159,7 +160,7 @@ class ListingPerBackEnd : public ::testing::TestWithParam<Transport> {
     ASSERT_TRUE(env.started);
     before = SelectedTransport();
     SelectTransport(GetParam() == Transport::Curl);
-    env.app.currentCookies.set(env.sim.addAccount({.userName = "big"}));
+    account = {"big", env.sim.addAccount({.userName = "big"}), {}};
     env.app.depthText.set("2");
     env.sim.withTree("big", [](sim::FileTree& tree) {
       for (int i = 0; i < 1000; ++i)
@@ -173,6 +174,7 @@ class ListingPerBackEnd : public ::testing::TestWithParam<Transport> {
   }
 
   testing::SimApp env;
+  Credentials account;
   Transport before = Transport::Platform;
 };
 
@@ -182,7 +184,7 @@ TEST_P(ListingPerBackEnd, EveryTenthReplyCutOffStillGivesEveryEntry) {
   int pages = 0;
   for (int page = 1;; ++page) {
     std::vector<NetdiskEntry> entries =
-        ReadEntries(ListFolderPage(env.app, ListingOrder{}, "/big", page));
+        ReadEntries(ListFolderPage(env.app, account, ListingOrder{}, "/big", page));
     ++pages;
     for (const NetdiskEntry& entry : entries) ids.insert(entry.fsId);
     if (entries.size() < static_cast<size_t>(kFolderPageSize) || pages > 20) break;
@@ -199,7 +201,7 @@ TEST_P(ListingPerBackEnd, EveryTenthReplyCutOffStillGivesEveryEntry) {
 
 TEST_P(ListingPerBackEnd, RepliesAlwaysCutOffEndInTheErrorLine) {
   env.sim.faults().list.cutEvery = 1;
-  EXPECT_EQ(ListFolderPage(env.app, ListingOrder{}, "/big", 1), "");
+  EXPECT_EQ(ListFolderPage(env.app, account, ListingOrder{}, "/big", 1), "");
   EXPECT_EQ(env.sim.log().count("/api/list"), 10u);
   EXPECT_EQ(errorLog().rfind("/big----2----", 0), 0u) << errorLog();
 }

@@ -72,12 +72,14 @@ class ProbeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(service.started);
     service.point(app);
-    app.currentCookies.set(service.sim.addAccount({.userName = "prober"}));
+    account = {"prober", service.sim.addAccount({.userName = "prober"}), {}};
     plain = std::to_string(service.sim.addFile("prober", "/a.txt", 1));
     plain2 = std::to_string(service.sim.addFile("prober", "/b.txt", 1));
     blocked = std::to_string(service.sim.addFile("prober", "/c.txt", 1, true));
   }
-  ProbeOutcome probe(const std::string& list) { return ProbeDownload(app, list, pauseText); }
+  ProbeOutcome probe(const std::string& list) {
+    return ProbeDownload(app, account, list, pauseText);
+  }
   std::uint64_t downloads() { return sim.log().count("/api/download"); }
   std::uint64_t fetches() { return sim.log().count("/api/gettemplatevariable"); }
 
@@ -87,6 +89,7 @@ class ProbeTest : public ::testing::Test {
   RecordingClock clock;
   HeadlessPlatform platform{&clock};
   AppState app{platform, dir.path()};
+  Credentials account;
   std::string pauseBox = "30";
   std::function<std::string()> pauseText = [this] { return pauseBox; };
   std::string plain, plain2, blocked;
@@ -107,7 +110,7 @@ TEST_F(ProbeTest, AsksOnceAndSendsTheProgramsQuery) {
             ProbeUrl(plain + "," + blocked, app.signCacheSign, app.signCacheTimestamp, logId));
   EXPECT_NE(request->query.find("&fidlist=%5B" + plain + "%2C" + blocked + "%5D&type=dlink&vip=0"),
             std::string::npos);
-  EXPECT_EQ(request->cookies, app.currentCookies.get());
+  EXPECT_EQ(request->cookies, account.cookies);
   // Nothing to ask about decides nothing and sends nothing.
   EXPECT_EQ(probe(""), ProbeOutcome::kUndecided);
   EXPECT_EQ(downloads(), 2u);

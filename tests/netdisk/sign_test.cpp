@@ -33,30 +33,31 @@ class SignTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(env.started);
-    env.app.currentCookies.set(env.sim.addAccount({.userName = "signer"}));
+    account = {"signer", env.sim.addAccount({.userName = "signer"}), {}};
   }
   std::uint64_t fetches() { return env.sim.log().count("/api/gettemplatevariable"); }
 
   testing::SimApp env;
   AppState& app = env.app;
+  Credentials account;
 };
 
 TEST_F(SignTest, OneFetchServesUntilForcedOrCleared) {
-  SignResult first = GetSign(app, false);
+  SignResult first = GetSign(app, account, false);
   ASSERT_TRUE(first.ok);
   EXPECT_EQ(first.sign, app.signCacheSign);
   EXPECT_EQ(first.timestamp, app.signCacheTimestamp);
-  EXPECT_EQ(GetSign(app, false).sign, first.sign);
+  EXPECT_EQ(GetSign(app, account, false).sign, first.sign);
   EXPECT_EQ(fetches(), 1u);
 
-  SignResult forced = GetSign(app, true);
+  SignResult forced = GetSign(app, account, true);
   EXPECT_TRUE(forced.ok);
   EXPECT_NE(forced.sign, first.sign);
   EXPECT_EQ(fetches(), 2u);
 
   ClearSignCache(app);
   EXPECT_TRUE(app.signCacheSign.empty() && app.signCacheTimestamp.empty());
-  EXPECT_TRUE(GetSign(app, false).ok);
+  EXPECT_TRUE(GetSign(app, account, false).ok);
   EXPECT_EQ(fetches(), 3u);
   auto request = env.sim.log().last("/api/gettemplatevariable");
   ASSERT_TRUE(request);
@@ -65,20 +66,38 @@ TEST_F(SignTest, OneFetchServesUntilForcedOrCleared) {
   EXPECT_EQ(env.sim.log().rejected(), 0u);
 }
 
+// A sign belongs to the login that fetched it: another account's request fetches
+// its own, with its own cookies, and the first account's next request does too.
+TEST_F(SignTest, TheCacheServesOnlyTheLoginThatFetchedIt) {
+  const Credentials other{"other", env.sim.addAccount({.userName = "other"}), {}};
+  ASSERT_TRUE(GetSign(app, account, false).ok);
+  SignResult theirs = GetSign(app, other, false);
+  ASSERT_TRUE(theirs.ok);
+  EXPECT_EQ(fetches(), 2u);
+  EXPECT_EQ(GetSign(app, other, false).sign, theirs.sign);
+  EXPECT_EQ(fetches(), 2u);
+  EXPECT_TRUE(GetSign(app, account, false).ok);
+  EXPECT_EQ(fetches(), 3u);
+  std::vector<std::string> fetchedBy;
+  for (const sim::LoggedRequest& r : env.sim.log().entries("/api/gettemplatevariable"))
+    fetchedBy.push_back(r.account);
+  EXPECT_EQ(fetchedBy, (std::vector<std::string>{"signer", "other", "signer"}));
+}
+
 TEST_F(SignTest, FailedFetchesEmptyTheCache) {
-  ASSERT_TRUE(GetSign(app, false).ok);
+  ASSERT_TRUE(GetSign(app, account, false).ok);
   // Empty replies: five attempts, no wait, nothing cached.
   env.sim.faults().templateVariable.emptyReplies = 5;
-  SignResult empty = GetSign(app, true);
+  SignResult empty = GetSign(app, account, true);
   EXPECT_FALSE(empty.ok);
   EXPECT_EQ(fetches(), 6u);
   EXPECT_TRUE(app.signCacheSign.empty() && app.signCacheTimestamp.empty());
   EXPECT_EQ(env.clock.sleptMs(), 0);
   // A reply without result stops the attempts and empties the cache as well.
   env.sim.faults().templateVariable.errno2Replies = 1;
-  EXPECT_FALSE(GetSign(app, false).ok);
+  EXPECT_FALSE(GetSign(app, account, false).ok);
   EXPECT_EQ(fetches(), 7u);
-  EXPECT_TRUE(GetSign(app, false).ok);
+  EXPECT_TRUE(GetSign(app, account, false).ok);
   EXPECT_EQ(fetches(), 8u);
 }
 
@@ -86,7 +105,8 @@ TEST_F(SignTest, WorkersCallingTogetherShareOneFetch) {
   env.sim.faults().templateVariable.latencyMs = 100;
   std::vector<SignResult> results(5);
   std::vector<std::thread> workers;
-  for (SignResult& result : results) workers.emplace_back([&] { result = GetSign(app, false); });
+  for (SignResult& result : results)
+    workers.emplace_back([&] { result = GetSign(app, account, false); });
   for (std::thread& w : workers) w.join();
   EXPECT_EQ(fetches(), 1u);
   for (const SignResult& r : results) {

@@ -282,6 +282,62 @@ TEST(CheckTask, FilesTheProbeCouldNotDecideStayUnmarkedAndAreCounted) {
   }
 }
 
+// The task acts for the account operating when it started: a switch of account while
+// its first listing waits changes none of its requests, and the files are marked by
+// the answers about the starting account's files. The other account holds the same
+// paths, with another file blocked.
+TEST(CheckTask, ASwitchOfAccountMidTaskLeavesTheTaskWithItsAccount) {
+  FakeClock clock;
+  TaskRig rig(clock);
+  const std::string cookiesA = rig.app.currentCookies.get();
+  rig.app.currentUserName.set(L8(kUser));
+  rig.sim().addFile(kUser, "/d/a.txt", 1);
+  rig.sim().addFile(kUser, "/d/bad.mkv", 1, true);
+  rig.sim().addFile(kUser, "/d/sub/c.txt", 1);
+  const char* userB = "乙&amp;用户";
+  const std::string cookiesB = rig.sim().addAccount({.userName = userB, .bdstoken = "tokB"});
+  rig.sim().addFile(userB, "/d/a.txt", 1, true);
+  rig.sim().addFile(userB, "/d/bad.mkv", 1);
+  std::vector<std::string> reportedFor;
+  std::mutex reportedMutex;
+  rig.task = std::make_unique<CheckTask>(
+      rig.app, rig.form, rig.tree,
+      [&](const Credentials& account, const std::string&, const std::string&) {
+        std::lock_guard lock(reportedMutex);
+        reportedFor.push_back(LocalToUtf8(account.userName) + " " + account.cookies);
+      },
+      rig.dir.path());
+  rig.select(u"/d");
+
+  rig.sim().faults().holdRequestsOf(cookiesA, "/api/list");
+  rig.task->startCheck();
+  ASSERT_TRUE(testing::WaitUntil([&] { return rig.sim().faults().heldRequests() == 1; }));
+  rig.app.currentUserName.set(L8(userB));
+  rig.app.currentCookies.set(cookiesB);
+  rig.app.currentBdstoken.set("tokB");
+  rig.sim().faults().releaseHeld();
+  rig.waitForEnd();
+
+  std::map<std::string, std::set<std::string>> accountsByEndpoint;
+  for (const sim::LoggedRequest& r : rig.sim().log().entries())
+    accountsByEndpoint[r.endpoint].insert(r.account);
+  const std::set<std::string> onlyA = {kUser};
+  EXPECT_EQ(
+      accountsByEndpoint,
+      (std::map<std::string, std::set<std::string>>{
+          {"/api/download", onlyA}, {"/api/gettemplatevariable", onlyA}, {"/api/list", onlyA}}));
+  std::map<std::string, std::string> expected;
+  for (const auto& [path, mark] :
+       std::vector<std::pair<const char*, std::string>>{{"/d/a.txt", kMarkNormal},
+                                                        {"/d/bad.mkv", kMarkBlocked},
+                                                        {"/d/sub/c.txt", kMarkNormal},
+                                                        {"/d/sub", kMarkNormal}})
+    expected[std::to_string(rig.sim().find(kUser, path)->fsId)] = mark;
+  EXPECT_EQ(Marks(rig), expected);
+  EXPECT_EQ(reportedFor, std::vector<std::string>{kUser + (" " + cookiesA)});
+  EXPECT_EQ(SummaryLine(rig), kSummary + std::string("4 ，其中被和谐文件(禁止下载的文件)数量： 1"));
+}
+
 struct HeldTask {
   HookClock clock;
   TaskRig rig{clock};

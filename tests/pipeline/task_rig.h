@@ -196,7 +196,7 @@ struct TaskRig {
   std::vector<std::pair<std::string, std::string>> blocked;  // fs_id, stored path (local)
   std::unique_ptr<CheckTask> task = std::make_unique<CheckTask>(
       app, form, tree,
-      [this](const std::string& fsId, const std::string& path) {
+      [this](const Credentials&, const std::string& fsId, const std::string& path) {
         std::lock_guard lock(blockedMutex);
         blocked.emplace_back(fsId, path);
       },
