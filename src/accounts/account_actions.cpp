@@ -38,6 +38,9 @@ bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {
   const AccountRecord& row = snap.rows[snap.selectedRow];
   app.currentUserName.set(row.userName);
   app.currentCookies.set(row.cookies);
+  // The row's token until the tree's refresh reads the account anew: the previous
+  // account's token must never go out with this account's cookies.
+  app.currentBdstoken.set(row.bdstoken);
   return true;
 }
 

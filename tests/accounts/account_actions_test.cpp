@@ -74,7 +74,7 @@ TEST_F(AccountsTest, SwitchingSetsTheOperatingAccountFromTheSelectedRow) {
   EXPECT_TRUE(SwitchOperatingAccount(app, store));
   EXPECT_EQ(app.currentUserName.get(), L8("张三"));
   EXPECT_EQ(app.currentCookies.get(), "cb");
-  EXPECT_EQ(app.currentBdstoken.get(), "old");  // the tree's refresh reads the new one
+  EXPECT_EQ(app.currentBdstoken.get(), "tb");  // never the previous account's token
   EXPECT_EQ(platform.prompts().size(), 1u);
 }
 
