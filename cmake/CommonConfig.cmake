@@ -35,6 +35,16 @@ endif()
 target_compile_definitions(pansift_options INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_CAST_FROM_BYTEARRAY
   QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER QT_NO_URL_CAST_FROM_STRING)
+# Release builds are hardened as Debian hardens its packages: checked buffer
+# functions, a stack protector, and relocations made read-only before the program
+# starts. The sanitizer and fuzz builds keep to their own instrumentation.
+if(NOT PANSIFT_SANITIZE AND NOT PANSIFT_TSAN AND NOT PANSIFT_FUZZ)
+  set(_release "$<CONFIG:Release,RelWithDebInfo>")
+  # Undefined first: a compiler that sets its own level would warn of a redefinition.
+  target_compile_options(pansift_options INTERFACE
+    "$<${_release}:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2;-fstack-protector-strong>")
+  target_link_options(pansift_options INTERFACE "$<${_release}:LINKER:-z,relro,-z,now>")
+endif()
 if(PANSIFT_SANITIZE)
   target_compile_options(pansift_options INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

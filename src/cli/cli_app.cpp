@@ -28,6 +28,7 @@
 #include "core/log.h"
 #include "core/main_form.h"
 #include "net/http.h"
+#include "pansift_version.h"
 #include "pipeline/check_task.h"
 #include "pipeline/task_context.h"
 #include "tree/folder_tree.h"
@@ -559,6 +560,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
       "3 service or network failure, 4 stopped.",
       "pansift-cli"};
   cli.fallthrough();
+  cli.set_version_flag("--version", std::string("pansift-cli ") + PANSIFT_VERSION_TEXT);
   cli.add_option("--data-dir", options.dataDir,
                  "Keep settings, accounts and logs in DIR (default: beside the program, or "
                  "$XDG_DATA_HOME/pansift)")

@@ -15,19 +15,21 @@
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
 #include "net/http.h"
+#include "pansift_version.h"
 #include "util/codepage.h"
 
 int main(int argc, char** argv) {
   // Chromium refuses to run its sandbox as root.
   if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("PanSift"));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("Finds and clears the blocked files of a netdisk account."));
   parser.addHelpOption();
+  // Printed under the program's own name, as pansift-cli prints its version.
+  QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Displays version information."));
   QCommandLineOption dataDirOption(
       QStringLiteral("data-dir"),
       QStringLiteral("Keep settings, accounts and logs in <dir> instead of beside the program."),
@@ -43,8 +45,25 @@ int main(int argc, char** argv) {
   QCommandLineOption caFileOption(QStringLiteral("ca-file"),
                                   QStringLiteral("Also trust the certificates in this PEM file."),
                                   QStringLiteral("file"));
-  parser.addOptions({dataDirOption, netdiskOption, passportOption, portalOption, caFileOption});
+  parser.addOptions(
+      {versionOption, dataDirOption, netdiskOption, passportOption, portalOption, caFileOption});
+  const auto printVersion = [] { std::fputs("pansift " PANSIFT_VERSION_TEXT "\n", stdout); };
+  // --version needs no display: answered before Qt connects to one. A command line
+  // with Qt's own options is left to the parse below, after Qt has taken those.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  if (parser.parse(arguments) && parser.isSet(versionOption)) {
+    printVersion();
+    return 0;
+  }
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("PanSift"));
   parser.process(application);
+  if (parser.isSet(versionOption)) {
+    printVersion();
+    return 0;
+  }
   // The transport reads the extra trusted certificates from the environment.
   if (parser.isSet(caFileOption))
     setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);

@@ -25,6 +25,7 @@
 #include "cli/console.h"
 #include "core/main_form.h"
 #include "json/json_doc.h"
+#include "pansift_version.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
 #include "support/sim_app.h"
@@ -197,6 +198,8 @@ TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
       {{"accounts", "add", "--help"}, kExitDone, "--file"},
       {{"tree", "--help"}, kExitDone, "--json"},
       {{"check", "--help"}, kExitDone, "--halving"},
+      {{"--version"}, kExitDone, "pansift-cli " PANSIFT_VERSION_TEXT "\n"},
+      {{"check", "--version"}, kExitDone, "pansift-cli " PANSIFT_VERSION_TEXT "\n"},
       {{}, kExitUsage, "subcommand"},
       {{"accounts"}, kExitUsage, "subcommand"},
       {{"--yes", "--no", "accounts", "list"}, kExitUsage, "excludes"},
