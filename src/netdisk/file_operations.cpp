@@ -113,12 +113,13 @@ DeleteResult DeleteFile(AppState& app, const std::string& cookies, const std::st
     unanswered = true;
   }
   result.outcome = ClassifyDelete(result.reply, variant);
-  // A reply lost after the service carried the delete out (cut off halfway) makes
-  // the next attempt find no such file: the file is gone by this very delete, which
-  // must not be reported as failed.
-  if (unanswered && result.outcome != DeleteOutcome::kDeleted &&
+  // After an attempt that got no answer, "no such file" cannot tell whether that
+  // attempt deleted the file (its reply lost on the way) or the path never existed
+  // (the request never arrived): it is reported as what the service said, a missing
+  // file, by both variants, and never as deleted.
+  if (unanswered && result.outcome == DeleteOutcome::kFailed &&
       Has(result.reply, kFileMissingMarker)) {
-    result.outcome = DeleteOutcome::kDeleted;
+    result.outcome = DeleteOutcome::kFileMissing;
   }
   return result;
 }
