@@ -28,6 +28,7 @@
 #include "core/log.h"
 #include "core/main_form.h"
 #include "net/http.h"
+#include "pipeline/catalogue_db.h"
 #include "pipeline/check_task.h"
 #include "pipeline/task_context.h"
 #include "tree/folder_tree.h"
@@ -508,6 +509,8 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
 
   std::vector<BlockedRow> rows = window.blocked().rows();
   const std::string folder = LocalToUtf8(s.app().selectedFolderPath.get());
+  // A catalogue that failed: entries were never checked, so the result is not complete.
+  const int catalogueFailures = task.catalogue.failures();
   if (options.json) {
     JsonArray blocked;
     for (const BlockedRow& row : rows) {
@@ -537,9 +540,14 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     }
     console.line("table written to " + options.exportTable);
   }
+  if (catalogueFailures > 0) {
+    Complain(console, "the catalogue failed " + std::to_string(catalogueFailures) +
+                          " time(s) (the log lines above say why); the result is not complete");
+  }
   if (stopped) return kExitStopped;
-  // Files the service would not decide on: the result is not complete.
-  if (task.undecidedRows.load() > 0) return kExitService;
+  // Files the service would not decide on, a catalogue that failed: the result is
+  // not complete.
+  if (task.undecidedRows.load() > 0 || catalogueFailures > 0) return kExitService;
   return kExitDone;
 }
 }  // namespace
@@ -554,7 +562,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   CLI::App cli{
       "PanSift without a window: the accounts, folders and blocked-file check of a "
       "netdisk account.\nExit codes: 0 done, 1 usage, 2 cookies invalid or no account, "
-      "3 service or network failure, 4 stopped.",
+      "3 service or network failure or an incomplete check, 4 stopped.",
       "pansift-cli"};
   cli.fallthrough();
   cli.add_option("--data-dir", options.dataDir,

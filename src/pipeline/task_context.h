@@ -68,4 +68,11 @@ inline bool StopSeen(AppState& app) {
   return true;
 }
 
+/// The `stopped` test of the task's catalogue retries (CatalogueDb::retry): a pause
+/// holds them; a stop or the end of the program ends them.
+inline bool RetriesEnd(TaskContext& task) {
+  WaitWhilePaused(task.app);
+  return StopSeen(task.app) || task.closing.load();
+}
+
 }  // namespace pansift

@@ -26,6 +26,7 @@
 #include "core/main_form.h"
 #include "json/json_doc.h"
 #include "pipeline/catalogue_db.h"
+#include "pipeline/locked_catalogue.h"
 #include "pipeline/task_rig.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
@@ -815,6 +816,40 @@ TEST_F(CliTest, ExitCodesOfTheCheck) {
   }
   service.sim.faults().reset();
   EXPECT_EQ(cli({"check", "/", "--depth", "0"}, {}, "https://127.0.0.1:1").code, kExitService);
+}
+
+// A catalogue that cannot be made (here a folder stands at its name) is a refused
+// start whose log line names the file and the reason.
+TEST_F(CliTest, ACatalogueThatCannotBeMadeEndsTheCheckNamingTheFileAndWhy) {
+  saveBoth();
+  std::filesystem::create_directories(dir.file("vintrel.db/inside"));
+  CliRun run = cli({"check", "/文档", "--depth", "0", "--json"});
+  EXPECT_EQ(run.code, kExitUsage) << run.err;
+  const std::string file = (std::filesystem::current_path() / "vintrel.db").string();
+  EXPECT_TRUE(Contains(run.err, "无法创建检查数据库 " + file + "：Is a directory")) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+// Another program locks the catalogue while the check waits for its first answer:
+// the marks and counts that follow are given up after their tries, stderr says
+// which file and why, and the run ends with 3 instead of a clean result.
+TEST_F(CliTest, ACatalogueThatFailsDuringTheCheckEndsWithThree) {
+  saveBoth();
+  service.sim.faults().holdRequestsOf(live, "/api/download");
+  CliRun run;
+  std::thread check([&] { run = cli({"check", "/电影 2023", "--depth", "0", "--json"}); });
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+  const std::string file = (std::filesystem::current_path() / "vintrel.db").string();
+  testing::LockedByAnotherProgram other(file);
+  EXPECT_TRUE(other.locked());
+  service.sim.faults().releaseHeld();
+  check.join();
+  EXPECT_EQ(run.code, kExitService) << run.err;
+  EXPECT_TRUE(
+      Contains(run.err, "检查数据库 " + file + " 读写失败（已试 10 次）：database is locked"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "pansift-cli: the catalogue failed ")) << run.err;
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/电影 2023\"")) << run.out;
 }
 
 // Ctrl-C: the stop button's stop, confirmed; the task drains and says what it found.
