@@ -509,7 +509,9 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
 
   std::vector<BlockedRow> rows = window.blocked().rows();
   const std::string folder = LocalToUtf8(s.app().selectedFolderPath.get());
-  // A catalogue that failed: entries were never checked, so the result is not complete.
+  // Folders the service would not list, and a catalogue that failed: their entries
+  // were never checked, so the result is not complete.
+  const std::vector<std::u16string> failedFolders = task.failedFolders.list();
   const int catalogueFailures = task.catalogue.failures();
   if (options.json) {
     JsonArray blocked;
@@ -525,6 +527,9 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     result.add("total", static_cast<long long>(std::max(task.checkTotal.load(), 0LL)));
     result.addRaw("blocked", blocked.text());
     result.add("undecided", static_cast<long long>(task.undecidedRows.load()));
+    JsonArray failed;
+    for (const std::u16string& path : failedFolders) failed.add(UnicodeToUtf8(path));
+    result.addRaw("failed_folders", failed.text());
     s.io().out << result.text() << '\n';
   } else {
     for (const BlockedRow& row : rows)
@@ -540,14 +545,21 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     }
     console.line("table written to " + options.exportTable);
   }
+  // The name last: the line's end is the name's end, whatever the name holds.
+  for (const std::u16string& path : failedFolders) {
+    Complain(console, "a folder could not be listed (the last reply is in " +
+                          s.app().pathBeside("err.txt") +
+                          "); its entries were not checked: " + UnicodeToUtf8(path));
+  }
   if (catalogueFailures > 0) {
     Complain(console, "the catalogue failed " + std::to_string(catalogueFailures) +
                           " time(s) (the log lines above say why); the result is not complete");
   }
   if (stopped) return kExitStopped;
-  // Files the service would not decide on, a catalogue that failed: the result is
-  // not complete.
-  if (task.undecidedRows.load() > 0 || catalogueFailures > 0) return kExitService;
+  // Files the service would not decide on, folders it would not list, a catalogue
+  // that failed: the result is not complete.
+  if (task.undecidedRows.load() > 0 || !failedFolders.empty() || catalogueFailures > 0)
+    return kExitService;
   return kExitDone;
 }
 }  // namespace
@@ -642,7 +654,8 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
                   "Find the blocked files of a refused batch by asking about halves instead of "
                   "every file: fewer requests (对半查找和谐文件)");
   check->add_flag("--json", checkOptions.json,
-                  "Print one JSON document when the task ends: folder, total, blocked, undecided");
+                  "Print one JSON document when the task ends: folder, total, blocked, undecided, "
+                  "failed_folders");
   check
       ->add_option("--export-table", checkOptions.exportTable,
                    "Also write the blocked files to FILE in the window's table export format")

@@ -123,6 +123,7 @@ void CheckTask::startCheck() {
   context_.checkTotal = -1;
   context_.checkedRows = 0;
   context_.undecidedRows = 0;
+  context_.failedFolders.clear();
 
   if (form_.number(FormText::kCheckThreads) >= kMaxCheckThreads) {
     const std::string question = L8("当前设置的检测线程数（ ") +
@@ -262,7 +263,10 @@ void CheckTask::runCheckPhase() {
                         std::to_string(app_.blockedCount.load());
   // Files the probe could not decide are neither blocked nor normal: say how many.
   if (undecided > 0) summary += L8("，未能检测的文件数量： ") + std::to_string(undecided);
-  // Nor are the entries of a catalogue that failed: the result is not complete.
+  // Nor are the entries of folders that could not be listed, or of a catalogue that
+  // failed: the result is not complete.
+  if (const size_t failed = context_.failedFolders.list().size(); failed > 0)
+    summary += L8("，未能读取的目录数量： ") + std::to_string(failed);
   if (const int failures = context_.catalogue.failures(); failures > 0)
     summary += L8("，检查数据库读写失败次数： ") + std::to_string(failures);
   AppendLog(app_, summary);

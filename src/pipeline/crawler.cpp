@@ -14,6 +14,7 @@
 #include "pipeline/worker_pool.h"
 #include "tree/tree_operations.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
 #include "util/text.h"
 #include "util/time.h"
 
@@ -197,8 +198,14 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
   for (int page = 1;; ++page) {
     WaitWhilePaused(app);
     if (StopSeen(app)) return false;
-    const std::vector<NetdiskEntry> entries =
-        ReadEntries(ListFolderPage(app, ReadSortOrder(task.form), folderPath, page));
+    const std::string reply = ListFolderPage(app, ReadSortOrder(task.form), folderPath, page);
+    if (reply.empty()) {
+      // Given up after its tries (err.txt has the last reply): the folder's entries
+      // from this page on are not in the catalogue, and the task's result says so.
+      task.failedFolders.add(DecodeUnicodeEscapes(DecodeEntities(folderPath)));
+      break;
+    }
+    const std::vector<NetdiskEntry> entries = ReadEntries(reply);
     if (entries.empty()) break;
 
     const PageWrite written = CataloguePage(task, entries, level, childLevel, positionKey);

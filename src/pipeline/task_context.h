@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/log.h"
@@ -22,6 +24,29 @@ class FolderQueue;
 /// Called for every blocked file the check finds: its fs_id and its path as the
 /// catalogue stores it (local text, entity-encoded twice).
 using BlockedFileHandler = std::function<void(const std::string& fsId, const std::string& path)>;
+
+/// The folders whose listing failed for good during a task (after ListFolderPage's
+/// tries): the service's paths, in the order they failed. Their entries, from the
+/// failed page on, are missing from the catalogue. Shared by the crawl threads.
+class FailedFolders {
+ public:
+  void add(std::u16string path) {
+    std::lock_guard lock(mutex_);
+    paths_.push_back(std::move(path));
+  }
+  std::vector<std::u16string> list() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    paths_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::u16string> paths_;
+};
 
 struct TaskContext {
   AppState& app;
@@ -44,6 +69,7 @@ struct TaskContext {
   std::atomic<long long> checkTotal{-1};
   std::atomic<long long> checkedRows{0};
   std::atomic<long long> undecidedRows{0};
+  FailedFolders failedFolders{};
 };
 
 /// While the task is paused, waits a second at a time (keeping the UI's events

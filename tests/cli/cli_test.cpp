@@ -639,7 +639,7 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":")) << run.out;
   // No delete was asked for: the window's "待处理".
   EXPECT_TRUE(Contains(run.out, "\"status\":\"待处理\"")) << run.out;
-  EXPECT_TRUE(run.out.ends_with(",\"undecided\":0}\n")) << run.out;
+  EXPECT_TRUE(run.out.ends_with(",\"undecided\":0,\"failed_folders\":[]}\n")) << run.out;
   std::multiset<std::string> cliCatalogue = CatalogueRows();
   ASSERT_FALSE(cliCatalogue.empty());
   // The log's summary and plain progress lines went to stderr; stdout holds the JSON only.
@@ -811,11 +811,55 @@ TEST_F(CliTest, ExitCodesOfTheCheck) {
     EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
     if (c.code == kExitService) {
       EXPECT_TRUE(Contains(run.out, "\"blocked\":[],\"undecided\":")) << run.out;
-      EXPECT_FALSE(Contains(run.out, "\"undecided\":0}")) << run.out;
+      EXPECT_FALSE(Contains(run.out, "\"undecided\":0,")) << run.out;
     }
   }
   service.sim.faults().reset();
   EXPECT_EQ(cli({"check", "/", "--depth", "0"}, {}, "https://127.0.0.1:1").code, kExitService);
+}
+
+// A folder the service would not list (ten tries, the lines of err.txt), be it the
+// selected one or one below it, leaves its entries unchecked: the run ends with 3,
+// names it on stderr as names are shown, and lists it exactly in the JSON.
+TEST_F(CliTest, FoldersThatCannotBeListedEndTheCheckWithThreeAndAreNamed) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  const std::string awkward = "/文档/坏 R&amp;D\x1b[2J\\u0031 divide;😀\n";
+  service.sim.addFile(user, awkward + "/inside.txt", 1, true);
+  struct Case {
+    const char* what;
+    std::vector<std::string> failing;  // the folders whose listing fails
+    std::string shown;                 // how stderr names the failed folder
+  } cases[] = {
+      {"nothing fails", {}, ""},
+      {"the selected folder", {"/文档"}, "/文档"},
+      {"a folder below it", {awkward}, "/文档/坏 R&amp;D\\x1b[2J\\\\u0031 divide;😀\\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.sim.faults().reset();
+    for (const std::string& folder : c.failing) service.sim.faults().failListing(folder);
+    CliRun run = cli({"check", "/文档", "--depth", "0", "--json"});
+    JsonDoc result;
+    ASSERT_TRUE(result.parseUtf8(run.out)) << run.out;
+    std::vector<std::string> failed;
+    for (int i = 0; i < result.count("failed_folders"); ++i)
+      failed.push_back(
+          UnicodeToUtf8(result.getUnicode("failed_folders[" + std::to_string(i) + "]")));
+    EXPECT_EQ(failed, c.failing) << run.out;
+    if (c.failing.empty()) {
+      EXPECT_EQ(run.code, kExitDone) << run.err;
+      EXPECT_TRUE(Contains(run.out, "\"failed_folders\":[]")) << run.out;
+      EXPECT_FALSE(Contains(run.err, "could not be listed")) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.code, kExitService) << run.err;
+    // The name ends the line: whatever it holds, nothing after it is taken for it.
+    EXPECT_TRUE(Contains(run.err, "; its entries were not checked: " + c.shown + "\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "未能读取的目录数量： 1")) << run.err;
+    // The control characters of the name never reach the terminal.
+    EXPECT_FALSE(Contains(run.err, "\x1b")) << run.err;
+  }
 }
 
 // A catalogue that cannot be made (here a folder stands at its name) is a refused
