@@ -701,7 +701,10 @@ TEST(CheckTask, DestroyingTheTaskInTheMiddleOfASplitBatchReturns) {
     rig.task.reset();
     destroyed = true;
   });
-  ASSERT_TRUE(testing::WaitUntil([&] { return !rig.app.catalogue->isOpen(); }));
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    std::lock_guard lock(rig.app.catalogueLock);
+    return !rig.app.catalogue->isOpen();
+  }));
   eight.held.latch.open();
   const bool returned = testing::WaitUntil([&] { return destroyed.load(); });
   EXPECT_TRUE(returned);
