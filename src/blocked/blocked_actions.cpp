@@ -82,6 +82,8 @@ std::string StatusOfAnsweredDelete(AppState& app, DeleteOutcome outcome) {
       AppendLog(app, L8(kIdentityCheckLog));
       return L8(kStatusIdentityCheck);
     case DeleteOutcome::kFileMissing:
+      // What the service said, and no more: the path may never have existed.
+      return L8(kStatusFileMissing);
     case DeleteOutcome::kFailed:
       break;
   }
@@ -96,9 +98,7 @@ void DeleteBlockedRowFromNetdisk(AppState& app, const AccountStore& accounts, Bl
   const Credentials account = CredentialsOf(accounts, row->account);
   DeleteResult result = DeleteFile(app, account, row->netdiskPath, mode, DeleteVariant::kMenu);
   std::string status = StatusOfAnsweredDelete(app, result.outcome);
-  if (result.outcome == DeleteOutcome::kFileMissing) {
-    status = L8(kStatusFileMissing);
-  } else if (status.empty()) {
+  if (status.empty()) {
     AppendLog(app, L8("文件删除失败了。原因：") + result.reply);
     status = L8("失败，code：") + std::to_string(result.httpStatus) + L8(" 结果：") +
              ReplyForStatus(result.reply, true);

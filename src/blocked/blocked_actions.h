@@ -33,9 +33,9 @@ inline constexpr const char* kIdentityCheckLog =
 /// the blanks at both ends first.
 std::string ReplyForStatus(std::string_view reply, bool trim);
 
-/// The delete status (local text) of a delete the service carried out or held for an
-/// identity check, with its log line; "" for any other ending, which each kind of
-/// delete words its own way.
+/// The delete status (local text) of a delete the service carried out, held for an
+/// identity check (both with their log line) or found no file for; "" for a failed
+/// delete, which each kind of delete words its own way.
 std::string StatusOfAnsweredDelete(AppState& app, DeleteOutcome outcome);
 
 /// The items of the pop-up menu "已和谐文件列表菜单", in order (separators are not items).

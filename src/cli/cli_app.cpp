@@ -29,6 +29,7 @@
 #include "core/main_form.h"
 #include "net/http.h"
 #include "pansift_version.h"
+#include "pipeline/catalogue_db.h"
 #include "pipeline/check_task.h"
 #include "pipeline/task_context.h"
 #include "tree/folder_tree.h"
@@ -511,6 +512,10 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
 
   std::vector<BlockedRow> rows = window.blocked().rows();
   const std::string folder = LocalToUtf8(s.app().selectedFolderPath.get());
+  // Folders the service would not list, and a catalogue that failed: their entries
+  // were never checked, so the result is not complete.
+  const std::vector<std::u16string> failedFolders = task.failedFolders.list();
+  const int catalogueFailures = task.catalogue.failures();
   if (options.json) {
     JsonArray blocked;
     for (const BlockedRow& row : rows) {
@@ -525,6 +530,9 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     result.add("total", static_cast<long long>(std::max(task.checkTotal.load(), 0LL)));
     result.addRaw("blocked", blocked.text());
     result.add("undecided", static_cast<long long>(task.undecidedRows.load()));
+    JsonArray failed;
+    for (const std::u16string& path : failedFolders) failed.add(UnicodeToUtf8(path));
+    result.addRaw("failed_folders", failed.text());
     s.io().out << result.text() << '\n';
   } else {
     for (const BlockedRow& row : rows)
@@ -540,9 +548,21 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     }
     console.line("table written to " + options.exportTable);
   }
+  // The name last: the line's end is the name's end, whatever the name holds.
+  for (const std::u16string& path : failedFolders) {
+    Complain(console, "a folder could not be listed (the last reply is in " +
+                          s.app().pathBeside("err.txt") +
+                          "); its entries were not checked: " + UnicodeToUtf8(path));
+  }
+  if (catalogueFailures > 0) {
+    Complain(console, "the catalogue failed " + std::to_string(catalogueFailures) +
+                          " time(s) (the log lines above say why); the result is not complete");
+  }
   if (stopped) return kExitStopped;
-  // Files the service would not decide on: the result is not complete.
-  if (task.undecidedRows.load() > 0) return kExitService;
+  // Files the service would not decide on, folders it would not list, a catalogue
+  // that failed: the result is not complete.
+  if (task.undecidedRows.load() > 0 || !failedFolders.empty() || catalogueFailures > 0)
+    return kExitService;
   return kExitDone;
 }
 }  // namespace
@@ -557,7 +577,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   CLI::App cli{
       "PanSift without a window: the accounts, folders and blocked-file check of a "
       "netdisk account.\nExit codes: 0 done, 1 usage, 2 cookies invalid or no account, "
-      "3 service or network failure, 4 stopped.",
+      "3 service or network failure or an incomplete check, 4 stopped.",
       "pansift-cli"};
   cli.fallthrough();
   cli.set_version_flag("--version", std::string("pansift-cli ") + PANSIFT_VERSION_TEXT);
@@ -638,7 +658,8 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
                   "Find the blocked files of a refused batch by asking about halves instead of "
                   "every file: fewer requests (对半查找和谐文件)");
   check->add_flag("--json", checkOptions.json,
-                  "Print one JSON document when the task ends: folder, total, blocked, undecided");
+                  "Print one JSON document when the task ends: folder, total, blocked, undecided, "
+                  "failed_folders");
   check
       ->add_option("--export-table", checkOptions.exportTable,
                    "Also write the blocked files to FILE in the window's table export format")

@@ -60,4 +60,9 @@ void JsonArray::add(const JsonObject& object) {
   elements_ += object.text();
 }
 
+void JsonArray::add(std::string_view utf8) {
+  if (!elements_.empty()) elements_ += ',';
+  elements_ += JsonQuote(utf8);
+}
+
 }  // namespace pansift::cli

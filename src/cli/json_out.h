@@ -26,6 +26,7 @@ class JsonObject {
 class JsonArray {
  public:
   void add(const JsonObject& object);
+  void add(std::string_view utf8);
   std::string text() const { return "[" + elements_ + "]"; }
 
  private:

@@ -98,11 +98,11 @@ DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16strin
       result.outcome = DeleteOutcome::kFailed;
       return result;
     }
-    HttpResponse response = Post(app, account.cookies,
-                                 "/api/filemanager?async=" + async +
-                                     "&onnest=fail&opera=delete&bdstoken=" + account.bdstoken +
-                                     "&" + kWebApiKeys + FixedLogId(),
-                                 body, timeout);
+    HttpResponse response =
+        Post(app, account.cookies,
+             "/api/filemanager?async=" + async + "&onnest=fail&opera=delete&bdstoken=" +
+                 UrlEncodeBytes(account.bdstoken) + "&" + kWebApiKeys + FixedLogId(),
+             body, timeout);
     result.reply = std::move(response.body);
     result.httpStatus = response.status;
     if (ServiceBusy(result.reply)) {
@@ -113,12 +113,13 @@ DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16strin
     unanswered = true;
   }
   result.outcome = ClassifyDelete(result.reply, variant);
-  // A reply lost after the service carried the delete out (cut off halfway) makes
-  // the next attempt find no such file: the file is gone by this very delete, which
-  // must not be reported as failed.
-  if (unanswered && result.outcome != DeleteOutcome::kDeleted &&
+  // After an attempt that got no answer, "no such file" cannot tell whether that
+  // attempt deleted the file (its reply lost on the way) or the path never existed
+  // (the request never arrived): it is reported as what the service said, a missing
+  // file, by both variants, and never as deleted.
+  if (unanswered && result.outcome == DeleteOutcome::kFailed &&
       Has(result.reply, kFileMissingMarker)) {
-    result.outcome = DeleteOutcome::kDeleted;
+    result.outcome = DeleteOutcome::kFileMissing;
   }
   return result;
 }
@@ -145,7 +146,8 @@ CreatedFolder CreateFolder(AppState& app, const Credentials& account, std::strin
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const std::string raw =
         Post(app, account.cookies,
-             "/api/create?a=commit&bdstoken=" + account.bdstoken + "&" + kWebApiKeys + NewLogId(),
+             "/api/create?a=commit&bdstoken=" + UrlEncodeBytes(account.bdstoken) + "&" +
+                 kWebApiKeys + NewLogId(),
              "path=" + UrlEncode(folder) + "&isdir=1&block_list=%5B%5D",
              kSlowOperationTimeoutSeconds)
             .body;
@@ -170,8 +172,8 @@ MoveResult MoveFile(AppState& app, const Credentials& account, std::u16string_vi
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     HttpResponse response =
         Post(app, account.cookies,
-             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" + account.bdstoken + "&" +
-                 kWebApiKeys + NewLogId(),
+             "/api/filemanager?async=0&onnest=fail&opera=move&bdstoken=" +
+                 UrlEncodeBytes(account.bdstoken) + "&" + kWebApiKeys + NewLogId(),
              body, kSlowOperationTimeoutSeconds);
     result.reply = ReplaceText(response.body, "\r\n", "");
     result.httpStatus = response.status;

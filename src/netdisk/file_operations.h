@@ -32,7 +32,9 @@ struct DeleteResult {
 /// menu variant's; the on-detection variant always deletes synchronously. `gate` runs
 /// before every attempt of the on-detection variant; false ends the delete as failed.
 /// A busy service is asked again after 2 s. Only the menu variant reports a missing
-/// file; on detection that counts as failed.
+/// file; on detection that counts as failed, unless an earlier attempt got no
+/// answer. A missing file after an unanswered attempt is never reported as
+/// deleted: that attempt may have deleted it, or the path never existed.
 DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16string_view path,
                         DeleteMode deleteMode, DeleteVariant variant,
                         const std::function<bool()>& gate = {});

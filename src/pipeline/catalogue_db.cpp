@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <utility>
 
 #include "core/app_state.h"
+#include "core/log.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
@@ -54,6 +58,8 @@ constexpr const char* kWorkingIndexes =
 
 constexpr int kBeginRetries = 10;
 constexpr std::chrono::milliseconds kBeginRetryWait{50};
+
+constexpr const char* kNotOpen = "the catalogue is not open";
 
 // The empty catalogue's file image, built once in memory: page size 1 024, UTF-8,
 // rollback journal, and the AUTOINCREMENT counter of `list` at 0 so the first id is 1.
@@ -162,20 +168,35 @@ std::string CataloguePath(const std::string& folder) {
 
 CatalogueQuery::CatalogueQuery(CatalogueQuery&& other) noexcept
     : statement_(std::exchange(other.statement_, nullptr)),
-      hasRow_(std::exchange(other.hasRow_, false)) {}
+      error_(std::exchange(other.error_, nullptr)),
+      hasRow_(std::exchange(other.hasRow_, false)),
+      stepFailed_(std::exchange(other.stepFailed_, false)) {}
 
 CatalogueQuery& CatalogueQuery::operator=(CatalogueQuery&& other) noexcept {
   if (this != &other) {
     close();
     statement_ = std::exchange(other.statement_, nullptr);
+    error_ = std::exchange(other.error_, nullptr);
     hasRow_ = std::exchange(other.hasRow_, false);
+    stepFailed_ = std::exchange(other.stepFailed_, false);
   }
   return *this;
 }
 
 bool CatalogueQuery::step() {
-  hasRow_ = statement_ != nullptr && sqlite3_step(statement_) == SQLITE_ROW;
+  hasRow_ = false;
+  if (!statement_) return false;
+  const int rc = sqlite3_step(statement_);
+  hasRow_ = rc == SQLITE_ROW;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    stepFailed_ = true;
+    noteError();
+  }
   return hasRow_;
+}
+
+void CatalogueQuery::noteError() const {
+  if (error_ && statement_) *error_ = sqlite3_errmsg(sqlite3_db_handle(statement_));
 }
 
 std::string CatalogueQuery::text(int column) const {
@@ -198,6 +219,8 @@ long long CatalogueQuery::count() const {
           SQLITE_OK &&
       count && sqlite3_step(count) == SQLITE_ROW) {
     result = sqlite3_column_int64(count, 0);
+  } else {
+    noteError();
   }
   sqlite3_finalize(count);
   return result;
@@ -207,6 +230,7 @@ void CatalogueQuery::close() {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   hasRow_ = false;
+  stepFailed_ = false;
 }
 
 // ---- CatalogueDb ----
@@ -240,29 +264,41 @@ void CatalogueDb::release() {
 }
 
 bool CatalogueDb::createCatalogue(const std::string& folder) {
-  std::lock_guard lock(app_.catalogueLock);
-  // Writing under a live connection would leave it reading pages of the old file.
-  closeCatalogue();
-  const std::string& image = TemplateImage();
-  if (image.empty()) return false;
-  const std::string path = CataloguePath(folder);
-  // A journal left by an interrupted task would be played back into the new file.
-  std::remove((path + "-journal").c_str());
-  // A new file renamed over the name: whatever was there, a symbolic link included,
-  // is replaced, and nothing a link points to is written. The mode is the usual one
-  // (0666 less the umask).
-  return ReplaceFile(path, image, 0666);
+  {
+    std::lock_guard lock(app_.catalogueLock);
+    // Writing under a live connection would leave it reading pages of the old file.
+    closeCatalogue();
+    path_ = CataloguePath(folder);
+    const std::string& image = TemplateImage();
+    if (image.empty()) {
+      lastError_ = "the empty catalogue could not be built";
+    } else {
+      // A journal left by an interrupted task would be played back into the new file.
+      std::remove((path_ + "-journal").c_str());
+      // A new file renamed over the name: whatever was there, a symbolic link
+      // included, is replaced, and nothing a link points to is written. The mode is
+      // the usual one (0666 less the umask).
+      if (ReplaceFile(path_, image, 0666)) return true;
+      lastError_ = std::error_code(errno, std::generic_category()).message();
+    }
+  }
+  logFailure(L8("无法创建检查数据库 "), "");
+  return false;
 }
 
 bool CatalogueDb::openCatalogue(const std::string& folder) {
-  std::lock_guard lock(app_.catalogueLock);
+  std::unique_lock lock(app_.catalogueLock);
   closeCatalogue();
+  path_ = CataloguePath(folder);
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-      SQLITE_OK) {
+  if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    lastError_ = db ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close_v2(db);
+    lock.unlock();
+    logFailure(L8("无法打开检查数据库 "), "");
     return false;
   }
+  failures_ = 0;
   // Only speed depends on these: a catalogue that cannot take them still works. The
   // catalogue is a working set written anew (createCatalogue) before every task and
   // read by nothing else, so its transactions need not wait for the disk nor keep a
@@ -284,18 +320,25 @@ void CatalogueDb::closeCatalogue() {
 }
 
 bool CatalogueDb::executeStatement(std::string_view sql) {
-  if (!db_) return false;
+  if (!db_) {
+    lastError_ = kNotOpen;
+    return false;
+  }
   int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   for (int retry = 0; rc == SQLITE_ERROR && retry < kBeginRetries; ++retry) {
     clock_.sleepFor(kBeginRetryWait);
     rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   }
-  if (rc != SQLITE_OK) return false;
+  if (rc != SQLITE_OK) {
+    lastError_ = sqlite3_errmsg(db_);
+    return false;
+  }
   const std::string utf8 = LocalToUtf8(sql);
   if (sqlite3_exec(db_, utf8.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
       sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
     return true;
   }
+  lastError_ = sqlite3_errmsg(db_);
   // Statements before the failing one must not stay: the caller retries the whole
   // text, which would insert their rows a second time.
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -314,14 +357,49 @@ bool CatalogueDb::executeLogged(std::string_view sql) {
 }
 
 CatalogueQuery CatalogueDb::queryRows(std::string_view sql) {
-  if (!db_) return {};
+  if (!db_) {
+    lastError_ = kNotOpen;
+    return {};
+  }
   const std::string utf8 = LocalToUtf8(sql);
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db_, utf8.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    lastError_ = sqlite3_errmsg(db_);
     sqlite3_finalize(statement);
     return {};
   }
-  return CatalogueQuery(statement);
+  return CatalogueQuery(statement, &lastError_);
+}
+
+bool CatalogueDb::retry(const std::function<bool()>& attempt,
+                        const std::function<bool()>& stopped) {
+  for (int tries = 1;; ++tries) {
+    if (attempt()) return true;
+    if (tries >= kCatalogueTries) break;
+    if (stopped && stopped()) return false;
+    clock_.sleepFor(kCatalogueRetryWait);
+  }
+  ++failures_;
+  logFailure(L8("检查数据库 "),
+             L8(" 读写失败（已试 ") + std::to_string(kCatalogueTries) + L8(" 次）"));
+  return false;
+}
+
+void CatalogueDb::logFailure(std::string_view before, std::string_view after) {
+  std::string path;
+  std::string error;
+  {
+    std::lock_guard lock(app_.catalogueLock);
+    path = path_.empty() ? std::string(kCatalogueFileName) : path_;
+    error = lastError_;
+  }
+  // The catalogue lives in the current directory by default: its full path says where.
+  std::error_code ec;
+  if (std::filesystem::path full = std::filesystem::absolute(path, ec); !ec) path = full.string();
+  // The log pane, not only err.txt: the person at the window (or the command line's
+  // stderr) learns which file failed and why.
+  AppendLog(app_, std::string(before) + Utf8ToLocal(path) + std::string(after) + L8("：") +
+                      Utf8ToLocal(error));
 }
 
 std::string StoredName(std::string_view listed) {

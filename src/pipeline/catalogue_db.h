@@ -7,6 +7,9 @@
 // a query from QueryRows to Close) happens under AppState::catalogueLock.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +24,10 @@ class Clock;
 
 /// The file name of the catalogue, relative to the folder it lives in.
 inline constexpr const char* kCatalogueFileName = "vintrel.db";
+
+/// How often CatalogueDb::retry tries a failing statement, and the wait between tries.
+inline constexpr int kCatalogueTries = 10;
+inline constexpr std::chrono::milliseconds kCatalogueRetryWait{500};
 
 /// Column numbers of table `list`, in table order.
 enum CatalogueColumn : int {
@@ -60,7 +67,9 @@ struct CatalogueRow {
 class CatalogueQuery {
  public:
   CatalogueQuery() = default;
-  explicit CatalogueQuery(sqlite3_stmt* statement) : statement_(statement) {}
+  /// SQLite's message of a failed step or count goes to `error` when given.
+  explicit CatalogueQuery(sqlite3_stmt* statement, std::string* error = nullptr)
+      : statement_(statement), error_(error) {}
   CatalogueQuery(CatalogueQuery&& other) noexcept;
   CatalogueQuery& operator=(CatalogueQuery&& other) noexcept;
   CatalogueQuery(const CatalogueQuery&) = delete;
@@ -71,23 +80,33 @@ class CatalogueQuery {
   bool prepared() const { return statement_ != nullptr; }
   /// Advances to the next row; true while a row is available.
   bool step();
+  /// The query was not prepared, or a step failed (a locked or damaged file) rather
+  /// than reaching the end: the rows read so far need not be all.
+  bool failed() const { return statement_ == nullptr || stepFailed_; }
   /// The column's value of the current row as local text; NULL, no current row or
   /// a column out of range read as empty text.
   std::string text(int column) const;
   /// How many rows the query matches: "select count(*) " followed by the query's
-  /// text from its first top-level "from". -1 when that count cannot be made.
+  /// text from its first top-level "from". -1 when that count cannot be made or
+  /// read.
   long long count() const;
   /// Finalises the statement; further Steps return false.
   void close();
 
  private:
+  // Notes SQLite's current message in error_.
+  void noteError() const;
+
   sqlite3_stmt* statement_ = nullptr;
+  std::string* error_ = nullptr;
   bool hasRow_ = false;
+  bool stepFailed_ = false;
 };
 
 class CatalogueDb {
  public:
-  /// Failed statements are logged to the err.txt of `app`; retry waits go through
+  /// Failed statements are logged to the err.txt of `app`, and a catalogue that
+  /// cannot be made, opened or written to its log pane; retry waits go through
   /// `clock`, or the platform's clock when none is given.
   explicit CatalogueDb(AppState& app, Clock* clock = nullptr);
   CatalogueDb(const CatalogueDb&) = delete;
@@ -106,12 +125,13 @@ class CatalogueDb {
   /// Overwrites `folder`/vintrel.db (the current directory when `folder` is empty)
   /// with the empty catalogue. An open connection is closed first and a journal
   /// left beside the old file is removed, so nothing of the old file survives.
-  /// False when the file cannot be written.
+  /// False when the file cannot be written; the log then names the file and why.
   bool createCatalogue(const std::string& folder = {});
   /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
   /// connection that is still open first. Adds two indexes of its own to the file
   /// (kept when it closes): the lookups by `target` and the next unlisted folder
-  /// would otherwise scan the whole table once per file and once per folder.
+  /// would otherwise scan the whole table once per file and once per folder. False
+  /// when it cannot be opened; the log then names the file and SQLite's message.
   bool openCatalogue(const std::string& folder = {});
   /// Closes the connection; it counts as closed afterwards whatever the close said.
   void closeCatalogue();
@@ -128,11 +148,29 @@ class CatalogueDb {
   /// catalogueLock until it has closed the result.
   CatalogueQuery queryRows(std::string_view sql);
 
+  /// Runs `attempt` until it returns true, at most kCatalogueTries times, waiting
+  /// kCatalogueRetryWait on the clock between tries. `attempt` takes catalogueLock
+  /// itself, so no lock is held while waiting. `stopped` is asked before every
+  /// wait; true ends the tries at once. When the last try has failed, one log line
+  /// names the catalogue file and SQLite's message, and the failure is counted.
+  /// True when a try succeeded.
+  bool retry(const std::function<bool()>& attempt, const std::function<bool()>& stopped);
+  /// How many steps retry gave up since the catalogue was last opened.
+  int failures() const { return failures_.load(); }
+
  private:
+  // Logs `before`, the file, `after`, "：" and the message of the last failure.
+  void logFailure(std::string_view before, std::string_view after);
+
   AppState& app_;
   Clock& clock_;
   sqlite3* db_ = nullptr;
   int claimFd_ = -1;
+  // The file of the last create or open, and the message of the last failure, both
+  // under catalogueLock.
+  std::string path_;
+  std::string lastError_;
+  std::atomic<int> failures_{0};
 };
 
 /// The path of the catalogue file in `folder` (the current directory when empty).

@@ -19,8 +19,6 @@
 namespace pansift {
 namespace {
 
-constexpr int kStatementRetryMs = 5;
-
 // Waits out a pause; false when the task has been stopped (the status says so).
 bool PauseGate(AppState& app) {
   WaitWhilePaused(app);
@@ -32,12 +30,12 @@ void WaitSubmitInterval(TaskContext& task) {
   ProcessEvents(task.app.platform);
 }
 
-// Runs a statement until it succeeds; each failure leaves it in err.txt.
-void ExecuteUntilDone(TaskContext& task, const std::string& sql) {
-  while (!task.catalogue.executeLogged(sql)) {
-    WaitPumping(task.app.platform, kStatementRetryMs);
-    ProcessEvents(task.app.platform);
-  }
+// Runs a statement, trying again while it fails (each failure leaves it in err.txt)
+// as CatalogueDb::retry allows; false when it was given up or the task stopped first,
+// and the rows it marks then stay unchecked.
+bool ExecuteWithRetries(TaskContext& task, const std::string& sql) {
+  return task.catalogue.retry([&] { return task.catalogue.executeLogged(sql); },
+                              [&task] { return RetriesEnd(task); });
 }
 
 ProbeOutcome Probe(TaskContext& task, std::string_view fsIds) {
@@ -46,20 +44,26 @@ ProbeOutcome Probe(TaskContext& task, std::string_view fsIds) {
                        [&form] { return form.text(FormText::kAutoDelay); });
 }
 
-// The stored path of the file with this fs_id; empty when no row has it. A pause
-// holds the lookup, a stop does not: the file is already marked blocked and must
-// still be reported.
+// The stored path of the file with this fs_id; empty when no row has it or the
+// catalogue could not be read. A pause holds the lookup, a stop does not: the file
+// is blocked and must still be reported; only the end of the program ends the tries.
 std::string StoredPathOf(TaskContext& task, const std::string& fsId) {
-  std::lock_guard lock(task.app.catalogueLock);
   WaitWhilePaused(task.app);
   const std::string sql = RowByTargetQuery(fsId);
-  CatalogueQuery query = task.catalogue.queryRows(sql);
-  while (!query.prepared() && task.catalogue.isOpen()) {
-    WaitWhilePaused(task.app);
-    query = task.catalogue.queryRows(sql);
-  }
-  query.step();
-  return query.text(kColFolder);
+  std::string path;
+  task.catalogue.retry(
+      [&] {
+        std::lock_guard lock(task.app.catalogueLock);
+        CatalogueQuery query = task.catalogue.queryRows(sql);
+        query.step();
+        path = query.text(kColFolder);
+        return !query.failed();
+      },
+      [&task] {
+        WaitWhilePaused(task.app);
+        return task.closing.load();
+      });
+  return path;
 }
 
 void ReportBlocked(TaskContext& task, const std::string& fsId, const std::string& path,
@@ -99,8 +103,7 @@ std::string DecideFile(TaskContext& task, const std::string& id, ProbeOutcome ou
 
 void MarkRows(TaskContext& task, const std::string& statements, size_t rows) {
   if (statements.empty()) return;
-  ExecuteUntilDone(task, statements);
-  task.checkedRows += static_cast<long long>(rows);
+  if (ExecuteWithRetries(task, statements)) task.checkedRows += static_cast<long long>(rows);
 }
 
 std::string JoinIds(std::span<const std::string> ids) {
@@ -172,32 +175,35 @@ bool FindBlockedOneByOne(TaskContext& task, std::span<const std::string> ids) {
 }
 
 // The fs_ids of the unchecked rows with from < id <= to, read from the catalogue
-// under its lock; nothing when the task was stopped while reading. A pause holds
-// the read.
+// under its lock; nothing when the task was stopped while reading or the catalogue
+// could not be read. A pause holds the read.
 std::optional<std::vector<std::string>> ReadUncheckedIds(TaskContext& task, long long from,
                                                          long long to) {
   AppState& app = task.app;
   const std::string select = UncheckedRangeQuery(from, to);
   std::vector<std::string> ids;
-  std::unique_lock lock(app.catalogueLock);
-  CatalogueQuery query;
-  do {
-    if (!PauseGate(app)) return std::nullopt;
-    query = task.catalogue.queryRows(select);
-  } while (!query.prepared() && task.catalogue.isOpen());
-  for (;;) {
-    if (!PauseGate(app)) return std::nullopt;
-    if (!query.step()) break;
-    ids.push_back(query.text(kColTarget));
-  }
+  const bool read = task.catalogue.retry(
+      [&] {
+        ids.clear();
+        std::lock_guard lock(app.catalogueLock);
+        CatalogueQuery query = task.catalogue.queryRows(select);
+        for (;;) {
+          // A stop ends the try as failed; the retry then sees the stop.
+          if (!PauseGate(app)) return false;
+          if (!query.step()) break;
+          ids.push_back(query.text(kColTarget));
+        }
+        return !query.failed();
+      },
+      [&task] { return RetriesEnd(task); });
+  if (!read) return std::nullopt;
   return ids;
 }
 
 // A batch of one that the service refused: that file is blocked, marked and
-// reported at once.
+// reported at once (reported also when the mark could not be written).
 void MarkLoneBlockedFile(TaskContext& task, const std::string& id) {
-  ExecuteUntilDone(task, MarkBlockedStatement(id));
-  task.checkedRows += 1;
+  if (ExecuteWithRetries(task, MarkBlockedStatement(id))) task.checkedRows += 1;
   const std::string path = StoredPathOf(task, id);
   ReportBlocked(task, id, path, StripEntityWords(UnescapeReplyText(path)));
 }
@@ -207,12 +213,7 @@ void MarkLoneBlockedFile(TaskContext& task, const std::string& id) {
 void MarkBatchNormal(TaskContext& task, std::span<const std::string> ids) {
   std::string statements;
   for (const std::string& id : ids) statements += MarkNormalStatement(id);
-  while (!task.catalogue.executeLogged(statements)) {
-    if (!PauseGate(task.app)) return;
-    WaitPumping(task.app.platform, kStatementRetryMs);
-    ProcessEvents(task.app.platform);
-  }
-  task.checkedRows += static_cast<long long>(ids.size());
+  MarkRows(task, statements, ids.size());
 }
 
 }  // namespace

@@ -47,16 +47,18 @@ std::string TaskStamp() {
   return dash == std::string::npos ? stamp : stamp.substr(dash + 1);
 }
 
-// The number of catalogue rows still without a check result. The query is prepared
-// again at once until it can be (only a closed catalogue gives up).
+// The number of catalogue rows still without a check result; 0 when the catalogue
+// could not be read (the log says why).
 long long UncheckedRows(TaskContext& task) {
-  std::lock_guard lock(task.app.catalogueLock);
-  CatalogueQuery query = task.catalogue.queryRows(UncheckedRowsQuery());
-  while (!query.prepared()) {
-    if (!task.catalogue.isOpen()) return 0;
-    query = task.catalogue.queryRows(UncheckedRowsQuery());
-  }
-  return std::max(query.count(), 0LL);
+  long long count = -1;
+  task.catalogue.retry(
+      [&] {
+        std::lock_guard lock(task.app.catalogueLock);
+        count = task.catalogue.queryRows(UncheckedRowsQuery()).count();
+        return count >= 0;
+      },
+      [&task] { return RetriesEnd(task); });
+  return std::max(count, 0LL);
 }
 
 }  // namespace
@@ -135,6 +137,7 @@ void CheckTask::startCheck() {
   context_.checkTotal = -1;
   context_.checkedRows = 0;
   context_.undecidedRows = 0;
+  context_.failedFolders.clear();
 
   if (form_.number(FormText::kCheckThreads) >= kMaxCheckThreads) {
     const std::string question = L8("当前设置的检测线程数（ ") +
@@ -311,6 +314,12 @@ void CheckTask::runCheckPhase() {
                         std::to_string(app_.blockedCount.load());
   // Files the probe could not decide are neither blocked nor normal: say how many.
   if (undecided > 0) summary += L8("，未能检测的文件数量： ") + std::to_string(undecided);
+  // Nor are the entries of folders that could not be listed, or of a catalogue that
+  // failed: the result is not complete.
+  if (const size_t failed = context_.failedFolders.list().size(); failed > 0)
+    summary += L8("，未能读取的目录数量： ") + std::to_string(failed);
+  if (const int failures = context_.catalogue.failures(); failures > 0)
+    summary += L8("，检查数据库读写失败次数： ") + std::to_string(failures);
   AppendLog(app_, summary);
   SetStatus(app_, L8("检查任务完成。"));
   endTask();

@@ -14,6 +14,7 @@
 #include "pipeline/worker_pool.h"
 #include "tree/tree_operations.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
 #include "util/text.h"
 #include "util/time.h"
 
@@ -21,9 +22,7 @@ namespace pansift {
 namespace {
 
 constexpr int kEntryPaceMs = 5;
-constexpr int kFlushRetryMs = 5;
 constexpr int kDispatchPaceMs = 20;
-constexpr int kMarkRetryMs = 10;
 constexpr int kPushRetryMs = 10;
 constexpr int kTakeTries = 100;
 constexpr int kTakeRetryMs = 5;
@@ -65,43 +64,81 @@ CatalogueRow EntryRow(const NetdiskEntry& entry, size_t position, std::string_vi
   return row;
 }
 
-// Writes one group of INSERT statements, retrying until it succeeds; every failed
-// attempt leaves the text in err.txt. False when the task was stopped meanwhile.
-bool FlushInserts(TaskContext& task, const std::string& batch) {
+enum class PageWrite { kWritten, kGivenUp, kStopped };
+
+// Writes one group of INSERT statements, trying again while it fails (every failed
+// attempt leaves the text in err.txt) as CatalogueDb::retry allows.
+PageWrite FlushInserts(TaskContext& task, const std::string& batch) {
+  if (task.catalogue.retry([&] { return task.catalogue.executeLogged(batch); },
+                           [&task] { return RetriesEnd(task); })) {
+    return PageWrite::kWritten;
+  }
+  return StopSeen(task.app) ? PageWrite::kStopped : PageWrite::kGivenUp;
+}
+
+// Catalogues one page of a folder's entries, in groups of statements. A stop drops
+// the statements gathered but not yet run; a group the catalogue would not take
+// (the log says why) ends the page.
+PageWrite CataloguePage(TaskContext& task, const std::vector<NetdiskEntry>& entries,
+                        std::string_view level, const std::string& childLevel,
+                        std::string_view positionKey) {
   AppState& app = task.app;
-  while (!task.catalogue.executeLogged(batch)) {
+  const size_t groupSize = InsertGroupSize(entries.size());
+  std::string batch;
+  size_t pending = 0;
+  for (size_t i = 1; i <= entries.size(); ++i) {
     WaitWhilePaused(app);
-    if (StopSeen(app)) return false;
-    WaitPumping(app.platform, kFlushRetryMs);
+    if (StopSeen(app)) return PageWrite::kStopped;
+    {
+      std::lock_guard lock(app.catalogueLock);
+      ++app.prereadCount;
+    }
+    batch += InsertEntryStatement(EntryRow(entries[i - 1], i, level, childLevel, positionKey));
+    if (++pending >= groupSize) {
+      if (const PageWrite written = FlushInserts(task, batch); written != PageWrite::kWritten)
+        return written;
+      batch.clear();
+      pending = 0;
+    }
+    WaitPumping(app.platform, kEntryPaceMs);
     ProcessEvents(app.platform);
   }
-  return true;
+  return batch.empty() ? PageWrite::kWritten : FlushInserts(task, batch);
 }
 
 struct FolderRow {
   std::string id, folder, ordersign, count, lowernum;
 };
 
-// The next folder row not yet taken, in id order; an empty id when there is none.
-FolderRow NextFolderRow(TaskContext& task) {
-  std::lock_guard lock(task.app.catalogueLock);
-  CatalogueQuery query = task.catalogue.queryRows(NextFolderQuery());
-  // A query that cannot be prepared is tried again at once; only the end of the
-  // program (or a closed catalogue, which no statement can reach) leaves the loop.
-  while (!query.prepared()) {
-    if (task.closing.load() || !task.catalogue.isOpen()) return {};
-    query = task.catalogue.queryRows(NextFolderQuery());
-  }
+// The next folder row not yet taken, in id order: an empty id when there is none;
+// nothing when the catalogue could not be read (the log says why) or the task
+// ended while trying.
+std::optional<FolderRow> NextFolderRow(TaskContext& task) {
   FolderRow row;
-  if (query.step()) {
-    row.id = query.text(kColId);
-    row.folder = query.text(kColFolder);
-    row.ordersign = query.text(kColOrdersign);
-    row.count = query.text(kColCount);
-    row.lowernum = query.text(kColLowernum);
-  }
-  query.close();
+  const bool read = task.catalogue.retry(
+      [&] {
+        std::lock_guard lock(task.app.catalogueLock);
+        CatalogueQuery query = task.catalogue.queryRows(NextFolderQuery());
+        row = {};
+        if (query.step()) {
+          row.id = query.text(kColId);
+          row.folder = query.text(kColFolder);
+          row.ordersign = query.text(kColOrdersign);
+          row.count = query.text(kColCount);
+          row.lowernum = query.text(kColLowernum);
+        }
+        return !query.failed();
+      },
+      [&task] { return RetriesEnd(task); });
+  if (!read) return std::nullopt;
   return row;
+}
+
+// Marks a folder row as taken; false when that could not be written.
+bool MarkFolderTaken(TaskContext& task, const std::string& id) {
+  const std::string mark = MarkFolderQueriedStatement(std::strtoll(id.c_str(), nullptr, 10));
+  return task.catalogue.retry([&] { return task.catalogue.executeLogged(mark); },
+                              [&task] { return RetriesEnd(task); });
 }
 
 }  // namespace
@@ -161,37 +198,27 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
   for (int page = 1;; ++page) {
     WaitWhilePaused(app);
     if (StopSeen(app)) return false;
-    const std::vector<NetdiskEntry> entries =
-        ReadEntries(ListFolderPage(app, task.account, ReadSortOrder(task.form), folderPath, page));
+    const std::string reply =
+        ListFolderPage(app, task.account, ReadSortOrder(task.form), folderPath, page);
+    if (reply.empty()) {
+      // Given up after its tries (err.txt has the last reply): the folder's entries
+      // from this page on are not in the catalogue, and the task's result says so.
+      task.failedFolders.add(DecodeUnicodeEscapes(DecodeEntities(folderPath)));
+      break;
+    }
+    const std::vector<NetdiskEntry> entries = ReadEntries(reply);
     if (entries.empty()) break;
 
-    const size_t groupSize = InsertGroupSize(entries.size());
-    std::string batch;
-    size_t pending = 0;
-    for (size_t i = 1; i <= entries.size(); ++i) {
-      WaitWhilePaused(app);
-      // Statements gathered but not yet run are dropped with the stop.
-      if (StopSeen(app)) return false;
-      {
-        std::lock_guard lock(app.catalogueLock);
-        ++app.prereadCount;
-      }
-      batch += InsertEntryStatement(EntryRow(entries[i - 1], i, level, childLevel, positionKey));
-      if (++pending >= groupSize) {
-        if (!FlushInserts(task, batch)) return false;
-        batch.clear();
-        pending = 0;
-      }
-      WaitPumping(app.platform, kEntryPaceMs);
-      ProcessEvents(app.platform);
-    }
-    if (!batch.empty() && !FlushInserts(task, batch)) return false;
+    const PageWrite written = CataloguePage(task, entries, level, childLevel, positionKey);
+    if (written == PageWrite::kStopped) return false;
     {
       std::lock_guard lock(app.catalogueLock);
       SetStatus(app, kProgress + std::to_string(app.prereadCount.load()));
     }
-    // Only a full page can be followed by another.
-    if (entries.size() < static_cast<size_t>(kFolderPageSize)) break;
+    // Only a full page can be followed by another. A page the catalogue would not
+    // take ends the folder, not the task: the rest is still dispatched and checked.
+    if (written == PageWrite::kGivenUp || entries.size() < static_cast<size_t>(kFolderPageSize))
+      break;
   }
 
   if (topLevel) task.startThread([&task] { DispatchFolders(task); });
@@ -201,27 +228,25 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
 void DispatchFolders(TaskContext& task) {
   AppState& app = task.app;
   FolderQueue& queue = task.folders;
+  // Cleared when the catalogue fails to give or take a folder row: handing out rows
+  // then ends, so a failing catalogue costs one round of tries, not one per pass.
+  bool takingRows = true;
   while (!task.closing.load()) {
     WaitPumping(app.platform, kDispatchPaceMs);
     const bool idle = task.pool.isIdle();
-    bool noneLeft = false;
+    bool noneLeft = !takingRows;
     // At most one crawl task waits in the pool at a time.
-    if (task.pool.queuedCount() < 1) {
-      FolderRow row = NextFolderRow(task);
-      if (row.id.empty()) {
+    if (takingRows && task.pool.queuedCount() < 1) {
+      std::optional<FolderRow> row = NextFolderRow(task);
+      if (!row || row->id.empty()) {
         noneLeft = true;
+        takingRows = row.has_value();
+      } else if (!MarkFolderTaken(task, row->id)) {
+        noneLeft = true;
+        takingRows = false;
       } else {
-        {
-          std::lock_guard lock(app.catalogueLock);
-          const std::string mark =
-              MarkFolderQueriedStatement(std::strtoll(row.id.c_str(), nullptr, 10));
-          while (!task.catalogue.executeStatement(mark) && !task.closing.load()) {
-            WaitPumping(app.platform, kMarkRetryMs);
-            ProcessEvents(app.platform);
-          }
-        }
         if (task.closing.load()) break;
-        const std::string item = FolderItem(row.count, row.folder, row.lowernum, row.ordersign);
+        const std::string item = FolderItem(row->count, row->folder, row->lowernum, row->ordersign);
         for (;;) {
           {
             std::lock_guard lock(app.folderQueueLock);

@@ -47,7 +47,9 @@ std::string FolderItem(std::string_view count, std::string_view storedFolder,
 /// folder); `positionKey` its ordersign (empty for the selected folder). At the top
 /// level, starts the dispatcher thread when the listing is complete. Returns false
 /// when it stopped before the end (a stop, or a folder beyond the depth limit or
-/// without a path); then no dispatcher was started.
+/// without a path); then no dispatcher was started. A folder whose listing failed
+/// (TaskContext::failedFolders) or whose entries the catalogue would not take (the
+/// log says why) ends early but counts as listed.
 bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_view level,
                  std::string_view positionKey, bool topLevel);
 

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/credentials.h"
@@ -26,6 +28,29 @@ class FolderQueue;
 /// twice).
 using BlockedFileHandler = std::function<void(const Credentials& account, const std::string& fsId,
                                               const std::string& path)>;
+
+/// The folders whose listing failed for good during a task (after ListFolderPage's
+/// tries): the service's paths, in the order they failed. Their entries, from the
+/// failed page on, are missing from the catalogue. Shared by the crawl threads.
+class FailedFolders {
+ public:
+  void add(std::u16string path) {
+    std::lock_guard lock(mutex_);
+    paths_.push_back(std::move(path));
+  }
+  std::vector<std::u16string> list() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    paths_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::u16string> paths_;
+};
 
 struct TaskContext {
   AppState& app;
@@ -52,6 +77,7 @@ struct TaskContext {
   std::atomic<long long> checkTotal{-1};
   std::atomic<long long> checkedRows{0};
   std::atomic<long long> undecidedRows{0};
+  FailedFolders failedFolders{};
 };
 
 /// While the task is paused, waits a second at a time (keeping the UI's events
@@ -74,6 +100,13 @@ inline bool StopSeen(AppState& app) {
   if (!app.stopRequested.load()) return false;
   SetStatus(app, StoppedText());
   return true;
+}
+
+/// The `stopped` test of the task's catalogue retries (CatalogueDb::retry): a pause
+/// holds them; a stop or the end of the program ends them.
+inline bool RetriesEnd(TaskContext& task) {
+  WaitWhilePaused(task.app);
+  return StopSeen(task.app) || task.closing.load();
 }
 
 }  // namespace pansift

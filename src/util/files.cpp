@@ -116,7 +116,10 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode)
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) {
+    // The caller reports why; removing the temporary file must not change the reason.
+    const int reason = errno;
     ::unlink(temp.c_str());
+    errno = reason;
     return false;
   }
   // The new content is in place; a folder that cannot be flushed (some file systems

@@ -26,7 +26,8 @@ FileRead ReadOwnFile(const std::string& path);
 /// Replaces `path` as a whole with `bytes`, created with `mode`: written to a
 /// temporary file beside it, flushed to disk, renamed over the old file, and the
 /// folder flushed, so that after a crash or a failed write (a full disk, a
-/// read-only folder) the file holds either the old bytes or the new ones.
+/// read-only folder) the file holds either the old bytes or the new ones. On
+/// failure errno says why.
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode);
 
 /// Reads a whole file a person named: a symbolic link is followed, and a pipe or

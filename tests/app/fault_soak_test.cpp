@@ -269,6 +269,11 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
 
   // Every entry catalogued exactly once, unless its folder's listing failed and says so.
   const std::set<std::string> failed = FailedFolders(rig.errors());
+  // The task's result names exactly those folders.
+  std::set<std::string> named;
+  for (const std::u16string& path : rig.task->context().failedFolders.list())
+    named.insert(UnicodeToUtf8(path));
+  EXPECT_EQ(named, failed);
   std::multiset<std::string> catalogued;
   for (const auto& row : rig.rows()) catalogued.insert(row[kColTarget]);
   for (const auto& [id, path] : truth.pathById) {

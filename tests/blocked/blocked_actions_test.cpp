@@ -121,6 +121,45 @@ TEST_F(BlockedActionsTest, DeleteOnDetectionUsesTheTasksAccountAndWaitsTheInterv
   EXPECT_FALSE(app.fileOpBusy);
 }
 
+// A delete whose first attempt got no answer and whose retry hears "no such file"
+// cannot know whether the file was there: the row says what the service said, and
+// the button that clears deleted rows leaves it.
+TEST_F(BlockedActionsTest, NoSuchFileAfterAnUnansweredTryReadsMissingNeverDeleted) {
+  struct Case {
+    const char* what;
+    bool onDetection;
+    bool fileExists;
+    void (*arm)(sim::FileManagerFaults&);
+  } cases[] = {
+      {"from the menu, the path never existed", false, false,
+       [](sim::FileManagerFaults& f) { f.dropConnections = 1; }},
+      {"from the menu, the reply lost after the delete", false, true,
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }},
+      {"on detection, the path never existed", true, false,
+       [](sim::FileManagerFaults& f) { f.dropConnections = 1; }},
+      {"on detection, the reply lost after the delete", true, true,
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = "/x/no answer &amp; \"q\" " + std::to_string(++n) + ".txt";
+    if (c.fileExists) sim.addFile("alice", path, 1, true);
+    sim.faults().reset();
+    c.arm(sim.faults().fileManager);
+    const std::string logBefore = app.log.text();
+    form.setDeleteFiles(c.onDetection);
+    BlockedRowId row = add("alice", std::to_string(n), path);
+    if (!c.onDetection) DeleteBlockedRowFromNetdisk(app, accounts, list, row, DeleteMode::kSync);
+    EXPECT_EQ(status(row, kBlockedDeleteStatus), L8("文件不存在"));
+    EXPECT_EQ(app.log.text().find(L8("文件删除成功。"), logBefore.size()), std::string::npos);
+    EXPECT_EQ(sim.log().count("/api/filemanager"), 2u * static_cast<std::uint64_t>(n));
+    EXPECT_FALSE(sim.find("alice", path));
+  }
+  ClearDeletedRows(app, list, blockedForm);
+  EXPECT_EQ(list.size(), std::size(cases));
+}
+
 TEST_F(BlockedActionsTest, DeletesOnDetectionFromManyWorkersAllHappenOneAtATime) {
   form.setDeleteFiles(true);
   for (int i = 0; i < 12; ++i) sim.addFile("alice", "/m/" + std::to_string(i), 1, true);

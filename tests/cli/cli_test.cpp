@@ -27,6 +27,7 @@
 #include "json/json_doc.h"
 #include "pansift_version.h"
 #include "pipeline/catalogue_db.h"
+#include "pipeline/locked_catalogue.h"
 #include "pipeline/task_rig.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
@@ -641,7 +642,7 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":")) << run.out;
   // No delete was asked for: the window's "待处理".
   EXPECT_TRUE(Contains(run.out, "\"status\":\"待处理\"")) << run.out;
-  EXPECT_TRUE(run.out.ends_with(",\"undecided\":0}\n")) << run.out;
+  EXPECT_TRUE(run.out.ends_with(",\"undecided\":0,\"failed_folders\":[]}\n")) << run.out;
   std::multiset<std::string> cliCatalogue = CatalogueRows();
   ASSERT_FALSE(cliCatalogue.empty());
   // The log's summary and plain progress lines went to stderr; stdout holds the JSON only.
@@ -813,11 +814,89 @@ TEST_F(CliTest, ExitCodesOfTheCheck) {
     EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
     if (c.code == kExitService) {
       EXPECT_TRUE(Contains(run.out, "\"blocked\":[],\"undecided\":")) << run.out;
-      EXPECT_FALSE(Contains(run.out, "\"undecided\":0}")) << run.out;
+      EXPECT_FALSE(Contains(run.out, "\"undecided\":0,")) << run.out;
     }
   }
   service.sim.faults().reset();
   EXPECT_EQ(cli({"check", "/", "--depth", "0"}, {}, "https://127.0.0.1:1").code, kExitService);
+}
+
+// A folder the service would not list (ten tries, the lines of err.txt), be it the
+// selected one or one below it, leaves its entries unchecked: the run ends with 3,
+// names it on stderr as names are shown, and lists it exactly in the JSON.
+TEST_F(CliTest, FoldersThatCannotBeListedEndTheCheckWithThreeAndAreNamed) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  const std::string awkward = "/文档/坏 R&amp;D\x1b[2J\\u0031 divide;😀\n";
+  service.sim.addFile(user, awkward + "/inside.txt", 1, true);
+  struct Case {
+    const char* what;
+    std::vector<std::string> failing;  // the folders whose listing fails
+    std::string shown;                 // how stderr names the failed folder
+  } cases[] = {
+      {"nothing fails", {}, ""},
+      {"the selected folder", {"/文档"}, "/文档"},
+      {"a folder below it", {awkward}, "/文档/坏 R&amp;D\\x1b[2J\\\\u0031 divide;😀\\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.sim.faults().reset();
+    for (const std::string& folder : c.failing) service.sim.faults().failListing(folder);
+    CliRun run = cli({"check", "/文档", "--depth", "0", "--json"});
+    JsonDoc result;
+    ASSERT_TRUE(result.parseUtf8(run.out)) << run.out;
+    std::vector<std::string> failed;
+    for (int i = 0; i < result.count("failed_folders"); ++i)
+      failed.push_back(
+          UnicodeToUtf8(result.getUnicode("failed_folders[" + std::to_string(i) + "]")));
+    EXPECT_EQ(failed, c.failing) << run.out;
+    if (c.failing.empty()) {
+      EXPECT_EQ(run.code, kExitDone) << run.err;
+      EXPECT_TRUE(Contains(run.out, "\"failed_folders\":[]")) << run.out;
+      EXPECT_FALSE(Contains(run.err, "could not be listed")) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.code, kExitService) << run.err;
+    // The name ends the line: whatever it holds, nothing after it is taken for it.
+    EXPECT_TRUE(Contains(run.err, "; its entries were not checked: " + c.shown + "\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "未能读取的目录数量： 1")) << run.err;
+    // The control characters of the name never reach the terminal.
+    EXPECT_FALSE(Contains(run.err, "\x1b")) << run.err;
+  }
+}
+
+// A catalogue that cannot be made (here a folder stands at its name) is a refused
+// start whose log line names the file and the reason.
+TEST_F(CliTest, ACatalogueThatCannotBeMadeEndsTheCheckNamingTheFileAndWhy) {
+  saveBoth();
+  std::filesystem::create_directories(dir.file("vintrel.db/inside"));
+  CliRun run = cli({"check", "/文档", "--depth", "0", "--json"});
+  EXPECT_EQ(run.code, kExitUsage) << run.err;
+  const std::string file = (std::filesystem::current_path() / "vintrel.db").string();
+  EXPECT_TRUE(Contains(run.err, "无法创建检查数据库 " + file + "：Is a directory")) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+// Another program locks the catalogue while the check waits for its first answer:
+// the marks and counts that follow are given up after their tries, stderr says
+// which file and why, and the run ends with 3 instead of a clean result.
+TEST_F(CliTest, ACatalogueThatFailsDuringTheCheckEndsWithThree) {
+  saveBoth();
+  service.sim.faults().holdRequestsOf(live, "/api/download");
+  CliRun run;
+  std::thread check([&] { run = cli({"check", "/电影 2023", "--depth", "0", "--json"}); });
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+  const std::string file = (std::filesystem::current_path() / "vintrel.db").string();
+  testing::LockedByAnotherProgram other(file);
+  EXPECT_TRUE(other.locked());
+  service.sim.faults().releaseHeld();
+  check.join();
+  EXPECT_EQ(run.code, kExitService) << run.err;
+  EXPECT_TRUE(
+      Contains(run.err, "检查数据库 " + file + " 读写失败（已试 10 次）：database is locked"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "pansift-cli: the catalogue failed ")) << run.err;
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/电影 2023\"")) << run.out;
 }
 
 // Ctrl-C: the stop button's stop, confirmed; the task drains and says what it found.

@@ -135,12 +135,18 @@ TEST_F(FileOperationsTest, DeleteOutcomesRequestsAndWaits) {
       {"missing on detection", V::kOnDetection, M::kSync, false, none, O::kFailed, 1, 0},
       {"no answer from the menu", V::kMenu, M::kSync, true,
        [](sim::FileManagerFaults& f) { f.emptyReplies = 1000; }, O::kFailed, 5, 0},
-      // The first reply is cut off after the file was deleted; the second attempt
-      // finds no such file: the delete did happen.
+      // After an attempt without an answer, the next one's "no such file" cannot tell
+      // a delete whose reply was lost (cut off after the file was deleted) from a
+      // path that never existed (the request dropped before it arrived): both are
+      // the missing file the service said, never "deleted".
       {"answer lost after the delete, on detection", V::kOnDetection, M::kSync, true,
-       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kFileMissing, 2, 0},
       {"answer lost after the delete, from the menu", V::kMenu, M::kSync, true,
-       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kDeleted, 2, 0},
+       [](sim::FileManagerFaults& f) { f.cutReplies = 1; }, O::kFileMissing, 2, 0},
+      {"no such file after a dropped request, on detection", V::kOnDetection, M::kSync, false,
+       [](sim::FileManagerFaults& f) { f.dropConnections = 1; }, O::kFileMissing, 2, 0},
+      {"no such file after a dropped request, from the menu", V::kMenu, M::kSync, false,
+       [](sim::FileManagerFaults& f) { f.dropConnections = 1; }, O::kFileMissing, 2, 0},
       {"no answer, then busy, then deleted", V::kOnDetection, M::kSync, true,
        [](sim::FileManagerFaults& f) {
          f.emptyReplies = 1;

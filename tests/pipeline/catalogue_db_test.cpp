@@ -14,6 +14,7 @@
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
+#include "pipeline/locked_catalogue.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
@@ -547,6 +548,149 @@ TEST_F(CatalogueDbTest, CloseWithAnOpenResultSetStillCloses) {
   EXPECT_TRUE(db.createCatalogue(dir.path()));
   EXPECT_TRUE(db.openCatalogue(dir.path()));
   EXPECT_EQ(rowCount(), 0);
+}
+
+// What a task retries: a statement, a row read and a count.
+struct RetriedStep {
+  const char* what;
+  std::function<bool(CatalogueDb&, AppState&)> attempt;
+};
+std::vector<RetriedStep> RetriedSteps() {
+  return {
+      {"a statement", [](CatalogueDb& db, AppState&) { return db.executeLogged(Batch(10, 2)); }},
+      {"a row read",
+       [](CatalogueDb& db, AppState& app) {
+         std::lock_guard lock(app.catalogueLock);
+         CatalogueQuery q = db.queryRows(NextFolderQuery() + " or 1");
+         q.step();
+         return !q.failed();
+       }},
+      {"a count",
+       [](CatalogueDb& db, AppState& app) {
+         std::lock_guard lock(app.catalogueLock);
+         return db.queryRows(UncheckedRowsQuery()).count() >= 0;
+       }},
+  };
+}
+
+std::vector<std::string> LogLines(const AppState& app) {
+  std::vector<std::string> lines;
+  for (const std::string& line : SplitText(LocalToUtf8(app.log.text()), "\r\n")) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(CatalogueDbTest, AStepThatStaysLockedIsGivenUpAfterTenTriesAndLogged) {
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
+  testing::LockedByAnotherProgram other(dbPath());
+  ASSERT_TRUE(other.locked());
+  int expectedFailures = 0;
+  for (const RetriedStep& step : RetriedSteps()) {
+    SCOPED_TRACE(step.what);
+    clock.sleeps = 0;
+    clock.sleptMs = 0;
+    const size_t logBefore = LogLines(app).size();
+    int tries = 0;
+    EXPECT_FALSE(db.retry([&] { return ++tries, step.attempt(db, app); }, [] { return false; }));
+    EXPECT_EQ(tries, kCatalogueTries);
+    EXPECT_EQ(clock.sleeps, kCatalogueTries - 1);
+    EXPECT_EQ(clock.sleptMs, (kCatalogueTries - 1) * kCatalogueRetryWait.count());
+    EXPECT_EQ(db.failures(), ++expectedFailures);
+    // One line: which file, how often it was tried, and SQLite's own words.
+    const std::vector<std::string> lines = LogLines(app);
+    ASSERT_EQ(lines.size(), logBefore + 1);
+    EXPECT_NE(
+        lines.back().find("检查数据库 " + dbPath() + " 读写失败（已试 10 次）：database is locked"),
+        std::string::npos)
+        << lines.back();
+  }
+  // Each failed try of the statement left it in err.txt.
+  EXPECT_EQ(errorLines().size(), static_cast<size_t>(kCatalogueTries));
+  other.unlock();
+
+  // The lock ends during the waits: the next try succeeds, nothing more is logged.
+  for (const RetriedStep& step : RetriedSteps()) {
+    SCOPED_TRACE(step.what);
+    testing::LockedByAnotherProgram again(dbPath());
+    ASSERT_TRUE(again.locked());
+    clock.sleeps = 0;
+    clock.onSleep = [&](int sleeps) {
+      if (sleeps == 3) again.unlock();
+    };
+    const size_t logBefore = LogLines(app).size();
+    EXPECT_TRUE(db.retry([&] { return step.attempt(db, app); }, [] { return false; }));
+    EXPECT_EQ(clock.sleeps, 3);
+    EXPECT_EQ(LogLines(app).size(), logBefore);
+    clock.onSleep = nullptr;
+  }
+  EXPECT_EQ(db.failures(), expectedFailures);
+  EXPECT_EQ(rowCount(), 4);  // the statement's rows went in once, on the try that worked
+}
+
+TEST_F(CatalogueDbTest, AStopEndsTheRetriesBeforeTheNextWaitWithoutAFailure) {
+  createAndOpen();
+  testing::LockedByAnotherProgram other(dbPath());
+  ASSERT_TRUE(other.locked());
+  for (const RetriedStep& step : RetriedSteps()) {
+    SCOPED_TRACE(step.what);
+    clock.sleeps = 0;
+    int tries = 0;
+    int asked = 0;
+    // Stopped while the third wait was due.
+    EXPECT_FALSE(
+        db.retry([&] { return ++tries, step.attempt(db, app); }, [&] { return ++asked == 3; }));
+    EXPECT_EQ(tries, 3);
+    EXPECT_EQ(clock.sleeps, 2);
+  }
+  EXPECT_EQ(db.failures(), 0);
+  EXPECT_TRUE(LogLines(app).empty());
+}
+
+// A catalogue that cannot be made or opened names its file and the reason in the log.
+TEST_F(CatalogueDbTest, CreateAndOpenFailuresNameTheFileAndWhy) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::string folder;
+    std::function<void()> place;
+    bool create;  // else open
+    std::string reason;
+  };
+  const std::string file = dir.file("a file");
+  std::vector<Case> cases = {
+      {"a folder that does not exist", dir.file("no-such-folder"), [] {}, true,
+       "No such file or directory"},
+      {"a path through a file", file, [&] { std::ofstream(file) << "x"; }, true, "Not a directory"},
+      {"a folder at the catalogue's name", dir.file("taken"),
+       [&] { fs::create_directories(dir.file("taken/vintrel.db/inside")); }, true,
+       "Is a directory"},
+      {"no catalogue to open", dir.file("empty"), [&] { fs::create_directory(dir.file("empty")); },
+       false, "unable to open database file"},
+  };
+  // The superuser writes into any folder.
+  if (geteuid() != 0) {
+    cases.push_back({"a folder that cannot be written", dir.file("read-only"),
+                     [&] {
+                       fs::create_directory(dir.file("read-only"));
+                       fs::permissions(dir.file("read-only"),
+                                       fs::perms::owner_read | fs::perms::owner_exec);
+                     },
+                     true, "Permission denied"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.place();
+    const size_t logBefore = LogLines(app).size();
+    EXPECT_FALSE(c.create ? db.createCatalogue(c.folder) : db.openCatalogue(c.folder));
+    const std::vector<std::string> lines = LogLines(app);
+    ASSERT_EQ(lines.size(), logBefore + 1);
+    const std::string expected = std::string(c.create ? "无法创建" : "无法打开") + "检查数据库 " +
+                                 c.folder + "/vintrel.db：" + c.reason;
+    EXPECT_NE(lines.back().find(expected), std::string::npos) << lines.back();
+  }
+  if (geteuid() != 0) fs::permissions(dir.file("read-only"), fs::perms::owner_all);
 }
 
 TEST(CatalogueOfAppState, IsMadeOnceAndShared) {

@@ -6,14 +6,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "pipeline/catalogue_db.h"
+#include "pipeline/locked_catalogue.h"
 #include "pipeline/task_rig.h"
 #include "pipeline/worker_pool.h"
 #include "support/wait_until.h"
@@ -683,6 +686,129 @@ TEST(CheckTask, HalvingMarksOnlyWhatAProbeAnsweredAndHoldsAtTheGates) {
                                       (c.blockedFound ? "1" : "0") + "，未能检测的文件数量： " +
                                       std::to_string(c.unmarked.size()));
     }
+  }
+}
+
+// A task's catalogue that another program keeps locked, from three points on: each
+// step is given up after its tries, the log names the file and SQLite's words, and
+// the task ends with a summary that says the catalogue failed instead of waiting
+// for ever.
+TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds atFirstWait;  // the catalogue is locked at the first such wait
+  } cases[] = {
+      {"while the top folder's entries go in", 5ms},
+      {"when the next folder is to be handed out", 20ms},
+      {"when the check begins", 100ms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HeldTask held;
+    TaskRig& rig = held.rig;
+    for (const char* path : {"/k/a.txt", "/k/sub/b.txt", "/k/sub/c.txt"})
+      rig.sim().addFile(kUser, path, 1);
+    rig.select(u"/k");
+    const std::string path = rig.dir.file("vintrel.db");
+    std::unique_ptr<testing::LockedByAnotherProgram> other;
+    std::atomic<int> retryWaits{0};
+    held.clock.setHook([&](std::chrono::milliseconds d) {
+      if (d == c.atFirstWait && !other)
+        other = std::make_unique<testing::LockedByAnotherProgram>(path);
+      if (d == kCatalogueRetryWait) ++retryWaits;
+    });
+    rig.runToEnd();
+    ASSERT_TRUE(other && other->locked());
+    other->unlock();
+
+    const std::string failure =
+        "检查数据库 " + path + " 读写失败（已试 10 次）：database is locked";
+    int failures = 0;
+    for (const std::string& line : SplitText(rig.log(), "\r\n"))
+      failures += line.find(failure) != std::string::npos ? 1 : 0;
+    EXPECT_GE(failures, 2) << rig.log();  // at least a read of the check and its count
+    EXPECT_EQ(retryWaits.load(), failures * (kCatalogueTries - 1));
+    EXPECT_NE(SummaryLine(rig).find("，检查数据库读写失败次数： " + std::to_string(failures)),
+              std::string::npos)
+        << SummaryLine(rig);
+    EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
+    EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+    EXPECT_FALSE(rig.task->active());
+    // Nothing was asked about or marked without reading the catalogue.
+    for (const auto& row : rig.rows()) EXPECT_EQ(row[kColOther1], "<null>") << row[kColFolder];
+    EXPECT_EQ(rig.sim().log().count("/api/download"), 0u);
+  }
+}
+
+// The program ends while a refused batch is being split: the check phase closes the
+// catalogue, and the batch's next mark must give up rather than try again for ever.
+TEST(CheckTask, DestroyingTheTaskInTheMiddleOfASplitBatchReturns) {
+  EightFiles eight(true);
+  TaskRig& rig = eight.held.rig;
+  // Held after the probe that found f01 normal, before its mark is written.
+  std::atomic<int> submitWaits{0};
+  eight.held.clock.setHook([&](std::chrono::milliseconds d) {
+    if (d == kSubmitWait && ++submitWaits == 3) eight.held.latch.arriveAndWait();
+  });
+  rig.task->startCheck();
+  ASSERT_TRUE(eight.held.latch.waitForArrival());
+  std::atomic<bool> destroyed{false};
+  std::thread closing([&] {
+    rig.task.reset();
+    destroyed = true;
+  });
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    std::lock_guard lock(rig.app.catalogueLock);
+    return !rig.app.catalogue->isOpen();
+  }));
+  eight.held.latch.open();
+  const bool returned = testing::WaitUntil([&] { return destroyed.load(); });
+  EXPECT_TRUE(returned);
+  // Unstuck so the test itself can end: with the catalogue back, the mark succeeds.
+  if (!returned) rig.app.catalogue->openCatalogue(rig.dir.path());
+  closing.join();
+  EXPECT_EQ(MarksByNumber(rig)[1], "<null>");
+  EXPECT_EQ(rig.log().find("读写失败"), std::string::npos);  // a stop is no failure
+}
+
+// A catalogue that cannot be made refuses the start, and the log names the file and
+// the reason.
+TEST(CheckTask, ACatalogueThatCannotBeMadeRefusesTheStartNamingTheFileAndWhy) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> place;
+    const char* reason;
+  };
+  std::vector<Case> cases = {
+      {"a folder at the catalogue's name",
+       [](const std::string& dir) { fs::create_directories(dir + "/vintrel.db/inside"); },
+       "Is a directory"},
+  };
+  // The superuser writes into any folder.
+  if (geteuid() != 0) {
+    cases.push_back({"a folder that cannot be written",
+                     [](const std::string& dir) {
+                       fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+                     },
+                     "Permission denied"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeClock clock;
+    TaskRig rig(clock);
+    rig.sim().addFile(kUser, "/d/a.txt", 1);
+    rig.select(u"/d");
+    c.place(rig.dir.path());
+    rig.task->startCheck();
+    fs::permissions(rig.dir.path(), fs::perms::owner_all);
+    EXPECT_EQ(rig.promptTexts(), (std::vector<std::string>{"初始化.db失败，一般重即软件即可。"}));
+    EXPECT_NE(rig.log().find("无法创建检查数据库 " + rig.dir.file("vintrel.db") + "：" + c.reason),
+              std::string::npos)
+        << rig.log();
+    EXPECT_FALSE(rig.task->active());
+    EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+    EXPECT_EQ(rig.sim().log().count("/api/list"), 0u);
   }
 }
 

@@ -160,6 +160,9 @@ TEST(Crawler, AFolderWhoseListingFailsTenTimesIsSkippedAndRecordedInErrTxt) {
   for (const auto& entry : rig.sim().log().entries("/api/list"))
     if (entry.fault == "failing folder") ++badRequests;
   EXPECT_EQ(badRequests, 10u);
+  // The task's result names the folder, and its summary counts it.
+  EXPECT_EQ(rig.task->context().failedFolders.list(), (std::vector<std::u16string>{u"/e/bad"}));
+  EXPECT_NE(rig.log().find("，未能读取的目录数量： 1\r\n"), std::string::npos) << rig.log();
 }
 
 TEST(Crawler, StatementsNotYetWrittenAreDroppedByAStop) {
