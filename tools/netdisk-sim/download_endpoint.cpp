@@ -1,6 +1,7 @@
 // /api/download: the probe's request for download links. The sign must be one
 // this login fetched, with the timestamp of that fetch (sign_book.h); a batch
-// with a blocked file gets errno -1, any other the links of its files.
+// that names a file that is not the login's gets errno -9 (and is logged as
+// rejected), one with a blocked file errno -1, any other the links of its files.
 #include "endpoints.h"
 #include "query_checks.h"
 
@@ -41,21 +42,13 @@ std::optional<Reply> DownloadFault(Service& service, LoggedRequest& entry) {
   return std::nullopt;
 }
 
-}  // namespace
-
-Reply AnswerDownload(Service& service, Call& call) {
-  const QueryItems& q = call.query;
-  std::string bad = CheckDownloadQuery(call.entry.query);
-  JsonValue fidlist;
-  if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
-                      fidlist.items.empty()))
-    bad = "fidlist is not a JSON array of ids";
-  if (bad.empty() && RawQueryValue(call.entry.query, "fidlist").rfind("%5B", 0) != 0)
-    bad = "fidlist is not encoded";
-  if (!bad.empty()) return service.reject(bad);
-  if (std::optional<Reply> refused = service.refuseDeadLogin(call.account)) return *refused;
+// The answer to a well-formed download of a live login: a fault in place of the
+// sign check, the sign check, then errno -9 when it names a file that is not the
+// login's, -1 when a file is blocked, else the links of its files.
+Reply Links(Service& service, Call& call, Account& account, const std::vector<std::uint64_t>& ids,
+            bool namesForeignFiles) {
   if (std::optional<Reply> fault = DownloadFault(service, call.entry)) return *fault;
-  Account& account = *call.account;
+  const QueryItems& q = call.query;
   Reply r;
   std::int64_t timestamp = std::strtoll(QueryValue(q, "timestamp").c_str(), nullptr, 10);
   switch (account.signs.check(QueryValue(q, "sign"), timestamp, NowSeconds(),
@@ -75,10 +68,11 @@ Reply AnswerDownload(Service& service, Call& call) {
       r.rejection = "sign sent with the timestamp of another fetch";
       return r;
   }
-
-  std::vector<std::uint64_t> ids;
-  for (const JsonValue& v : fidlist.items)
-    ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
+  // No such file among the login's: the whole request fails.
+  if (namesForeignFiles) {
+    r.body = service.errnoReply(-9);
+    return r;
+  }
   for (std::uint64_t id : ids) {
     auto e = account.tree.findById(id);
     if (e && e->blocked) {
@@ -98,6 +92,34 @@ Reply AnswerDownload(Service& service, Call& call) {
         "}";
   }
   r.body = "{\"errno\":0,\"request_id\":" + service.nextRequestId() + ",\"dlink\":[" + links + "]}";
+  return r;
+}
+
+}  // namespace
+
+Reply AnswerDownload(Service& service, Call& call) {
+  const QueryItems& q = call.query;
+  std::string bad = CheckDownloadQuery(call.entry.query);
+  JsonValue fidlist;
+  if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
+                      fidlist.items.empty()))
+    bad = "fidlist is not a JSON array of ids";
+  if (bad.empty() && RawQueryValue(call.entry.query, "fidlist").rfind("%5B", 0) != 0)
+    bad = "fidlist is not encoded";
+  if (!bad.empty()) return service.reject(bad);
+  if (std::optional<Reply> refused = service.refuseDeadLogin(call.account)) return *refused;
+  Account& account = *call.account;
+  std::vector<std::uint64_t> ids;
+  std::vector<std::string> foreign;
+  for (const JsonValue& v : fidlist.items) {
+    ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
+    if (std::string whose = service.foreignId(account, ids.back()); !whose.empty())
+      foreign.push_back(std::move(whose));
+  }
+  // Asking about another login's files is the client's fault, whatever answers it.
+  const std::string rejection = Service::foreignRejection(account, foreign);
+  Reply r = Links(service, call, account, ids, !foreign.empty());
+  if (!rejection.empty()) r.rejection += (r.rejection.empty() ? "" : "; ") + rejection;
   return r;
 }
 

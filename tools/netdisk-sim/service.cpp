@@ -130,4 +130,31 @@ std::string Service::cookieString(const AccountSpec& spec) {
   return "BAIDUID=" + spec.baiduid + "; BDUSS=" + spec.bduss + "; STOKEN=" + spec.stoken;
 }
 
+std::string Service::foreignPath(const Account& account, std::string_view path) const {
+  if (account.tree.heldPath(path)) return {};
+  for (const auto& other : accounts) {
+    if (other.get() != &account && other->tree.heldPath(path))
+      return "path " + std::string(path) + " is " + other->spec.userName + "'s";
+  }
+  return {};
+}
+
+std::string Service::foreignId(const Account& account, std::uint64_t fsId) const {
+  if (account.tree.heldId(fsId)) return {};
+  const std::string id = "fs_id " + std::to_string(fsId);
+  for (const auto& other : accounts) {
+    if (other.get() != &account && other->tree.heldId(fsId))
+      return id + " is " + other->spec.userName + "'s";
+  }
+  return id + " is no login's";
+}
+
+std::string Service::foreignRejection(const Account& account,
+                                      const std::vector<std::string>& foreign) {
+  if (foreign.empty()) return {};
+  std::string text = "names files that are not " + account.spec.userName + "'s: " + foreign[0];
+  if (foreign.size() > 1) text += " (and " + std::to_string(foreign.size() - 1) + " more)";
+  return text;
+}
+
 }  // namespace pansift::sim

@@ -1,7 +1,7 @@
 // The simulated service's state that its endpoints share — accounts with their
 // trees and signs, the faults, the request log, the listeners — and what every
 // endpoint answers alike: request ids, errno replies, refusals of malformed
-// requests and dead logins.
+// requests and dead logins, and whose a path or an fs_id is.
 #pragma once
 
 #include <atomic>
@@ -46,8 +46,13 @@ struct Account {
   AccountSpec spec;
   FileTree tree;
   SignBook signs;
-  explicit Account(std::uint64_t seed) : tree(seed) {}
+  Account(std::uint64_t seed, std::uint64_t firstFsId) : tree(seed, firstFsId) {}
 };
+
+/// Each account's tree draws its fs_ids from a range of its own (the first
+/// account's from kFirstFsId, the next one's this far above, ...), so that one
+/// login's ids never stand for another's files by chance.
+inline constexpr std::uint64_t kFsIdsPerAccount = 1'000'000'000'000ULL;
 
 /// One request on its way to its endpoint: the log entry being written (the
 /// endpoint may note a fault in it), the decoded query and form body, and the
@@ -88,6 +93,20 @@ class Service {
   Account* findAccount(std::string_view userName) const;
   Account* accountByCookies(const std::string& cookieHeader) const;
   static std::string cookieString(const AccountSpec& spec);
+
+  /// Whose a path or an fs_id is, for a request of `account`. Each account has a
+  /// tree of its own, and what its tree holds, or held before a delete or a move
+  /// took it away, is the login's own: "" then. A path is another login's when
+  /// another tree holds or held it ("path /a is 甲's"); a path no tree knows is
+  /// merely missing (""). An fs_id that this tree never held is another login's
+  /// or no login's ("fs_id 1 is 甲's", "fs_id 1 is no login's"): the service hands
+  /// out ids only in listings of one's own files.
+  std::string foreignPath(const Account& account, std::string_view path) const;
+  std::string foreignId(const Account& account, std::uint64_t fsId) const;
+  /// The log's rejection of a request of `account` that names files in `foreign`
+  /// (what foreignPath and foreignId said): the first and how many more; "" for none.
+  static std::string foreignRejection(const Account& account,
+                                      const std::vector<std::string>& foreign);
 
   SimulatorOptions options;
   Faults faults;

@@ -129,7 +129,9 @@ std::string Simulator::addAccount(AccountSpec spec) {
   if (Account* existing = d.findAccount(spec.userName)) {
     existing->spec = std::move(spec);
   } else {
-    auto account = std::make_unique<Account>(d.options.seed * 1000003 + d.accounts.size());
+    const std::uint64_t index = d.accounts.size();
+    auto account = std::make_unique<Account>(d.options.seed * 1000003 + index,
+                                             kFirstFsId + index * kFsIdsPerAccount);
     account->spec = std::move(spec);
     d.accounts.push_back(std::move(account));
   }
