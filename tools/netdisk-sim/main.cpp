@@ -293,8 +293,9 @@ void AddOptions(CLI::App& cli, Settings& s) {
                {"absolute", RootRedirect::Absolute},
                {"both", RootRedirect::Both},
                {"nolocation", RootRedirect::NoLocation}};
-           for (const auto& [name, redirect] : modes) {
-             if (mode != name) continue;
+           for (const auto& known : modes) {
+             if (mode != known.first) continue;
+             const RootRedirect redirect = known.second;
              s.faults.push_back([redirect](Faults& f) { f.root.redirect = redirect; });
              return;
            }
@@ -321,7 +322,8 @@ void AddOptions(CLI::App& cli, Settings& s) {
 
   cli.footer(
       "API requests must carry the program's query keys in its order, each with its value; "
-      "others are answered with errno 2 and logged as rejected.");
+      "others are answered with errno 2 and logged as rejected, and so are requests for "
+      "another login's files.");
 }
 
 }  // namespace
