@@ -18,7 +18,7 @@ class SimFaults : public ::testing::Test {
  protected:
   void SetUp() override {
     cookies = sim.addAccount({.userName = "fault*user"});
-    sim.addFile("fault*user", "/a.txt", 1);
+    fileId = std::to_string(sim.addFile("fault*user", "/a.txt", 1));
     ASSERT_TRUE(sim.start());
     client = std::make_unique<SimClient>(sim.netdiskOrigin(), sim.caFile());
   }
@@ -27,6 +27,7 @@ class SimFaults : public ::testing::Test {
 
   Simulator sim;
   std::string cookies;
+  std::string fileId;  // of /a.txt: a download asks about the login's own file
   std::unique_ptr<SimClient> client;
 };
 
@@ -105,7 +106,7 @@ TEST_F(SimFaults, ProbabilitiesAreDrawnPerRequest) {
 TEST_F(SimFaults, RateLimitAnswersWithTheEscapedMessage) {
   sim.faults().download.rateLimitRequests = 2;
   sim.faults().download.rateLimitWindowMs = 600000;
-  std::string target = testing::DownloadTarget("1", "x", "1");
+  std::string target = testing::DownloadTarget(fileId, "x", "1");
   client->get(target, cookies);
   client->get(target, cookies);
   HttpReply limited = client->get(target, cookies);
@@ -115,6 +116,7 @@ TEST_F(SimFaults, RateLimitAnswersWithTheEscapedMessage) {
   ASSERT_TRUE(ParseJson(limited.body, v));
   EXPECT_NE(v.string("show_msg").find("操作频率太快了"), std::string::npos);
   EXPECT_EQ(sim.log().last()->fault, "rate limit");
+  EXPECT_EQ(sim.log().rejected(), 0u);
   EXPECT_TRUE(listWorks());  // counted per endpoint
 }
 

@@ -90,6 +90,37 @@ TEST(SimFileTree, CreateAndMoveRenameOnAClash) {
   EXPECT_EQ(tree.find("/b.txt")->size, 2u);
 }
 
+// What a tree held stays its own after a delete or a move took it away: the
+// simulator tells another login's paths and ids from these.
+TEST(SimFileTree, RemembersWhatItHeld) {
+  FileTree tree(1, 5000000000000000ULL);
+  const std::uint64_t kept = tree.addFile("/keep/k.txt", 1);
+  const std::uint64_t deep = tree.addFile("/del/sub/d.txt", 1);
+  const std::uint64_t overwritten = tree.addFile("/dest/o.txt", 1);
+  tree.addFile("/src/o.txt", 1);
+  tree.addFile("/m/moved.txt", 1);
+  EXPECT_GT(kept, 5000000000000000ULL);  // ids grow from the first one given
+  ASSERT_TRUE(tree.remove("/del"));
+  ASSERT_EQ(tree.move("/src/o.txt", "/dest", "", OnDup::Overwrite), FileTree::MoveResult::Moved);
+  ASSERT_EQ(tree.move("/m/moved.txt", "/", "renamed.txt", OnDup::Fail),
+            FileTree::MoveResult::Moved);
+  struct Case {
+    const char* path;
+    bool held;
+  } cases[] = {
+      {"/keep/k.txt", true},    {"/keep/", true},     {"/del", true},
+      {"/del/sub/d.txt", true},  // below a deleted folder
+      {"/del/never.txt", true},  // a path below it is not told apart
+      {"/dest/o.txt", true},    {"/src/o.txt", true}, {"/m/moved.txt", true},
+      {"/renamed.txt", true},   {"/delete", false},   {"/kee", false},
+      {"/other/k.txt", false},  {"relative", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tree.heldPath(c.path), c.held) << c.path;
+  for (std::uint64_t id : {kept, deep, overwritten}) EXPECT_TRUE(tree.heldId(id)) << id;
+  EXPECT_FALSE(tree.findById(deep));
+  EXPECT_FALSE(tree.heldId(kept + 100000000));
+}
+
 TEST(SimFileTree, GeneratorIsSeededAndShapedByItsOptions) {
   GenerateOptions options;
   options.files = 120000;

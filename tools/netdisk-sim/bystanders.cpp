@@ -6,17 +6,8 @@ void Bystanders::serve(HttpsServer& server, Origin origin) {
   httplib::Server& http = server.http();
   http.new_task_queue = [] { return new httplib::ThreadPool(4); };
   auto handler = [this, origin](const httplib::Request& req, httplib::Response& res) {
-    LoggedRequest entry;
-    entry.origin = origin;
+    LoggedRequest entry = ReceivedRequest(origin, req);
     entry.endpoint = "bystander";
-    entry.method = req.method;
-    entry.target = req.target;
-    size_t q = req.target.find('?');
-    entry.path = req.target.substr(0, q);
-    entry.query = q == std::string::npos ? "" : req.target.substr(q + 1);
-    entry.body = req.body;
-    entry.cookies = req.get_header_value("Cookie");
-    for (const auto& [k, v] : req.headers) entry.headers.emplace_back(k, v);
     entry.status = 200;
     entry.reply = "bystander";
     log_.add(std::move(entry));

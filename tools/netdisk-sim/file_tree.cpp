@@ -60,7 +60,8 @@ std::string FillName(const char* pattern, std::uint64_t number) {
 
 }  // namespace
 
-FileTree::FileTree(std::uint64_t idSeed) : idState_(idSeed) {
+FileTree::FileTree(std::uint64_t idSeed, std::uint64_t firstId)
+    : idState_(idSeed), lastId_(firstId) {
   Node root;
   root.isdir = true;
   nodes_.push_back(std::move(root));
@@ -237,6 +238,7 @@ void FileTree::dropSubtree(std::uint32_t node) {
     Node& x = nodes_[n];
     x.alive = false;
     byId_.erase(x.fsId);
+    goneIds_.insert(x.fsId);
     --alive_;
     for (std::uint32_t c : x.children) stack.push_back(c);
     x.children.clear();
@@ -249,9 +251,29 @@ void FileTree::dropSubtree(std::uint32_t node) {
 bool FileTree::remove(std::string_view path) {
   std::int64_t node = lookup(path);
   if (node <= 0) return false;
+  gonePaths_.insert(pathOf(static_cast<std::uint32_t>(node)));
   unlink(static_cast<std::uint32_t>(node));
   dropSubtree(static_cast<std::uint32_t>(node));
   return true;
+}
+
+bool FileTree::heldId(std::uint64_t fsId) const {
+  return byId_.count(fsId) > 0 || goneIds_.count(fsId) > 0;
+}
+
+bool FileTree::heldPath(std::string_view path) const {
+  if (lookup(path) >= 0) return true;
+  if (gonePaths_.empty()) return false;
+  // The path itself or a folder above it went away.
+  std::string_view at = path;
+  if (at.size() > 1 && at.back() == '/') at.remove_suffix(1);
+  while (at.size() > 1) {
+    if (gonePaths_.count(std::string(at)) > 0) return true;
+    const size_t slash = at.rfind('/');
+    if (slash == std::string_view::npos) break;
+    at = at.substr(0, std::max<size_t>(slash, 1));
+  }
+  return false;
 }
 
 std::string FileTree::freeName(std::uint32_t folder, std::string_view name, bool isdir) const {
@@ -303,12 +325,14 @@ FileTree::MoveResult FileTree::move(std::string_view path, std::string_view dest
   if (clash >= 0) {
     if (onDup == OnDup::Fail) return MoveResult::Exists;
     if (onDup == OnDup::Overwrite) {
+      gonePaths_.insert(pathOf(static_cast<std::uint32_t>(clash)));
       unlink(static_cast<std::uint32_t>(clash));
       dropSubtree(static_cast<std::uint32_t>(clash));
     } else {
       name = freeName(static_cast<std::uint32_t>(dest), name, nodes_[source].isdir);
     }
   }
+  gonePaths_.insert(pathOf(static_cast<std::uint32_t>(source)));
   unlink(static_cast<std::uint32_t>(source));
   nodes_[source].parent = static_cast<std::uint32_t>(dest);
   nodes_[source].name = name;

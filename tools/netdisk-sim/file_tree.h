@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pansift::sim {
@@ -62,12 +63,16 @@ struct GenerateStats {
   std::uint64_t blocked = 0;
 };
 
+/// The first fs_id a tree draws ids after, unless it is given another.
+inline constexpr std::uint64_t kFirstFsId = 388670939482157ULL;
+
 /// How a move treats a name that already exists in the target folder.
 enum class OnDup { NewCopy, Fail, Overwrite };
 
 class FileTree {
  public:
-  explicit FileTree(std::uint64_t idSeed = 1);
+  /// Ids are drawn from `idSeed`, growing from `firstId` by random steps.
+  explicit FileTree(std::uint64_t idSeed = 1, std::uint64_t firstId = kFirstFsId);
 
   /// Creates the folder and any missing parents; returns its fs_id (also when it
   /// existed), 0 when a file stands in the way or the path is invalid.
@@ -81,6 +86,13 @@ class FileTree {
   bool setBlocked(std::string_view path, bool blocked);
   /// Removes the entry and everything below it; false when missing or the root.
   bool remove(std::string_view path);
+
+  /// Whether the tree holds this fs_id, or held it before a delete (or a move's
+  /// overwrite) dropped it.
+  bool heldId(std::uint64_t fsId) const;
+  /// Whether the tree holds this path, or held it (or a folder above it) before a
+  /// delete or a move took it away.
+  bool heldPath(std::string_view path) const;
 
   /// Creates a folder at `path`; when the name is taken, at "name(1)", "name(2)"...
   /// Returns the path created (empty on failure) and its fs_id.
@@ -135,7 +147,9 @@ class FileTree {
   std::vector<Node> nodes_;
   std::unordered_map<std::uint64_t, std::uint32_t> byId_;
   std::uint64_t idState_;
-  std::uint64_t lastId_ = 388670939482157ULL;
+  std::uint64_t lastId_;
+  std::unordered_set<std::uint64_t> goneIds_;
+  std::unordered_set<std::string> gonePaths_;  // entries deleted or moved away, not those below
   std::uint64_t alive_ = 0;
   // Sorted children per (folder, order, desc); cleared on every change.
   mutable std::unordered_map<std::string, std::vector<std::uint32_t>> sortCache_;

@@ -1,5 +1,6 @@
 #include "request_log.h"
 
+#include <httplib.h>
 #include <strings.h>
 
 namespace pansift::sim {
@@ -9,6 +10,20 @@ std::string LoggedRequest::header(std::string_view name) const {
     if (k.size() == name.size() && strncasecmp(k.data(), name.data(), k.size()) == 0) return v;
   }
   return {};
+}
+
+LoggedRequest ReceivedRequest(Origin origin, const httplib::Request& request) {
+  LoggedRequest entry;
+  entry.origin = origin;
+  entry.method = request.method;
+  entry.target = request.target;
+  size_t q = request.target.find('?');
+  entry.path = request.target.substr(0, q);
+  entry.query = q == std::string::npos ? "" : request.target.substr(q + 1);
+  entry.body = request.body;
+  entry.cookies = request.get_header_value("Cookie");
+  for (const auto& [k, v] : request.headers) entry.headers.emplace_back(k, v);
+  return entry;
 }
 
 void RequestLog::add(LoggedRequest request) {

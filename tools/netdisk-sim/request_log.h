@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+namespace httplib {
+struct Request;
+}
+
 namespace pansift::sim {
 
 /// Where a request arrived: one of the service's origins, or a bystander that a
@@ -31,11 +35,16 @@ struct LoggedRequest {
   int status = 0;
   std::string reply;      // the reply body, cut at 4 KiB
   std::string fault;      // the fault that answered instead of the endpoint, if any
-  std::string rejection;  // why the request was refused as malformed, if it was
+  std::string rejection;  // why the request was the client's fault, if it was: malformed,
+                          // or naming another login's files
 
   /// The first header of that name (case-insensitive), or "".
   std::string header(std::string_view name) const;
 };
+
+/// The entry of a request as received at `origin` (every listener logs alike):
+/// all but the endpoint and what the reply says.
+LoggedRequest ReceivedRequest(Origin origin, const httplib::Request& request);
 
 class RequestLog {
  public:
@@ -46,7 +55,8 @@ class RequestLog {
   /// Requests per endpoint since start or clear(), also those trimmed from the log.
   std::uint64_t count(std::string_view endpoint) const;
   std::uint64_t total() const;
-  /// Requests refused as malformed (a key missing or wrong).
+  /// Requests that were the client's fault (a key missing or wrong, another
+  /// login's fs_id or path): those with a rejection.
   std::uint64_t rejected() const;
   void clear();
   /// Keeps only the newest `limit` entries (counters keep counting).

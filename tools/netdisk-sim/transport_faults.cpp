@@ -14,14 +14,6 @@ namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 
-bool TakeOne(std::atomic<int>& counter) {
-  int n = counter.load();
-  while (n > 0) {
-    if (counter.compare_exchange_weak(n, n - 1)) return true;
-  }
-  return false;
-}
-
 bool AcceptsGzip(const httplib::Request& req) {
   return req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
 }

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "simulator.h"
+#include "faults.h"
 
 namespace pansift::sim {
 
