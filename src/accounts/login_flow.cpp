@@ -278,7 +278,7 @@ void PressLoginButton(AppState& app, LoginWay way, int button, const LoginPages&
     if (!portal) app.platform.clock().sleepFor(std::chrono::milliseconds(1500));
   } else {
     view.load(pages.buttons[static_cast<size_t>(button)]);
-    if (!portal) WaitPumping(app.platform, 3000);
+    if (!portal) WaitPumping(app.platform, std::chrono::milliseconds(3000));
   }
   if (portal)
     TimedMessageBox(app.platform, L8("提示："), L8(kPortalHint), 10000, kStyleInformation);

@@ -32,7 +32,7 @@ void ClearRows(AppState& app, BlockedList& list, BlockedForm& form, BlockedButto
     std::lock_guard lock(app.listLock);
     list.removeIf([&](const BlockedRow& row) { return row.localText(column) == status; });
   }
-  WaitPumping(app.platform, 500);
+  WaitPumping(app.platform, std::chrono::milliseconds(500));
   form.setEnabled(button, true);
 }
 
@@ -230,7 +230,7 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
         break;
     }
     SetCell(app, list, id, kBlockedMoveStatus, status);
-    WaitPumping(app.platform, 1, kWaitSeconds);
+    WaitPumping(app.platform, std::chrono::seconds(1));
     ProcessEvents(app.platform);
   }
   TimedMessageBox(app.platform, L8("提示"), L8("移动完成！"), 10000, kStyleInformation,

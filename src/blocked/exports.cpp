@@ -70,7 +70,7 @@ std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& for
     app.platform.showInFileManager(path);
     app.platform.openWithDefaultProgram(path);
   }
-  WaitPumping(app.platform, 500);
+  WaitPumping(app.platform, std::chrono::milliseconds(500));
   form.setEnabled(button, true);
   return written ? path : std::string();
 }

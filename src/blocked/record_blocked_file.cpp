@@ -16,7 +16,7 @@ namespace {
 
 // Pause holds the caller here; true when a stop was asked for.
 bool WaitWhilePaused(AppState& app) {
-  while (app.paused && !app.stopRequested) WaitPumping(app.platform, 1, kWaitSeconds);
+  while (app.paused && !app.stopRequested) WaitPumping(app.platform, std::chrono::seconds(1));
   return app.stopRequested;
 }
 
@@ -33,7 +33,7 @@ class FileOpClaim {
   bool acquire() {
     while (app_.fileOpBusy.exchange(true)) {
       if (app_.stopRequested) return false;
-      WaitPumping(app_.platform, 1, kWaitSeconds);
+      WaitPumping(app_.platform, std::chrono::seconds(1));
     }
     held_ = true;
     return true;
@@ -68,7 +68,7 @@ void DeleteOnDetection(AppState& app, const MainForm& form, BlockedList& list,
   int seconds = ParseBoxNumber(form.text(FormText::kDeleteInterval));
   for (int i = 0; i < seconds; ++i) {
     if (WaitWhilePaused(app)) break;
-    WaitPumping(app.platform, 1, kWaitSeconds);
+    WaitPumping(app.platform, std::chrono::seconds(1));
   }
 }
 

@@ -8,10 +8,8 @@ MessageBoxResult TimedMessageBox(Platform& platform, std::string_view caption,
   return platform.messageBox(caption, text, timeoutMs, style, owner);
 }
 
-void WaitPumping(Platform& platform, long long amount, WaitUnit unit) {
-  static constexpr long long kUnitMs[] = {1, 1000, 60000, 3600000};
-  long long perUnit = (unit >= 0 && unit <= 3) ? kUnitMs[unit] : 1;
-  platform.waitPumping(std::chrono::milliseconds(amount * perUnit));
+void WaitPumping(Platform& platform, std::chrono::milliseconds duration) {
+  platform.waitPumping(duration);
 }
 
 void ProcessEvents(Platform& platform) {

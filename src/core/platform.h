@@ -75,11 +75,9 @@ MessageBoxResult TimedMessageBox(Platform& platform, std::string_view caption,
                                  std::string_view text, int timeoutMs = kPromptTimeoutMs,
                                  MessageBoxStyle style = kStyleInformation, WindowId owner = 0);
 
-/// Wait units of WaitPumping.
-enum WaitUnit : int { kWaitMs = 0, kWaitSeconds = 1, kWaitMinutes = 2, kWaitHours = 3 };
-
-/// Waits amount × unit while keeping the UI responsive when called on the UI thread.
-void WaitPumping(Platform& platform, long long amount, WaitUnit unit = kWaitMs);
+/// Waits `duration` (nothing when it is not positive) while keeping the UI
+/// responsive when called on the UI thread.
+void WaitPumping(Platform& platform, std::chrono::milliseconds duration);
 /// Dispatches the calling thread's pending UI events once.
 void ProcessEvents(Platform& platform);
 

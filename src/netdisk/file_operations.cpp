@@ -17,7 +17,7 @@ constexpr int kDetectionDeleteAttempts = 90;
 constexpr int kDetectionDeleteTimeoutSeconds = 5;
 constexpr int kMenuDeleteAttempts = 5;
 constexpr int kSlowOperationTimeoutSeconds = 180;
-constexpr int kBusyWaitMs = 2000;
+constexpr std::chrono::milliseconds kBusyWait{2000};
 constexpr int kFolderCheckAttempts = 3;
 constexpr int kFolderCheckTimeoutSeconds = 15;
 constexpr int kCreateAttempts = 3;
@@ -106,7 +106,7 @@ DeleteResult DeleteFile(AppState& app, const Credentials& account, std::u16strin
     result.reply = std::move(response.body);
     result.httpStatus = response.status;
     if (ServiceBusy(result.reply)) {
-      WaitPumping(app.platform, kBusyWaitMs);
+      WaitPumping(app.platform, kBusyWait);
       continue;
     }
     if (!result.reply.empty()) break;

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kListingTimeoutSeconds = 5;
 constexpr int kFolderPageAttempts = 10;
-constexpr int kFolderPageWaitMs = 500;
+constexpr std::chrono::milliseconds kFolderPageWait{500};
 
 const char kSuccessMarker[] = "{\"errno\":0,";
 
@@ -110,7 +110,7 @@ std::string ListFolderPage(AppState& app, const Credentials& account, const List
     reply = GetListing(app, account.cookies, ListFolderPageUrl(order, page, dir));
     if (FindText(reply, kSuccessMarker) > 0) return reply;
     ProcessEvents(app.platform);
-    WaitPumping(app.platform, kFolderPageWaitMs);
+    WaitPumping(app.platform, kFolderPageWait);
   }
   AppendErrorLine(app, std::string(storedPath) + "----" + app.depthText.get() + "----" + reply);
   return {};

@@ -17,9 +17,9 @@ namespace {
 constexpr int kPasses = 5;
 constexpr int kTriesPerPhase = 10;
 constexpr int kProbeTimeoutSeconds = 8;
-constexpr int kPausePollMs = 1000;
-constexpr int kUndeterminedWaitMs = 2500;
-constexpr int kRetryWaitMs = 1500;
+constexpr std::chrono::milliseconds kPausePoll{1000};
+constexpr std::chrono::milliseconds kUndeterminedWait{2500};
+constexpr std::chrono::milliseconds kRetryWait{1500};
 
 const char kNotBlockedMarker[] = "{\"errno\":0,\"request_id";
 const char kBlockedMarker[] = "{\"errno\":-1,\"request_id";
@@ -40,7 +40,7 @@ bool SignRefused(std::string_view reply) {
 bool WaitWhilePaused(AppState& app) {
   // A stop ends the pause too, so a stopped task never hangs here.
   while (app.paused.load() && !app.stopRequested.load()) {
-    WaitPumping(app.platform, kPausePollMs);
+    WaitPumping(app.platform, kPausePoll);
     ProcessEvents(app.platform);
   }
   return !app.stopRequested.load();
@@ -60,11 +60,11 @@ enum class TryVerdict { kRetry, kDone };
 // The waits between tries: by the reply, or none after an empty one.
 TryVerdict AfterTry(AppState& app, const std::string& reply, bool signPhase) {
   if (Has(reply, kUndeterminedMarker)) {
-    WaitPumping(app.platform, kUndeterminedWaitMs);
+    WaitPumping(app.platform, kUndeterminedWait);
     return TryVerdict::kRetry;
   }
   if ((signPhase && Has(reply, kSignRefusedAgainMarker)) || Has(reply, kTooLongMarker)) {
-    WaitPumping(app.platform, kRetryWaitMs);
+    WaitPumping(app.platform, kRetryWait);
     return TryVerdict::kRetry;
   }
   if (!reply.empty()) return TryVerdict::kDone;
@@ -152,7 +152,7 @@ ProbeOutcome ProbeDownload(AppState& app, const Credentials& account, std::strin
       AppendLog(app, L8("检测文件和谐状态时请求太快，将自动暂停 ") + pauseSecondsText() +
                          L8(" 秒 后再开始，也可能是当前网盘被限制，可24小时后再试。"));
       const int seconds = ParseBoxNumber(pauseSecondsText());
-      if (seconds > 0) WaitPumping(app.platform, seconds, kWaitSeconds);
+      if (seconds > 0) WaitPumping(app.platform, std::chrono::seconds(seconds));
       continue;
     }
     if (!reply.empty()) {

@@ -26,7 +26,7 @@ bool PauseGate(AppState& app) {
 }
 
 void WaitSubmitInterval(TaskContext& task) {
-  WaitPumping(task.app.platform, task.form.number(FormText::kSubmitInterval), kWaitSeconds);
+  WaitPumping(task.app.platform, std::chrono::seconds(task.form.number(FormText::kSubmitInterval)));
   ProcessEvents(task.app.platform);
 }
 

@@ -31,9 +31,9 @@ constexpr int kMaxCheckThreads = 5;
 constexpr int kDefaultCheckThreads = 3;
 constexpr int kMaxPrereadThreads = 30;
 constexpr int kDefaultFilesPerBatch = 50;
-constexpr int kStopSettleMs = 3000;
-constexpr int kPauseToggleMs = 1000;
-constexpr int kCheckDispatchPaceMs = 100;
+constexpr std::chrono::milliseconds kStopSettle{3000};
+constexpr std::chrono::milliseconds kPauseToggle{1000};
+constexpr std::chrono::milliseconds kCheckDispatchPace{100};
 
 auto Prompt(AppState& app, const char* caption, std::string_view text, int timeoutMs,
             MessageBoxStyle style) {
@@ -277,7 +277,7 @@ void CheckTask::runCheckPhase() {
   bool posting = threads >= 1;
   bool stopSeen = false;
   while (!context_.closing.load()) {
-    WaitPumping(app_.platform, kCheckDispatchPaceMs);
+    WaitPumping(app_.platform, kCheckDispatchPace);
     if (!stopSeen && app_.stopRequested.load()) {
       // The ranges not yet handed out are dropped at once, and the stop is said once.
       stopSeen = true;
@@ -350,7 +350,7 @@ void CheckTask::stopCheck() {
     app_.stopRequested = true;
     form_.setCaption(FormButton::kPauseCheck, L8("暂停"));
   }
-  WaitPumping(app_.platform, kStopSettleMs);
+  WaitPumping(app_.platform, kStopSettle);
   std::lock_guard lock(stateMutex_);
   // Still draining: the button is enabled, and a start is refused until the threads
   // have ended. A task that ended meanwhile has enabled it itself, and a task
@@ -378,7 +378,7 @@ void CheckTask::togglePause() {
     form_.setEnabled(FormButton::kPauseCheck, false);
     app_.paused = pause;
   }
-  WaitPumping(app_.platform, kPauseToggleMs);
+  WaitPumping(app_.platform, kPauseToggle);
   {
     std::lock_guard lock(stateMutex_);
     // A stop or the task's end during the wait has reset the pause and the caption.

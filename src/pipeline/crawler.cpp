@@ -21,11 +21,11 @@
 namespace pansift {
 namespace {
 
-constexpr int kEntryPaceMs = 5;
-constexpr int kDispatchPaceMs = 20;
-constexpr int kPushRetryMs = 10;
+constexpr std::chrono::milliseconds kEntryPace{5};
+constexpr std::chrono::milliseconds kDispatchPace{20};
+constexpr std::chrono::milliseconds kPushRetry{10};
 constexpr int kTakeTries = 100;
-constexpr int kTakeRetryMs = 5;
+constexpr std::chrono::milliseconds kTakeRetry{5};
 
 // How many INSERT statements go into one transaction, by how full the page is.
 size_t InsertGroupSize(size_t entriesOnPage) {
@@ -100,7 +100,7 @@ PageWrite CataloguePage(TaskContext& task, const std::vector<NetdiskEntry>& entr
       batch.clear();
       pending = 0;
     }
-    WaitPumping(app.platform, kEntryPaceMs);
+    WaitPumping(app.platform, kEntryPace);
     ProcessEvents(app.platform);
   }
   return batch.empty() ? PageWrite::kWritten : FlushInserts(task, batch);
@@ -232,7 +232,7 @@ void DispatchFolders(TaskContext& task) {
   // then ends, so a failing catalogue costs one round of tries, not one per pass.
   bool takingRows = true;
   while (!task.closing.load()) {
-    WaitPumping(app.platform, kDispatchPaceMs);
+    WaitPumping(app.platform, kDispatchPace);
     const bool idle = task.pool.isIdle();
     bool noneLeft = !takingRows;
     // At most one crawl task waits in the pool at a time.
@@ -253,7 +253,7 @@ void DispatchFolders(TaskContext& task) {
             if (queue.push(item)) break;
           }
           // Released while waiting: the crawl task that takes the equal item needs it.
-          WaitPumping(app.platform, kPushRetryMs);
+          WaitPumping(app.platform, kPushRetry);
           ProcessEvents(app.platform);
         }
         task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0);
@@ -276,7 +276,7 @@ void CrawlTask(TaskContext& task) {
     for (int tries = 0; tries < kTakeTries; ++tries) {
       item = task.folders.pop();
       if (item) break;
-      WaitPumping(app.platform, kTakeRetryMs);
+      WaitPumping(app.platform, kTakeRetry);
       ProcessEvents(app.platform);
     }
   }

@@ -84,7 +84,7 @@ struct TaskContext {
 /// flowing on the UI thread). A stop ends the wait: no pause outlasts its task.
 inline void WaitWhilePaused(AppState& app) {
   while (app.paused.load() && !app.stopRequested.load()) {
-    WaitPumping(app.platform, 1000);
+    WaitPumping(app.platform, std::chrono::milliseconds(1000));
     ProcessEvents(app.platform);
   }
 }

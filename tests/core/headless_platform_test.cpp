@@ -22,9 +22,9 @@ TEST(HeadlessPlatform, ScriptedAnswersThenTimeOut) {
 TEST(HeadlessPlatform, WaitPumpingGoesThroughTheClock) {
   FakeClock clock;
   HeadlessPlatform platform(&clock);
-  WaitPumping(platform, 3, kWaitSeconds);
-  WaitPumping(platform, 2, kWaitMinutes);
-  WaitPumping(platform, 250);
+  WaitPumping(platform, std::chrono::seconds(3));
+  WaitPumping(platform, std::chrono::minutes(2));
+  WaitPumping(platform, std::chrono::milliseconds(250));
   EXPECT_EQ(clock.sleptMs(), 3000 + 120000 + 250);
 }
 

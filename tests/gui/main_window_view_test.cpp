@@ -114,7 +114,7 @@ TEST(QtPlatform, WaitPumpingOnTheUiThreadKeepsEventsFlowing) {
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
   ticker.start(5);
-  WaitPumping(platform, 200);
+  WaitPumping(platform, std::chrono::milliseconds(200));
   EXPECT_GT(ticks, 3);
   EXPECT_TRUE(platform.isUiThread());
 }
