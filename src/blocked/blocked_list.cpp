@@ -306,4 +306,12 @@ void BlockedForm::setWindow(WindowId window) {
   window_ = window;
 }
 
+ButtonHold::~ButtonHold() {
+  try {
+    form_.setEnabled(button_, true);
+  } catch (...) {
+    // Only the window's mirror can fail here (no memory to post its update).
+  }
+}
+
 }  // namespace pansift

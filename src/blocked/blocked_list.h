@@ -171,4 +171,18 @@ class BlockedForm : public Observable<BlockedFormChanged> {
   WindowId window_ = 0;
 };
 
+/// Holds a claimed button of the blocked-file window for one run of its action and
+/// enables it again when the run ends, however it ends.
+class ButtonHold {
+ public:
+  ButtonHold(BlockedForm& form, BlockedButton button) : form_(form), button_(button) {}
+  ButtonHold(const ButtonHold&) = delete;
+  ButtonHold& operator=(const ButtonHold&) = delete;
+  ~ButtonHold();
+
+ private:
+  BlockedForm& form_;
+  BlockedButton button_;
+};
+
 }  // namespace pansift

@@ -231,7 +231,7 @@ void DispatchFolders(TaskContext& task) {
           WaitPumping(app.platform, kPushRetryMs);
           ProcessEvents(app.platform);
         }
-        task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0);
+        task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0, "预读目录");
       }
       ProcessEvents(app.platform);
     }
