@@ -59,6 +59,10 @@ bool BlockedMenuItemEnabled(BlockedMenuItem item) {
   return item != BlockedMenuItem::kDeleteAsync && item != BlockedMenuItem::kDeleteAuto;
 }
 
+bool BlockedMenuItemActsOnRow(BlockedMenuItem item) {
+  return item != BlockedMenuItem::kImportTable && item != BlockedMenuItem::kExportTable;
+}
+
 bool SeparatorBefore(BlockedMenuItem item) {
   return item == BlockedMenuItem::kOpenInBrowser || item == BlockedMenuItem::kCopyName ||
          item == BlockedMenuItem::kImportTable;
