@@ -35,7 +35,8 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
       // Makes the worker pool: it exists from start-up on.
       checkTask_(app, form, tree_,
                  [this](const Credentials& account, const std::string& fsId,
-                        const std::string& path) { recordBlockedFile(account, fsId, path); }) {}
+                        const std::string& path) { recordBlockedFile(account, fsId, path); }),
+      workers_(ReportToLog(app)) {}
 
 MainWindow::~MainWindow() {
   workers_.waitAll();
@@ -61,9 +62,10 @@ void MainWindow::waitForWorkers() {
 void MainWindow::onAddAccountClicked() {
   if (!AddAccountFromInput(app_, form_)) return;
   // The worker gets the text that passed the check, as a copy of its own.
-  workers_.start([this, cookies = form_.text(FormText::kCookies)] {
-    AddAccount(app_, form_, accounts_, cookies);
-  });
+  std::string cookies = form_.text(FormText::kCookies);
+  workers_.start(
+      [this, cookies = std::move(cookies)] { AddAccount(app_, form_, accounts_, cookies); },
+      "添加帐号");
 }
 
 void MainWindow::onAccountDoubleClicked(int row) {
@@ -78,10 +80,11 @@ void MainWindow::onAccountMenu(AccountMenuItem item) {
       switchToSelectedAccount();
       break;
     case AccountMenuItem::kValidateSelected:
-      workers_.start([this] { ValidateSelectedAccount(app_, accounts_); });
+      workers_.start([this] { ValidateSelectedAccount(app_, accounts_); },
+                     AccountMenuItemText(item));
       break;
     case AccountMenuItem::kValidateAll:
-      workers_.start([this] { ValidateAllAccounts(app_, accounts_); });
+      workers_.start([this] { ValidateAllAccounts(app_, accounts_); }, AccountMenuItemText(item));
       break;
     case AccountMenuItem::kDelete:
       DeleteSelectedAccount(app_, accounts_);
@@ -119,7 +122,7 @@ bool MainWindow::onLoginWindowClosing(LoginWay way, const std::string& cookies) 
   LoginCloseDecision decision = DecideLoginClose(app_, way, cookies);
   if (decision.addAccount) {
     // The window closes at once; the worker reports through its own messages.
-    workers_.start([this, cookies] { AddAccount(app_, form_, accounts_, cookies); });
+    workers_.start([this, cookies] { AddAccount(app_, form_, accounts_, cookies); }, "添加帐号");
   }
   return decision.close;
 }
@@ -177,10 +180,12 @@ void MainWindow::onBlockedMenu(BlockedMenuItem item) {
       RemoveSelectedBlockedRow(app_, blocked_, blockedForm_);
       break;
     case BlockedMenuItem::kImportTable:
-      workers_.start([this] { ImportTable(app_, blocked_, blockedForm_); });
+      workers_.start([this] { ImportTable(app_, blocked_, blockedForm_); },
+                     BlockedMenuItemText(item));
       break;
     case BlockedMenuItem::kExportTable:
-      workers_.start([this] { ExportTable(app_, blocked_, blockedForm_); });
+      workers_.start([this] { ExportTable(app_, blocked_, blockedForm_); },
+                     BlockedMenuItemText(item));
       break;
     case BlockedMenuItem::kCopyName:
     case BlockedMenuItem::kCopyLocation:
@@ -199,31 +204,36 @@ void MainWindow::deleteSelectedBlockedRow(BlockedMenuItem item, DeleteMode mode)
   BlockedRowId row = blocked_.selected();
   if (row == kNoBlockedRow) return;
   workers_.start(
-      [this, row, mode] { DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode); });
+      [this, row, mode] { DeleteBlockedRowFromNetdisk(app_, accounts_, blocked_, row, mode); },
+      BlockedMenuItemText(item));
 }
 
 void MainWindow::onBlockedButton(BlockedButton button) {
   // Claimed here, on the click, so that a second click cannot start a second run.
   if (!blockedForm_.claim(button)) return;
+  // Each action enables its button again however it ends, an exception included.
+  std::function<void()> work;
   switch (button) {
     case BlockedButton::kClearDeleted:
-      workers_.start([this] { ClearDeletedRows(app_, blocked_, blockedForm_); });
+      work = [this] { ClearDeletedRows(app_, blocked_, blockedForm_); };
       break;
     case BlockedButton::kClearMoved:
-      workers_.start([this] { ClearMovedRows(app_, blocked_, blockedForm_); });
+      work = [this] { ClearMovedRows(app_, blocked_, blockedForm_); };
       break;
     case BlockedButton::kExportPaths:
-      workers_.start([this] { ExportPaths(app_, blocked_, blockedForm_); });
+      work = [this] { ExportPaths(app_, blocked_, blockedForm_); };
       break;
     case BlockedButton::kExportNames:
-      workers_.start([this] { ExportNamesAndLocations(app_, blocked_, blockedForm_); });
+      work = [this] { ExportNamesAndLocations(app_, blocked_, blockedForm_); };
       break;
     case BlockedButton::kMove:
-      workers_.start([this] { MoveListedFiles(app_, accounts_, blocked_, blockedForm_); });
+      work = [this] { MoveListedFiles(app_, accounts_, blocked_, blockedForm_); };
       break;
     case BlockedButton::kCount:
-      break;
+      return;
   }
+  // A worker that could not be started leaves the button free.
+  if (!workers_.start(std::move(work), Caption(button))) blockedForm_.setEnabled(button, true);
 }
 
 void MainWindow::onBlockedWindowClosed() {

@@ -27,13 +27,13 @@ void SetCell(AppState& app, BlockedList& list, BlockedRowId id, int column, std:
 void ClearRows(AppState& app, BlockedList& list, BlockedForm& form, BlockedButton button,
                int column, const char* statusUtf8) {
   form.setEnabled(button, false);
-  std::string status = L8(statusUtf8);
+  ButtonHold hold(form, button);
+  const std::string status = L8(statusUtf8);
   {
     std::lock_guard lock(app.listLock);
     list.removeIf([&](const BlockedRow& row) { return row.localText(column) == status; });
   }
   WaitPumping(app.platform, std::chrono::milliseconds(500));
-  form.setEnabled(button, true);
 }
 
 }  // namespace
@@ -57,6 +57,10 @@ const char* BlockedMenuItemText(BlockedMenuItem item) {
 
 bool BlockedMenuItemEnabled(BlockedMenuItem item) {
   return item != BlockedMenuItem::kDeleteAsync && item != BlockedMenuItem::kDeleteAuto;
+}
+
+bool BlockedMenuItemActsOnRow(BlockedMenuItem item) {
+  return item != BlockedMenuItem::kImportTable && item != BlockedMenuItem::kExportTable;
 }
 
 bool SeparatorBefore(BlockedMenuItem item) {
@@ -181,6 +185,7 @@ std::string NormaliseTargetFolder(std::string_view text) {
 void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& list,
                      BlockedForm& form) {
   form.setEnabled(BlockedButton::kMove, false);
+  ButtonHold hold(form, BlockedButton::kMove);
   form.setTargetFolder(NormaliseTargetFolder(form.targetFolder()));
 
   std::u16string target;
@@ -235,7 +240,6 @@ void MoveListedFiles(AppState& app, const AccountStore& accounts, BlockedList& l
   }
   TimedMessageBox(app.platform, L8("提示"), L8("移动完成！"), 10000, kStyleInformation,
                   form.window());
-  form.setEnabled(BlockedButton::kMove, true);
 }
 
 }  // namespace pansift

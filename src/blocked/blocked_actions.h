@@ -59,6 +59,9 @@ inline constexpr int kBlockedMenuItemCount = 13;
 const char* BlockedMenuItemText(BlockedMenuItem item);
 /// Only the synchronous delete can be chosen; the other two are shown greyed.
 bool BlockedMenuItemEnabled(BlockedMenuItem item);
+/// The item acts on the selected row (and does nothing without one); the import and
+/// the export act on the whole list.
+bool BlockedMenuItemActsOnRow(BlockedMenuItem item);
 /// A separator stands before this item.
 bool SeparatorBefore(BlockedMenuItem item);
 

@@ -1,6 +1,7 @@
 #include "blocked/blocked_list.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "util/codepage.h"
 
@@ -201,16 +202,31 @@ bool BlockedList::remove(BlockedRowId id) {
 }
 
 int BlockedList::removeIf(const std::function<bool(const BlockedRow&)>& match) {
-  std::vector<BlockedRowId> gone;
+  size_t removed = 0;
+  bool unselected = false;
   {
     std::lock_guard lock(mutex_);
-    for (size_t i = rows_.size(); i-- > 0;) {
-      if (match(rows_[i])) gone.push_back(rows_[i].id);
+    // Asked first, so that a `match` that throws leaves the list as it was; the
+    // moves that close the gaps cannot throw.
+    std::vector<char> gone(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) gone[i] = match(rows_[i]) ? 1 : 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      if (gone[i]) {
+        unselected = unselected || rows_[i].id == selected_;
+        continue;
+      }
+      if (kept != i) rows_[kept] = std::move(rows_[i]);
+      ++kept;
     }
+    removed = rows_.size() - kept;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(kept), rows_.end());
+    if (unselected) selected_ = kNoBlockedRow;
   }
-  int removed = 0;
-  for (BlockedRowId id : gone) removed += remove(id) ? 1 : 0;
-  return removed;
+  if (removed == 0) return 0;
+  notify({BlockedChanged::Kind::kRemovedRows});
+  if (unselected) notify({BlockedChanged::Kind::kSelection, kNoBlockedRow});
+  return static_cast<int>(removed);
 }
 
 void BlockedList::clear() {
@@ -304,6 +320,14 @@ WindowId BlockedForm::window() const {
 void BlockedForm::setWindow(WindowId window) {
   std::lock_guard lock(mutex_);
   window_ = window;
+}
+
+ButtonHold::~ButtonHold() {
+  try {
+    form_.setEnabled(button_, true);
+  } catch (...) {
+    // Only the window's mirror can fail here (no memory to post its update).
+  }
 }
 
 }  // namespace pansift

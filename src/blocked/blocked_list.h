@@ -72,7 +72,8 @@ struct BlockedRow {
 };
 
 struct BlockedChanged {
-  enum class Kind { kAppended, kChanged, kRemoved, kCleared, kSelection };
+  // kRemovedRows: several rows went at once (`row` is none).
+  enum class Kind { kAppended, kChanged, kRemoved, kRemovedRows, kCleared, kSelection };
   Kind kind;
   BlockedRowId row = kNoBlockedRow;
 };
@@ -100,8 +101,10 @@ class BlockedList : public Observable<BlockedChanged> {
   /// Sets a local cell of a row; false when the row is gone or the column is not local.
   bool setCell(BlockedRowId id, int column, std::string text);
   bool remove(BlockedRowId id);
-  /// Removes, from the last row to the first, every row for which `match` holds.
-  /// Returns how many rows went.
+  /// Removes every row for which `match` holds, the others keeping their order, in
+  /// one pass over the list and one kRemovedRows notice (none when nothing went).
+  /// `match` runs with the list's mutex held and must not call the list. Returns how
+  /// many rows went.
   int removeIf(const std::function<bool(const BlockedRow&)>& match);
   void clear();
 
@@ -169,6 +172,20 @@ class BlockedForm : public Observable<BlockedFormChanged> {
   std::array<bool, static_cast<size_t>(BlockedButton::kCount)> enabled_{};
   bool visible_ = false;
   WindowId window_ = 0;
+};
+
+/// Holds a claimed button of the blocked-file window for one run of its action and
+/// enables it again when the run ends, however it ends.
+class ButtonHold {
+ public:
+  ButtonHold(BlockedForm& form, BlockedButton button) : form_(form), button_(button) {}
+  ButtonHold(const ButtonHold&) = delete;
+  ButtonHold& operator=(const ButtonHold&) = delete;
+  ~ButtonHold();
+
+ private:
+  BlockedForm& form_;
+  BlockedButton button_;
 };
 
 }  // namespace pansift

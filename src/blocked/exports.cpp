@@ -58,6 +58,7 @@ std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& for
                         BlockedButton button, const char* prefixUtf8,
                         std::string (*bytesOf)(const std::vector<BlockedRow>&)) {
   form.setEnabled(button, false);
+  ButtonHold hold(form, button);
   std::vector<BlockedRow> rows;
   {
     std::lock_guard lock(app.listLock);
@@ -71,7 +72,6 @@ std::string ExportLines(AppState& app, const BlockedList& list, BlockedForm& for
     app.platform.openWithDefaultProgram(path);
   }
   WaitPumping(app.platform, std::chrono::milliseconds(500));
-  form.setEnabled(button, true);
   return written ? path : std::string();
 }
 

@@ -105,4 +105,14 @@ void SetStatus(AppState& app, std::string_view text) {
   app.status.set(shown);
 }
 
+void ReportWorkerFailure(AppState& app, std::string_view name, std::string_view what) {
+  // what() is the library's text, usually ASCII; UTF-8 is shown as such, anything else as it came.
+  std::string reason = IsValidUtf8(what) ? Utf8ToLocal(what) : std::string(what);
+  std::string text = L8("后台任务");
+  if (!name.empty()) text += L8("“") + L8(name) + L8("”");
+  text += L8("出错，已中止：") + reason;
+  AppendLog(app, text);
+  SetStatus(app, text);
+}
+
 }  // namespace pansift

@@ -48,6 +48,10 @@ void AppendLog(AppState& app, std::string_view message);
 /// Replaces the status bar text under logLock, login cookie values hidden.
 void SetStatus(AppState& app, std::string_view text);
 
+/// Work that ended by an exception: the log and the status bar say which work
+/// (`name`, UTF-8; may be empty) and the exception's what(), "后台任务“name”出错，已中止：what".
+void ReportWorkerFailure(AppState& app, std::string_view name, std::string_view what);
+
 /// `text` with the value of every login cookie ("BDUSS=...", "STOKEN=...", any
 /// letter case) replaced by "***". The log pane, the status bar and err.txt show
 /// replies of the service, and a reply (an error page of a proxy, say) may quote

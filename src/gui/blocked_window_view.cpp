@@ -1,6 +1,7 @@
 #include "gui/blocked_window_view.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -8,11 +9,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTreeView>
 #include <algorithm>
 #include <array>
-#include <unordered_set>
+#include <functional>
 
 #include "app/main_window.h"
 #include "gui/model_mirror.h"
@@ -29,6 +31,23 @@ const QRect kListRect(3, 10, 781, 259);
 QString FromUnicode(const std::u16string& text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// 超级列表框2: a tree view that hands every request for its menu to the window, a
+// right-click anywhere in it and the keyboard's menu key alike.
+class BlockedListView : public QTreeView {
+ public:
+  BlockedListView(QWidget* parent, std::function<void(const QContextMenuEvent&)> onMenu)
+      : QTreeView(parent), onMenu_(std::move(onMenu)) {}
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override {
+    onMenu_(*event);
+    event->accept();
+  }
+
+ private:
+  std::function<void(const QContextMenuEvent&)> onMenu_;
+};
 
 }  // namespace
 
@@ -67,50 +86,49 @@ int BlockedTableModel::rowOf(BlockedRowId id) const {
   return static_cast<int>(it - rows_.begin());
 }
 
-void BlockedTableModel::sync(std::vector<BlockedRow> rows) {
-  // Rows only ever go away or come at the end, and ids grow downwards: remove the
-  // rows that are gone, change the ones that changed, append the new ones.
-  std::unordered_set<BlockedRowId> kept;
-  kept.reserve(rows.size());
-  for (const BlockedRow& row : rows) kept.insert(row.id);
-  auto gone = [&](int at) { return !kept.count(rows_[static_cast<size_t>(at)].id); };
-  for (int i = static_cast<int>(rows_.size()) - 1; i >= 0;) {
-    if (!gone(i)) {
-      --i;
-      continue;
-    }
-    int last = i;
-    while (i >= 0 && gone(i)) --i;
-    beginRemoveRows(QModelIndex(), i + 1, last);
-    rows_.erase(rows_.begin() + (i + 1), rows_.begin() + (last + 1));
-    endRemoveRows();
+bool BlockedTableModel::keepsPlaces(const std::vector<BlockedRow>& rows) const {
+  if (rows.size() < rows_.size()) return false;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].id != rows[i].id) return false;
   }
-  size_t common = std::min(rows_.size(), rows.size());
-  for (size_t i = 0; i < common; ++i) {
-    if (rows_[i].id != rows[i].id) {
-      // Not the shape rows take in the list: start afresh.
-      beginResetModel();
-      rows_ = std::move(rows);
-      endResetModel();
-      return;
-    }
+  return true;
+}
+
+bool BlockedTableModel::sync(std::vector<BlockedRow> rows) {
+  // Rows come only at the end, and ids grow downwards. When every row shown is
+  // still there, in the same places, changed rows are announced and new ones
+  // appended, so selection and scroll position stay. Rows that went (a clear of
+  // thousands, an import) make one reset: one pass here and one layout in the view,
+  // where a removal notice per gap would make the view lay out its rows once per gap.
+  if (!keepsPlaces(rows)) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+    return true;
   }
+  const size_t common = rows_.size();
   int first = -1;
   int last = -1;
   for (size_t i = 0; i < common; ++i) {
     if (rows_[i].sameCells(rows[i])) continue;
-    rows_[i] = rows[i];
+    rows_[i] = std::move(rows[i]);
     if (first < 0) first = static_cast<int>(i);
     last = static_cast<int>(i);
   }
   if (first >= 0) Q_EMIT dataChanged(index(first, 0), index(last, kBlockedColumnCount - 1));
-  if (rows.size() > rows_.size()) {
-    beginInsertRows(QModelIndex(), static_cast<int>(rows_.size()),
-                    static_cast<int>(rows.size()) - 1);
+  if (rows.size() > common) {
+    beginInsertRows(QModelIndex(), static_cast<int>(common), static_cast<int>(rows.size()) - 1);
     rows_.insert(rows_.end(), std::make_move_iterator(rows.begin() + static_cast<long>(common)),
                  std::make_move_iterator(rows.end()));
     endInsertRows();
   }
+  return false;
+}
+
+int BlockedTableModel::rowFrom(BlockedRowId id) const {
+  auto it = std::lower_bound(rows_.begin(), rows_.end(), id,
+                             [](const BlockedRow& r, BlockedRowId value) { return r.id < value; });
+  return it == rows_.end() ? -1 : static_cast<int>(it - rows_.begin());
 }
 
 // ---- BlockedWindowView ----------------------------------------------------------------
@@ -148,7 +166,7 @@ void BlockedWindowView::build() {
 
 void BlockedWindowView::buildList() {
   table_ = new BlockedTableModel(this);
-  list_ = new QTreeView(this);
+  list_ = new BlockedListView(this, [this](const QContextMenuEvent& event) { openMenu(event); });
   list_->setObjectName(Ui("超级列表框2"));
   list_->setAccessibleName(Ui("已和谐文件列表"));
   list_->setModel(table_);
@@ -158,7 +176,6 @@ void BlockedWindowView::buildList() {
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list_->setContextMenuPolicy(Qt::CustomContextMenu);
   list_->header()->setStretchLastSection(false);
   list_->header()->setSectionsMovable(false);
   for (int i = 0; i < kBlockedColumnCount; ++i)
@@ -215,14 +232,39 @@ void BlockedWindowView::buildMenu() {
     if (SeparatorBefore(item)) menu_->addSeparator();
     QAction* action = menu_->addAction(Ui(BlockedMenuItemText(item)));
     action->setEnabled(BlockedMenuItemEnabled(item));
+    menuItems_[static_cast<size_t>(i)] = action;
     connect(action, &QAction::triggered, this, [this, item] { controller_.onBlockedMenu(item); });
   }
-  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    QModelIndex index = list_->indexAt(pos);
-    if (!index.isValid()) return;  // the menu belongs to a row
-    list_->setCurrentIndex(index);
-    menu_->popup(list_->viewport()->mapToGlobal(pos));
-  });
+}
+
+void BlockedWindowView::openMenu(const QContextMenuEvent& event) {
+  QPoint at;  // in the viewport
+  if (event.reason() == QContextMenuEvent::Mouse) {
+    // A click reaches the view through its viewport, in the viewport's coordinates.
+    // It selects the row it is on; on the empty area, none.
+    at = event.pos();
+    QModelIndex index = list_->indexAt(at);
+    if (index.isValid()) {
+      list_->setCurrentIndex(index);
+    } else {
+      list_->selectionModel()->clear();
+    }
+  } else {
+    // The menu key opens it at the selected row, brought into sight, or at the top
+    // of the list.
+    QModelIndex current = list_->currentIndex();
+    if (current.isValid()) list_->scrollTo(current);
+    at = current.isValid() ? list_->visualRect(current).center() : QPoint(0, 0);
+  }
+  // Without a row, the items that act on one are shown greyed; the import, the
+  // export and the window's buttons work on the list as a whole.
+  const bool onRow = blocked_.row(blocked_.selected()).has_value();
+  for (int i = 0; i < kBlockedMenuItemCount; ++i) {
+    auto item = static_cast<BlockedMenuItem>(i);
+    menuItems_[static_cast<size_t>(i)]->setEnabled(BlockedMenuItemEnabled(item) &&
+                                                   (onRow || !BlockedMenuItemActsOnRow(item)));
+  }
+  menu_->popup(list_->viewport()->mapToGlobal(at));
 }
 
 QLabel* BlockedWindowView::makeLabel(const char* name, const char* text, const QRect& design) {
@@ -255,7 +297,11 @@ void BlockedWindowView::bindModels() {
 void BlockedWindowView::syncRows() {
   // Our own selection changes must not be written back while the rows change.
   QSignalBlocker block(list_->selectionModel());
-  table_->sync(blocked_.rows());
+  std::vector<BlockedRow> rows = blocked_.rows();
+  // Rows that went make a reset; the row at the top of the view says where it was.
+  const BlockedRowId top =
+      table_->keepsPlaces(rows) ? kNoBlockedRow : table_->idAt(list_->indexAt(QPoint(0, 0)).row());
+  const bool reset = table_->sync(std::move(rows));
   int selected = table_->rowOf(blocked_.selected());
   QModelIndex current = list_->currentIndex();
   if (selected >= 0) {
@@ -264,7 +310,20 @@ void BlockedWindowView::syncRows() {
   } else if (current.isValid()) {
     list_->selectionModel()->clear();
   }
+  if (reset && top != kNoBlockedRow) keepTop(top);
   list_->viewport()->update();
+}
+
+void BlockedWindowView::keepTop(BlockedRowId top) {
+  const int row = table_->rowFrom(top);
+  if (row < 0) {
+    list_->scrollToBottom();
+    return;
+  }
+  // Only the rows scroll: the columns stay where the user had them.
+  const int x = list_->horizontalScrollBar()->value();
+  list_->scrollTo(table_->index(row, 0), QAbstractItemView::PositionAtTop);
+  list_->horizontalScrollBar()->setValue(x);
 }
 
 void BlockedWindowView::syncForm() {

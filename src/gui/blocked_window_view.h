@@ -10,9 +10,12 @@
 #include <cstddef>
 #include <vector>
 
+#include "blocked/blocked_actions.h"
 #include "blocked/blocked_list.h"
 #include "util/observable.h"
 
+class QAction;
+class QContextMenuEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -24,8 +27,7 @@ namespace pansift {
 class MainWindow;
 
 /// The rows as the list view shows them: a copy of the model's rows, brought up to
-/// date by sync() with row insertions, removals and changes (so selection and scroll
-/// position stay).
+/// date by sync().
 class BlockedTableModel : public QAbstractTableModel {
  public:
   using QAbstractTableModel::QAbstractTableModel;
@@ -35,9 +37,15 @@ class BlockedTableModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
-  void sync(std::vector<BlockedRow> rows);
+  /// Takes the model's rows: changes and appended rows as such, anything else
+  /// (rows gone) as a reset, linear in the rows either way. True after a reset.
+  bool sync(std::vector<BlockedRow> rows);
   BlockedRowId idAt(int row) const;
   int rowOf(BlockedRowId id) const;
+  /// Whether every row shown is in `rows`, at its place (sync changes and appends).
+  bool keepsPlaces(const std::vector<BlockedRow>& rows) const;
+  /// The row of `id`, or else of the first row below where it was; -1 when none.
+  int rowFrom(BlockedRowId id) const;
 
  private:
   std::vector<BlockedRow> rows_;
@@ -72,7 +80,11 @@ class BlockedWindowView : public QWidget {
   void buildMenu();
   void bindModels();
   QLabel* makeLabel(const char* name, const char* text, const QRect& design);
+  /// The list's menu, asked for by a right-click or the menu key.
+  void openMenu(const QContextMenuEvent& event);
   void syncRows();
+  /// Scrolls so that the row `top`, or the first row below where it was, is at the top.
+  void keepTop(BlockedRowId top);
   void syncForm();
   void showRequested();
   void placeAll();
@@ -83,6 +95,7 @@ class BlockedWindowView : public QWidget {
   BlockedTableModel* table_ = nullptr;
   QTreeView* list_ = nullptr;
   QMenu* menu_ = nullptr;
+  std::array<QAction*, kBlockedMenuItemCount> menuItems_{};  // by BlockedMenuItem
   QLineEdit* target_ = nullptr;
   std::array<QPushButton*, kBlockedButtonCount> buttons_{};  // by BlockedButton
   struct Placed {

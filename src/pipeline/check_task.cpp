@@ -89,12 +89,13 @@ CheckTask::CheckTask(AppState& app, MainForm& form, const FolderTree& tree,
                Catalogue(app),
                FolderQueueOf(app),
                std::move(onBlockedFile),
-               [this](std::function<void()> work) { threads_.start(std::move(work)); },
+               [this](std::function<void()> work) { startTaskThread(std::move(work)); },
                [this] {
                  runCheckPhase();
                  finishTask();
                },
-               {}} {}
+               {}},
+      threads_(ReportToLog(app)) {}
 
 CheckTask::~CheckTask() {
   if (active()) {
@@ -200,7 +201,7 @@ void CheckTask::startCheck() {
     state_ = State::kScanning;
     ++taskNumber_;
   }
-  threads_.start([this] { runScanTask(); });
+  startTaskThread([this] { runScanTask(); });
 }
 
 void CheckTask::refuseStart(std::string_view message) {
@@ -225,6 +226,38 @@ void CheckTask::endTask() {
   form_.setEnabled(FormButton::kStartCheck, true);
 }
 
+void CheckTask::startTaskThread(std::function<void()> work) {
+  std::uint64_t number = 0;
+  {
+    std::lock_guard lock(stateMutex_);
+    number = taskNumber_;
+  }
+  const bool started = threads_.start(
+      [this, number, work = std::move(work)] {
+        try {
+          work();
+        } catch (...) {
+          abandonTask(number);
+          throw;  // reported by threads_
+        }
+      },
+      "检查任务");
+  if (!started) abandonTask(number);
+}
+
+void CheckTask::abandonTask(std::uint64_t number) {
+  {
+    std::lock_guard lock(stateMutex_);
+    if (state_ == State::kIdle || taskNumber_ != number) return;
+    app_.stopRequested = true;
+  }
+  // The task's pool tasks see the stop and end before the catalogue closes under them.
+  while (!context_.pool.isIdle() && !context_.closing.load()) WaitPumping(app_.platform, std::chrono::milliseconds(10));
+  context_.catalogue.closeCatalogue();
+  context_.catalogue.release();
+  endTask();
+}
+
 void CheckTask::runScanTask() {
   const SelectedPath selected = SelectedTreePath(tree_);
   std::string refusal;
@@ -246,7 +279,7 @@ void CheckTask::runScanTask() {
     std::lock_guard lock(app_.folderQueueLock);
     context_.folders.clear();
   }
-  threads_.start([this, path = ListingPathOf(selected.unicodePath)] {
+  startTaskThread([this, path = ListingPathOf(selected.unicodePath)] {
     // Stopped before the listing was complete: no dispatch and no check phase follow.
     if (!CrawlFolder(context_, path, "01", "", true)) endWithoutCheck();
   });
@@ -295,7 +328,7 @@ void CheckTask::runCheckPhase() {
         const long long to =
             std::min<long long>(from + step, std::numeric_limits<std::int32_t>::max());
         pool.post([this](std::int32_t a, std::int32_t b) { CheckBatch(context_, a, b); },
-                  static_cast<std::int32_t>(from), static_cast<std::int32_t>(to));
+                  static_cast<std::int32_t>(from), static_cast<std::int32_t>(to), "检查批次");
         from = to;
         SetStatus(app_, kProgress + std::to_string(std::min(from, total)) + " / " +
                             std::to_string(total));

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -81,6 +82,12 @@ class CheckTask {
   void endWithoutCheck();
   /// The task's work is over: back to idle, the pause reset and 按钮_开始检查 enabled.
   void endTask();
+  /// Runs work on a thread of the task numbered now. A thread that cannot be made, or
+  /// whose work ends by an exception, abandons the task.
+  void startTaskThread(std::function<void()> work);
+  /// Task `number` cannot go on: the rest of it drains as after a stop, the catalogue
+  /// is let go and 按钮_开始检查 is free again. Nothing once another task runs.
+  void abandonTask(std::uint64_t number);
 
   enum class State { kIdle, kScanning, kChecking, kStopping };
   // With stateMutex_ held: whether a task scans or checks (so it can be paused and

@@ -256,7 +256,7 @@ void DispatchFolders(TaskContext& task) {
           WaitPumping(app.platform, kPushRetry);
           ProcessEvents(app.platform);
         }
-        task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0);
+        task.pool.post([&task](std::int32_t, std::int32_t) { CrawlTask(task); }, 0, 0, "预读目录");
       }
       ProcessEvents(app.platform);
     }

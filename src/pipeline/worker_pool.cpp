@@ -1,6 +1,7 @@
 #include "pipeline/worker_pool.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
 #include "core/app_state.h"
@@ -17,8 +18,9 @@ constexpr int kStartFailuresBeforeCap = 5;
 }  // namespace
 
 WorkerPool::WorkerPool(Clock& clock, int minThreads, int maxThreads,
-                       std::chrono::milliseconds idleTimeout)
+                       std::chrono::milliseconds idleTimeout, WorkerFailureReport report)
     : clock_(clock),
+      report_(std::move(report)),
       minThreads_(std::max(minThreads, 1)),
       idleTimeout_(idleTimeout),
       maxThreads_(std::max(maxThreads, std::max(minThreads, 1))) {
@@ -37,23 +39,22 @@ WorkerPool::~WorkerPool() {
   taskReady_.notify_all();
   managerWake_.notify_all();
   if (manager_.joinable()) manager_.join();
-  std::map<std::uint64_t, std::thread> workers;
+  std::map<std::uint64_t, Worker> workers;
   {
     std::lock_guard lock(mutex_);
     workers.swap(workers_);
-    ended_.clear();
   }
-  for (auto& [id, thread] : workers) thread.join();
+  for (auto& [id, worker] : workers) worker.thread.join();
 }
 
-bool WorkerPool::post(Routine routine, std::int32_t a, std::int32_t b) {
+bool WorkerPool::post(Routine routine, std::int32_t a, std::int32_t b, const char* name) {
   if (!routine) return false;
   {
     std::lock_guard lock(mutex_);
     if (!running_) return false;
     queued_ += 1;
     try {
-      tasks_.push_back(Task{std::move(routine), a, b});
+      tasks_.push_back(Task{std::move(routine), a, b, name ? name : ""});
     } catch (const std::bad_alloc&) {
       queued_ -= 1;
       return false;
@@ -94,7 +95,7 @@ void WorkerPool::workerLoop(std::uint64_t id, bool extra) {
       busy_ += 1;
       queued_ -= 1;
       lock.unlock();
-      task.routine(task.a, task.b);
+      RunReportingFailure([&task] { task.routine(task.a, task.b); }, task.name, report_);
       // What the routine captured goes before the pool may count as idle.
       task.routine = nullptr;
       busy_ -= 1;
@@ -113,7 +114,7 @@ void WorkerPool::workerLoop(std::uint64_t id, bool extra) {
   }
   if (!extra || !running_) return;
   threads_ -= 1;
-  ended_.push_back(id);
+  workers_.find(id)->second.ended = true;
 }
 
 void WorkerPool::managerLoop() {
@@ -141,8 +142,18 @@ bool WorkerPool::startWorker(bool extra) {
   std::uint64_t id = nextWorkerId_++;
   threads_ += 1;
   try {
-    workers_.emplace(id, std::thread([this, id, extra] { workerLoop(id, extra); }));
+    // The entry first: a thread that was made is always kept, so it is joined.
+    Worker& worker = workers_[id];
+    try {
+      worker.thread = std::thread([this, id, extra] { workerLoop(id, extra); });
+    } catch (...) {
+      workers_.erase(id);
+      throw;
+    }
   } catch (const std::system_error&) {
+    threads_ -= 1;
+    return false;
+  } catch (const std::bad_alloc&) {
     threads_ -= 1;
     return false;
   }
@@ -150,20 +161,25 @@ bool WorkerPool::startWorker(bool extra) {
 }
 
 void WorkerPool::joinEnded() {
-  for (std::uint64_t id : ended_) {
-    auto it = workers_.find(id);
-    if (it == workers_.end()) continue;
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (!it->second.ended) {
+      ++it;
+      continue;
+    }
     // The worker has left its loop and only returns now; it needs no lock for that.
-    it->second.join();
-    workers_.erase(it);
+    it->second.thread.join();
+    it = workers_.erase(it);
   }
-  ended_.clear();
 }
 
 WorkerPool& CreateWorkerPool(AppState& app) {
   static std::mutex creating;
   std::lock_guard lock(creating);
-  if (!app.workerPool) app.workerPool = std::make_shared<WorkerPool>(app.platform.clock());
+  if (!app.workerPool) {
+    app.workerPool = std::make_shared<WorkerPool>(
+        app.platform.clock(), WorkerPool::kDefaultMinThreads, WorkerPool::kDefaultMaxThreads,
+        WorkerPool::kDefaultIdleTimeout, ReportToLog(app));
+  }
   return *app.workerPool;
 }
 

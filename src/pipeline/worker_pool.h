@@ -5,7 +5,8 @@
 // Core workers (the minimum) start with the pool and wait for tasks without limit.
 // When more work waits than workers run, a manager thread starts extra workers up
 // to the maximum; an extra worker that finds no task for the idle time-out (measured
-// on the pool's clock) ends.
+// on the pool's clock) ends. A task that throws ends alone: the exception is
+// reported and its worker takes the next task.
 #pragma once
 
 #include <atomic>
@@ -17,8 +18,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "core/worker_threads.h"
 
 namespace pansift {
 
@@ -34,17 +38,20 @@ class WorkerPool {
   static constexpr int kDefaultMaxThreads = 10;
   static constexpr std::chrono::milliseconds kDefaultIdleTimeout{10000};
 
-  /// Starts the core workers and the manager.
+  /// Starts the core workers and the manager. `report` hears of every task that
+  /// ends by an exception.
   explicit WorkerPool(Clock& clock, int minThreads = kDefaultMinThreads,
                       int maxThreads = kDefaultMaxThreads,
-                      std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+                      std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
+                      WorkerFailureReport report = {});
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
   /// Drops the tasks not yet taken, waits for the running ones and ends every thread.
   ~WorkerPool();
 
-  /// Appends a task. False without a routine or once the pool is shutting down.
-  bool post(Routine routine, std::int32_t a, std::int32_t b);
+  /// Appends a task; `name` (UTF-8, a literal: it is kept as a pointer) says what it is
+  /// when it fails. False without a routine or once the pool is shutting down.
+  bool post(Routine routine, std::int32_t a, std::int32_t b, const char* name = "");
   /// Maximum threads := max(n, 1). Running workers are never ended by a lower maximum.
   void setMaxThreads(int n);
 
@@ -60,6 +67,11 @@ class WorkerPool {
     Routine routine;
     std::int32_t a = 0;
     std::int32_t b = 0;
+    const char* name = "";
+  };
+  struct Worker {
+    std::thread thread;
+    bool ended = false;  // an extra worker that left its loop and only returns now
   };
 
   void workerLoop(std::uint64_t id, bool extra);
@@ -69,10 +81,11 @@ class WorkerPool {
   void wakeManager();
   /// Starts one worker thread; false when the thread could not be made. mutex_ held.
   bool startWorker(bool extra);
-  /// Joins extra workers that have ended. mutex_ held.
+  /// Joins extra workers that have ended. mutex_ held; allocates nothing.
   void joinEnded();
 
   Clock& clock_;
+  const WorkerFailureReport report_;
   const int minThreads_;
   const std::chrono::milliseconds idleTimeout_;
 
@@ -87,8 +100,7 @@ class WorkerPool {
   std::deque<Task> tasks_;
   bool running_ = true;
   bool managerWoken_ = false;
-  std::map<std::uint64_t, std::thread> workers_;
-  std::vector<std::uint64_t> ended_;
+  std::map<std::uint64_t, Worker> workers_;
   std::uint64_t nextWorkerId_ = 0;
   std::thread manager_;
 };

@@ -1,5 +1,6 @@
 #include "tree/tree_operations.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,17 @@ class RootRefresh {
   FolderTree& tree;
   std::string cookies;
 
+  RootRefresh(const RootRefresh&) = delete;
+  RootRefresh& operator=(const RootRefresh&) = delete;
+  // Every way out of a refresh enables 按钮1 itself; one by an exception does it here.
+  ~RootRefresh() {
+    if (std::uncaught_exceptions() <= unwinding_) return;
+    try {
+      enableButton();
+    } catch (...) {
+    }
+  }
+
   // Whether this refresh may still change what the user sees; ask under listLock,
   // where the changes are made.
   bool current() const { return !superseded() && app.currentCookies.get() == cookies; }
@@ -87,6 +99,7 @@ class RootRefresh {
  private:
   bool superseded() const { return !tree.isLatestRootRefresh(number_); }
   std::uint64_t number_;
+  const int unwinding_ = std::uncaught_exceptions();
 };
 
 // The operating account's cookie string; with none chosen yet, the first account
@@ -290,7 +303,10 @@ bool TreeListingThread::running() const {
 
 void StartRootRefresh(AppState& app, MainForm& form, AccountStore& accounts, FolderTree& tree,
                       WorkerThreads& workers) {
-  workers.start([&app, &form, &accounts, &tree] { RefreshRootTree(app, form, accounts, tree); });
+  const bool started = workers.start(
+      [&app, &form, &accounts, &tree] { RefreshRootTree(app, form, accounts, tree); }, "刷新目录");
+  // No refresh runs for this click: 按钮1 is free.
+  if (!started) form.setEnabled(FormButton::kRefreshRoot, true);
 }
 
 bool OpenOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, WorkerThreads& workers,
@@ -308,11 +324,18 @@ bool OpenOrFoldNode(AppState& app, const MainForm& form, FolderTree& tree, Worke
     std::lock_guard lock(listing.mutex_);
     listing.running_ = running;
   }
-  workers.start([&app, &form, &tree, node, running] {
-    ListOrFoldNode(app, form, tree, node);
-    running->store(false);
-  });
-  return true;
+  const bool started = workers.start(
+      [&app, &form, &tree, node, running] {
+        // Idle again however the listing ends, an exception included.
+        struct Idle {
+          std::atomic<bool>& flag;
+          ~Idle() { flag.store(false); }
+        } idle{*running};
+        ListOrFoldNode(app, form, tree, node);
+      },
+      "获取目录列表");
+  if (!started) running->store(false);
+  return started;
 }
 
 }  // namespace pansift

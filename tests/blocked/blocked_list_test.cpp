@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <string>
 #include <thread>
 
 #include "blocked/blocked_actions.h"
@@ -156,9 +158,65 @@ TEST_F(BlockedListTest, ChangesAreAnnounced) {
   list.select(id);
   list.remove(id);
   list.clear();
+  // Many rows removed at once: one notice, then the selection's if it went with them.
+  std::vector<BlockedRowId> ids;
+  for (const char* fsid : {"1", "2", "3", "4"})
+    ids.push_back(list.record(BlockedRowFor(app, fsid, "/a", LocalToUnicode("/a"))));
+  list.select(ids[2]);
+  kinds.clear();
+  EXPECT_EQ(list.removeIf([](const BlockedRow& row) { return row.fsid == "9"; }), 0);
+  EXPECT_EQ(list.removeIf([](const BlockedRow& row) { return row.fsid != "3"; }), 3);
+  EXPECT_EQ(list.removeIf([](const BlockedRow&) { return true; }), 1);
   using K = BlockedChanged::Kind;
-  EXPECT_EQ(kinds, (std::vector<K>{K::kAppended, K::kChanged, K::kChanged, K::kSelection,
-                                   K::kRemoved, K::kSelection, K::kCleared}));
+  EXPECT_EQ(kinds, (std::vector<K>{K::kRemovedRows, K::kRemovedRows, K::kSelection}));
+}
+
+// Removing many rows keeps the others in order, each row still found by its id, and
+// a `match` that throws leaves the list as it was.
+TEST_F(BlockedListTest, RemoveIfKeepsTheOthersInOrder) {
+  std::vector<BlockedRowId> ids;
+  for (int i = 0; i < 1000; ++i) {
+    BlockedRow row;
+    row.fsid = std::to_string(i);
+    ids.push_back(list.append(row));
+  }
+  list.select(ids[500]);
+  int asked = 0;
+  EXPECT_THROW(list.removeIf([&](const BlockedRow&) {
+    if (++asked == 600) throw std::bad_alloc();
+    return true;
+  }),
+               std::bad_alloc);
+  EXPECT_EQ(list.ids(), ids);
+
+  // Every third row and a run at the end go.
+  auto goes = [](int i) { return i % 3 == 0 || i >= 990; };
+  std::vector<BlockedRowId> left;
+  for (int i = 0; i < 1000; ++i) {
+    if (!goes(i)) left.push_back(ids[static_cast<size_t>(i)]);
+  }
+  EXPECT_EQ(list.removeIf([&](const BlockedRow& row) { return goes(std::stoi(row.fsid)); }),
+            static_cast<int>(ids.size() - left.size()));
+  EXPECT_EQ(list.ids(), left);
+  for (int i = 0; i < 1000; ++i)
+    EXPECT_EQ(list.row(ids[static_cast<size_t>(i)]).has_value(), !goes(i));
+  EXPECT_EQ(list.selected(), ids[500]);
+  EXPECT_TRUE(list.setCell(ids[989], kBlockedMoveStatus, "x"));
+  EXPECT_FALSE(list.setCell(ids[990], kBlockedMoveStatus, "x"));
+}
+
+// A clear that ends by an exception (here the window's mirror runs out of memory)
+// still frees its button.
+TEST_F(BlockedListTest, AClearThatThrowsEnablesItsButtonAgain) {
+  BlockedRow row;
+  row.deleteStatus = L8("删除成功");
+  list.append(row);
+  BlockedForm blockedForm;
+  ASSERT_TRUE(blockedForm.claim(BlockedButton::kClearDeleted));
+  Subscription failing = list.subscribe([](const BlockedChanged&) { throw std::bad_alloc(); });
+  EXPECT_THROW(ClearDeletedRows(app, list, blockedForm), std::bad_alloc);
+  EXPECT_TRUE(blockedForm.enabled(BlockedButton::kClearDeleted));
+  EXPECT_EQ(list.size(), 0u);
 }
 
 TEST(BlockedForm, TargetFolderNormalisation) {

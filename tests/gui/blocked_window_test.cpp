@@ -2,16 +2,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
 #include <QTreeView>
+#include <atomic>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "accounts/account_store.h"
@@ -109,11 +116,31 @@ class BlockedWindowTest : public ::testing::Test {
 
   MainWindow& controller() { return window.controller(); }
   QPushButton* button(const char* name) { return view->findChild<QPushButton*>(Ui(name)); }
-  // Selects a row as the user does: a right-click on it, which also pops the menu up.
+  // A right-click as the user makes it, through the window system: Qt selects the
+  // row under it and asks the list for its menu. Returns the menu that popped up.
+  QMenu* rightClick(QPoint inViewport) {
+    QTest::mouseClick(view->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                      list->viewport()->mapTo(view, inViewport));
+    return shownMenu();
+  }
+  // The keyboard's menu key on the focused list. The window system turns the key into
+  // a keyboard request for the menu; the offscreen platform has no keyboard of its
+  // own, so the test sends that request as the window system does.
+  QMenu* menuKey() {
+    list->setFocus();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), list->mapToGlobal(QPoint()));
+    QApplication::sendEvent(list, &event);
+    return shownMenu();
+  }
+  QMenu* shownMenu() {
+    PumpUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; });
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  }
+  // Selects a row as the user does: a right-click on it; the menu is closed again.
   void rightClickRow(int row) {
-    QRect rect = list->visualRect(list->model()->index(row, 0));
-    Q_EMIT list->customContextMenuRequested(rect.center());
-    view->menu()->hide();
+    QMenu* menu = rightClick(list->visualRect(list->model()->index(row, 0)).center());
+    ASSERT_NE(menu, nullptr);
+    menu->hide();
   }
   void choose(const char* item) {
     QAction* action = MenuAction(view->menu(), item);
@@ -335,6 +362,198 @@ TEST_F(BlockedWindowTest, TheMenuDeleteAndTheMoveButtonActWithTheRowsAccount) {
   EXPECT_EQ(platform.get(platform.prompts).back(), "移动完成！");
   EXPECT_EQ(platform.get(platform.owners).back(), controller().blockedForm().window());
   controller().waitForWorkers();
+}
+
+// The enabled items of a menu, as "a|b|c".
+QString EnabledItems(QMenu* menu) {
+  QStringList items;
+  for (QAction* action : menu->actions()) {
+    if (!action->isSeparator() && action->isEnabled()) items << action->text();
+  }
+  return items.join(u'|');
+}
+
+// After a restart the list is empty: its menu still opens, by a right-click on the
+// empty area or by the menu key, and 导入表格数据 brings an exported table back.
+TEST_F(BlockedWindowTest, TheMenuOpensOnAnEmptyListAndImportsATable) {
+  const std::u16string names[] = {u"a&amp;b.txt", u"amp;\"quoted\".txt", u"back\\slash.txt",
+                                  u"\\u0031 literal.txt", u"divide;\U0001F600.mkv"};
+  std::vector<BlockedRow> exported;
+  for (const std::u16string& name : names) {
+    BlockedRow row;
+    row.ordinal = std::to_string(exported.size() + 1);
+    row.detectedAt = "12-10 17:35:48";
+    row.name = name;
+    row.fsid = std::to_string(700 + exported.size());
+    row.location = u"/资料";
+    row.netdiskPath = u"/资料/" + name;
+    row.path = UnicodeToLocal(row.netdiskPath);
+    row.account = L8("网盘*用户");
+    row.deleteStatus = L8("待处理");
+    exported.push_back(row);
+  }
+  const std::string table = dir.file("导出表格数据_20261210173548.txt");
+  ASSERT_TRUE(WriteTableFile(table, exported));
+
+  controller().onBlockedFilesClicked();
+  ASSERT_TRUE(PumpUntil([&] { return view->isVisible(); }));
+  ASSERT_EQ(list->model()->rowCount(), 0);
+  const QString listWide = Ui("导入表格数据|导出表格数据");
+
+  // A right-click on the empty list: only what acts on the whole list can be chosen.
+  QMenu* menu = rightClick(list->viewport()->rect().center());
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu, view->menu());
+  EXPECT_EQ(EnabledItems(menu), listWide);
+  {
+    std::lock_guard lock(platform.mutex_);
+    platform.nextFile = table;
+  }
+  QAction* import = MenuAction(menu, "导入表格数据");
+  ASSERT_NE(import, nullptr);
+  import->trigger();
+  menu->hide();
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 5; }));
+  ASSERT_TRUE(PumpUntil([&] { return !platform.get(platform.prompts).empty(); }));
+  // An empty list is replaced without asking.
+  EXPECT_EQ(platform.get(platform.prompts), std::vector<std::string>{" 导入完成。"});
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Cell(list, i, kBlockedName), QString::fromStdU16String(names[i]));
+    EXPECT_EQ(Cell(list, i, kBlockedFsid), QString::number(700 + i));
+  }
+  std::vector<BlockedRowId> ids = controller().blocked().ids();
+  ASSERT_EQ(ids.size(), 5u);
+
+  // The menu key without a selection: the same.
+  ASSERT_EQ(controller().blocked().selected(), kNoBlockedRow);
+  menu = menuKey();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(EnabledItems(menu), listWide);
+  menu->hide();
+
+  // The menu key with a row selected acts on that row.
+  list->setCurrentIndex(list->model()->index(3, 0));
+  ASSERT_EQ(controller().blocked().selected(), ids[3]);
+  menu = menuKey();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(EnabledItems(menu),
+            Ui("从网盘删除此文件_同步|在浏览器打开文件所在目录|从列表中删除此项目|复制文件名|"
+               "复制文件位置|复制path|复制解码后的path|复制删除状态|复制移动状态|导入表格数据|"
+               "导出表格数据"));
+  choose("复制文件名");
+  menu->hide();
+  EXPECT_EQ(platform.get(platform.clipboard), names[3]);
+
+  // A right-click below the rows selects none, and the row items do nothing then.
+  menu = rightClick(QPoint(10, list->viewport()->height() - 5));
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(controller().blocked().selected(), kNoBlockedRow);
+  EXPECT_FALSE(list->currentIndex().isValid());
+  EXPECT_EQ(EnabledItems(menu), listWide);
+  menu->hide();
+  for (int i = 0; i < kBlockedMenuItemCount; ++i) {
+    auto item = static_cast<BlockedMenuItem>(i);
+    if (BlockedMenuItemActsOnRow(item)) controller().onBlockedMenu(item);
+  }
+  controller().waitForWorkers();
+  EXPECT_EQ(controller().blocked().size(), 5u);
+  EXPECT_EQ(platform.get(platform.prompts).size(), 1u);
+  EXPECT_TRUE(platform.get(platform.urls).empty());
+  EXPECT_EQ(platform.get(platform.clipboard), names[3]);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Cell(list, i, kBlockedDeleteStatus), Ui("待处理"));
+}
+
+// 按钮1 on thousands of rows, every other one deleted and a long run at the end: the
+// list shows exactly the rows left, in their order, keeps the selected row and
+// keeps the rows in sight where they were.
+TEST_F(BlockedWindowTest, AClearOfManyRowsShowsTheRowsLeftInOrder) {
+  constexpr int kRows = 6000;
+  auto deleted = [](int i) { return i % 2 == 1 || i >= 5000; };
+  controller().onBlockedFilesClicked();
+  BlockedList& model = controller().blocked();
+  std::thread([&] {
+    for (int i = 0; i < kRows; ++i) {
+      BlockedRow row;
+      row.fsid = std::to_string(i);
+      row.name = u"f" + LocalToUnicode(std::to_string(i));
+      row.deleteStatus = L8(deleted(i) ? "删除成功" : "待处理");
+      model.append(row);
+    }
+  }).join();
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == kRows; }));
+  std::vector<BlockedRowId> ids = model.ids();
+  list->setCurrentIndex(list->model()->index(3000, 0));
+  list->scrollTo(list->model()->index(2001, 0), QAbstractItemView::PositionAtTop);
+  ASSERT_EQ(list->indexAt(QPoint(0, 0)).row(), 2001);
+
+  button("按钮1")->click();
+  ASSERT_TRUE(PumpUntil([&] { return button("按钮1")->isEnabled(); }));
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 2500; }));
+  for (int row = 0; row < 2500; ++row) {
+    if (Cell(list, row, kBlockedFsid) != QString::number(row * 2)) {
+      ADD_FAILURE() << "row " << row << " shows fsid "
+                    << Cell(list, row, kBlockedFsid).toStdString();
+      break;
+    }
+  }
+  EXPECT_EQ(model.selected(), ids[3000]);
+  EXPECT_EQ(list->currentIndex().row(), 1500);
+  // 2001 went; 2002 is the first row left below where the top was.
+  EXPECT_EQ(Cell(list, list->indexAt(QPoint(0, 0)).row(), kBlockedFsid), QStringLiteral("2002"));
+
+  // A clear that takes the selected row leaves none selected.
+  model.setCell(ids[3000], kBlockedDeleteStatus, L8("删除成功"));
+  button("按钮1")->click();
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 2499; }));
+  EXPECT_EQ(model.selected(), kNoBlockedRow);
+  EXPECT_FALSE(list->currentIndex().isValid());
+  EXPECT_EQ(Cell(list, 1500, kBlockedFsid), QStringLiteral("3002"));
+}
+
+// A worker whose work throws (here the window's mirror out of memory, then a
+// runtime error) ends alone: the program goes on, the log and the status bar say
+// which button's work failed, the button is free again and its next click works.
+TEST_F(BlockedWindowTest, AButtonWhoseWorkThrowsIsFreedAndReported) {
+  struct Case {
+    const char* what;
+    std::function<void()> failure;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"out of memory", [] { throw std::bad_alloc(); },
+       "后台任务“清除已删除成功列表”出错，已中止：std::bad_alloc"},
+      {"a runtime error", [] { throw std::runtime_error("mirror \"broke\""); },
+       "后台任务“清除已删除成功列表”出错，已中止：mirror \"broke\""},
+  };
+  controller().onBlockedFilesClicked();
+  BlockedList& model = controller().blocked();
+  auto* statusPane = window.findChild<QLabel*>(QStringLiteral("statusMessagePane"));
+  ASSERT_NE(statusPane, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    record("1", "/a/gone.txt");
+    model.setCell(model.ids().back(), kBlockedDeleteStatus, L8("删除成功"));
+    std::atomic<bool> armed{true};
+    Subscription failing = model.subscribe([&](const BlockedChanged& change) {
+      if (change.kind == BlockedChanged::Kind::kRemovedRows && armed.exchange(false)) c.failure();
+    });
+    button("按钮1")->click();
+    ASSERT_TRUE(PumpUntil([&] { return button("按钮1")->isEnabled(); }));
+    controller().waitForWorkers();
+    EXPECT_EQ(LocalToUtf8(app.status.text()), c.shown);
+    ASSERT_TRUE(PumpUntil([&] { return statusPane->text() == QString::fromUtf8(c.shown); }));
+    EXPECT_NE(LocalToUtf8(app.log.text()).find(c.shown), std::string::npos);
+
+    // The next click runs, and the list shows what the model holds.
+    record("2", "/a/next.txt");
+    model.setCell(model.ids().back(), kBlockedDeleteStatus, L8("删除成功"));
+    button("按钮1")->click();
+    ASSERT_TRUE(PumpUntil([&] { return button("按钮1")->isEnabled(); }));
+    controller().waitForWorkers();
+    EXPECT_EQ(model.size(), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 0; }));
+  }
 }
 
 TEST_F(BlockedWindowTest, Screenshot) {

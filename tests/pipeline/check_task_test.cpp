@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -390,6 +392,57 @@ TEST(CheckTask, StopWhileDispatchingStillEndsWithTheSummary) {
             (std::vector<std::string>{"确定停止检查任务？", "当前有读取任务在运行中。",
                                       "检查任务已完成。"}));
   EXPECT_EQ(rig.sim().log().count("/api/download"), 0u);
+}
+
+// A task thread that ends by an exception ends its task: the log and the status bar
+// say so, 按钮_开始检查 is free again, and the next task runs to its end.
+TEST(CheckTask, ATaskThreadThatThrowsEndsItsTaskAndTheNextTaskRuns) {
+  struct Case {
+    const char* what;
+    std::function<void(HeldTask&, const std::atomic<bool>& armed)> arm;
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {"the crawl of the selected folder runs out of memory",
+       [](HeldTask& held, const std::atomic<bool>& armed) {
+         // Only the selected folder's crawl waits between entries here: it has no subfolders.
+         held.clock.setHook([&armed](std::chrono::milliseconds d) {
+           if (armed && d == 5ms) throw std::bad_alloc();
+         });
+       },
+       "后台任务“检查任务”出错，已中止：std::bad_alloc"},
+      {"the dispatcher fails",
+       [](HeldTask& held, const std::atomic<bool>& armed) {
+         TaskContext& context = held.rig.task->context();
+         context.afterDispatch = [&armed, then = context.afterDispatch] {
+           if (armed) throw std::runtime_error("dispatch \"failed\" &amp;");
+           then();
+         };
+       },
+       "后台任务“检查任务”出错，已中止：dispatch \"failed\" &amp;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HeldTask held;
+    TaskRig& rig = held.rig;
+    for (const char* path : {"/e/a.txt", "/e/b.txt", "/e/c.txt"}) rig.sim().addFile(kUser, path, 1);
+    rig.select(u"/e");
+    std::atomic<bool> armed{true};
+    c.arm(held, armed);
+    rig.runToEnd();
+    EXPECT_FALSE(rig.task->active());
+    EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
+    EXPECT_EQ(rig.status(), c.shown);
+    EXPECT_NE(rig.log().find(c.shown), std::string::npos);
+    EXPECT_EQ(SummaryLine(rig), "");
+
+    armed = false;
+    rig.runToEnd();
+    EXPECT_EQ(SummaryLine(rig),
+              kSummary + std::string("3 ，其中被和谐文件(禁止下载的文件)数量： 0"));
+    EXPECT_EQ(rig.status(), "检查任务完成。");
+    EXPECT_EQ(Marks(rig).size(), 3u);
+  }
 }
 
 TEST(CheckTask, StopWhileCheckingEndsTheRemainingBatchesAtOnce) {

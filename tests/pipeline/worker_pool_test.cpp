@@ -5,11 +5,18 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <set>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "core/app_state.h"
+#include "core/headless_platform.h"
+#include "support/temp_dir.h"
 #include "util/clock.h"
+#include "util/codepage.h"
 
 namespace pansift {
 namespace {
@@ -160,6 +167,53 @@ TEST(WorkerPool, DestructionDropsWaitingTasksAndWaitsForRunningOnes) {
   }
   opener.join();
   EXPECT_EQ(ran.load(), 1);
+}
+
+// A task that throws ends alone: it is reported with its name and what(), its
+// worker is counted free again, and the next tasks run on the same workers.
+TEST(WorkerPool, ATaskThatThrowsIsReportedAndTheNextTasksRun) {
+  FakeClock clock;
+  std::mutex mutex;
+  std::multiset<std::string> reports;
+  WorkerPool pool(clock, 1, 2, 10000ms, [&](std::string_view name, std::string_view what) {
+    std::lock_guard lock(mutex);
+    reports.insert(std::string(name) + ": " + std::string(what));
+  });
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(
+        pool.post([](std::int32_t, std::int32_t) { throw std::bad_alloc(); }, i, 0, "检查批次"));
+    ASSERT_TRUE(
+        pool.post([](std::int32_t a,
+                     std::int32_t) { throw std::runtime_error("range " + std::to_string(a)); },
+                  i, 0, "预读目录"));
+    ASSERT_TRUE(pool.post([&](std::int32_t, std::int32_t) { ++ran; }, i, 0));
+  }
+  ASSERT_TRUE(Eventually([&] { return pool.isIdle(); }));
+  EXPECT_EQ(ran.load(), 4);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(reports,
+            (std::multiset<std::string>{"检查批次: std::bad_alloc", "检查批次: std::bad_alloc",
+                                        "检查批次: std::bad_alloc", "检查批次: std::bad_alloc",
+                                        "预读目录: range 0", "预读目录: range 1",
+                                        "预读目录: range 2", "预读目录: range 3"}));
+  EXPECT_GE(pool.threadCount(), 1);
+}
+
+TEST(WorkerPool, TheProgramsPoolReportsToTheLogAndTheStatusBar) {
+  testing::TempDir dir;
+  FakeClock clock;
+  HeadlessPlatform platform(&clock);
+  AppState app(platform, dir.path());
+  WorkerPool& pool = CreateWorkerPool(app);
+  pool.post([](std::int32_t, std::int32_t) { throw std::bad_alloc(); }, 0, 50, "检查批次");
+  ASSERT_TRUE(Eventually([&] { return pool.isIdle(); }));
+  const std::string shown = "后台任务“检查批次”出错，已中止：std::bad_alloc";
+  EXPECT_EQ(LocalToUtf8(app.status.text()), shown);
+  EXPECT_NE(LocalToUtf8(app.log.text()).find(shown), std::string::npos);
+  std::atomic<bool> ran{false};
+  pool.post([&](std::int32_t, std::int32_t) { ran = true; }, 0, 0);
+  EXPECT_TRUE(Eventually([&] { return ran.load() && pool.isIdle(); }));
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "accounts/account_actions.h"
@@ -72,7 +74,7 @@ class TreeOperationsTest : public ::testing::Test {
   AccountStore accounts;
   FolderTree tree;
   TreeListingThread listing;
-  WorkerThreads workers;  // last: its threads end before the models go
+  WorkerThreads workers{ReportToLog(env.app)};  // last: its threads end before the models go
   std::string cookies;
 };
 
@@ -422,6 +424,38 @@ TEST_F(TreeOperationsTest, ASecondNodeEventWhileOneRunsIsRefusedWithAMessage) {
   workers.waitAll();
   EXPECT_TRUE(tree.children(box).empty());
   EXPECT_EQ(env.platform.prompts().size(), 1u);
+}
+
+// A listing or a refresh that ends by an exception (here the tree's mirror runs out
+// of memory) leaves nothing claimed: listLock is free, the node event starts the
+// next listing, 按钮1 is enabled again, and the log and the status bar say so.
+TEST_F(TreeOperationsTest, WorkThatThrowsLeavesNoListingRunningAndTheButtonEnabled) {
+  env.sim.addFile(kUser, "/box/a", 1);
+  refresh();
+  NodeId box = child(tree.root(), u"box");
+  std::atomic<bool> armed{true};
+  // Only the workers' changes fail; the test's own selection goes through.
+  const std::thread::id self = std::this_thread::get_id();
+  Subscription failing = tree.subscribe([&armed, self](const auto&) {
+    if (armed && std::this_thread::get_id() != self) throw std::bad_alloc();
+  });
+  EXPECT_TRUE(open(box));
+  EXPECT_FALSE(listing.running());
+  ASSERT_TRUE(env.app.listLock.try_lock());
+  env.app.listLock.unlock();
+  EXPECT_EQ(LocalToUtf8(status()), "后台任务“获取目录列表”出错，已中止：std::bad_alloc");
+
+  form.setEnabled(FormButton::kRefreshRoot, false);
+  StartRootRefresh(env.app, form, accounts, tree, workers);
+  workers.waitAll();
+  EXPECT_TRUE(form.enabled(FormButton::kRefreshRoot));
+  EXPECT_EQ(LocalToUtf8(status()), "后台任务“刷新目录”出错，已中止：std::bad_alloc");
+
+  armed = false;
+  refresh();
+  box = child(tree.root(), u"box");
+  EXPECT_TRUE(open(box));
+  EXPECT_EQ(tree.children(box).size(), 1u);
 }
 
 TEST_F(TreeOperationsTest, OverlappingRefreshesLeaveExactlyOneRoot) {
