@@ -161,7 +161,7 @@ TEST_F(BlockedListTest, ChangesAreAnnounced) {
   // Many rows removed at once: one notice, then the selection's if it went with them.
   std::vector<BlockedRowId> ids;
   for (const char* fsid : {"1", "2", "3", "4"})
-    ids.push_back(list.record(BlockedRowFor(app, fsid, "/a", LocalToUnicode("/a"))));
+    ids.push_back(list.record(BlockedRowFor(app, {}, fsid, "/a", LocalToUnicode("/a"))));
   list.select(ids[2]);
   kinds.clear();
   EXPECT_EQ(list.removeIf([](const BlockedRow& row) { return row.fsid == "9"; }), 0);
