@@ -252,7 +252,8 @@ void CheckTask::abandonTask(std::uint64_t number) {
     app_.stopRequested = true;
   }
   // The task's pool tasks see the stop and end before the catalogue closes under them.
-  while (!context_.pool.isIdle() && !context_.closing.load()) WaitPumping(app_.platform, std::chrono::milliseconds(10));
+  while (!context_.pool.isIdle() && !context_.closing.load())
+    WaitPumping(app_.platform, std::chrono::milliseconds(10));
   context_.catalogue.closeCatalogue();
   context_.catalogue.release();
   endTask();
