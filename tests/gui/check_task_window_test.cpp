@@ -172,6 +172,37 @@ TEST_F(CheckTaskWindow, AFolderIsScannedAndCheckedAndItsBlockedFilesListed) {
   EXPECT_TRUE(names.contains(Ui("blocked.avi"))) << names.join(QStringLiteral("|")).toStdString();
 }
 
+// A number box reads full-width digits as digits: depth "１" is one level, not 0
+// (which would walk the whole tree).
+TEST_F(CheckTaskWindow, FullWidthDigitsInTheDepthBoxAreDigits) {
+  const char* user = "检查*用户";
+  service.sim.addAccount({.userName = user});
+  service.sim.addFile(user, "/电影/a.mp4", 10);
+  service.sim.addFile(user, "/电影/坏.mkv", 10, true);
+  service.sim.addFile(user, "/电影/sub/c.txt", 3);
+  service.sim.addFile(user, "/电影/sub/deep/blocked.avi", 3, true);
+  addAccountRow(user);
+
+  refresh->click();
+  ASSERT_TRUE(PumpUntil([&] {
+    return refresh->isEnabled() && tree->topLevelItemCount() == 1 &&
+           tree->topLevelItem(0)->childCount() == 1;
+  }));
+  QTreeWidgetItem* folder = ChildNamed(tree->topLevelItem(0), Ui("电影"));
+  ASSERT_NE(folder, nullptr);
+  tree->setCurrentItem(folder);
+  depth->setText(Ui("１"));
+
+  start->click();
+  ASSERT_TRUE(taskFinished()) << log->toPlainText().toStdString();
+  const QString text = log->toPlainText();
+  EXPECT_TRUE(
+      text.contains(Ui("已检测完成，总检测文件数量： 3 ，其中被和谐文件(禁止下载的文件)数量： 1")))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains(Ui("blocked.avi"))) << text.toStdString();
+  EXPECT_EQ(service.sim.log().rejected(), 0u);
+}
+
 // A check started for one account keeps it when the user switches to another while
 // the check runs: the tree follows the new account, but every request of the task
 // carries the first account's login, its files are marked by the answers about them,
