@@ -24,6 +24,8 @@
 #include "util/clock.h"
 #include "util/codepage.h"
 
+#include "blocked_rows.h"
+
 namespace pansift {
 namespace {
 
@@ -37,15 +39,8 @@ std::vector<BlockedRow> HalfDeletedRows(int count) {
   std::vector<BlockedRow> rows;
   rows.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    BlockedRow row;
-    row.ordinal = std::to_string(i + 1);
-    row.detectedAt = "12-10 17:35:48";
-    row.name = u"电影 café " + LocalToUnicode(std::to_string(i)) + u".mkv";
-    row.fsid = std::to_string(900000000000LL + i);
-    row.location = u"/资料/第二层";
-    row.path = "/\\u8d44\\u6599/\\u7b2c\\u4e8c\\u5c42/file" + std::to_string(i) + ".mkv";
-    row.account = L8("网盘*用户");
-    row.deleteStatus = L8(i % 2 == 1 ? kStatusDeleted : kStatusPending);
+    BlockedRow row = BenchBlockedRow(i);
+    if (i % 2 == 1) row.deleteStatus = L8(kStatusDeleted);
     row.netdiskPath = u"/资料/第二层/file" + LocalToUnicode(std::to_string(i)) + u".mkv";
     rows.push_back(std::move(row));
   }

@@ -9,6 +9,8 @@
 #include "blocked/exports.h"
 #include "util/codepage.h"
 
+#include "blocked_rows.h"
+
 namespace pansift {
 namespace {
 
@@ -16,16 +18,7 @@ std::string TableFile(int rows) {
   std::vector<BlockedRow> list;
   list.reserve(static_cast<size_t>(rows));
   for (int i = 0; i < rows; ++i) {
-    BlockedRow row;
-    row.ordinal = std::to_string(i + 1);
-    row.detectedAt = "12-10 17:35:48";
-    row.name = u"电影 café " + LocalToUnicode(std::to_string(i)) + u".mkv";
-    row.fsid = std::to_string(900000000000LL + i);
-    row.location = u"/资料/第二层";
-    row.path = "/\\u8d44\\u6599/\\u7b2c\\u4e8c\\u5c42/file" + std::to_string(i) + ".mkv";
-    row.account = L8("网盘*用户");
-    row.deleteStatus = L8("待处理");
-    list.push_back(std::move(row));
+    list.push_back(BenchBlockedRow(i));
   }
   return UnicodeToUtf8(TableText(list));
 }

@@ -37,37 +37,37 @@ WorkerThreads::~WorkerThreads() {
 }
 
 bool WorkerThreads::start(std::function<void()> work, std::string_view name) {
-  try {
-    std::lock_guard lock(mutex_);
-    joinFinished();
-    std::uint64_t id = nextId_++;
-    // The entry first: a thread that was made is always kept, so it is joined.
-    Worker& worker = threads_[id];
-    try {
-      worker.thread =
-          std::thread([this, id, name = std::string(name), work = std::move(work)]() mutable {
-            RunReportingFailure(work, name, report_);
-            // What the work captured goes now, while the owner surely still waits for us.
-            work = nullptr;
-            std::lock_guard finishLock(mutex_);
-            threads_.find(id)->second.finished = true;
-            --running_;
-            // Notified under the lock: once it is released this thread no longer touches
-            // the object, which may then be destroyed by whoever saw it idle.
-            idle_.notify_all();
-          });
-    } catch (...) {
-      threads_.erase(id);
-      throw;
-    }
-    ++running_;
-    return true;
-  } catch (const std::exception& e) {
-    ReportFailure(report_, name, e.what());
-  } catch (...) {
-    ReportFailure(report_, name, "unknown exception");
-  }
-  return false;
+  bool started = false;
+  // A thread that cannot be made is reported as a failure of its work.
+  RunReportingFailure(
+      [&] {
+        std::lock_guard lock(mutex_);
+        joinFinished();
+        std::uint64_t id = nextId_++;
+        // The entry first: a thread that was made is always kept, so it is joined.
+        Worker& worker = threads_[id];
+        try {
+          worker.thread =
+              std::thread([this, id, name = std::string(name), work = std::move(work)]() mutable {
+                RunReportingFailure(work, name, report_);
+                // What the work captured goes now, while the owner surely still waits for us.
+                work = nullptr;
+                std::lock_guard finishLock(mutex_);
+                threads_.find(id)->second.finished = true;
+                --running_;
+                // Notified under the lock: once it is released this thread no longer touches
+                // the object, which may then be destroyed by whoever saw it idle.
+                idle_.notify_all();
+              });
+        } catch (...) {
+          threads_.erase(id);
+          throw;
+        }
+        ++running_;
+        started = true;
+      },
+      name, report_);
+  return started;
 }
 
 void WorkerThreads::waitAll() {

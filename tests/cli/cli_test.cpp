@@ -29,6 +29,7 @@
 #include "pipeline/catalogue_db.h"
 #include "pipeline/locked_catalogue.h"
 #include "pipeline/task_rig.h"
+#include "support/catalogue_rows.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
@@ -159,23 +160,12 @@ class CliTest : public ::testing::Test {
 // keeps it too): path, fs_id and mark of every row, in an order of their own.
 std::multiset<std::string> CatalogueRows() {
   std::multiset<std::string> rows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2("vintrel.db", &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "select folder, target, other_1 from list", -1, &st, nullptr) ==
-        SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < 3; ++i) {
-          const unsigned char* t = sqlite3_column_text(st, i);
-          row += std::string(t ? reinterpret_cast<const char*>(t) : "<null>") + "|";
-        }
-        rows.insert(row);
-      }
-    }
-    sqlite3_finalize(st);
+  for (const std::vector<std::string>& cells :
+       testing::CatalogueRows("vintrel.db", "select folder, target, other_1 from list")) {
+    std::string row;
+    for (const std::string& cell : cells) row += cell + "|";
+    rows.insert(row);
   }
-  sqlite3_close(db);
   return rows;
 }
 

@@ -15,6 +15,7 @@
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "pipeline/locked_catalogue.h"
+#include "support/catalogue_rows.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
@@ -23,30 +24,8 @@
 namespace pansift {
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
-
-// Reads the file through a connection of its own, so the checks do not depend on
-// the code under test. Values are the raw UTF-8 bytes; NULL reads as "<null>".
-Rows RawRows(const std::string& path, const std::string& sql) {
-  Rows rows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < sqlite3_column_count(st); ++i) {
-          const unsigned char* t = sqlite3_column_text(st, i);
-          row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-        }
-        rows.push_back(row);
-      }
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return rows;
-}
+using testing::CatalogueRows;
+using testing::Rows;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -99,7 +78,9 @@ class CatalogueDbTest : public ::testing::Test {
     std::vector<std::string> lines = SplitText(ReadFile(dir.file("err.txt")), "\r\n");
     return lines;
   }
-  long long rowCount() { return std::stoll(RawRows(dbPath(), "select count(*) from list")[0][0]); }
+  long long rowCount() {
+    return std::stoll(CatalogueRows(dbPath(), "select count(*) from list")[0][0]);
+  }
 
   testing::TempDir dir;
   ScriptedClock clock;
@@ -138,16 +119,17 @@ TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
   const std::string index =
       "CREATE INDEX `aaa` ON `list` (`folder` ,`filename` ,`order` ,`type` )" +
       std::string(15, '\n');
-  Rows schema = RawRows(dbPath(), "select type, name, sql from sqlite_master order by name");
+  Rows schema = CatalogueRows(dbPath(), "select type, name, sql from sqlite_master order by name");
   ASSERT_EQ(schema.size(), 4u);  // aaa, list, sqlite_autoindex_list_1 (UNIQUE), sqlite_sequence
   EXPECT_EQ(schema[0], (std::vector<std::string>{"index", "aaa", index}));
   EXPECT_EQ(schema[1], (std::vector<std::string>{"table", "list", table}));
   EXPECT_EQ(schema[3][1], "sqlite_sequence");
 
-  EXPECT_EQ(RawRows(dbPath(), "select name, seq from sqlite_sequence"), (Rows{{"list", "0"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select name, seq from sqlite_sequence"),
+            (Rows{{"list", "0"}}));
   EXPECT_EQ(rowCount(), 0);
-  EXPECT_EQ(RawRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
-  EXPECT_EQ(RawRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
 }
 
 TEST_F(CatalogueDbTest, CreateReplacesAnOldCatalogueEvenWhileItIsOpen) {
@@ -162,7 +144,7 @@ TEST_F(CatalogueDbTest, CreateReplacesAnOldCatalogueEvenWhileItIsOpen) {
   ASSERT_TRUE(db.openCatalogue(dir.path()));
   EXPECT_EQ(rowCount(), 0);
   ASSERT_TRUE(db.executeStatement(Batch(1, 1)));
-  EXPECT_EQ(RawRows(dbPath(), "select id from list"), (Rows{{"1"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select id from list"), (Rows{{"1"}}));
 }
 
 TEST_F(CatalogueDbTest, OpenNeedsAnExistingFileAndCreateNeedsAWritableFolder) {
@@ -233,7 +215,7 @@ TEST_F(CatalogueDbTest, IdsStartAtOneAndStayDense) {
   createAndOpen();
   ASSERT_TRUE(db.executeLogged(Batch(1, 10)));
   ASSERT_TRUE(db.executeLogged(Batch(11, 50)));
-  Rows ids = RawRows(dbPath(), "select id, target from list order by id");
+  Rows ids = CatalogueRows(dbPath(), "select id, target from list order by id");
   ASSERT_EQ(ids.size(), 60u);
   for (int i = 0; i < 60; ++i) {
     EXPECT_EQ(ids[i][0], std::to_string(i + 1));
@@ -249,7 +231,7 @@ TEST_F(CatalogueDbTest, StoresUtf8AndReadsBackLocalText) {
   row.folder = EncodeEntities(EncodeEntities(L8("/资料/it's & 文件")));
   ASSERT_TRUE(db.executeStatement(InsertEntryStatement(row)));
 
-  EXPECT_EQ(RawRows(dbPath(), "select filename, folder, time, other_1 from list"),
+  EXPECT_EQ(CatalogueRows(dbPath(), "select filename, folder, time, other_1 from list"),
             (Rows{{"it&amp;apos;s", "/资料/it&amp;apos;s &amp;amp; 文件",
                    "2024年03月05日 14时07分09秒", "<null>"}}));
 
@@ -327,7 +309,7 @@ TEST_F(CatalogueDbTest, ValuesWithApostrophesAreStoredExactlyAndCannotAlterState
     EXPECT_EQ(q.text(kColTarget), ReadBack(fsId));
     EXPECT_FALSE(q.step());
   }
-  EXPECT_EQ(RawRows(dbPath(), "select count(*) from list where other_1 is not null"),
+  EXPECT_EQ(CatalogueRows(dbPath(), "select count(*) from list where other_1 is not null"),
             (Rows{{"6"}}));
   EXPECT_EQ(rowCount(), expectedRows);
 }
@@ -337,7 +319,7 @@ TEST_F(CatalogueDbTest, NulEndsAValueInsteadOfCuttingTheStatement) {
   CatalogueRow row = Entry(1);
   row.filename = std::string("name\0rest", 9);
   ASSERT_TRUE(db.executeStatement(InsertEntryStatement(row) + InsertEntryStatement(Entry(2))));
-  EXPECT_EQ(RawRows(dbPath(), "select filename from list order by id"),
+  EXPECT_EQ(CatalogueRows(dbPath(), "select filename from list order by id"),
             (Rows{{"name"}, {"file2"}}));
 }
 
@@ -387,7 +369,7 @@ TEST_F(CatalogueDbTest, CountsFollowTheCheckPhase) {
   ASSERT_TRUE(db.executeLogged(MarkBlockedStatement("900051")));
   ASSERT_TRUE(db.executeLogged(L8("update list set other_1='正常' where id>51;")));
   EXPECT_EQ(db.queryRows(UncheckedRowsQuery()).count(), 0);
-  EXPECT_EQ(RawRows(dbPath(), "select id from list where other_1='已和谐'"), (Rows{{"51"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select id from list where other_1='已和谐'"), (Rows{{"51"}}));
 }
 
 TEST_F(CatalogueDbTest, CountStartsAtTheFirstTopLevelFrom) {
@@ -442,7 +424,7 @@ TEST_F(CatalogueDbTest, OpenAddsTheIndexesThatTheLookupsSearch) {
       {LocalToUtf8(MarkNormalStatement("900001")), "target_lookup"},
   };
   for (const auto& [sql, index] : cases) {
-    Rows plan = RawRows(dbPath(), "explain query plan " + sql);
+    Rows plan = CatalogueRows(dbPath(), "explain query plan " + sql);
     ASSERT_FALSE(plan.empty()) << sql;
     EXPECT_NE(plan.back().back().find("USING INDEX " + index), std::string::npos)
         << sql << ": " << plan.back().back();
@@ -450,7 +432,7 @@ TEST_F(CatalogueDbTest, OpenAddsTheIndexesThatTheLookupsSearch) {
   // The rows a mark reaches are still every row with that fs_id, found or not before.
   ASSERT_TRUE(db.executeLogged(Batch(1, 3) + InsertEntryStatement(Entry(2))));
   ASSERT_TRUE(db.executeLogged(MarkNormalStatement("900002")));
-  EXPECT_EQ(RawRows(dbPath(), "select id from list where other_1 is not null order by id"),
+  EXPECT_EQ(CatalogueRows(dbPath(), "select id from list where other_1 is not null order by id"),
             (Rows{{"2"}, {"4"}}));
 }
 
@@ -481,7 +463,7 @@ TEST_F(CatalogueDbTest, BatchFailingPartWayLeavesNoRowsAndOneErrorLinePerAttempt
   ASSERT_TRUE(db.executeStatement("DROP TRIGGER refuse;"));
   ASSERT_TRUE(db.executeLogged(batch));
   EXPECT_EQ(
-      RawRows(dbPath(), "select id, target from list order by id"),
+      CatalogueRows(dbPath(), "select id, target from list order by id"),
       (Rows{{"1", "900001"}, {"2", "900002"}, {"3", "900003"}, {"4", "900004"}, {"5", "900005"}}));
   EXPECT_EQ(errorLines().size(), 3u);
   EXPECT_EQ(clock.sleeps, 0);

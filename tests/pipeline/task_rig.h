@@ -21,6 +21,7 @@
 #include "core/headless_platform.h"
 #include "core/main_form.h"
 #include "pipeline/check_task.h"
+#include "support/catalogue_rows.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "tree/folder_tree.h"
@@ -97,33 +98,7 @@ class Latch {
   bool open_ = false;
 };
 
-using Rows = std::vector<std::vector<std::string>>;
-
 inline constexpr const char* kUser = "测试*用户";
-
-/// Rows of a catalogue file, read through a connection of its own: UTF-8 values,
-/// NULL as "<null>".
-inline Rows CatalogueRows(const std::string& path,
-                          const std::string& sql = "select * from list order by id") {
-  Rows out;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < sqlite3_column_count(st); ++i) {
-          const unsigned char* t = sqlite3_column_text(st, i);
-          row.push_back(t ? reinterpret_cast<const char*>(t) : "<null>");
-        }
-        out.push_back(row);
-      }
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return out;
-}
 
 struct TaskRig {
   explicit TaskRig(Clock& clock) : platform(&clock) {
