@@ -1,5 +1,6 @@
 #include "net/curl_common.h"
 
+#include "net/extra_ca.h"
 #include "net/http.h"
 
 #include <openssl/pem.h>
@@ -99,12 +100,15 @@ StoreCache& Cache() {
 X509_STORE* SharedStore(CURL* handle, const std::string& extraPath) {
   struct stat info {};
   if (!extraPath.empty() && stat(extraPath.c_str(), &info) != 0) return nullptr;
+  // A file that holds no certificate would leave the system's alone, and the
+  // handshake would fail as untrusted instead of naming the file.
   const long long size = extraPath.empty() ? -1 : info.st_size;
   const long long mtime = extraPath.empty() ? -1 : ModifiedNs(info);
   StoreCache& cache = Cache();
   std::lock_guard lock(cache.mutex);
   if (!cache.built || cache.extraPath != extraPath || cache.extraSize != size ||
       cache.extraMtime != mtime) {
+    if (!extraPath.empty() && !CaFileProblem(extraPath).empty()) return nullptr;
     std::string bundle;
     if (!BundleText(handle, extraPath, bundle)) return nullptr;
     if (cache.store) X509_STORE_free(cache.store);
@@ -143,6 +147,32 @@ CURLcode InstallSharedStore(CURL* handle, void* sslCtx, void* data) {
   if (!store) return CURLE_SSL_CACERT_BADFILE;
   SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(sslCtx), store);  // takes the reference
   return CURLE_OK;
+}
+
+std::string ExtraCaPath() {
+  const char* extra = std::getenv("PANSIFT_CA_FILE");
+  return extra ? extra : "";
+}
+
+// "host:port" of the last URL the handle tried; its whole URL when that cannot be
+// read apart.
+std::string HostOfLastUrl(CURL* handle) {
+  char* url = nullptr;
+  if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url) return {};
+  std::string host = url;
+  if (CURLU* parts = curl_url()) {
+    char* name = nullptr;
+    char* port = nullptr;
+    if (curl_url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK &&
+        curl_url_get(parts, CURLUPART_HOST, &name, 0) == CURLUE_OK &&
+        curl_url_get(parts, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+      host = std::string(name) + ":" + port;
+    }
+    curl_free(name);
+    curl_free(port);
+    curl_url_cleanup(parts);
+  }
+  return host;
 }
 
 // The extra CA file's name, size and change time: what decides the trusted set.
@@ -297,8 +327,7 @@ void EnsureCurlGlobalInit() {
 void ApplyTrustedCertificates(CURL* handle) {
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  const char* extra = std::getenv("PANSIFT_CA_FILE");
-  const std::string extraPath = extra ? extra : "";
+  const std::string extraPath = ExtraCaPath();
   if (CurlUsesOpenSsl() &&
       curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &InstallSharedStore) == CURLE_OK) {
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, InternedPath(extraPath));
@@ -315,6 +344,34 @@ void ApplyTrustedCertificates(CURL* handle) {
   blob.len = bundle.size();
   blob.flags = CURL_BLOB_COPY;
   curl_easy_setopt(handle, CURLOPT_CAINFO_BLOB, &blob);
+}
+
+TransferError DescribeTransferFailure(CURL* handle, CURLcode result, const char* errorBuffer) {
+  std::string said = errorBuffer && *errorBuffer ? errorBuffer : curl_easy_strerror(result);
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  switch (result) {
+    case CURLE_OK:
+      return {};
+    case CURLE_SSL_CACERT_BADFILE: {
+      const std::string extra = ExtraCaPath();
+      const std::string problem = extra.empty() ? std::string() : CaFileProblem(extra);
+      if (!problem.empty())
+        return {TransferFailure::kCaFile,
+                "cannot use the CA file " + extra + " (" + problem + "): " + said};
+      return {TransferFailure::kCaFile, "cannot load the trusted certificates (" +
+                                            (extra.empty() ? SystemBundlePath(handle) : extra) +
+                                            "): " + said};
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR: {
+      const std::string extra = ExtraCaPath();
+      return {TransferFailure::kUntrusted,
+              "the certificate of " + HostOfLastUrl(handle) + " is not trusted" +
+                  (extra.empty() ? std::string() : " (extra CA file " + extra + ")") + ": " + said};
+    }
+    default:
+      return {TransferFailure::kOther, HostOfLastUrl(handle) + ": " + said};
+  }
 }
 
 bool TransferSucceeded(CURL* handle, CURLcode result) {

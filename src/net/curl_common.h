@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/http.h"
+
 namespace pansift {
 
 /// Initialises libcurl once per process; safe to call from any thread.
@@ -54,6 +56,16 @@ class ConnectionReuse {
 /// itself is then the reply). Anything else, even with part of a body received,
 /// is a failed transfer.
 bool TransferSucceeded(CURL* handle, CURLcode result);
+
+/// Why a transfer that TransferSucceeded refused brought no reply, for HttpResponse:
+/// its kind, and one line with what it concerns (the CA file, or the host and port
+/// of the last URL tried) and libcurl's message: the handle's CURLOPT_ERRORBUFFER
+/// text `errorBuffer` when it holds one, else the code's own text.
+struct TransferError {
+  TransferFailure failure = TransferFailure::kNone;
+  std::string message;
+};
+TransferError DescribeTransferFailure(CURL* handle, CURLcode result, const char* errorBuffer);
 
 /// Only the origin of the request URL may see the login: a Cookie header line set
 /// with CURLOPT_HTTPHEADER is left out of every request that a redirect sends to

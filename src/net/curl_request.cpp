@@ -50,6 +50,8 @@ bool CurlRequest::init(bool followRedirects, bool noSignals) {
   handle_ = curl_easy_init();
   if (!handle_) return false;
   curl_easy_setopt(handle_, CURLOPT_PRIVATE, this);
+  errorBuffer_[0] = '\0';
+  curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, noSignals ? 1L : 0L);
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
   // A redirect loop must end even without a time-out, and redirects never leave http(s).
@@ -165,9 +167,17 @@ bool CurlRequest::send(std::string_view body) {
       headerList_ = grown;
   }
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headerList_);
-  bool ok = TransferSucceeded(handle_, curl_easy_perform(handle_));
+  errorBuffer_[0] = '\0';
+  result_ = curl_easy_perform(handle_);
+  bool ok = TransferSucceeded(handle_, result_);
+  if (ok) result_ = CURLE_OK;
   if (ok && cookieMode_ == 1) jar_.absorbHeaders(headerBuffer_.view());
   return ok;
+}
+
+TransferError CurlRequest::transferError() const {
+  if (!handle_) return {TransferFailure::kOther, "libcurl could not make a request"};
+  return DescribeTransferFailure(handle_, result_, errorBuffer_);
 }
 
 void CurlRequest::destroy() {
@@ -188,6 +198,7 @@ HttpResponse SendWithCurl(const HttpRequest& request, HttpMethod method, const s
   if (method != HttpMethod::Get && method != HttpMethod::Post) return response;
   CurlRequest curl;
   bool ok = false;
+  TransferError error;
   if (curl.init(true, true)) {
     curl.setSslVerify(true, true);
     curl.setAcceptEncoding(true);
@@ -199,7 +210,9 @@ HttpResponse SendWithCurl(const HttpRequest& request, HttpMethod method, const s
     curl.setCookies(request.cookies);
     ok = !request.bodyBytes.empty() ? curl.sendBytes(request.bodyBytes)
                                     : curl.sendText(request.body);
+    if (!ok) error = curl.transferError();
   } else {
+    error = curl.transferError();
     curl.setCookies(request.cookies);
   }
   response.cookies = curl.responseCookies();
@@ -209,6 +222,9 @@ HttpResponse SendWithCurl(const HttpRequest& request, HttpMethod method, const s
     response.headers = curl.responseHeaders();
     response.status = curl.status();
     response.body = curl.responseBody();
+  } else {
+    response.failure = error.failure;
+    response.error = std::move(error.message);
   }
   curl.destroy();
   return response;

@@ -75,6 +75,8 @@ class CurlRequest {
   int status() const;
   std::string responseBody() const { return std::string(bodyBuffer_.view()); }
   const std::vector<std::string>& headerLines() const { return headerLines_; }
+  /// Why the last send failed (kNone after one that succeeded).
+  TransferError transferError() const;
 
   void destroy();
 
@@ -94,6 +96,8 @@ class CurlRequest {
   CookieJar jar_;
   curl_slist* headerList_ = nullptr;
   ConnectionReuse reuse_;
+  CURLcode result_ = CURLE_OK;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
 /// One exchange of SendRequest on the curl back end; `headers` are already

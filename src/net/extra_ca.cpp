@@ -1,12 +1,18 @@
 #include "net/extra_ca.h"
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace pansift {
@@ -42,6 +48,33 @@ Owned<X509_STORE> StoreFromPemFile(const std::string& caFile) {
 }
 
 }  // namespace
+
+std::string CaFileProblem(const std::string& caFile) {
+  // Read here rather than by OpenSSL, whose file errors do not say why.
+  int fd = ::open(caFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  std::string pem;
+  char buffer[16384];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      return std::strerror(error);
+    }
+    if (got == 0) break;
+    pem.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  Owned<BIO> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  if (!bio) return "out of memory";
+  Owned<X509> first(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+  // A failed read leaves its reason queued on this thread, where the next TLS
+  // handshake would find it.
+  ERR_clear_error();
+  return first ? std::string() : std::string("it holds no PEM certificate");
+}
 
 bool ChainTrustedByCaFile(const std::vector<std::string>& derChain, const std::string& host,
                           const std::string& caFile) {

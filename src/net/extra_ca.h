@@ -15,6 +15,11 @@ namespace pansift {
 bool ChainTrustedByCaFile(const std::vector<std::string>& derChain, const std::string& host,
                           const std::string& caFile);
 
+/// Why the PEM file `caFile` cannot serve as trusted certificates: the system's
+/// reason it cannot be read ("No such file or directory", "Is a directory"), or
+/// that it holds no certificate; empty when it can.
+std::string CaFileProblem(const std::string& caFile);
+
 /// ChainTrustedByCaFile with the file named by PANSIFT_CA_FILE; false when unset.
 bool ChainTrustedByExtraCa(const std::vector<std::string>& derChain, const std::string& host);
 

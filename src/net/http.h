@@ -55,6 +55,15 @@ struct HttpRequest {
   bool normaliseHeaderCase = true;
 };
 
+/// Why a transfer brought no reply.
+enum class TransferFailure {
+  kNone,       // a reply came back
+  kCaFile,     // the trusted certificates could not be loaded: the extra CA file
+               // (PANSIFT_CA_FILE) is missing, unreadable or holds no certificate
+  kUntrusted,  // the server's certificate, or the host name it was issued for, is not trusted
+  kOther,      // anything else: no connection, a time-out, a reset, the size cap
+};
+
 struct HttpResponse {
   /// The body as received (decompressed by the curl back end); empty on failure,
   /// also when the transfer broke off after part of the body had arrived.
@@ -67,6 +76,10 @@ struct HttpResponse {
   /// Platform: the reply's own cookies (merged on request). Curl: the request's
   /// cookies updated by the replies.
   std::string cookies;
+  /// Why no reply came back, and libcurl's message naming the CA file or the host it
+  /// concerns (one line of UTF-8); kNone and empty when a reply came back.
+  TransferFailure failure = TransferFailure::kNone;
+  std::string error;
 };
 
 enum class Transport { Platform, Curl };

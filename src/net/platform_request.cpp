@@ -27,6 +27,7 @@ PlatformRequest::PlatformRequest() {
   handle_ = curl_easy_init();
   if (!handle_) return;
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
   // Header names arrive as the server wrote them, which the Set-Cookie rule relies on.
   curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
@@ -143,6 +144,8 @@ bool PlatformRequest::send(std::string_view body) {
   body_.clear();
   headers_.clear();
   status_ = 0;
+  result_ = CURLE_OK;
+  errorBuffer_[0] = '\0';
 
   bool sendsBody = !body.empty() && verb_ != "GET" && verb_ != "HEAD";
   if (verb_ == "GET") {
@@ -238,9 +241,17 @@ bool PlatformRequest::perform() {
     }
   }
   bool ok = TransferSucceeded(handle_, result);
+  if (!ok) result_ = result;
   curl_multi_remove_handle(multi, handle_);
   curl_multi_cleanup(multi);
   return ok;
+}
+
+TransferError PlatformRequest::transferError() const {
+  if (!handle_) return {TransferFailure::kOther, "libcurl could not make a request"};
+  if (result_ == CURLE_OK && status_ == 0) return {TransferFailure::kOther, "no reply came back"};
+  if (result_ == CURLE_OK) return {};
+  return DescribeTransferFailure(handle_, result_, errorBuffer_);
 }
 
 std::string ReplyCookies(std::string_view headers) {
@@ -262,7 +273,13 @@ HttpResponse SendWithPlatformRequest(HttpRequest& request, HttpMethod method,
                                      const std::string& headers, int timeoutMs) {
   HttpResponse response;
   PlatformRequest object;
-  if (!object.isCreated()) return response;
+  auto failed = [&response, &object] {
+    TransferError error = object.transferError();
+    response.failure = error.failure;
+    response.error = std::move(error.message);
+    return response;
+  };
+  if (!object.isCreated()) return failed();
   if (timeoutMs != -1) object.setTimeouts(timeoutMs, timeoutMs, timeoutMs, timeoutMs);
   if (!request.proxy.empty()) object.setProxy(request.proxy);
   object.open(MethodVerb(method), request.url);
@@ -287,7 +304,7 @@ HttpResponse SendWithPlatformRequest(HttpRequest& request, HttpMethod method,
   } else {
     object.setRequestHeader(HeaderName(headers), HeaderValue(headers));
   }
-  if (!object.send(request.bodyBytes.empty() ? request.body : request.bodyBytes)) return response;
+  if (!object.send(request.bodyBytes.empty() ? request.body : request.bodyBytes)) return failed();
 
   response.body = object.responseBody();
   response.headers = object.allResponseHeaders();

@@ -45,6 +45,8 @@ class PlatformRequest {
   const std::string& responseBody() const { return body_; }
   /// The final response's header lines, each ending in CR LF, without status line.
   const std::string& allResponseHeaders() const { return headers_; }
+  /// Why the last send failed (kNone after one that succeeded).
+  TransferError transferError() const;
 
  private:
   static size_t onBody(char* data, size_t size, size_t count, void* self);
@@ -64,6 +66,8 @@ class PlatformRequest {
   std::string headers_;
   int status_ = 0;
   ConnectionReuse reuse_;
+  CURLcode result_ = CURLE_OK;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
 /// The reply's own cookies: the name=value pair of every "Set-Cookie" line of

@@ -4,8 +4,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "https_fixture.h"
 #include "support/back_ends.h"
@@ -241,6 +243,78 @@ TEST_P(HttpTransport, TrustedCertificateForAnotherHostIsRefused) {
   HttpResponse response = SendRequestVia(GetParam(), request);
   EXPECT_EQ(response.status, 0);
   EXPECT_TRUE(other.seen().empty());
+}
+
+// A transfer that brings no reply says why, naming what it concerns (the CA file
+// that cannot be used, the host whose certificate is not trusted, the host that
+// could not be reached) and giving libcurl's message.
+TEST_P(HttpTransport, AFailedTransferSaysWhyAndWhere) {
+  testing::TempDir dir;
+  const std::string missing = dir.file("missing.pem");
+  const std::string garbage = dir.file("garbage.pem");
+  std::ofstream(garbage) << "not a certificate\n";
+  TestServer other;
+  ASSERT_TRUE(other.started());
+  const std::string origin = server_->url("");
+  const std::string host = origin.substr(origin.find("://") + 3);
+  struct Case {
+    const char* what;
+    std::string caFile;
+    std::string url;
+    TransferFailure failure;
+    std::vector<std::string> said;  // parts of the error
+  } cases[] = {
+      {"a reply", server_->caFile(), server_->url("/echo"), TransferFailure::kNone, {}},
+      {"no such CA file",
+       missing,
+       server_->url("/echo"),
+       TransferFailure::kCaFile,
+       {"cannot use the CA file " + missing + " (No such file or directory): "}},
+      {"a folder as CA file",
+       dir.path(),
+       server_->url("/echo"),
+       TransferFailure::kCaFile,
+       {"cannot use the CA file " + dir.path() + " (Is a directory): "}},
+      {"no certificate in the CA file",
+       garbage,
+       server_->url("/echo"),
+       TransferFailure::kCaFile,
+       {"cannot use the CA file " + garbage + " (it holds no PEM certificate): "}},
+      {"another server's certificate",
+       other.caFile(),
+       server_->url("/echo"),
+       TransferFailure::kUntrusted,
+       {"the certificate of " + host + " is not trusted (extra CA file " + other.caFile() + "): ",
+        "SSL certificate problem"}},
+      {"no extra CA file",
+       "",
+       server_->url("/echo"),
+       TransferFailure::kUntrusted,
+       {"the certificate of " + host + " is not trusted: ", "SSL certificate problem"}},
+      {"nothing listens",
+       server_->caFile(),
+       "https://127.0.0.1:1/",
+       TransferFailure::kOther,
+       {"127.0.0.1:1: "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedCaFile trust(c.caFile);
+    HttpRequest request;
+    request.url = c.url;
+    HttpResponse response = SendRequestVia(GetParam(), request);
+    EXPECT_EQ(response.failure, c.failure) << response.error;
+    EXPECT_EQ(response.status, c.failure == TransferFailure::kNone ? 200 : 0);
+    if (c.failure == TransferFailure::kNone) {
+      EXPECT_EQ(response.error, "");
+      continue;
+    }
+    for (const std::string& part : c.said)
+      EXPECT_NE(response.error.find(part), std::string::npos) << response.error;
+    // libcurl's message follows, on the same line.
+    EXPECT_FALSE(response.error.ends_with(": ")) << response.error;
+    EXPECT_EQ(response.error.find('\n'), std::string::npos) << response.error;
+  }
 }
 
 // The trusted certificates are parsed once and shared; the shared store must follow
