@@ -56,6 +56,9 @@ struct AppState {
   SharedText currentUserName;
   SharedText currentCookies;
   SharedText currentBdstoken;
+  /// UTF-8: why the last identity read that reached nothing reached nothing (a CA
+  /// file that cannot be used, a certificate that is not trusted, no connection).
+  SharedText lastTransferError;
   /// The operating account as one record, for work that keeps acting for it.
   Credentials operatingAccount() const;
 

@@ -9,12 +9,12 @@
 
 namespace pansift {
 
-void LogPane::append(const std::string& text) {
+void LogPane::append(const std::string& text, std::string exactUtf8) {
   {
     std::lock_guard lock(mutex_);
     text_ += text;
   }
-  notify(LogAppended{text});
+  notify(LogAppended{text, std::move(exactUtf8)});
 }
 
 std::string LogPane::text() const {
@@ -89,14 +89,20 @@ std::string HideLoginCookies(std::string_view text) {
 }
 
 void AppendLog(AppState& app, std::string_view message) {
+  AppendLog(app, message, {});
+}
+
+void AppendLog(AppState& app, std::string_view message, std::string_view exactUtf8) {
   static const std::string kDeleteMarker = L8("文件删除");
-  std::string line = FormatLocalTime(std::time(nullptr), TimeStyle::kDashes, TimeParts::kTime);
-  line += ' ';
-  line += HideLoginCookies(message);
-  line += "\r\n";
-  if (FindText(message, kDeleteMarker) > 0) line += "\r\n";
+  const std::string stamp =
+      FormatLocalTime(std::time(nullptr), TimeStyle::kDashes, TimeParts::kTime) + ' ';
+  // A delete's line is followed by an empty one.
+  const std::string end = FindText(message, kDeleteMarker) > 0 ? "\r\n\r\n" : "\r\n";
+  std::string line = stamp + HideLoginCookies(message) + end;
+  std::string exact;
+  if (!exactUtf8.empty()) exact = LocalToUtf8(stamp) + HideLoginCookies(exactUtf8) + end;
   std::lock_guard lock(app.logLock);
-  app.log.append(line);
+  app.log.append(line, std::move(exact));
 }
 
 void SetStatus(AppState& app, std::string_view text) {

@@ -13,12 +13,17 @@ struct AppState;
 
 struct LogAppended {
   std::string text;  // local text, complete lines with CR LF
+  /// The same lines as UTF-8 with the names they hold as they really are (local
+  /// text has no emoji, and the pane shows some names as the catalogue stores
+  /// them); empty when converting `text` gives them.
+  std::string exactUtf8;
 };
 
 /// The log pane's text. It only grows.
 class LogPane : public Observable<LogAppended> {
  public:
-  void append(const std::string& text);
+  /// `exactUtf8`: see LogAppended; it is announced, not kept.
+  void append(const std::string& text, std::string exactUtf8 = {});
   std::string text() const;
 
  private:
@@ -45,6 +50,10 @@ class StatusBar : public Observable<StatusChanged> {
 /// about a file delete ("文件删除") is followed by an empty line. Login cookie
 /// values in the message are hidden (HideLoginCookies).
 void AppendLog(AppState& app, std::string_view message);
+/// AppendLog of a message that names files, folders or paths: `message` is what the
+/// pane shows, `exactUtf8` the same message as UTF-8 with the names as they really
+/// are, for a front end that shows Unicode (the command line's stderr).
+void AppendLog(AppState& app, std::string_view message, std::string_view exactUtf8);
 /// Replaces the status bar text under logLock, login cookie values hidden.
 void SetStatus(AppState& app, std::string_view text);
 
