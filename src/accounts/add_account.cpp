@@ -140,7 +140,11 @@ AccountOutcome AddAccount(AppState& app, MainForm& form, AccountStore& store, st
   AccountIdentity identity = ReadIdentity(app, cookies, kIdentityAttempts);
   if (identity.userName.empty()) {
     SetStatus(app, L8("cookies有效性验证失败"));
-    Tell(app, L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。") + L8(kSupportSentence));
+    std::string text =
+        L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。") + L8(kSupportSentence);
+    // Nothing came back: the reason is not the login, and it is said.
+    if (!identity.transferError.empty()) text += "\r\n\r\n" + Utf8ToLocal(identity.transferError);
+    Tell(app, text);
     return ServiceUnreachable(identity) ? AccountOutcome::kUnreachable : AccountOutcome::kInvalid;
   }
   SetStatus(app, L8("添加的cookies有效"));

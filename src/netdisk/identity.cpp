@@ -1,6 +1,7 @@
 #include "netdisk/identity.h"
 
 #include "core/app_state.h"
+#include "core/log.h"
 #include "core/platform.h"
 #include "net/http.h"
 #include "netdisk/conventions.h"
@@ -61,6 +62,19 @@ HttpResponse FetchRootPage(const AppState& app, const std::string& cookies) {
   return response;
 }
 
+// A service that could not be reached is not a dead login: the log and err.txt say
+// why it could not (a CA file that cannot be read, a certificate that is not
+// trusted, no connection), naming the file or the host.
+void ReportUnreachable(AppState& app, AccountIdentity& identity, const std::string& error) {
+  identity.transferError = error;
+  app.lastTransferError.set(error);
+  if (error.empty()) return;
+  constexpr std::string_view kLead = "无法访问网盘服务：";
+  const std::string line = L8(kLead) + Utf8ToLocal(error);
+  AppendLog(app, line, std::string(kLead) + error);
+  AppendErrorLine(app, line);
+}
+
 }  // namespace
 
 AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int attempts) {
@@ -68,10 +82,12 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
   AccountIdentity identity;
   std::string lastResult;
   std::string lastPage;
+  std::string transferError;  // of the last request
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (attempt > 0) ProcessEvents(app.platform);
     HttpResponse page = FetchRootPage(app, cookies);
     lastPage = page.body;
+    transferError = page.error;
     std::string userData = Utf8ToLocal(TextBetween(page.body, "\"userInfo\":", "};"));
     identity.userName = ReplaceText(TextBetween(userData, "\"username\":\"", "\""), "*", "_");
     identity.uk = TextBetween(userData, "\"uk\":\"", "\"");
@@ -85,7 +101,9 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
     follow.cookies = cookies;
     follow.headers = kBrowserUserAgentLine;
     follow.timeoutSeconds = kFollowListTimeoutSeconds;
-    std::string reply = SendRequest(follow).body;
+    HttpResponse followed = SendRequest(follow);
+    transferError = followed.error;
+    std::string reply = std::move(followed.body);
     lastResult = reply;
     if (FindText(reply, "errno\":0,") > 0) {
       identity.replyText = reply;
@@ -103,6 +121,7 @@ AccountIdentity ReadIdentity(AppState& app, const std::string& cookies, int atte
   } else if (!lastPage.empty()) {
     identity.replyText = L8("{\"errno\":-6,\"}，请重新登陆帐号后再试。");
   }
+  if (ServiceUnreachable(identity)) ReportUnreachable(app, identity, transferError);
   return identity;
 }
 

@@ -18,16 +18,19 @@ constexpr std::chrono::milliseconds kFolderPageWait{500};
 
 const char kSuccessMarker[] = "{\"errno\":0,";
 
-std::string GetListing(AppState& app, const std::string& cookies, const std::string& pathAndQuery) {
+HttpResponse GetListing(AppState& app, const std::string& cookies,
+                        const std::string& pathAndQuery) {
   HttpRequest request;
   request.url = NetdiskUrl(app, pathAndQuery);
   request.cookies = cookies;
   request.timeoutSeconds = kListingTimeoutSeconds;
-  return SendRequest(request).body;
+  return SendRequest(request);
 }
 
-TreeListing Classify(std::string reply, bool cookiesCanBeInvalid) {
+TreeListing Classify(HttpResponse response, bool cookiesCanBeInvalid) {
+  std::string reply = std::move(response.body);
   TreeListing listing;
+  listing.error = std::move(response.error);
   if (cookiesCanBeInvalid && FindText(reply, "{\"errno\":-6,") > 0) {
     listing.outcome = ListingOutcome::kCookiesInvalid;
   } else if (FindText(reply, "{\"errno\":-9,") > 0) {
@@ -58,6 +61,7 @@ std::vector<NetdiskEntry> ReadEntries(std::string_view reply) {
     entry.path = UnicodeToEscapedLocal(doc.getUnicode(prefix + "path"));
     entry.size = doc.getText(prefix + "size");
     entry.fsId = doc.getText(prefix + "fs_id");
+    entry.serverMtime = doc.getText(prefix + "server_mtime");
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -105,14 +109,17 @@ std::string ListFolderPage(AppState& app, const Credentials& account, const List
                            std::string_view storedPath, int page) {
   const std::string dir = FolderPathToDir(storedPath);
   if (page < 1) page = 1;
-  std::string reply;
+  HttpResponse response;
   for (int attempt = 0; attempt < kFolderPageAttempts; ++attempt) {
-    reply = GetListing(app, account.cookies, ListFolderPageUrl(order, page, dir));
-    if (FindText(reply, kSuccessMarker) > 0) return reply;
+    response = GetListing(app, account.cookies, ListFolderPageUrl(order, page, dir));
+    if (FindText(response.body, kSuccessMarker) > 0) return response.body;
     ProcessEvents(app.platform);
     WaitPumping(app.platform, kFolderPageWait);
   }
-  AppendErrorLine(app, std::string(storedPath) + "----" + app.depthText.get() + "----" + reply);
+  // Without a reply, the line says why none came.
+  const std::string last =
+      response.failure == TransferFailure::kNone ? response.body : Utf8ToLocal(response.error);
+  AppendErrorLine(app, std::string(storedPath) + "----" + app.depthText.get() + "----" + last);
   return {};
 }
 
@@ -123,9 +130,9 @@ TreeListing ListTreeRoot(AppState& app, const std::string& cookies, const Listin
 TreeListing ListTreeNodePage(AppState& app, const std::string& cookies, const ListingOrder& order,
                              std::string_view dir, int page) {
   const std::string url = ListTreeNodePageUrl(order, dir, page);
-  std::string reply = GetListing(app, cookies, url);
-  if (reply.empty()) reply = GetListing(app, cookies, url);
-  return Classify(std::move(reply), false);
+  HttpResponse response = GetListing(app, cookies, url);
+  if (response.body.empty()) response = GetListing(app, cookies, url);
+  return Classify(std::move(response), false);
 }
 
 }  // namespace pansift

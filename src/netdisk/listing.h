@@ -27,6 +27,7 @@ struct NetdiskEntry {
   std::string path;
   std::string size;
   std::string fsId;
+  std::string serverMtime;  // seconds since 1970, decimal
 };
 
 /// The entries of a listing reply, in reply order; none when the reply has no list.
@@ -45,8 +46,9 @@ std::string ListTreeRootUrl(const ListingOrder& order);
 std::string ListTreeNodePageUrl(const ListingOrder& order, std::string_view dir, int page);
 
 /// The crawler's listing: up to 10 attempts 500 ms apart until the reply holds
-/// "{\"errno\":0,"; after ten failures one err.txt line (path, depth, last reply) and
-/// "". Page numbers below 1 mean page 1. Lists `account`'s folder, with its cookies.
+/// "{\"errno\":0,"; after ten failures one err.txt line (path, depth, last reply, or
+/// why no reply came back) and "". Page numbers below 1 mean page 1. Lists `account`'s folder, with
+/// its cookies.
 std::string ListFolderPage(AppState& app, const Credentials& account, const ListingOrder& order,
                            std::string_view storedPath, int page);
 
@@ -55,6 +57,7 @@ enum class ListingOutcome { kSuccess, kCookiesInvalid, kFolderGone, kFailed };
 struct TreeListing {
   ListingOutcome outcome = ListingOutcome::kFailed;
   std::string reply;  // local text, as received
+  std::string error;  // UTF-8: why no reply came back (HttpResponse::error), if none did
 };
 
 /// The tree's root listing: one request of the first 200 entries.

@@ -157,8 +157,10 @@ void ReportNoUserName(const RootRefresh& refresh, const AccountIdentity& identit
   }
   // Never ask the user while holding the lock.
   if (current) {
-    TimedMessageBox(refresh.app.platform, L8("提示"), identity.replyText, kPromptTimeoutMs,
-                    kStyleInformation);
+    // A service that could not be reached sent no reply to show: say why instead.
+    const std::string text =
+        identity.replyText.empty() ? Utf8ToLocal(identity.transferError) : identity.replyText;
+    TimedMessageBox(refresh.app.platform, L8("提示"), text, kPromptTimeoutMs, kStyleInformation);
   }
   refresh.enableButton();
   refresh.setStatusIfCurrent(
@@ -274,11 +276,13 @@ ListingOutcome ListOrFoldNode(AppState& app, const MainForm& form, FolderTree& t
       return ListingOutcome::kFolderGone;
     }
     if (listing.outcome != ListingOutcome::kSuccess) {
-      SetStatus(app, L8("获取目录列表时失败：") + listing.reply);
+      // Without a reply, the reason is why none came.
+      const std::string reason = listing.reply.empty() ? Utf8ToLocal(listing.error) : listing.reply;
+      SetStatus(app, L8("获取目录列表时失败：") + reason);
       // Never ask the user while holding the lock.
       lock.unlock();
       TimedMessageBox(app.platform, L8("提示："),
-                      L8("获取失败，请重试。\r\n\r\n失败原因：") + listing.reply, kPromptTimeoutMs,
+                      L8("获取失败，请重试。\r\n\r\n失败原因：") + reason, kPromptTimeoutMs,
                       kStyleInformation);
       return ListingOutcome::kFailed;
     }

@@ -296,6 +296,20 @@ TEST_F(AddAccountTest, UnknownCookiesFailWithTheUserNameMessage) {
   EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 0u);
 }
 
+// A service that could not be reached is no dead login: the message adds why.
+TEST_F(AddAccountTest, AnUnreachableServiceIsSaidWithItsReason) {
+  app.origins.netdisk = "https://127.0.0.1:1";
+  EXPECT_EQ(AddAccount(app, form, store, "BAIDUID=ABC:FG=1; BDUSS=x"),
+            AccountOutcome::kUnreachable);
+  EXPECT_EQ(store.rowCount(), 0);
+  const std::string why = app.lastTransferError.get();
+  EXPECT_TRUE(why.starts_with("127.0.0.1:1: ")) << why;
+  ASSERT_EQ(platform.prompts().size(), 1u);
+  EXPECT_EQ(platform.prompts()[0].text,
+            L8("获取用户名失败，可能是cookies失效，或百度网盘已更新。") + L8(kSupportSentence) +
+                "\r\n\r\n" + Utf8ToLocal(why));
+}
+
 TEST_F(AddAccountTest, NothingToAddEndsSilently) {
   form.setText(FormText::kCookies, "");
   AddAccount(app, form, store, "");

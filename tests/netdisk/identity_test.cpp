@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "net/http.h"
 #include "netdisk/conventions.h"
 #include "support/back_ends.h"
@@ -32,6 +35,7 @@ TEST_F(IdentityTest, LiveLoginThroughEveryKindOfRedirect) {
     EXPECT_EQ(id.uk, "4401234567");
     EXPECT_EQ(id.bdstoken, "tok123");
     EXPECT_NE(id.replyText.find("\"errno\":0,"), std::string::npos);
+    EXPECT_EQ(id.transferError, "");
   }
   // One "/" chain and one liveness check per read; nothing malformed was sent.
   EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 5);
@@ -64,13 +68,22 @@ TEST_F(IdentityTest, UnknownLoginTriesTwiceWhenAskedForNoAttempts) {
   EXPECT_EQ(sim.log().count("/mbox/relation/getfollowlist"), 0);
 }
 
-TEST_F(IdentityTest, UnreachableServiceGivesNothing) {
+// Nothing to show of the login, but why the service could not be reached: in the
+// identity, the shared record, the log and err.txt.
+TEST_F(IdentityTest, UnreachableServiceGivesNothingButTheReason) {
   app.origins.netdisk = "https://127.0.0.1:1";
   AccountIdentity id = ReadIdentity(app, "BDUSS=x", 3);
   EXPECT_EQ(id.userName, "");
   EXPECT_EQ(id.uk, "");
   EXPECT_EQ(id.bdstoken, "");
   EXPECT_EQ(id.replyText, "");
+  EXPECT_TRUE(ServiceUnreachable(id));
+  EXPECT_TRUE(id.transferError.starts_with("127.0.0.1:1: ")) << id.transferError;
+  EXPECT_EQ(app.lastTransferError.get(), id.transferError);
+  const std::string line = "无法访问网盘服务：" + id.transferError + "\r\n";
+  EXPECT_NE(LocalToUtf8(app.log.text()).find(line), std::string::npos) << app.log.text();
+  std::ifstream errors(app.pathBeside("err.txt"), std::ios::binary);
+  EXPECT_EQ(LocalToUtf8(std::string(std::istreambuf_iterator<char>(errors), {})), line);
 }
 
 TEST_F(IdentityTest, AFailingLivenessCheckIsRetriedAndItsReplyReported) {
