@@ -385,7 +385,7 @@ bool CatalogueDb::retry(const std::function<bool()>& attempt,
   return false;
 }
 
-void CatalogueDb::logFailure(std::string_view before, std::string_view after) {
+std::pair<std::string, std::string> CatalogueDb::failedFileAndWhy() {
   std::string path;
   std::string error;
   {
@@ -396,10 +396,22 @@ void CatalogueDb::logFailure(std::string_view before, std::string_view after) {
   // The catalogue lives in the current directory by default: its full path says where.
   std::error_code ec;
   if (std::filesystem::path full = std::filesystem::absolute(path, ec); !ec) path = full.string();
+  return {path, error};
+}
+
+std::string CatalogueDb::lastFailure() {
+  auto [path, error] = failedFileAndWhy();
+  return Utf8ToLocal(path) + L8("：") + Utf8ToLocal(error);
+}
+
+void CatalogueDb::logFailure(std::string_view before, std::string_view after) {
+  auto [path, error] = failedFileAndWhy();
   // The log pane, not only err.txt: the person at the window (or the command line's
   // stderr) learns which file failed and why.
-  AppendLog(app_, std::string(before) + Utf8ToLocal(path) + std::string(after) + L8("：") +
-                      Utf8ToLocal(error));
+  AppendLog(
+      app_,
+      std::string(before) + Utf8ToLocal(path) + std::string(after) + L8("：") + Utf8ToLocal(error),
+      LocalToUtf8(before) + path + LocalToUtf8(after) + "：" + error);
 }
 
 std::string StoredName(std::string_view listed) {
@@ -444,6 +456,12 @@ std::string MarkFolderQueriedStatement(long long id) {
 std::string UncheckedRowsQuery() {
   static const std::string text =
       L8("select * from list where other_1 is null or other_1='检查中'");
+  return text;
+}
+
+std::string UncheckedFolderRowsQuery() {
+  static const std::string text =
+      L8("select * from list where (other_1 is null or other_1='检查中') and type='1'");
   return text;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -157,8 +158,14 @@ class CatalogueDb {
   bool retry(const std::function<bool()>& attempt, const std::function<bool()>& stopped);
   /// How many steps retry gave up since the catalogue was last opened.
   int failures() const { return failures_.load(); }
+  /// The file of the last create or open and the message of the last failure,
+  /// "<file>：<message>" (local text), as the log names them.
+  std::string lastFailure();
 
  private:
+  // The full path of the file of the last create or open, and the message of the
+  // last failure (both UTF-8).
+  std::pair<std::string, std::string> failedFileAndWhy();
   // Logs `before`, the file, `after`, "：" and the message of the last failure.
   void logFailure(std::string_view before, std::string_view after);
 
@@ -198,6 +205,8 @@ std::string NextFolderQuery();
 std::string MarkFolderQueriedStatement(long long id);
 /// Every row without a check result; its Count is the check phase's total.
 std::string UncheckedRowsQuery();
+/// The folder rows among them.
+std::string UncheckedFolderRowsQuery();
 /// The unchecked rows with from < id <= to.
 std::string UncheckedRangeQuery(long long from, long long to);
 /// Marks the file with this fs_id as blocked ("已和谐").

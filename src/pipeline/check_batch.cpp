@@ -68,7 +68,9 @@ std::string StoredPathOf(TaskContext& task, const std::string& fsId) {
 
 void ReportBlocked(TaskContext& task, const std::string& fsId, const std::string& path,
                    const std::string& shownPath) {
-  AppendLog(task.app, L8("文件已被和谐：") + shownPath);
+  static const std::string kBlocked = "文件已被和谐：";
+  AppendLog(task.app, L8(kBlocked) + shownPath,
+            kBlocked + UnicodeToUtf8(NetdiskPathOfStored(path)));
   task.app.blockedCount += 1;
   if (task.onBlockedFile) task.onBlockedFile(task.account, fsId, path);
 }

@@ -47,14 +47,14 @@ std::string TaskStamp() {
   return dash == std::string::npos ? stamp : stamp.substr(dash + 1);
 }
 
-// The number of catalogue rows still without a check result; 0 when the catalogue
-// could not be read (the log says why).
-long long UncheckedRows(TaskContext& task) {
+// The number of catalogue rows `query` (UncheckedRowsQuery by default) matches; 0
+// when the catalogue could not be read (the log says why).
+long long UncheckedRows(TaskContext& task, const std::string& query = UncheckedRowsQuery()) {
   long long count = -1;
   task.catalogue.retry(
       [&] {
         std::lock_guard lock(task.app.catalogueLock);
-        count = task.catalogue.queryRows(UncheckedRowsQuery()).count();
+        count = task.catalogue.queryRows(query).count();
         return count >= 0;
       },
       [&task] { return RetriesEnd(task); });
@@ -136,6 +136,7 @@ void CheckTask::startCheck() {
   app_.blockedCount = 0;
   app_.stopRequested = false;
   context_.checkTotal = -1;
+  context_.checkFolders = -1;
   context_.checkedRows = 0;
   context_.undecidedRows = 0;
   context_.failedFolders.clear();
@@ -184,17 +185,19 @@ void CheckTask::startCheck() {
                 L8("，不能同时使用。请等它结束，或在另一个目录中启动本程序。"));
     return;
   }
+  // The refusals name the file and why it failed, or a restart is all one can try.
   if (!context_.catalogue.createCatalogue(catalogueFolder_)) {
     context_.catalogue.release();
-    refuseStart(L8("初始化.db失败，一般重即软件即可。"));
+    refuseStart(L8("初始化.db失败，一般重即软件即可。\r\n\r\n") + context_.catalogue.lastFailure());
     return;
   }
   if (!context_.catalogue.openCatalogue(catalogueFolder_)) {
     context_.catalogue.release();
-    refuseStart(L8("连接vintrel.db失败。"));
+    refuseStart(L8("连接vintrel.db失败。\r\n\r\n") + context_.catalogue.lastFailure());
     return;
   }
-  AppendLog(app_, L8("正在读取选择目录下的文件明细：") + selected.path);
+  static const std::string kReading = "正在读取选择目录下的文件明细：";
+  AppendLog(app_, L8(kReading) + selected.path, kReading + UnicodeToUtf8(selected.unicodePath));
   context_.account = std::move(account);
   {
     std::lock_guard lock(stateMutex_);
@@ -275,6 +278,7 @@ void CheckTask::runScanTask() {
   }
   app_.prereadCount = 0;
   app_.selectedFolderPath.set(selected.path);
+  context_.folderPath.set(UnicodeToUtf8(selected.unicodePath));
   {
     // Items a stopped task left behind would be crawled into this task's catalogue.
     std::lock_guard lock(app_.folderQueueLock);
@@ -294,8 +298,11 @@ void CheckTask::runCheckPhase() {
   }
   // The first probe of the phase fetches fresh signing values.
   ClearSignCache(app_);
-  AppendLog(app_, L8("开始检测：") + app_.selectedFolderPath.get());
+  static const std::string kStarting = "开始检测：";
+  AppendLog(app_, L8(kStarting) + app_.selectedFolderPath.get(),
+            kStarting + context_.folderPath.get());
   const long long total = UncheckedRows(context_);
+  context_.checkFolders = UncheckedRows(context_, UncheckedFolderRowsQuery());
   context_.checkedRows = 0;
   context_.checkTotal = total;
   const int threads = form_.number(FormText::kCheckThreads);

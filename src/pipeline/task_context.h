@@ -77,6 +77,11 @@ struct TaskContext {
   std::atomic<long long> checkTotal{-1};
   std::atomic<long long> checkedRows{0};
   std::atomic<long long> undecidedRows{0};
+  /// How many of the checkTotal rows are folders (-1 until the check phase begins).
+  std::atomic<long long> checkFolders{-1};
+  /// UTF-8: the Netdisk path of the task's folder as it really is
+  /// (AppState::selectedFolderPath is local text, which has no emoji).
+  SharedText folderPath;
   FailedFolders failedFolders{};
 };
 

@@ -824,6 +824,33 @@ TEST(CheckTask, DestroyingTheTaskInTheMiddleOfASplitBatchReturns) {
   EXPECT_EQ(rig.log().find("读写失败"), std::string::npos);  // a stop is no failure
 }
 
+// The log pane shows names as it always has: in local text, which has no emoji,
+// and blocked files with the catalogue's entity words decoded once. A front end
+// that shows Unicode gets each such line with the names as they really are; and the
+// task counts the folders among the entries it checks.
+TEST(CheckTask, LogLinesCarryTheNamesAsTheyAreForUnicodeFrontEnds) {
+  FakeClock clock;
+  TaskRig rig(clock);
+  rig.sim().addFile(kUser, "/d 😀/R&amp;D & 😈.mp4", 1, true);
+  rig.sim().addFile(kUser, "/d 😀/sub/plain.txt", 1);
+  rig.select(Utf8ToUnicode("/d 😀"));
+  std::mutex mutex;
+  std::vector<std::string> exact;  // unstamped
+  Subscription lines = rig.app.log.subscribe([&](const LogAppended& change) {
+    std::lock_guard lock(mutex);
+    if (!change.exactUtf8.empty()) exact.push_back(change.exactUtf8.substr(9));
+  });
+  rig.runToEnd();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(exact, (std::vector<std::string>{"正在读取选择目录下的文件明细：/d 😀\r\n",
+                                             "开始检测：/d 😀\r\n",
+                                             "文件已被和谐：/d 😀/R&amp;D & 😈.mp4\r\n"}));
+  EXPECT_NE(rig.log().find("文件已被和谐：/d ?/R&amp;amp;D &amp; ?.mp4\r\n"), std::string::npos)
+      << rig.log();
+  EXPECT_EQ(rig.task->context().checkTotal.load(), 3);
+  EXPECT_EQ(rig.task->context().checkFolders.load(), 1);
+}
+
 // A catalogue that cannot be made refuses the start, and the log names the file and
 // the reason.
 TEST(CheckTask, ACatalogueThatCannotBeMadeRefusesTheStartNamingTheFileAndWhy) {
@@ -855,10 +882,11 @@ TEST(CheckTask, ACatalogueThatCannotBeMadeRefusesTheStartNamingTheFileAndWhy) {
     c.place(rig.dir.path());
     rig.task->startCheck();
     fs::permissions(rig.dir.path(), fs::perms::owner_all);
-    EXPECT_EQ(rig.promptTexts(), (std::vector<std::string>{"初始化.db失败，一般重即软件即可。"}));
-    EXPECT_NE(rig.log().find("无法创建检查数据库 " + rig.dir.file("vintrel.db") + "：" + c.reason),
-              std::string::npos)
-        << rig.log();
+    // The refusal keeps its words and adds the file and why.
+    const std::string why = rig.dir.file("vintrel.db") + "：" + c.reason;
+    EXPECT_EQ(rig.promptTexts(),
+              (std::vector<std::string>{"初始化.db失败，一般重即软件即可。\r\n\r\n" + why}));
+    EXPECT_NE(rig.log().find("无法创建检查数据库 " + why), std::string::npos) << rig.log();
     EXPECT_FALSE(rig.task->active());
     EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
     EXPECT_EQ(rig.sim().log().count("/api/list"), 0u);
