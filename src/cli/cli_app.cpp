@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,6 +31,8 @@
 #include "core/log.h"
 #include "core/main_form.h"
 #include "net/http.h"
+#include "netdisk/conventions.h"
+#include "netdisk/listing.h"
 #include "pansift_version.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/check_task.h"
@@ -42,6 +47,9 @@ namespace pansift::cli {
 namespace {
 
 std::atomic<int> gStops{0};
+// A check waits for stops: one takes them as the stop button; otherwise a stop ends
+// the program.
+std::atomic<bool> gCheckTakesStops{false};
 
 struct GlobalOptions {
   std::string dataDir;
@@ -52,6 +60,7 @@ struct GlobalOptions {
   std::string account;  // UTF-8
   bool yes = false;
   bool no = false;
+  bool quiet = false;
 };
 
 // accountRow's answer when several saved accounts have the name asked for.
@@ -73,7 +82,7 @@ class Session {
  public:
   Session(const GlobalOptions& options, const CliIo& io)
       : io_(io),
-        console_(io.err, io.errIsTerminal),
+        console_(io.err, io.errIsTerminal, options.quiet),
         platform_(console_,
                   options.yes  ? PromptPolicy::kYes
                   : options.no ? PromptPolicy::kNo
@@ -85,15 +94,17 @@ class Session {
     if (!options.netdiskOrigin.empty()) app_.origins.netdisk = TrimOrigin(options.netdiskOrigin);
     if (!options.passportOrigin.empty()) app_.origins.passport = TrimOrigin(options.passportOrigin);
     if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
-    // The log pane's lines go to stderr as they come.
-    logLines_ = app_.log.subscribe(
-        [this](const LogAppended& change) { console_.line(LogLine(change.text)); });
+    // The log pane's lines go to stderr as they come, with the names as they are.
+    logLines_ = app_.log.subscribe([this](const LogAppended& change) {
+      console_.note(LogLine(change.text, change.exactUtf8));
+    });
     window_.start();
     window_.waitForAccountLoader();
     // netset.ini has been read: every request of the run goes through the back end it chose.
     SelectTransport(app_.curlMode);
     if (dir_.fellBack) {
-      AppendLog(app_, L8("程序所在目录不可写，设置和日志保存在：") + Utf8ToLocal(dir_.path));
+      constexpr std::string_view kFellBack = "程序所在目录不可写，设置和日志保存在：";
+      AppendLog(app_, L8(kFellBack) + Utf8ToLocal(dir_.path), std::string(kFellBack) + dir_.path);
     }
   }
   ~Session() { window_.waitForWorkers(); }
@@ -155,6 +166,15 @@ class Session {
 
 std::string Utf8Of(const std::string& local) {
   return UnicodeToUtf8(DecodeUnicodeEscapes(local));
+}
+
+// What stderr says when the service could not be reached: why, as the last identity
+// read found it (a CA file that cannot be used, a certificate that is not trusted,
+// no connection), with the file or host it concerns.
+std::string Unreachable(Session& s) {
+  const std::string why = s.app().lastTransferError.get();
+  return "the netdisk service could not be reached (" + s.app().origins.netdisk + ")" +
+         (why.empty() ? std::string() : ": " + why);
 }
 
 int ExitOf(AccountOutcome outcome) {
@@ -225,10 +245,11 @@ int AccountsAdd(Session& s, const std::string& argument, const std::string& file
   // The window's own check of the pasted text, then its add.
   if (!AddAccountFromInput(s.app(), s.form())) return kExitNoAccount;
   AccountOutcome outcome = AddAccount(s.app(), s.form(), s.accounts(), *cookies);
+  if (outcome == AccountOutcome::kUnreachable) Complain(s.console(), Unreachable(s));
   if (outcome != AccountOutcome::kAdded && outcome != AccountOutcome::kUpdated)
     return ExitOf(outcome);
   if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
-  s.console().line("saved to " + AccountFilePath(s.app()));
+  s.console().note("saved to " + AccountFilePath(s.app()));
   // An expired login still names its user, and the window keeps such a row too; it
   // has no uk, and nothing can be done with it until its cookies are renewed.
   for (const AccountRecord& row : s.accounts().rows()) {
@@ -240,7 +261,7 @@ int AccountsAdd(Session& s, const std::string& argument, const std::string& file
   return kExitDone;
 }
 
-int AccountsValidate(Session& s, const std::string& name) {
+int AccountsValidate(Session& s, const std::string& name, bool json) {
   std::vector<int> rows;
   if (!name.empty()) {
     int row = s.accountRow(name);
@@ -251,17 +272,32 @@ int AccountsValidate(Session& s, const std::string& name) {
     if (rows.empty()) return s.accountRow({}) < 0 ? kExitNoAccount : kExitDone;
   }
   int code = kExitDone;
+  JsonArray results;
+  std::string unreachable;
   for (int row : rows) {
     AccountOutcome outcome = ValidateAccountRow(s.app(), s.accounts(), row);
-    std::string status = outcome == AccountOutcome::kUnreachable
-                             ? "unreachable"
-                             : Utf8Of(s.accounts().cellText(row, kColumnStatus));
-    s.io().out << TerminalText(Utf8Of(s.accounts().cellText(row, kColumnUserName))) << '\t'
-               << TerminalText(status) << '\n';
+    const bool reached = outcome != AccountOutcome::kUnreachable;
+    std::string status =
+        reached ? Utf8Of(s.accounts().cellText(row, kColumnStatus)) : std::string("unreachable");
+    const std::string user = Utf8Of(s.accounts().cellText(row, kColumnUserName));
+    if (!reached) unreachable = Unreachable(s);
+    if (json) {
+      JsonObject result;
+      result.add("user", user);
+      result.add("uk", Utf8Of(s.accounts().cellText(row, kColumnUk)));
+      result.add("valid", outcome == AccountOutcome::kValid);
+      result.add("status", status);
+      if (!reached) result.add("error", s.app().lastTransferError.get());
+      results.add(result);
+    } else {
+      s.io().out << TerminalText(user) << '\t' << TerminalText(status) << '\n';
+    }
     // A service that cannot be reached outweighs a dead login: the answer is not known.
     int rowCode = ExitOf(outcome);
     if (rowCode == kExitService || (rowCode == kExitNoAccount && code == kExitDone)) code = rowCode;
   }
+  if (json) s.io().out << results.text() << '\n';
+  if (!unreachable.empty()) Complain(s.console(), unreachable);
   return code;
 }
 
@@ -271,12 +307,13 @@ int AccountsRemove(Session& s, const std::string& name) {
   int before = s.accounts().rowCount();
   s.accounts().setSelectedRow(row);
   DeleteSelectedAccount(s.app(), s.accounts());
+  // Not removed is not done: a script learns that the account is still there.
   if (s.accounts().rowCount() == before) {
-    s.console().line("kept " + name);
-    return kExitDone;
+    Complain(s.console(), "kept " + name + " (removing it needs a Yes: --yes)");
+    return kExitUsage;
   }
   if (!WriteAccountFile(s.app(), s.accounts())) return kExitUsage;
-  s.console().line("removed " + name + "; saved to " + AccountFilePath(s.app()));
+  s.console().note("removed " + name + "; saved to " + AccountFilePath(s.app()));
   return kExitDone;
 }
 
@@ -298,12 +335,13 @@ int OpenAccount(Session& s, const std::string& name) {
                                 Utf8Of(s.app().currentUserName.get()));
       return kExitNoAccount;
     case RefreshOutcome::kUnreachable:
+      Complain(s.console(), Unreachable(s));
+      return kExitService;
     case RefreshOutcome::kFailed:
     case RefreshOutcome::kSuperseded:
       break;
   }
-  Complain(s.console(),
-           "the netdisk service could not be reached or failed (" + s.app().origins.netdisk + ")");
+  Complain(s.console(), "the netdisk service failed (" + s.app().origins.netdisk + ")");
   return kExitService;
 }
 
@@ -364,37 +402,108 @@ int FindNode(Session& s, const std::string& pathUtf8, NodeId& found) {
   return kExitDone;
 }
 
-int Tree(Session& s, const std::string& account, const std::string& path, bool json) {
+// What `tree` lists and how.
+struct TreeOptions {
+  std::string path = "/";
+  bool json = false;
+  bool recursive = false;
+  std::optional<int> depth;  // with recursive: how many levels; 0 or none: all
+};
+
+// The dir value of a Netdisk folder path, as the tree's node listing sends it.
+std::string DirOf(const std::u16string& path) {
+  std::vector<std::u16string> names;
+  for (size_t start = 0; start <= path.size();) {
+    size_t slash = std::min(path.find(u'/', start), path.size());
+    if (slash > start) names.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  return names.empty() ? std::string("%2F") : TreeNamesToDir(names);
+}
+
+// Every entry of the folder at `path`, page by page, as the tree's node listing asks
+// for them (the window's sort order); their size, time and fs_id come with them.
+int ListEntries(Session& s, const std::u16string& path, std::vector<NetdiskEntry>& entries) {
+  const std::string cookies = s.app().currentCookies.get();
+  const ListingOrder order = ReadSortOrder(s.form());
+  const std::string dir = DirOf(path);
+  entries.clear();
+  for (int page = 1;; ++page) {
+    TreeListing listing = ListTreeNodePage(s.app(), cookies, order, dir, page);
+    if (listing.outcome == ListingOutcome::kFolderGone) {
+      Complain(s.console(), "the folder " + UnicodeToUtf8(path) + " is gone");
+      return kExitUsage;
+    }
+    if (listing.outcome != ListingOutcome::kSuccess) {
+      const std::string why = listing.reply.empty() ? listing.error : LocalToUtf8(listing.reply);
+      Complain(s.console(), "listing " + UnicodeToUtf8(path) + " failed: " + why);
+      return kExitService;
+    }
+    std::vector<NetdiskEntry> more = ReadEntries(listing.reply);
+    const bool full = more.size() >= static_cast<size_t>(kFolderPageSize);
+    entries.insert(entries.end(), std::make_move_iterator(more.begin()),
+                   std::make_move_iterator(more.end()));
+    if (!full) return kExitDone;
+  }
+}
+
+long long NumberOf(const std::string& digits) {
+  return std::strtoll(digits.c_str(), nullptr, 10);
+}
+
+// Lists the folder at `path` and, while `levels` allows (0: no limit), the folders
+// below it, each folder's entries right after it. `shown` is the folder's path as
+// the text output names it, relative to the listed folder ("" for that one).
+int ListTree(Session& s, const std::u16string& path, const std::string& shown, int levels,
+             bool json, JsonArray& out) {
+  std::vector<NetdiskEntry> entries;
+  if (int code = ListEntries(s, path, entries); code != kExitDone) return code;
+  for (const NetdiskEntry& entry : entries) {
+    const std::string name = Utf8Of(entry.serverFilename);
+    const std::u16string entryPath = DecodeUnicodeEscapes(entry.path);
+    const std::string relative = shown + name;
+    if (json) {
+      JsonObject object;
+      object.add("name", name);
+      object.add("folder", entry.isdir);
+      object.add("fs_id", entry.fsId);
+      object.add("path", UnicodeToUtf8(entryPath));
+      object.add("size", NumberOf(entry.size));
+      object.add("mtime", NumberOf(entry.serverMtime));
+      object.add("isdir", entry.isdir);
+      out.add(object);
+    } else {
+      s.io().out << TerminalText(relative) << (entry.isdir ? "/" : "") << '\n';
+    }
+    if (entry.isdir && levels != 1) {
+      if (int code = ListTree(s, entryPath, relative + "/", levels > 1 ? levels - 1 : 0, json, out);
+          code != kExitDone)
+        return code;
+    }
+  }
+  return kExitDone;
+}
+
+int Tree(Session& s, const std::string& account, const TreeOptions& options) {
   if (int code = OpenAccount(s, account); code != kExitDone) return code;
   NodeId id = kNoNode;
-  if (int code = FindNode(s, path, id); code != kExitDone) return code;
+  if (int code = FindNode(s, options.path, id); code != kExitDone) return code;
   FolderTree& tree = s.window().tree();
   std::optional<TreeNode> node = tree.node(id);
   if (node && node->value == kNodeFile) {
-    Complain(s.console(), "not a folder: " + path);
+    Complain(s.console(), "not a folder: " + options.path);
     return kExitUsage;
   }
-  if (int code = ListNode(s, id); code != kExitDone) return code;
-  const CliIo& io = s.io();
+  const std::u16string folder = tree.netdiskPath(id);
+  const int levels = options.recursive ? options.depth.value_or(0) : 1;
   JsonArray entries;
-  for (NodeId child : tree.children(id)) {
-    std::optional<TreeNode> entry = tree.node(child);
-    if (!entry) continue;
-    bool folder = entry->value != kNodeFile;
-    if (json) {
-      JsonObject object;
-      object.add("name", UnicodeToUtf8(entry->text));
-      object.add("folder", folder);
-      entries.add(object);
-    } else {
-      io.out << TerminalText(UnicodeToUtf8(entry->text)) << (folder ? "/" : "") << '\n';
-    }
-  }
-  if (json) {
+  if (int code = ListTree(s, folder, "", levels, options.json, entries); code != kExitDone)
+    return code;
+  if (options.json) {
     JsonObject result;
-    result.add("folder", UnicodeToUtf8(tree.netdiskPath(id)));
+    result.add("folder", UnicodeToUtf8(folder));
     result.addRaw("entries", entries.text());
-    io.out << result.text() << '\n';
+    s.io().out << result.text() << '\n';
   }
   return kExitDone;
 }
@@ -484,16 +593,22 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   ApplyCheckOptions(s.form(), options);
 
   Console& console = s.console();
+  static const std::string kFinished = L8("检查任务已完成。");
+  // The task's closing notice is no news to --quiet.
+  if (console.quiet()) s.platform().hideOnce(kFinished);
   ProgressSampler sampler;
   window.onStartCheckClicked();
   int stopsHandled = 0;
+  gCheckTakesStops = true;
   // A task runs while 按钮_开始检查 is disabled; after a stop its threads may still drain.
   while (s.form().taskRunning() || window.checkTask().active()) {
     if (int stops = gStops.load(); stops > stopsHandled) {
+      // The Ctrl-C is the user's answer to the stop question, and a stopped task is
+      // not complete, whatever its closing notice says.
+      if (stopsHandled == 0 && !console.quiet()) s.platform().hideOnce(kFinished);
       stopsHandled = stops;
-      // The Ctrl-C is the user's answer to the stop question.
       s.platform().answerOnce(L8("确定停止检查任务？"), kIdYes);
-      console.line("stopping (Ctrl-C again ends at once)");
+      console.note("stopping (Ctrl-C again ends at once)");
       window.onStopCheckClicked();
       continue;
     }
@@ -501,6 +616,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   window.waitForWorkers();
+  gCheckTakesStops = false;
   ProgressState last = sampler.sample(s);
   console.progress(ProgressText(last, console.terminal()), true);
   console.endProgress();
@@ -511,7 +627,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   if (!checked && !stopped) return kExitUsage;  // the start was refused: the prompt said why
 
   std::vector<BlockedRow> rows = window.blocked().rows();
-  const std::string folder = LocalToUtf8(s.app().selectedFolderPath.get());
+  const std::string folder = task.folderPath.get();
   // Folders the service would not list, and a catalogue that failed: their entries
   // were never checked, so the result is not complete.
   const std::vector<std::u16string> failedFolders = task.failedFolders.list();
@@ -527,7 +643,12 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     }
     JsonObject result;
     result.add("folder", folder);
-    result.add("total", static_cast<long long>(std::max(task.checkTotal.load(), 0LL)));
+    // Entries: files and folders alike are asked about.
+    const long long total = std::max(task.checkTotal.load(), 0LL);
+    const long long folders = std::clamp(task.checkFolders.load(), 0LL, total);
+    result.add("total", total);
+    result.add("files", total - folders);
+    result.add("folders", folders);
     result.addRaw("blocked", blocked.text());
     result.add("undecided", static_cast<long long>(task.undecidedRows.load()));
     JsonArray failed;
@@ -546,7 +667,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
       Complain(console, "cannot write " + options.exportTable);
       return kExitUsage;
     }
-    console.line("table written to " + options.exportTable);
+    console.note("table written to " + options.exportTable);
   }
   // The name last: the line's end is the name's end, whatever the name holds.
   for (const std::u16string& path : failedFolders) {
@@ -565,10 +686,82 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     return kExitService;
   return kExitDone;
 }
+
+// check --delete deletes files on the netdisk: a person at a terminal confirms it,
+// a script says so with --yes. kExitDone when it may go ahead.
+int ConfirmDeletes(const CliIo& io, const GlobalOptions& global, const CheckOptions& options) {
+  if (!options.deleteFiles || global.yes) return kExitDone;
+  const std::string refused = "pansift-cli: nothing was checked: ";
+  if (global.no) {
+    io.err << refused << "--no answers the delete question\n";
+    return kExitUsage;
+  }
+  if (!io.inIsTerminal) {
+    io.err << refused
+           << "check --delete deletes every blocked file it finds; without a terminal to ask "
+              "on, confirm it with --yes\n";
+    return kExitUsage;
+  }
+  io.err << "Delete every blocked file found in " << TerminalText(options.path)
+         << " from the netdisk? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(io.in, answer);
+  std::transform(answer.begin(), answer.end(), answer.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (answer == "y" || answer == "yes") return kExitDone;
+  io.err << refused << "the deletes were not confirmed\n";
+  return kExitUsage;
+}
+
+// A number option's lowest value; the message says what was given.
+CLI::Validator AtLeast(int lowest) {
+  return CLI::Validator(
+      [lowest](std::string& value) {
+        long long number = 0;
+        if (!CLI::detail::lexical_cast(value, number) || number < lowest)
+          return "must be " + std::to_string(lowest) + " or more, not " + value;
+        return std::string();
+      },
+      std::to_string(lowest) + " or more");
+}
+
+// The parser's words for a command that names no subcommand it knows ("A
+// subcommand is required"), said plainly: which word it did not know, and what the
+// command takes. Empty when the error is another one.
+std::string UnknownCommand(const CLI::App& cli) {
+  const std::vector<std::string> rest = cli.remaining();
+  if (rest.empty()) return {};
+  const CLI::App* given = &cli;
+  while (!given->get_subcommands().empty()) given = given->get_subcommands().front();
+  if (given->get_require_subcommand_min() == 0 || !given->get_subcommands().empty()) return {};
+  std::string known;
+  for (const CLI::App* sub : given->get_subcommands({}))
+    known += (known.empty() ? "" : ", ") + sub->get_name();
+  return "unknown command '" + rest.front() + "' (" +
+         (given == &cli ? std::string("commands") : given->get_name() + " takes") + ": " + known +
+         ")";
+}
+
+// Results that did not reach stdout (a full disk, a closed pipe) are no result: the
+// command fails, whatever it did.
+int WithOutputWritten(const CliIo& io, int code) {
+  errno = 0;
+  io.out.flush();
+  if (io.out) return code;
+  const int error = errno;
+  io.err << "pansift-cli: cannot write the results to stdout"
+         << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n'
+         << std::flush;
+  return code == kExitDone ? kExitUsage : code;
+}
 }  // namespace
 
 int RequestStop() {
   return gStops.fetch_add(1) + 1;
+}
+
+bool CheckTakesStops() {
+  return gCheckTakesStops.load();
 }
 
 int RunCli(int argc, const char* const* argv, const CliIo& io) {
@@ -576,8 +769,10 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   GlobalOptions options;
   CLI::App cli{
       "PanSift without a window: the accounts, folders and blocked-file check of a "
-      "netdisk account.\nExit codes: 0 done, 1 usage, 2 cookies invalid or no account, "
-      "3 service or network failure or an incomplete check, 4 stopped.",
+      "netdisk account.\nExit codes: 0 done, 1 usage, a question answered No or output that "
+      "cannot be written, 2 cookies invalid or no account, 3 service or network failure (a CA "
+      "file that cannot be used, a certificate that is not trusted) or an incomplete check, "
+      "4 stopped (Ctrl-C, SIGTERM).",
       "pansift-cli"};
   cli.fallthrough();
   cli.set_version_flag("--version", std::string("pansift-cli ") + PANSIFT_VERSION_TEXT);
@@ -605,6 +800,8 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   CLI::Option* yes = cli.add_flag("--yes,-y", options.yes, "Answer Yes (or OK) to every question");
   CLI::Option* no = cli.add_flag("--no,-n", options.no, "Answer No (or Cancel) to every question");
   yes->excludes(no);
+  cli.add_flag("--quiet,-q", options.quiet,
+               "No progress and no log lines on stderr: only errors and questions");
 
   // accounts
   CLI::App* accounts = cli.add_subcommand("accounts", "The saved accounts (baiduset.ini)");
@@ -620,18 +817,29 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   CLI::App* validate =
       accounts->add_subcommand("validate", "Ask the service whether saved logins are live");
   std::string validateName;
+  bool validateJson = false;
   validate->add_option("NAME", validateName, "Only this account (default: all)");
-  CLI::App* remove = accounts->add_subcommand("remove", "Remove a saved account (asks; --yes)");
+  validate->add_flag("--json", validateJson,
+                     "One JSON array: user, uk, valid, status (and error when unreachable)");
+  CLI::App* remove = accounts->add_subcommand(
+      "remove", "Remove a saved account (asks; --yes; kept without a Yes: exit 1)");
   std::string removeName;
   remove->add_option("NAME", removeName, "The account's user name")->required();
   accounts->require_subcommand(1);
 
   // tree
   CLI::App* tree = cli.add_subcommand("tree", "List a folder of the operating account");
-  std::string treePath = "/";
-  bool treeJson = false;
-  tree->add_option("PATH", treePath, "The folder, e.g. /电影 (default: /)");
-  tree->add_flag("--json", treeJson, "One JSON document");
+  TreeOptions treeOptions;
+  tree->add_option("PATH", treeOptions.path, "The folder, e.g. /电影 (default: /)");
+  tree->add_flag("--json", treeOptions.json,
+                 "One JSON document: folder, entries (name, folder, fs_id, path, size, mtime, "
+                 "isdir)");
+  CLI::Option* recursive = tree->add_flag("--recursive,-R", treeOptions.recursive,
+                                          "Also list the folders below, each after its folder");
+  tree->add_option("--depth,-d", treeOptions.depth,
+                   "With --recursive: how many levels to list; 0: no limit (default)")
+      ->check(AtLeast(0))
+      ->needs(recursive);
 
   // check
   CLI::App* check = cli.add_subcommand(
@@ -639,27 +847,41 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   CheckOptions checkOptions;
   check->add_option("PATH", checkOptions.path, "The folder to check (default: /, everything)");
   check->add_option("--depth,-d", checkOptions.depth, "How deep to walk; 0: no limit (检查深度)")
-      ->required();
-  check->add_option("--threads", checkOptions.checkThreads,
-                    "Check threads, 1 to 5; 5 asks first (检查线程数, default 3)");
-  check->add_option("--preread-threads", checkOptions.prereadThreads,
-                    "Folder reading threads, at most 30 (预读取线程数, default 10)");
-  check->add_option("--batch", checkOptions.filesPerBatch,
-                    "Files asked about in one request (每次检查文件数量, default 50)");
-  check->add_option("--rate-limit-pause", checkOptions.autoDelay,
-                    "Seconds to wait when the service limits the rate (自动延时秒数, default 30)");
-  check->add_option("--submit-interval", checkOptions.submitInterval,
-                    "Seconds between check requests (检测违规文件提交间隔, default 0)");
-  check->add_option("--delete-interval", checkOptions.deleteInterval,
-                    "Seconds between deletes (删除违规文件操作间隔, default 0)");
+      ->required()
+      ->check(AtLeast(0));
+  check
+      ->add_option("--threads", checkOptions.checkThreads,
+                   "Check threads, 1 to 5; 5 asks first (检查线程数, default 3)")
+      ->check(AtLeast(1));
+  check
+      ->add_option("--preread-threads", checkOptions.prereadThreads,
+                   "Folder reading threads, 1 to 30 (预读取线程数, default 10)")
+      ->check(AtLeast(1));
+  check
+      ->add_option("--batch", checkOptions.filesPerBatch,
+                   "Files asked about in one request (每次检查文件数量, default 50)")
+      ->check(AtLeast(1));
+  check
+      ->add_option("--rate-limit-pause", checkOptions.autoDelay,
+                   "Seconds to wait when the service limits the rate (自动延时秒数, default 30)")
+      ->check(AtLeast(0));
+  check
+      ->add_option("--submit-interval", checkOptions.submitInterval,
+                   "Seconds between check requests (检测违规文件提交间隔, default 0)")
+      ->check(AtLeast(0));
+  check
+      ->add_option("--delete-interval", checkOptions.deleteInterval,
+                   "Seconds between deletes (删除违规文件操作间隔, default 0)")
+      ->check(AtLeast(0));
   check->add_flag("--delete", checkOptions.deleteFiles,
-                  "Delete each blocked file when found (检测到被和谐文件时删除文件)");
+                  "Delete each blocked file when found (检测到被和谐文件时删除文件); asks on a "
+                  "terminal, needs --yes in a script");
   check->add_flag("--halving", checkOptions.halving,
                   "Find the blocked files of a refused batch by asking about halves instead of "
                   "every file: fewer requests (对半查找和谐文件)");
   check->add_flag("--json", checkOptions.json,
-                  "Print one JSON document when the task ends: folder, total, blocked, undecided, "
-                  "failed_folders");
+                  "Print one JSON document when the task ends: folder, total (entries), files, "
+                  "folders, blocked, undecided, failed_folders");
   check
       ->add_option("--export-table", checkOptions.exportTable,
                    "Also write the blocked files to FILE in the window's table export format")
@@ -673,22 +895,35 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     // The parser's messages quote the arguments they refuse: shown line by line as
     // names are.
     std::ostringstream errors;
-    int code = cli.exit(e, io.out, errors);
+    int code = 0;
+    if (std::string unknown = UnknownCommand(cli); !unknown.empty()) {
+      errors << "pansift-cli: " << unknown << "\nRun with --help for more information.\n";
+      code = kExitUsage;
+    } else {
+      code = cli.exit(e, io.out, errors);
+    }
     std::istringstream lines(errors.str());
     for (std::string line; std::getline(lines, line);) io.err << TerminalText(line) << '\n';
-    return code == 0 ? kExitDone : kExitUsage;
+    return WithOutputWritten(io, code == 0 ? kExitDone : kExitUsage);
   }
   // The transport reads the extra trusted certificates from the environment.
   if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
 
+  if (*check) {
+    if (int code = ConfirmDeletes(io, options, checkOptions); code != kExitDone) return code;
+  }
+
   Session session(options, io);
-  if (*list) return AccountsList(session, listJson);
-  if (*add) return AccountsAdd(session, addCookies, addFile);
-  if (*validate) return AccountsValidate(session, validateName);
-  if (*remove) return AccountsRemove(session, removeName);
-  if (*tree) return Tree(session, options.account, treePath, treeJson);
-  if (*check) return Check(session, options.account, checkOptions);
-  return kExitUsage;
+  const int code = [&] {
+    if (*list) return AccountsList(session, listJson);
+    if (*add) return AccountsAdd(session, addCookies, addFile);
+    if (*validate) return AccountsValidate(session, validateName, validateJson);
+    if (*remove) return AccountsRemove(session, removeName);
+    if (*tree) return Tree(session, options.account, treeOptions);
+    if (*check) return Check(session, options.account, checkOptions);
+    return static_cast<int>(kExitUsage);
+  }();
+  return WithOutputWritten(io, code);
 }
 
 }  // namespace pansift::cli

@@ -54,8 +54,8 @@ std::string PromptLine(std::string_view localText) {
   return line;
 }
 
-std::string LogLine(std::string_view localText) {
-  std::string text = LocalToUtf8(localText);
+std::string LogLine(std::string_view localText, std::string_view exactUtf8) {
+  std::string text = exactUtf8.empty() ? LocalToUtf8(localText) : std::string(exactUtf8);
   while (text.ends_with("\r\n")) text.resize(text.size() - 2);
   return text;
 }
@@ -68,6 +68,11 @@ void CliPlatform::answerOnce(std::string localText, MessageBoxResult answer) {
   once_.emplace(std::move(localText), answer);
 }
 
+void CliPlatform::hideOnce(std::string localText) {
+  std::lock_guard lock(mutex_);
+  hidden_.insert(std::move(localText));
+}
+
 MessageBoxResult CliPlatform::messageBox(std::string_view caption, std::string_view text,
                                          int timeoutMs, MessageBoxStyle style, WindowId owner) {
   // Recorded like every headless prompt (tests read them back).
@@ -78,6 +83,10 @@ MessageBoxResult CliPlatform::messageBox(std::string_view caption, std::string_v
     if (auto it = once_.find(std::string(text)); it != once_.end()) {
       answer = it->second;
       once_.erase(it);
+    }
+    if (auto it = hidden_.find(std::string(text)); it != hidden_.end()) {
+      hidden_.erase(it);
+      return answer;
     }
     std::string line = PromptLine(caption);
     while (!line.empty() && (line.back() == ':' || line.ends_with("："))) {

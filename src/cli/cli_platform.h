@@ -4,6 +4,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "cli/console.h"
@@ -27,6 +28,10 @@ class CliPlatform : public HeadlessPlatform {
   /// the policy: what the user meant by an action of the command line itself (a
   /// Ctrl-C confirms the stop question).
   void answerOnce(std::string localText, MessageBoxResult answer);
+  /// The next prompt whose text is `localText` is answered by the policy without
+  /// being shown: a notice that the command line's own outcome contradicts (the
+  /// task's "检查任务已完成。" after a stop).
+  void hideOnce(std::string localText);
 
   MessageBoxResult messageBox(std::string_view caption, std::string_view text, int timeoutMs,
                               MessageBoxStyle style, WindowId owner) override;
@@ -37,13 +42,15 @@ class CliPlatform : public HeadlessPlatform {
   const PromptPolicy policy_;
   std::mutex mutex_;
   std::multimap<std::string, MessageBoxResult> once_;
+  std::multiset<std::string> hidden_;
 };
 
 /// A prompt's text as one line of UTF-8: each run of its line breaks (the program
 /// writes CR LF) becomes one space and trailing ones are dropped, so that its
 /// paragraphs read as one line; a lone CR or LF stays for Console::line to escape.
 std::string PromptLine(std::string_view localText);
-/// A line of the log pane as UTF-8, without the CR LF pairs that end it.
-std::string LogLine(std::string_view localText);
+/// A line of the log pane as UTF-8, without the CR LF pairs that end it: its exact
+/// UTF-8 text (LogAppended::exactUtf8) when it has one, else its local text.
+std::string LogLine(std::string_view localText, std::string_view exactUtf8 = {});
 
 }  // namespace pansift::cli

@@ -18,10 +18,15 @@ std::string Rate(double rate) {
   return text;
 }
 
-// The code point of the valid UTF-8 sequence at `at` and its length; length 0 when
-// the byte there starts none (a stray continuation byte, an overlong form, a
-// surrogate, beyond U+10FFFF, or cut short).
-std::pair<char32_t, size_t> DecodeUtf8(std::string_view text, size_t at) {
+void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%s%0*x", prefix, digits, value);
+  out += text;
+}
+
+}  // namespace
+
+std::pair<char32_t, size_t> DecodeUtf8At(std::string_view text, size_t at) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(at);
   if (lead < 0x80) return {lead, 1};
@@ -54,27 +59,18 @@ std::pair<char32_t, size_t> DecodeUtf8(std::string_view text, size_t at) {
   return {cp, length};
 }
 
-// Characters that change how a terminal shows the text around them: C1 controls,
-// line and paragraph separators, and the bidirectional marks, embeddings, overrides
-// and isolates that reorder what follows.
-bool IsInvisibleControl(char32_t cp) {
-  return (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
-         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+bool IsTerminalControl(char32_t cp) {
+  // C0 and DEL; C1; line and paragraph separators; the bidirectional marks,
+  // embeddings, overrides and isolates that reorder what follows.
+  return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E ||
+         cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
 }
-
-void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%s%0*x", prefix, digits, value);
-  out += text;
-}
-
-}  // namespace
 
 std::string TerminalText(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (size_t at = 0; at < utf8.size();) {
-    auto [cp, length] = DecodeUtf8(utf8, at);
+    auto [cp, length] = DecodeUtf8At(utf8, at);
     if (length == 0) {
       AppendHex(out, "\\x", static_cast<unsigned char>(utf8[at]), 2);
       ++at;
@@ -96,7 +92,7 @@ std::string TerminalText(std::string_view utf8) {
       default:
         if (cp < 0x20 || cp == 0x7F) {
           AppendHex(out, "\\x", static_cast<unsigned>(cp), 2);
-        } else if (IsInvisibleControl(cp)) {
+        } else if (IsTerminalControl(cp)) {
           AppendHex(out, "\\u", static_cast<unsigned>(cp), 4);
         } else {
           out.append(utf8.substr(at, length));
@@ -116,7 +112,12 @@ void Console::line(std::string_view text) {
   err_ << std::flush;
 }
 
+void Console::note(std::string_view text) {
+  if (!quiet_) line(text);
+}
+
 void Console::progress(const std::string& text, bool force) {
+  if (quiet_) return;
   std::lock_guard lock(mutex_);
   if (terminal_) {
     if (text == bar_) return;

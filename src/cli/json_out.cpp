@@ -2,12 +2,19 @@
 
 #include <cstdio>
 
+#include "cli/console.h"
+
 namespace pansift::cli {
 
 std::string JsonQuote(std::string_view utf8) {
   std::string quoted = "\"";
-  for (char c : utf8) {
-    switch (c) {
+  for (size_t at = 0; at < utf8.size();) {
+    auto [cp, length] = DecodeUtf8At(utf8, at);
+    if (length == 0) {
+      quoted += utf8[at++];  // not UTF-8: kept as it is (names arrive as valid UTF-8)
+      continue;
+    }
+    switch (cp) {
       case '"':
         quoted += "\\\"";
         break;
@@ -24,14 +31,17 @@ std::string JsonQuote(std::string_view utf8) {
         quoted += "\\t";
         break;
       default:
-        if (static_cast<unsigned char>(c) < 0x20) {
+        // JSON must escape the C0 controls; the rest of what could drive a terminal
+        // that shows the document is escaped too, and reads back the same.
+        if (IsTerminalControl(cp)) {
           char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(cp));
           quoted += escape;
         } else {
-          quoted += c;
+          quoted.append(utf8.substr(at, length));
         }
     }
+    at += length;
   }
   return quoted + "\"";
 }

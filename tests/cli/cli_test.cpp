@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,7 +24,9 @@
 #include "blocked/exports.h"
 #include "cli/cli_platform.h"
 #include "cli/console.h"
+#include "cli/json_out.h"
 #include "core/main_form.h"
+#include "https_server.h"
 #include "json/json_doc.h"
 #include "pansift_version.h"
 #include "pipeline/catalogue_db.h"
@@ -100,17 +103,18 @@ class CliTest : public ::testing::Test {
     std::ostringstream out;
     std::ostringstream err;
     CliRun run;
-    run.code =
-        RunCli(static_cast<int>(argv.size()), argv.data(), CliIo{in, out, err, terminal, &clock});
+    CliIo io{in, out, err, terminal, &clock};
+    io.inIsTerminal = inTerminal;
+    run.code = RunCli(static_cast<int>(argv.size()), argv.data(), io);
     run.out = out.str();
     run.err = err.str();
     return run;
   }
 
-  /// Saves both fixture accounts as the window would.
   /// Starts pansift-cli as a program of its own (the simulator and data folder as
   /// for cli()), stdout and stderr into out.txt and err.txt; its pid, or -1.
-  pid_t spawnCli(std::vector<std::string> args) {
+  /// `stdoutFd`, when given, is its stdout instead.
+  pid_t spawnCli(std::vector<std::string> args, int stdoutFd = -1) {
     std::vector<std::string> all = {PANSIFT_CLI_EXE,
                                     "--data-dir",
                                     dir.path(),
@@ -125,8 +129,12 @@ class CliTest : public ::testing::Test {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, dir.file("out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stdoutFd >= 0) {
+      posix_spawn_file_actions_adddup2(&files, stdoutFd, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&files, 1, dir.file("out.txt").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     posix_spawn_file_actions_addopen(&files, 2, dir.file("err.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
@@ -135,6 +143,7 @@ class CliTest : public ::testing::Test {
     return pid;
   }
 
+  /// Saves both fixture accounts as the window would.
   void saveBoth() {
     ASSERT_EQ(cli({"accounts", "add", live}).code, kExitDone);
     ASSERT_EQ(cli({"accounts", "add", expired}).code, kExitNoAccount);
@@ -152,6 +161,7 @@ class CliTest : public ::testing::Test {
   // Waits pass at once (a twentieth of them for real, so polling loops do not spin).
   testing::ScaledClock clock;
   bool terminal = false;
+  bool inTerminal = false;
   std::string live;
   std::string expired;
 };
@@ -196,6 +206,20 @@ TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
       {{"--yes", "--no", "accounts", "list"}, kExitUsage, "excludes"},
       {{"tree", "--bogus"}, kExitUsage, "bogus"},
       {{"accounts", "remove"}, kExitUsage, "NAME"},
+      {{"x"}, kExitUsage, "pansift-cli: unknown command 'x' (commands: accounts, tree, check)"},
+      {{"--yes", "lsit"}, kExitUsage, "unknown command 'lsit'"},
+      {{"accounts", "lsit"},
+       kExitUsage,
+       "unknown command 'lsit' (accounts takes: list, add, validate, remove)"},
+      {{"check", "--depth", "-1"}, kExitUsage, "--depth: must be 0 or more, not -1"},
+      {{"check", "-d", "0", "--batch", "0"}, kExitUsage, "--batch: must be 1 or more, not 0"},
+      {{"check", "-d", "0", "--submit-interval", "-1"}, kExitUsage, "--submit-interval: must be"},
+      {{"check", "-d", "0", "--delete-interval", "-5"}, kExitUsage, "--delete-interval: must be"},
+      {{"check", "-d", "0", "--rate-limit-pause", "-1"}, kExitUsage, "--rate-limit-pause: must"},
+      {{"check", "-d", "0", "--threads", "0"}, kExitUsage, "--threads: must be 1 or more"},
+      {{"check", "-d", "x"}, kExitUsage, "--depth: must be 0 or more, not x"},
+      {{"tree", "--depth", "2"}, kExitUsage, "--depth requires --recursive"},
+      {{"tree", "-R", "--depth", "-1"}, kExitUsage, "--depth: must be 0 or more"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"pansift-cli"};
@@ -269,6 +293,30 @@ TEST(CliTerminalText, EscapesWhatCouldDriveTheTerminalAndNothingElse) {
   }
 }
 
+// JSON keeps every name exact; what JSON itself must escape, and what could drive a
+// terminal showing the document, are escaped in JSON's own way.
+TEST(CliJson, QuotesNamesExactlyAndNothingRawReachesATerminal) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string quoted;
+  } cases[] = {
+      {"plain names stay", "/电影 2023/a&b's, [1].mp4 😀~", "\"/电影 2023/a&b's, [1].mp4 😀~\""},
+      {"quotes and backslashes", "a\"b\\c\\u0031", "\"a\\\"b\\\\c\\\\u0031\""},
+      {"C0 controls", "\x1b[2J\n\x01", "\"\\u001b[2J\\n\\u0001\""},
+      {"DEL and C1", "\x7f\xc2\x9b", "\"\\u007f\\u009b\""},
+      {"separators and bidi", "a\u2028\u202e", "\"a\\u2028\\u202e\""},
+      {"no-break space stays", "\xc2\xa0", "\"\xc2\xa0\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(JsonQuote(c.text), c.quoted);
+    JsonDoc doc;
+    ASSERT_TRUE(doc.parseUtf8("{\"a\":" + JsonQuote(c.text) + "}"));
+    EXPECT_EQ(UnicodeToUtf8(doc.getUnicode("a")), c.text);
+  }
+}
+
 TEST(CliTerminalText, PromptsAndLogLinesBecomeOneLineEach) {
   struct Case {
     const char* what;
@@ -333,11 +381,13 @@ TEST_F(CliTest, AddedAccountsAreSavedInTheWindowsFileAndListed) {
 TEST_F(CliTest, RemoveAsksAndOnlyYesRemoves) {
   saveBoth();
   ASSERT_EQ(savedRows().size(), 2u);
+  // Not removed is not done.
   CliRun kept = cli({"accounts", "remove", "过期用户"});
-  EXPECT_EQ(kept.code, kExitDone);
+  EXPECT_EQ(kept.code, kExitUsage);
   EXPECT_TRUE(Contains(kept.err, "确定删除 过期用户 的cookies?")) << kept.err;
+  EXPECT_TRUE(Contains(kept.err, "pansift-cli: kept 过期用户")) << kept.err;
   EXPECT_EQ(savedRows().size(), 2u);
-  EXPECT_EQ(cli({"--no", "accounts", "remove", "过期用户"}).code, kExitDone);
+  EXPECT_EQ(cli({"--no", "accounts", "remove", "过期用户"}).code, kExitUsage);
   EXPECT_EQ(savedRows().size(), 2u);
 
   CliRun removed = cli({"accounts", "remove", "过期用户", "--yes"});
@@ -423,10 +473,27 @@ TEST_F(CliTest, ValidateReportsEachLoginAndTheWorstOutcome) {
   EXPECT_EQ(all.out, "网盘_用户__\t有效\n过期用户\t已失效\n");
   EXPECT_EQ(cli({"accounts", "validate", "网盘_用户__"}).code, kExitDone);
 
+  CliRun json = cli({"accounts", "validate", "--json"});
+  EXPECT_EQ(json.code, kExitNoAccount);
+  EXPECT_EQ(json.out,
+            "[{\"user\":\"网盘_用户__\",\"uk\":\"1098765432\",\"valid\":true,\"status\":\"有效\"},"
+            "{\"user\":\"过期用户\",\"uk\":\"\",\"valid\":false,\"status\":\"已失效\"}]\n");
+
   // Nothing listens on port 1: the answer is not known, which is not a dead login.
   CliRun down = cli({"accounts", "validate"}, {}, "https://127.0.0.1:1");
   EXPECT_EQ(down.code, kExitService);
   EXPECT_EQ(down.out, "网盘_用户__\tunreachable\n过期用户\tunreachable\n");
+  EXPECT_TRUE(Contains(down.err,
+                       "pansift-cli: the netdisk service could not be reached "
+                       "(https://127.0.0.1:1): 127.0.0.1:1: "))
+      << down.err;
+  CliRun downJson =
+      cli({"accounts", "validate", "--json", "网盘_用户__"}, {}, "https://127.0.0.1:1");
+  EXPECT_EQ(downJson.code, kExitService);
+  JsonDoc result;
+  ASSERT_TRUE(result.parseUtf8(downJson.out)) << downJson.out;
+  EXPECT_EQ(result.getText("[0].status"), "unreachable");
+  EXPECT_TRUE(result.getText("[0].error").starts_with("127.0.0.1:1: ")) << downJson.out;
 }
 
 // Every way of getting no usable account exits with 2, a service that cannot be
@@ -493,9 +560,9 @@ TEST_F(CliTest, TreeListsFoldersOfTheOperatingAccount) {
 
   CliRun movies = cli({"tree", "/电影 2023", "--json"});
   EXPECT_EQ(movies.code, kExitDone) << movies.err;
-  for (const char* entry : {"{\"name\":\"a&b's, [1].mp4\",\"folder\":false}",
-                            "{\"name\":\"普通 视频.mkv\",\"folder\":false}",
-                            "{\"name\":\"😀 emoji~name.mp4\",\"folder\":false}"})
+  for (const char* entry : {"{\"name\":\"a&b's, [1].mp4\",\"folder\":false,",
+                            "{\"name\":\"普通 视频.mkv\",\"folder\":false,",
+                            "{\"name\":\"😀 emoji~name.mp4\",\"folder\":false,"})
     EXPECT_TRUE(Contains(movies.out, entry)) << movies.out;
   EXPECT_TRUE(movies.out.starts_with("{\"folder\":\"/电影 2023\",\"entries\":[")) << movies.out;
 
@@ -540,10 +607,13 @@ TEST_F(CliTest, NamesAreShownNeverExecuted) {
   saveBoth();
   ASSERT_EQ(cli({"accounts", "add", badCookies}).code, kExitDone);
 
-  // The JSON result keeps the name as it is, escaped the JSON way.
+  // The JSON result keeps the name as it is, escaped the JSON way, what could drive
+  // a terminal showing it included.
   CliRun json = cli({"tree", folder, "--json"});
-  EXPECT_TRUE(Contains(json.out, "\"name\":\"\\u001b]0;title\\u0007\\u001b[31m红\\n行\\r回"))
+  EXPECT_TRUE(Contains(json.out,
+                       "\"name\":\"\\u001b]0;title\\u0007\\u001b[31m红\\n行\\r回\\u202e4pm.exe\""))
       << json.out;
+  EXPECT_EQ(RawControlIn(json.out), "");
 
   struct Case {
     const char* what;
@@ -586,7 +656,7 @@ TEST_F(CliTest, NamesAreShownNeverExecuted) {
        {}},
       {"remove asks",
        {"accounts", "remove", user},
-       kExitDone,
+       kExitUsage,
        {},
        "确定删除 坏\\x1b]0;pwned\\x07名\\n 的cookies? [no"},
       {"the parser's error", {"tree", "--x\x1b[31m"}, kExitUsage, {}, "--x\\x1b[31m\n"},
@@ -629,7 +699,9 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
       {"388670939482157", "/电影 2023/a&b's, [1].mp4"},
       {"388670939482159", "/电影 2023/😀 emoji~name.mp4"}};
   EXPECT_EQ(BlockedOf(run.out), expected) << run.out;
-  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":")) << run.out;
+  // Entries: six files and four folders.
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":10,\"files\":6,\"folders\":4,"))
+      << run.out;
   // No delete was asked for: the window's "待处理".
   EXPECT_TRUE(Contains(run.out, "\"status\":\"待处理\"")) << run.out;
   EXPECT_TRUE(run.out.ends_with(",\"undecided\":0,\"failed_folders\":[]}\n")) << run.out;
@@ -638,6 +710,9 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   // The log's summary and plain progress lines went to stderr; stdout holds the JSON only.
   EXPECT_TRUE(Contains(run.err, "已检测完成，总检测文件数量")) << run.err;
   EXPECT_TRUE(Contains(run.err, "checking: ")) << run.err;
+  // The log's lines name the files as stdout does, not as the window's pane shows them.
+  for (const auto& [fsId, path] : expected)
+    EXPECT_TRUE(Contains(run.err, "文件已被和谐：" + path + "\n")) << run.err;
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
 
   // The exported table reads back as the window's table import reads it.
@@ -691,9 +766,9 @@ TEST_F(CliTest, HalvingAsksAboutHalvesOfARefusedBatch) {
 TEST_F(CliTest, CheckPrintsPathsAndDeletesWhenAsked) {
   saveBoth();
   terminal = true;
-  CliRun run = cli({"check", "/电影 2023", "-d", "1", "--delete", "--threads", "2", "--batch", "2",
-                    "--submit-interval", "0", "--delete-interval", "0", "--rate-limit-pause", "1",
-                    "--preread-threads", "3"});
+  CliRun run = cli({"--yes", "check", "/电影 2023", "-d", "1", "--delete", "--threads", "2",
+                    "--batch", "2", "--submit-interval", "0", "--delete-interval", "0",
+                    "--rate-limit-pause", "1", "--preread-threads", "3"});
   ASSERT_EQ(run.code, kExitDone) << run.err;
   EXPECT_EQ(service.sim.find("网盘*用户**", "/电影 2023/a&b's, [1].mp4"), std::nullopt);
   EXPECT_EQ(service.sim.find("网盘*用户**", "/电影 2023/😀 emoji~name.mp4"), std::nullopt);
@@ -746,8 +821,9 @@ TEST_F(CliTest, CheckDeletesExactlyTheBlockedFileOfEachSiblingPair) {
   for (const std::string& path : blocked) service.sim.addFile(user, path, 1, true);
   for (const std::string& path : normal) service.sim.addFile(user, path, 1, false);
 
-  CliRun run = cli({"check", "/pairs", "--depth", "0", "--json", "--delete", "--batch", "5",
-                    "--submit-interval", "0", "--delete-interval", "0", "--rate-limit-pause", "1"});
+  CliRun run =
+      cli({"--yes", "check", "/pairs", "--depth", "0", "--json", "--delete", "--batch", "5",
+           "--submit-interval", "0", "--delete-interval", "0", "--rate-limit-pause", "1"});
   ASSERT_EQ(run.code, kExitDone) << run.err;
   JsonDoc result;
   ASSERT_TRUE(result.parseUtf8(run.out)) << run.out;
@@ -902,6 +978,7 @@ TEST_F(CliTest, StopEndsTheCheckWithFour) {
   stopper.join();
   EXPECT_EQ(run.code, kExitStopped) << run.err;
   EXPECT_TRUE(Contains(run.err, "确定停止检查任务？ [yes]")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "检查任务已完成。")) << run.err;
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\"")) << run.out;
 }
 
@@ -953,6 +1030,280 @@ TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
   EXPECT_EQ(ReadAll(dir.file("out.txt")), "");
   EXPECT_TRUE(Contains(ReadAll(dir.file("err.txt")), "确定停止检查任务？ [yes]"));
+}
+
+// SIGTERM (a service manager, a time limit) stops as the first Ctrl-C does: the
+// check drains, its partial result is printed, the exit code is 4, and no notice
+// says the check was completed. Outside a check it ends the program at once.
+TEST_F(CliTest, SigtermStopsLikeTheFirstCtrlC) {
+  saveBoth();
+  service.sim.faults().holdRequestsOf(live, "/api/download");
+  pid_t pid = spawnCli({"check", "/", "--depth", "0", "--json"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+  kill(pid, SIGTERM);
+  EXPECT_TRUE(
+      testing::WaitUntil([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
+  service.sim.faults().releaseHeld();
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
+  const std::string out = ReadAll(dir.file("out.txt"));
+  EXPECT_TRUE(out.starts_with("{\"folder\":\"/\",\"total\":10,\"files\":6,\"folders\":4,")) << out;
+  const std::string err = ReadAll(dir.file("err.txt"));
+  EXPECT_TRUE(Contains(err, "确定停止检查任务？ [yes]")) << err;
+  EXPECT_FALSE(Contains(err, "检查任务已完成。")) << err;
+
+  // A listing that does not come back: nothing waits for a stop.
+  service.sim.faults().holdRequestsOf(live, "/api/list");
+  pid = spawnCli({"tree", "/文档"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+  kill(pid, SIGTERM);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  service.sim.faults().releaseHeld();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
+  EXPECT_EQ(ReadAll(dir.file("out.txt")), "");
+}
+
+// Results that do not reach stdout (a full disk, a pipe nobody reads any more) are
+// a failure, not a success.
+TEST_F(CliTest, ResultsThatCannotBeWrittenEndWithOne) {
+  saveBoth();
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+  close(pipeEnds[0]);
+  struct Case {
+    const char* what;
+    int fd;
+    std::string reason;
+  } cases[] = {
+      {"a full disk", full, "No space left on device"},
+      {"a closed pipe", pipeEnds[1], "Broken pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pid_t pid = spawnCli({"accounts", "list"}, c.fd);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), kExitUsage);
+    EXPECT_TRUE(Contains(ReadAll(dir.file("err.txt")),
+                         "pansift-cli: cannot write the results to stdout: " + c.reason + "\n"))
+        << ReadAll(dir.file("err.txt"));
+  }
+  close(full);
+  close(pipeEnds[1]);
+}
+
+// A CA file that cannot be used, and a certificate that is not trusted, are said as
+// such, naming the file or the host and giving libcurl's message: on stderr with
+// exit code 3, in the log and in err.txt. No prompt is left without a text.
+TEST_F(CliTest, ACaFileThatCannotBeUsedOrAnUntrustedCertificateIsNamed) {
+  saveBoth();
+  const std::string missing = dir.file("no such ca.pem");
+  const std::string folder = dir.file("folder.pem");
+  std::filesystem::create_directories(folder);
+  const std::string garbage = dir.file("garbage.pem");
+  std::ofstream(garbage) << "not a certificate\n";
+  const std::string stranger = dir.file("stranger.pem");
+  ASSERT_TRUE(sim::WriteTextFile(
+      stranger, sim::MakeSelfSignedCertificate({"localhost"}, {"127.0.0.1"}).certPem));
+  const std::string origin = service.sim.netdiskOrigin();
+  const std::string host = origin.substr(origin.find("://") + 3);
+  struct Case {
+    const char* what;
+    std::string caFile;
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {"no such CA file",
+       missing,
+       {"tree"},
+       "cannot use the CA file " + missing + " (No such file or directory): "},
+      {"a folder as CA file",
+       folder,
+       {"check", "/", "--depth", "0"},
+       "cannot use the CA file " + folder + " (Is a directory): "},
+      {"no certificate in the CA file",
+       garbage,
+       {"accounts", "validate"},
+       "cannot use the CA file " + garbage + " (it holds no PEM certificate): "},
+      {"a certificate it does not trust",
+       stranger,
+       {"tree", "/文档"},
+       "the certificate of " + host + " is not trusted (extra CA file " + stranger +
+           "): SSL certificate problem"},
+      {"adding an account", stranger, {"accounts", "add", live}, "the certificate of " + host},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"pansift-cli", "--data-dir", dir.path(), "--netdisk-origin",
+                                     origin,        "--ca-file",  c.caFile};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CliRun run = runRaw(args);
+    EXPECT_EQ(run.code, kExitService) << run.err;
+    EXPECT_TRUE(Contains(run.err, "pansift-cli: the netdisk service could not be reached (" +
+                                      origin + "): " + c.said))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "无法访问网盘服务：" + c.said)) << run.err;
+    EXPECT_TRUE(Contains(LocalToUtf8(ReadAll(dir.file("err.txt"))), "无法访问网盘服务：" + c.said))
+        << ReadAll(dir.file("err.txt"));
+    EXPECT_FALSE(Contains(run.err, ": \n")) << run.err;
+  }
+  // The simulator is trusted again: all is well.
+  EXPECT_EQ(cli({"tree"}).code, kExitDone);
+}
+
+// A folder where the catalogue cannot be made refuses the start: the refusal keeps
+// its words and says which file and why.
+TEST_F(CliTest, AnUnwritableCatalogueFolderRefusesTheCheckSayingWhy) {
+  saveBoth();
+  auto writable = [](const std::string& folder) {
+    const std::string probe = folder + "/probe";
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+  };
+  std::string folder = dir.file("read-only");
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(
+      folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  // The superuser writes into any folder of its own; not into /sys.
+  if (writable(folder)) folder = "/sys";
+  if (writable(folder)) GTEST_SKIP() << "no folder here refuses this user";
+  std::filesystem::current_path(folder);
+  const std::string file = (std::filesystem::current_path() / "vintrel.db").string();
+  CliRun run = cli({"check", "/文档", "--depth", "0", "--json"});
+  std::filesystem::current_path(dir.path());
+  std::filesystem::permissions(dir.file("read-only"), std::filesystem::perms::owner_all);
+  EXPECT_EQ(run.code, kExitUsage) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "提示: 初始化.db失败，一般重即软件即可。 " + file + "：Permission denied\n"))
+      << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+// check --delete deletes on the netdisk: a person at a terminal is asked first, a
+// script must say --yes. Until then nothing is asked of the service.
+TEST_F(CliTest, DeletesAreConfirmedOnATerminalAndByYesInAScript) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  const std::string blocked = "/电影 2023/a&b's, [1].mp4";
+  const std::vector<std::string> check = {"check", "/电影 2023", "-d", "1", "--delete"};
+  struct Case {
+    const char* what;
+    bool terminal;
+    std::string input;
+    std::vector<std::string> before;  // global options
+    int code;
+    std::string inErr;
+    bool deleted;
+  } cases[] = {
+      {"a script", false, "y\n", {}, kExitUsage, "confirm it with --yes\n", false},
+      {"a script saying no", false, {}, {"--no"}, kExitUsage, "--no answers", false},
+      {"a terminal, not confirmed",
+       true,
+       "\n",
+       {},
+       kExitUsage,
+       "Delete every blocked file found in /电影 2023 from the netdisk? [y/N] pansift-cli: "
+       "nothing was checked: the deletes were not confirmed\n",
+       false},
+      {"a terminal, confirmed", true, "y\n", {}, kExitDone, "from the netdisk? [y/N] ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    inTerminal = c.terminal;
+    const size_t requests = service.sim.log().entries("/api/list").size();
+    std::vector<std::string> args = c.before;
+    args.insert(args.end(), check.begin(), check.end());
+    CliRun run = cli(args, c.input);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
+    EXPECT_EQ(service.sim.find(user, blocked).has_value(), !c.deleted);
+    if (c.code != kExitDone) {
+      EXPECT_EQ(service.sim.log().entries("/api/list").size(), requests);
+      EXPECT_EQ(run.out, "");
+    }
+  }
+}
+
+// tree --recursive lists the folders below too, each folder's entries after it, as
+// deep as --depth says; its JSON gives each entry's fs_id, path, size and time.
+TEST_F(CliTest, TreeListsTheFoldersBelowWithTheirDetails) {
+  saveBoth();
+  const std::string shallow = cli({"tree", "/文档"}).out;
+  CliRun all = cli({"tree", "/文档", "-R"});
+  EXPECT_EQ(all.code, kExitDone) << all.err;
+  // The folder's own entries right after it.
+  const std::string sub = "子目录/\n";
+  const size_t after = shallow.find(sub) + sub.size();
+  ASSERT_NE(shallow.find(sub), std::string::npos) << shallow;
+  EXPECT_EQ(all.out, shallow.substr(0, after) + "子目录/deep.txt\n" + shallow.substr(after));
+  EXPECT_EQ(cli({"tree", "/文档", "--recursive", "--depth", "1"}).out, shallow);
+  EXPECT_EQ(cli({"tree", "/文档", "-R", "-d", "2"}).out, all.out);
+
+  CliRun json = cli({"tree", "/", "-R", "--json"});
+  EXPECT_EQ(json.code, kExitDone) << json.err;
+  JsonDoc result;
+  ASSERT_TRUE(result.parseUtf8(json.out)) << json.out;
+  EXPECT_EQ(result.getText("folder"), "/");
+  ASSERT_EQ(result.count("entries"), 10);
+  std::map<std::string, std::string> byPath;  // path: fs_id size mtime isdir
+  for (int i = 0; i < 10; ++i) {
+    const std::string at = "entries[" + std::to_string(i) + "].";
+    byPath[UnicodeToUtf8(result.getUnicode(at + "path"))] =
+        result.getText(at + "fs_id") + " " + result.getText(at + "size") + " " +
+        result.getText(at + "mtime") + " " + result.getText(at + "isdir");
+  }
+  EXPECT_EQ(byPath["/电影 2023/a&b's, [1].mp4"], "388670939482157 734003200 1690000100 false");
+  EXPECT_EQ(byPath["/文档/子目录/deep.txt"].substr(0, 19), "388670939482161 12 ");
+  EXPECT_TRUE(byPath["/文档/子目录"].ends_with(" true")) << byPath["/文档/子目录"];
+  EXPECT_EQ(byPath["/readme.txt"], "388670939482162 100 1700000000 false");
+}
+
+// --quiet: no progress and no log lines, only what went wrong; stdout as ever.
+TEST_F(CliTest, QuietLeavesOnlyErrorsOnStderr) {
+  saveBoth();
+  CliRun loud = cli({"check", "/电影 2023", "-d", "0"});
+  EXPECT_TRUE(Contains(loud.err, "checking")) << loud.err;
+  EXPECT_TRUE(Contains(loud.err, "检查任务已完成。")) << loud.err;
+  CliRun quiet = cli({"--quiet", "check", "/电影 2023", "-d", "0"});
+  EXPECT_EQ(quiet.code, kExitDone);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, loud.out);
+  EXPECT_EQ(cli({"-q", "tree", "/文档"}).err, "");
+
+  service.sim.faults().failListing("/文档");
+  CliRun failed = cli({"-q", "check", "/文档", "-d", "0"});
+  service.sim.faults().reset();
+  EXPECT_EQ(failed.code, kExitService);
+  EXPECT_TRUE(Contains(failed.err, "pansift-cli: a folder could not be listed")) << failed.err;
+  EXPECT_FALSE(Contains(failed.err, "已检测完成")) << failed.err;
+}
+
+// The log's lines on stderr name folders and files as they are, as stdout does: no
+// entity words the name does not hold, no "?" for what GBK cannot hold.
+TEST_F(CliTest, LogLinesOnStderrNameThingsAsTheyAre) {
+  saveBoth();
+  const std::string folder = "/😀 R&amp;D";
+  ASSERT_NE(service.sim.addFile("网盘*用户**", folder + "/x & 😈.mp4", 1, true), 0u);
+  CliRun run = cli({"check", folder, "-d", "0", "--json"});
+  EXPECT_EQ(run.code, kExitDone) << run.err;
+  for (const std::string& line :
+       {"正在读取选择目录下的文件明细：" + folder + "\n", "开始检测：" + folder + "\n",
+        "文件已被和谐：" + folder + "/x & 😈.mp4\n"})
+    EXPECT_TRUE(Contains(run.err, line)) << run.err;
+  EXPECT_FALSE(Contains(run.err, "&amp;amp;")) << run.err;
+  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"" + folder + "\",")) << run.out;
 }
 }  // namespace
 }  // namespace pansift::cli
