@@ -44,11 +44,7 @@ namespace {
 std::atomic<int> gStops{0};
 
 struct GlobalOptions {
-  std::string dataDir;
-  std::string netdiskOrigin;
-  std::string passportOrigin;
-  std::string portalOrigin;
-  std::string caFile;
+  FrontEndOptions start;
   std::string account;  // UTF-8
   bool yes = false;
   bool no = false;
@@ -79,22 +75,16 @@ class Session {
                   : options.no ? PromptPolicy::kNo
                                : PromptPolicy::kTimeout,
                   io.clock),
-        dir_(ChooseProgramDir(options.dataDir, ExecutableDir())),
-        app_(platform_, dir_.path),
+        dir_(PrepareFrontEnd(options.start, ExecutableDir())),
+        app_(platform_, dir_.dirs),
         window_(app_, form_, accounts_) {
-    if (!options.netdiskOrigin.empty()) app_.origins.netdisk = TrimOrigin(options.netdiskOrigin);
-    if (!options.passportOrigin.empty()) app_.origins.passport = TrimOrigin(options.passportOrigin);
-    if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
+    ApplyFrontEndOptions(app_, options.start);
     // The log pane's lines go to stderr as they come.
     logLines_ = app_.log.subscribe(
         [this](const LogAppended& change) { console_.line(LogLine(change.text)); });
     window_.start();
     window_.waitForAccountLoader();
-    // netset.ini has been read: every request of the run goes through the back end it chose.
-    SelectTransport(app_.curlMode);
-    if (dir_.fellBack) {
-      AppendLog(app_, L8("程序所在目录不可写，设置和日志保存在：") + Utf8ToLocal(dir_.path));
-    }
+    FinishFrontEndStart(app_, dir_);
   }
   ~Session() { window_.waitForWorkers(); }
   Session(const Session&) = delete;
@@ -551,7 +541,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   // The name last: the line's end is the name's end, whatever the name holds.
   for (const std::u16string& path : failedFolders) {
     Complain(console, "a folder could not be listed (the last reply is in " +
-                          s.app().pathBeside("err.txt") +
+                          s.app().stateFile("err.txt") +
                           "); its entries were not checked: " + UnicodeToUtf8(path));
   }
   if (catalogueFailures > 0) {
@@ -581,21 +571,21 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
       "pansift-cli"};
   cli.fallthrough();
   cli.set_version_flag("--version", std::string("pansift-cli ") + PANSIFT_VERSION_TEXT);
-  cli.add_option("--data-dir", options.dataDir,
+  cli.add_option("--data-dir", options.start.dataDir,
                  "Keep settings, accounts and logs in DIR (default: beside the program, or "
-                 "$XDG_DATA_HOME/pansift)")
+                 "the XDG folders of an installed one)")
       ->option_text("DIR");
-  cli.add_option("--netdisk-origin", options.netdiskOrigin,
+  cli.add_option("--netdisk-origin", options.start.netdiskOrigin,
                  "The netdisk web origin (default: the real service; also "
                  "PANSIFT_NETDISK_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--passport-origin", options.passportOrigin,
+  cli.add_option("--passport-origin", options.start.passportOrigin,
                  "The account passport origin (also PANSIFT_PASSPORT_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--portal-origin", options.portalOrigin,
+  cli.add_option("--portal-origin", options.start.portalOrigin,
                  "The portal origin (also PANSIFT_PORTAL_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--ca-file", options.caFile,
+  cli.add_option("--ca-file", options.start.caFile,
                  "Also trust the certificates in this PEM file (also PANSIFT_CA_FILE)")
       ->option_text("FILE");
   cli.add_option("--account", options.account,
@@ -678,9 +668,6 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     for (std::string line; std::getline(lines, line);) io.err << TerminalText(line) << '\n';
     return code == 0 ? kExitDone : kExitUsage;
   }
-  // The transport reads the extra trusted certificates from the environment.
-  if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
-
   Session session(options, io);
   if (*list) return AccountsList(session, listJson);
   if (*add) return AccountsAdd(session, addCookies, addFile);
