@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -22,6 +23,7 @@
 #include "app/startup.h"
 #include "blocked/blocked_list.h"
 #include "blocked/exports.h"
+#include "blocked/history.h"
 #include "cli/cli_platform.h"
 #include "cli/json_out.h"
 #include "core/app_state.h"
@@ -465,6 +467,74 @@ std::string BlockedPath(const BlockedRow& row) {
   return UnicodeToUtf8(row.netdiskPath);
 }
 
+// A time the user gave: "YYYY-MM-DD", or with "THH:MM[:SS]" or " HH:MM[:SS]", local time.
+std::optional<std::time_t> ParseLocalTime(const std::string& text) {
+  for (const char* format :
+       {"%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M", "%Y-%m-%d %H:%M", "%Y-%m-%d"}) {
+    std::tm parts{};
+    const char* end = strptime(text.c_str(), format, &parts);
+    if (end == nullptr || *end != '\0') continue;
+    parts.tm_isdst = -1;
+    std::time_t when = std::mktime(&parts);
+    if (when != static_cast<std::time_t>(-1)) return when;
+  }
+  return std::nullopt;
+}
+
+// A time for scripts: ISO 8601 in local time with its offset.
+std::string IsoLocalTime(long long seconds) {
+  std::time_t when = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  localtime_r(&when, &parts);
+  char text[40];
+  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &parts);
+  std::string iso(text, length);
+  if (iso.size() > 5) iso.insert(iso.size() - 2, ":");  // +0800 -> +08:00
+  return iso;
+}
+
+int History(Session& s, const std::string& account, const std::string& since, bool json) {
+  long long from = 0;
+  if (!since.empty()) {
+    std::optional<std::time_t> when = ParseLocalTime(since);
+    if (!when) {
+      Complain(s.console(), "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not " +
+                                TerminalText(since));
+      return kExitUsage;
+    }
+    from = *when;
+  }
+  FindingsHistory& history = s.window().history();
+  if (!history.ok()) {
+    Complain(s.console(),
+             "cannot open " + s.app().dataFile(kHistoryFileName) + ": " + history.error());
+    return kExitService;
+  }
+  const std::vector<Finding> findings = history.list(account, from);
+  if (json) {
+    JsonArray array;
+    for (const Finding& finding : findings) {
+      JsonObject object;
+      object.add("account", finding.account);
+      object.add("fs_id", finding.fsid);
+      object.add("path", finding.path);
+      object.add("first_seen", IsoLocalTime(finding.firstSeen));
+      object.add("last_seen", IsoLocalTime(finding.lastSeen));
+      object.add("state", finding.state);
+      array.add(object);
+    }
+    s.io().out << array.text() << '\n';
+  } else {
+    for (const Finding& finding : findings) {
+      s.io().out << IsoLocalTime(finding.firstSeen) << '\t' << IsoLocalTime(finding.lastSeen)
+                 << '\t' << finding.state << '\t' << TerminalText(finding.account) << '\t'
+                 << TerminalText(finding.path) << '\n';
+    }
+  }
+  s.io().out.flush();
+  return kExitDone;
+}
+
 int Check(Session& s, const std::string& account, const CheckOptions& options) {
   if (int code = OpenAccount(s, account); code != kExitDone) return code;
   NodeId id = kNoNode;
@@ -513,6 +583,8 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
       object.add("fs_id", row.fsid);
       object.add("path", BlockedPath(row));
       object.add("status", BlockedStatus(row));
+      object.add("state", FindingState(row));
+      object.add("new", window.isNewFinding(LocalToUtf8(row.account), row.fsid));
       blocked.add(object);
     }
     JsonObject result;
@@ -623,6 +695,19 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   tree->add_option("PATH", treePath, "The folder, e.g. /电影 (default: /)");
   tree->add_flag("--json", treeJson, "One JSON document");
 
+  // history
+  CLI::App* historyCommand = cli.add_subcommand(
+      "history", "The blocked files every check found (history.db), oldest first");
+  std::string historySince;
+  bool historyJson = false;
+  historyCommand
+      ->add_option("--since", historySince,
+                   "Only files last seen at or after DATE (2026-12-01, "
+                   "2026-12-01T08:00; local time)")
+      ->option_text("DATE");
+  historyCommand->add_flag("--json", historyJson,
+                           "One JSON array: account, fs_id, path, first_seen, last_seen, state");
+
   // check
   CLI::App* check = cli.add_subcommand(
       "check", "Find the blocked files of a folder (the window's 开始检查); they go to stdout");
@@ -675,6 +760,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   if (*remove) return AccountsRemove(session, removeName);
   if (*tree) return Tree(session, options.account, treePath, treeJson);
   if (*check) return Check(session, options.account, checkOptions);
+  if (*historyCommand) return History(session, options.account, historySince, historyJson);
   return kExitUsage;
 }
 

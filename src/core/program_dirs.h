@@ -9,7 +9,7 @@ namespace pansift {
 
 struct ProgramDirs {
   std::string config;  // netset.ini
-  std::string data;    // baiduset.ini, the exports
+  std::string data;    // baiduset.ini, history.db, the exports
   std::string state;   // err.txt
   std::string cache;   // the login browser's profiles
 
