@@ -18,7 +18,9 @@ set(expected
   share/bash-completion/completions/pansift-cli
   share/doc/pansift/copyright
   share/doc/pansift/changelog.Debian.gz
-  share/lintian/overrides/pansift)
+  share/lintian/overrides/pansift
+  lib/systemd/user/pansift-check.service
+  lib/systemd/user/pansift-check.timer)
 set(programs pansift-cli)
 if(GUI)
   list(APPEND expected bin/pansift share/applications/org.pansift.PanSift.desktop)
@@ -139,6 +141,22 @@ if(desktop_validate AND GUI)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "desktop-file-validate: ${out}${err}")
   endif()
+endif()
+# The weekly check's units pass systemd's own check, and the service runs the
+# installed pansift-cli.
+find_program(systemd_analyze systemd-analyze)
+if(systemd_analyze)
+  execute_process(COMMAND "${systemd_analyze}" verify --man=no
+                          "${PREFIX}/lib/systemd/user/pansift-check.service"
+                          "${PREFIX}/lib/systemd/user/pansift-check.timer"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0 OR NOT err STREQUAL "")
+    message(FATAL_ERROR "systemd-analyze verify: ${out}${err}")
+  endif()
+endif()
+file(READ "${PREFIX}/lib/systemd/user/pansift-check.service" service)
+if(NOT service MATCHES "exec \"${PREFIX}/bin/pansift-cli\" check / --depth 0 --all-accounts --resume --json")
+  message(FATAL_ERROR "the service does not run the installed pansift-cli:\n${service}")
 endif()
 find_program(appstreamcli appstreamcli)
 if(appstreamcli)
