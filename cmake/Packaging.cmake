@@ -2,8 +2,9 @@
 #   cmake --install build --prefix /usr/local      # or: scripts/package
 # The programs go to bin/, their own files to share/pansift/, the menu entry, icon
 # and AppStream metainfo where desktops look for them, the man pages and the
-# completion of pansift-cli where man and bash look. An installed program keeps
-# its settings and accounts in $XDG_DATA_HOME/pansift.
+# completion of pansift-cli where man and bash look, the weekly check's systemd
+# user units where systemd looks. An installed program keeps its files in the
+# user's XDG folders.
 set(PANSIFT_APP_ID org.pansift.PanSift)
 set(_dist "${PROJECT_SOURCE_DIR}/dist/linux")
 set(_debian "${PROJECT_SOURCE_DIR}/dist/debian")
@@ -38,6 +39,15 @@ install(FILES "${_dist}/${PANSIFT_APP_ID}.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 install(FILES "${_dist}/pansift-cli.bash-completion" RENAME pansift-cli
         DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
+# The weekly check of every account, as systemd user units; installed disabled (the
+# user enables the timer).
+# The service names the program where this install puts it (--prefix included).
+install(CODE "
+  set(PANSIFT_CLI_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pansift-cli\")
+  configure_file(\"${_dist}/pansift-check.service.in\"
+                 \"${PROJECT_BINARY_DIR}/dist/pansift-check.service\" @ONLY)")
+install(FILES "${PROJECT_BINARY_DIR}/dist/pansift-check.service" "${_dist}/pansift-check.timer"
+        DESTINATION "lib/systemd/user")
 if(TARGET pansift)
   install(TARGETS pansift RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
   install(FILES "${_dist}/${PANSIFT_APP_ID}.desktop"

@@ -26,7 +26,7 @@ void DeleteSelectedAccount(AppState& app, AccountStore& store) {
     return;
   store.removeRow(row);
   // The browser data a login window left behind may hold this account's login.
-  RemoveLeftoverLoginProfiles(app.programDir);
+  RemoveLeftoverLoginProfiles(app.dirs.cache);
 }
 
 bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {

@@ -54,7 +54,7 @@ std::string AsideName(const std::string& path) {
 }  // namespace
 
 std::string AccountFilePath(const AppState& app) {
-  return app.pathBeside("baiduset.ini");
+  return app.dataFile("baiduset.ini");
 }
 
 std::string AccountsToJson(const std::vector<AccountRecord>& rows) {

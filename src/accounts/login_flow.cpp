@@ -140,8 +140,8 @@ LoginCloseDecision DecideLoginClose(AppState& app, LoginWay way, const std::stri
   return {.close = answer == kIdYes, .addAccount = false};
 }
 
-std::string LoginProfileArea(const std::string& programDir) {
-  return programDir + "/cache/login-profile";
+std::string LoginProfileArea(const std::string& cacheDir) {
+  return cacheDir + "/login-profile";
 }
 
 namespace {
@@ -194,9 +194,9 @@ void RemoveProfilesExcept(const fs::path& area, const std::set<std::string>& ope
 
 }  // namespace
 
-std::string NewLoginProfileDir(const std::string& programDir) {
+std::string NewLoginProfileDir(const std::string& cacheDir) {
   std::error_code ec;
-  const fs::path area = LoginProfileArea(programDir);
+  const fs::path area = LoginProfileArea(cacheDir);
   const fs::path cache = area.parent_path();
   static std::atomic<unsigned> counter{0};
   const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(++counter);
@@ -229,8 +229,8 @@ void RemoveLoginProfileDir(const std::string& profileDir) {
   RemoveTree(profileDir);
 }
 
-void RemoveLeftoverLoginProfiles(const std::string& programDir) {
-  const fs::path area = LoginProfileArea(programDir);
+void RemoveLeftoverLoginProfiles(const std::string& cacheDir) {
+  const fs::path area = LoginProfileArea(cacheDir);
   std::set<std::string> open;
   {
     std::lock_guard lock(gOpenProfilesMutex);

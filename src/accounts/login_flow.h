@@ -76,8 +76,8 @@ struct LoginCloseDecision {
 /// without adding, anything else keeps the window.
 LoginCloseDecision DecideLoginClose(AppState& app, LoginWay way, const std::string& cookies);
 
-/// The folder under ProgramDir that holds way 1's browser profiles.
-std::string LoginProfileArea(const std::string& programDir);
+/// The folder in the cache folder `cacheDir` that holds way 1's browser profiles.
+std::string LoginProfileArea(const std::string& cacheDir);
 /// Deletes everything earlier way 1 windows left in LoginProfileArea, so that no
 /// earlier login survives, and returns a new empty folder in it for the next
 /// window's profile; "" when the old profiles cannot be removed or the folder cannot
@@ -85,7 +85,7 @@ std::string LoginProfileArea(const std::string& programDir);
 /// write into its own folder for a moment. The area and the folder are readable by
 /// the user only (0700; an existing area is made so), as the profile holds the
 /// login's cookies. The folder counts as open until RemoveLoginProfileDir.
-std::string NewLoginProfileDir(const std::string& programDir);
+std::string NewLoginProfileDir(const std::string& cacheDir);
 /// Deletes a way 1 window's profile folder once the window has closed and its
 /// cookies have been taken.
 void RemoveLoginProfileDir(const std::string& profileDir);
@@ -93,7 +93,7 @@ void RemoveLoginProfileDir(const std::string& profileDir);
 /// closing browser wrote after its folder was removed, or a window open when the
 /// program ended), except those of windows open now. Removing an account calls it:
 /// any of them may hold that account's login.
-void RemoveLeftoverLoginProfiles(const std::string& programDir);
+void RemoveLeftoverLoginProfiles(const std::string& cacheDir);
 
 /// Chooser 按钮1: true when the way 1 window may open. When the embedded browser
 /// cannot start, asks whether to open the page that explains what it needs (30 s,

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
+#include <optional>
 
 #include "accounts/account_actions.h"
 #include "accounts/account_file.h"
@@ -13,6 +15,7 @@
 #include "core/app_state.h"
 #include "core/main_form.h"
 #include "pipeline/catalogue_db.h"
+#include "util/codepage.h"
 
 namespace pansift {
 
@@ -36,7 +39,14 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
       checkTask_(app, form, tree_,
                  [this](const Credentials& account, const std::string& fsId,
                         const std::string& path) { recordBlockedFile(account, fsId, path); }),
-      workers_(ReportToLog(app)) {}
+      workers_(ReportToLog(app)) {
+  history_ = std::make_unique<FindingsHistory>(app.dataFile(kHistoryFileName));
+  historyStates_ = blocked_.subscribe([this](const BlockedChanged& change) {
+    if (change.kind != BlockedChanged::Kind::kChanged) return;
+    if (std::optional<BlockedRow> row = blocked_.row(change.row))
+      history_->recordState(LocalToUtf8(row->account), row->fsid, FindingState(*row));
+  });
+}
 
 MainWindow::~MainWindow() {
   workers_.waitAll();
@@ -48,6 +58,10 @@ void MainWindow::start() {
     accountLoader_ = std::thread([this] { LoadAccounts(app_, accounts_, form_); });
   }
   StartUp(app_);
+  if (!history_->ok()) {
+    AppendLog(app_, L8("打开历史记录失败：") +
+                        Utf8ToLocal(app_.dataFile(kHistoryFileName) + ": " + history_->error()));
+  }
 }
 
 void MainWindow::waitForAccountLoader() {
@@ -142,6 +156,10 @@ void MainWindow::onTreeMenuStartCheck() {
 }
 
 void MainWindow::onStartCheckClicked() {
+  {
+    std::lock_guard lock(newFindingsMutex_);
+    newFindings_.clear();
+  }
   checkTask_.startCheck();
 }
 
@@ -159,7 +177,26 @@ void MainWindow::onBlockedFilesClicked() {
 
 void MainWindow::recordBlockedFile(const Credentials& account, const std::string& fsid,
                                    const std::string& path) {
-  RecordBlockedFile(app_, form_, blocked_, account, fsid, path, NetdiskPathOfStored(path));
+  const std::u16string netdiskPath = NetdiskPathOfStored(path);
+  const std::string user = LocalToUtf8(account.userName);
+  switch (history_->recordFound(user, fsid, UnicodeToUtf8(netdiskPath), std::time(nullptr))) {
+    case FindingsHistory::Found::kNew: {
+      std::lock_guard lock(newFindingsMutex_);
+      newFindings_.emplace(user, fsid);
+      break;
+    }
+    case FindingsHistory::Found::kKnown:
+      break;
+    case FindingsHistory::Found::kFailed:
+      AppendErrorLine(app_, "history.db: " + history_->error());
+      break;
+  }
+  RecordBlockedFile(app_, form_, blocked_, account, fsid, path, netdiskPath);
+}
+
+bool MainWindow::isNewFinding(const std::string& account, const std::string& fsid) const {
+  std::lock_guard lock(newFindingsMutex_);
+  return newFindings_.contains({account, fsid});
 }
 
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "accounts/login_flow.h"
 #include "blocked/blocked_actions.h"
 #include "blocked/blocked_list.h"
+#include "blocked/history.h"
 #include "core/worker_threads.h"
 #include "pipeline/check_task.h"
 #include "tree/folder_tree.h"
@@ -56,6 +60,10 @@ class MainWindow {
   /// The blocked files found since start (超级列表框2 mirrors it) and the other
   /// controls of their window.
   BlockedList& blocked() { return blocked_; }
+  /// The history of findings (history.db in the data folder).
+  FindingsHistory& history() { return *history_; }
+  /// Whether the last check was the first to find the file (the history did not hold it).
+  bool isNewFinding(const std::string& account, const std::string& fsid) const;
   BlockedForm& blockedForm() { return blockedForm_; }
   /// What the checker calls for every blocked file it finds (on its worker thread),
   /// with the account of the task that found it.
@@ -123,6 +131,11 @@ class MainWindow {
   FolderTree tree_;
   BlockedList blocked_;
   BlockedForm blockedForm_;
+  std::unique_ptr<FindingsHistory> history_;
+  // Each row's last delete or move goes to the history.
+  Subscription historyStates_;
+  mutable std::mutex newFindingsMutex_;
+  std::set<std::pair<std::string, std::string>> newFindings_;  // account, fs_id (UTF-8)
   TreeListingThread treeListing_;
   // After the tree, whose selection it reads; stops a running task when destroyed.
   CheckTask checkTask_;

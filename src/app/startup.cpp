@@ -43,12 +43,15 @@ std::string PrivateFolderIn(const std::string& base) {
   return pattern;
 }
 
-std::string UserDataFolder() {
+// $<variable>/pansift, or ~/<homeDefault>/pansift when the variable is unset or not
+// an absolute path (as the XDG base directories say), made if needed; "" when it
+// cannot be made or written.
+std::string UserFolder(const char* variable, const char* homeDefault) {
   std::filesystem::path base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+  if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/') {
     base = xdg;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::filesystem::path(home) / ".local" / "share";
+    base = std::filesystem::path(home) / homeDefault;
   } else {
     return {};
   }
@@ -59,12 +62,31 @@ std::string UserDataFolder() {
   return dir.string();
 }
 
+// The XDG folders of this user; false when one of them cannot be used.
+bool UserFolders(ProgramDirs& dirs) {
+  dirs.config = UserFolder("XDG_CONFIG_HOME", ".config");
+  dirs.data = UserFolder("XDG_DATA_HOME", ".local/share");
+  dirs.state = UserFolder("XDG_STATE_HOME", ".local/state");
+  dirs.cache = UserFolder("XDG_CACHE_HOME", ".cache");
+  if (dirs.config.empty() || dirs.data.empty() || dirs.state.empty() || dirs.cache.empty())
+    return false;
+  // Earlier versions kept every file in the data folder: the back-end switch is
+  // carried over to where settings are read now.
+  const std::filesystem::path oldSwitch = std::filesystem::path(dirs.data) / "netset.ini";
+  const std::filesystem::path newSwitch = std::filesystem::path(dirs.config) / "netset.ini";
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(newSwitch, ec)) &&
+      std::filesystem::is_regular_file(std::filesystem::symlink_status(oldSwitch, ec)))
+    std::filesystem::rename(oldSwitch, newSwitch, ec);
+  return true;
+}
+
 }  // namespace
 
 ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
   if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0)
-    return {executableDir, false};
-  if (std::string data = UserDataFolder(); !data.empty()) return {data, true};
+    return {ProgramDirs::In(executableDir), false};
+  if (ProgramDirs dirs; UserFolders(dirs)) return {dirs, true};
   // The last resort: the user's runtime folder or the temporary one, in a folder
   // of our own that nobody else can prepare.
   std::string base;
@@ -76,7 +98,7 @@ ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
     if (base.empty()) base = "/tmp";
   }
   std::string folder = PrivateFolderIn(base);
-  return {folder.empty() ? executableDir : folder, true};
+  return {ProgramDirs::In(folder.empty() ? executableDir : folder), true};
 }
 
 ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string& executableDir) {
@@ -91,6 +113,27 @@ ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string&
     return choice;
   }
   return ResolveProgramDir(executableDir);
+}
+
+ProgramDirChoice PrepareFrontEnd(const FrontEndOptions& options, const std::string& executableDir) {
+  // The transport reads the extra trusted certificates from the environment.
+  if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
+  return ChooseProgramDir(options.dataDir, executableDir);
+}
+
+void ApplyFrontEndOptions(AppState& app, const FrontEndOptions& options) {
+  if (!options.netdiskOrigin.empty()) app.origins.netdisk = TrimOrigin(options.netdiskOrigin);
+  if (!options.passportOrigin.empty()) app.origins.passport = TrimOrigin(options.passportOrigin);
+  if (!options.portalOrigin.empty()) app.origins.portal = TrimOrigin(options.portalOrigin);
+}
+
+void FinishFrontEndStart(AppState& app, const ProgramDirChoice& choice) {
+  SelectTransport(app.curlMode);
+  if (!choice.fellBack) return;
+  std::string where = choice.dirs.config;
+  if (choice.dirs.state != choice.dirs.config) where += "、" + choice.dirs.state;
+  constexpr std::string_view kFellBack = "程序所在目录不可写，设置和日志保存在：";
+  AppendLog(app, L8(kFellBack) + Utf8ToLocal(where), std::string(kFellBack) + where);
 }
 
 bool ReadCurlSwitch(const std::string& netsetPath) {
@@ -108,7 +151,7 @@ std::string CurlNotice(bool curlMode) {
 }
 
 void StartUp(AppState& app) {
-  app.curlMode = ReadCurlSwitch(app.pathBeside("netset.ini"));
+  app.curlMode = ReadCurlSwitch(app.configFile("netset.ini"));
   SetStatus(app, CurlNotice(app.curlMode));
   ResetErrorLog(app);
   SetRefererOrigin(app.origins.netdisk);

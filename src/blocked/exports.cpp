@@ -176,7 +176,7 @@ bool IsNetdiskPath(std::u16string_view path) {
 }
 
 std::string ExportFilePath(const AppState& app, const char* prefixUtf8, std::time_t when) {
-  return app.programDir + "/" + prefixUtf8 + FormatLocalTime(when, TimeStyle::kDigits) + ".txt";
+  return app.dataFile(std::string(prefixUtf8) + FormatLocalTime(when, TimeStyle::kDigits) + ".txt");
 }
 
 std::string ExportPaths(AppState& app, const BlockedList& list, BlockedForm& form) {
@@ -216,7 +216,7 @@ bool ImportTable(AppState& app, BlockedList& list, const BlockedForm& form) {
   OpenFileRequest request;
   request.title = L8("请选择");
   request.filter = L8("文本文件(*.txt)");
-  request.startDir = app.programDir;
+  request.startDir = app.dirs.data;
   request.owner = form.window();
   std::string file = app.platform.chooseOpenFile(request);
   if (file.empty()) return false;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -25,6 +26,7 @@
 #include "app/startup.h"
 #include "blocked/blocked_list.h"
 #include "blocked/exports.h"
+#include "blocked/history.h"
 #include "cli/cli_platform.h"
 #include "cli/json_out.h"
 #include "core/app_state.h"
@@ -52,11 +54,7 @@ std::atomic<int> gStops{0};
 std::atomic<bool> gCheckTakesStops{false};
 
 struct GlobalOptions {
-  std::string dataDir;
-  std::string netdiskOrigin;
-  std::string passportOrigin;
-  std::string portalOrigin;
-  std::string caFile;
+  FrontEndOptions start;
   std::string account;  // UTF-8
   bool yes = false;
   bool no = false;
@@ -88,24 +86,17 @@ class Session {
                   : options.no ? PromptPolicy::kNo
                                : PromptPolicy::kTimeout,
                   io.clock),
-        dir_(ChooseProgramDir(options.dataDir, ExecutableDir())),
-        app_(platform_, dir_.path),
+        dir_(PrepareFrontEnd(options.start, ExecutableDir())),
+        app_(platform_, dir_.dirs),
         window_(app_, form_, accounts_) {
-    if (!options.netdiskOrigin.empty()) app_.origins.netdisk = TrimOrigin(options.netdiskOrigin);
-    if (!options.passportOrigin.empty()) app_.origins.passport = TrimOrigin(options.passportOrigin);
-    if (!options.portalOrigin.empty()) app_.origins.portal = TrimOrigin(options.portalOrigin);
+    ApplyFrontEndOptions(app_, options.start);
     // The log pane's lines go to stderr as they come, with the names as they are.
     logLines_ = app_.log.subscribe([this](const LogAppended& change) {
       console_.note(LogLine(change.text, change.exactUtf8));
     });
     window_.start();
     window_.waitForAccountLoader();
-    // netset.ini has been read: every request of the run goes through the back end it chose.
-    SelectTransport(app_.curlMode);
-    if (dir_.fellBack) {
-      constexpr std::string_view kFellBack = "程序所在目录不可写，设置和日志保存在：";
-      AppendLog(app_, L8(kFellBack) + Utf8ToLocal(dir_.path), std::string(kFellBack) + dir_.path);
-    }
+    FinishFrontEndStart(app_, dir_);
   }
   ~Session() { window_.waitForWorkers(); }
   Session(const Session&) = delete;
@@ -584,6 +575,74 @@ std::string BlockedPath(const BlockedRow& row) {
   return UnicodeToUtf8(row.netdiskPath);
 }
 
+// A time the user gave: "YYYY-MM-DD", or with "THH:MM[:SS]" or " HH:MM[:SS]", local time.
+std::optional<std::time_t> ParseLocalTime(const std::string& text) {
+  for (const char* format :
+       {"%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M", "%Y-%m-%d %H:%M", "%Y-%m-%d"}) {
+    std::tm parts{};
+    const char* end = strptime(text.c_str(), format, &parts);
+    if (end == nullptr || *end != '\0') continue;
+    parts.tm_isdst = -1;
+    std::time_t when = std::mktime(&parts);
+    if (when != static_cast<std::time_t>(-1)) return when;
+  }
+  return std::nullopt;
+}
+
+// A time for scripts: ISO 8601 in local time with its offset.
+std::string IsoLocalTime(long long seconds) {
+  std::time_t when = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  localtime_r(&when, &parts);
+  char text[40];
+  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &parts);
+  std::string iso(text, length);
+  if (iso.size() > 5) iso.insert(iso.size() - 2, ":");  // +0800 -> +08:00
+  return iso;
+}
+
+int History(Session& s, const std::string& account, const std::string& since, bool json) {
+  long long from = 0;
+  if (!since.empty()) {
+    std::optional<std::time_t> when = ParseLocalTime(since);
+    if (!when) {
+      Complain(s.console(), "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not " +
+                                TerminalText(since));
+      return kExitUsage;
+    }
+    from = *when;
+  }
+  FindingsHistory& history = s.window().history();
+  if (!history.ok()) {
+    Complain(s.console(),
+             "cannot open " + s.app().dataFile(kHistoryFileName) + ": " + history.error());
+    return kExitService;
+  }
+  const std::vector<Finding> findings = history.list(account, from);
+  if (json) {
+    JsonArray array;
+    for (const Finding& finding : findings) {
+      JsonObject object;
+      object.add("account", finding.account);
+      object.add("fs_id", finding.fsid);
+      object.add("path", finding.path);
+      object.add("first_seen", IsoLocalTime(finding.firstSeen));
+      object.add("last_seen", IsoLocalTime(finding.lastSeen));
+      object.add("state", finding.state);
+      array.add(object);
+    }
+    s.io().out << array.text() << '\n';
+  } else {
+    for (const Finding& finding : findings) {
+      s.io().out << IsoLocalTime(finding.firstSeen) << '\t' << IsoLocalTime(finding.lastSeen)
+                 << '\t' << finding.state << '\t' << TerminalText(finding.account) << '\t'
+                 << TerminalText(finding.path) << '\n';
+    }
+  }
+  s.io().out.flush();
+  return kExitDone;
+}
+
 int Check(Session& s, const std::string& account, const CheckOptions& options) {
   if (int code = OpenAccount(s, account); code != kExitDone) return code;
   NodeId id = kNoNode;
@@ -639,6 +698,8 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
       object.add("fs_id", row.fsid);
       object.add("path", BlockedPath(row));
       object.add("status", BlockedStatus(row));
+      object.add("state", FindingState(row));
+      object.add("new", window.isNewFinding(LocalToUtf8(row.account), row.fsid));
       blocked.add(object);
     }
     JsonObject result;
@@ -672,7 +733,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   // The name last: the line's end is the name's end, whatever the name holds.
   for (const std::u16string& path : failedFolders) {
     Complain(console, "a folder could not be listed (the last reply is in " +
-                          s.app().pathBeside("err.txt") +
+                          s.app().stateFile("err.txt") +
                           "); its entries were not checked: " + UnicodeToUtf8(path));
   }
   if (catalogueFailures > 0) {
@@ -776,21 +837,21 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
       "pansift-cli"};
   cli.fallthrough();
   cli.set_version_flag("--version", std::string("pansift-cli ") + PANSIFT_VERSION_TEXT);
-  cli.add_option("--data-dir", options.dataDir,
+  cli.add_option("--data-dir", options.start.dataDir,
                  "Keep settings, accounts and logs in DIR (default: beside the program, or "
-                 "$XDG_DATA_HOME/pansift)")
+                 "the XDG folders of an installed one)")
       ->option_text("DIR");
-  cli.add_option("--netdisk-origin", options.netdiskOrigin,
+  cli.add_option("--netdisk-origin", options.start.netdiskOrigin,
                  "The netdisk web origin (default: the real service; also "
                  "PANSIFT_NETDISK_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--passport-origin", options.passportOrigin,
+  cli.add_option("--passport-origin", options.start.passportOrigin,
                  "The account passport origin (also PANSIFT_PASSPORT_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--portal-origin", options.portalOrigin,
+  cli.add_option("--portal-origin", options.start.portalOrigin,
                  "The portal origin (also PANSIFT_PORTAL_ORIGIN)")
       ->option_text("URL");
-  cli.add_option("--ca-file", options.caFile,
+  cli.add_option("--ca-file", options.start.caFile,
                  "Also trust the certificates in this PEM file (also PANSIFT_CA_FILE)")
       ->option_text("FILE");
   cli.add_option("--account", options.account,
@@ -840,6 +901,19 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
                    "With --recursive: how many levels to list; 0: no limit (default)")
       ->check(AtLeast(0))
       ->needs(recursive);
+
+  // history
+  CLI::App* historyCommand = cli.add_subcommand(
+      "history", "The blocked files every check found (history.db), oldest first");
+  std::string historySince;
+  bool historyJson = false;
+  historyCommand
+      ->add_option("--since", historySince,
+                   "Only files last seen at or after DATE (2026-12-01, "
+                   "2026-12-01T08:00; local time)")
+      ->option_text("DATE");
+  historyCommand->add_flag("--json", historyJson,
+                           "One JSON array: account, fs_id, path, first_seen, last_seen, state");
 
   // check
   CLI::App* check = cli.add_subcommand(
@@ -906,9 +980,6 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     for (std::string line; std::getline(lines, line);) io.err << TerminalText(line) << '\n';
     return WithOutputWritten(io, code == 0 ? kExitDone : kExitUsage);
   }
-  // The transport reads the extra trusted certificates from the environment.
-  if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
-
   if (*check) {
     if (int code = ConfirmDeletes(io, options, checkOptions); code != kExitDone) return code;
   }
@@ -921,6 +992,7 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     if (*remove) return AccountsRemove(session, removeName);
     if (*tree) return Tree(session, options.account, treeOptions);
     if (*check) return Check(session, options.account, checkOptions);
+    if (*historyCommand) return History(session, options.account, historySince, historyJson);
     return static_cast<int>(kExitUsage);
   }();
   return WithOutputWritten(io, code);

@@ -5,8 +5,11 @@
 
 namespace pansift {
 
-AppState::AppState(Platform& platformRef, std::string dir)
-    : platform(platformRef), programDir(std::move(dir)) {}
+AppState::AppState(Platform& platformRef, const std::string& programDir)
+    : AppState(platformRef, ProgramDirs::In(programDir)) {}
+
+AppState::AppState(Platform& platformRef, ProgramDirs folders)
+    : platform(platformRef), dirs(std::move(folders)) {}
 
 AppState::~AppState() = default;
 
@@ -14,23 +17,37 @@ Credentials AppState::operatingAccount() const {
   return {currentUserName.get(), currentCookies.get(), currentBdstoken.get()};
 }
 
-std::string AppState::pathBeside(std::string_view name) const {
-  std::string path = programDir;
+namespace {
+
+std::string FileIn(const std::string& folder, std::string_view name) {
+  std::string path = folder;
   if (!path.empty() && path.back() != '/') path += '/';
   path += name;
   return path;
+}
+
+}  // namespace
+
+std::string AppState::configFile(std::string_view name) const {
+  return FileIn(dirs.config, name);
+}
+std::string AppState::dataFile(std::string_view name) const {
+  return FileIn(dirs.data, name);
+}
+std::string AppState::stateFile(std::string_view name) const {
+  return FileIn(dirs.state, name);
 }
 
 void AppendErrorLine(AppState& app, std::string_view text) {
   std::string line = HideLoginCookies(text);
   line += "\r\n";
   std::lock_guard lock(app.errorLogLock);
-  AppendToFile(app.pathBeside("err.txt"), line);
+  AppendToFile(app.stateFile("err.txt"), line);
 }
 
 void ResetErrorLog(AppState& app) {
   std::lock_guard lock(app.errorLogLock);
-  TruncateFile(app.pathBeside("err.txt"));
+  TruncateFile(app.stateFile("err.txt"));
 }
 
 }  // namespace pansift

@@ -10,6 +10,7 @@
 #include "core/credentials.h"
 #include "core/log.h"
 #include "core/platform.h"
+#include "core/program_dirs.h"
 #include "core/service_origins.h"
 
 namespace pansift {
@@ -36,14 +37,15 @@ class SharedText {
 };
 
 struct AppState {
-  /// `programDir` is the folder of settings and logs (a file system path).
-  AppState(Platform& platform, std::string programDir);
+  /// Every file of the run in `programDir` (a file system path).
+  AppState(Platform& platform, const std::string& programDir);
+  AppState(Platform& platform, ProgramDirs dirs);
   AppState(const AppState&) = delete;
   AppState& operator=(const AppState&) = delete;
   ~AppState();
 
   Platform& platform;
-  const std::string programDir;
+  const ProgramDirs dirs;
   const std::string versionText = "11129";
 
   /// Set once at start-up, before any worker runs; read freely afterwards.
@@ -95,8 +97,10 @@ struct AppState {
   LogPane log;
   StatusBar status;
 
-  /// ProgramDir + "/" + name.
-  std::string pathBeside(std::string_view name) const;
+  /// `name` in the folder of settings, of saved data, of the run's state.
+  std::string configFile(std::string_view name) const;
+  std::string dataFile(std::string_view name) const;
+  std::string stateFile(std::string_view name) const;
 };
 
 /// Appends `text` and CR LF to err.txt under errorLogLock; failures are ignored.

@@ -55,6 +55,16 @@ void HeadlessPlatform::openUrl(const std::string& url) {
   urls_.push_back(url);
 }
 
+void HeadlessPlatform::notifyIfInactive(std::string_view title, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  notices_.push_back(std::string(title) + ": " + std::string(text));
+}
+
+std::vector<std::string> HeadlessPlatform::notices() const {
+  std::lock_guard lock(mutex_);
+  return notices_;
+}
+
 void HeadlessPlatform::showInFileManager(const std::string& path) {
   std::lock_guard lock(mutex_);
   shown_.push_back(path);

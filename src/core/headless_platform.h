@@ -32,6 +32,9 @@ class HeadlessPlatform : public Platform {
   std::u16string clipboard() const;
   std::vector<std::string> openedUrls() const;
   std::vector<std::string> shownFiles() const;
+  /// The notifications asked for, "title: text" (local text); a headless run has no
+  /// window that could be active.
+  std::vector<std::string> notices() const;
   /// The next chooseOpenFile returns `path`.
   void chooseFileNext(std::string path);
 
@@ -41,6 +44,7 @@ class HeadlessPlatform : public Platform {
   void openUrl(const std::string& url) override;
   void showInFileManager(const std::string& path) override;
   void openWithDefaultProgram(const std::string& path) override;
+  void notifyIfInactive(std::string_view title, std::string_view text) override;
   std::string chooseOpenFile(const OpenFileRequest& request) override;
   bool isUiThread() const override { return std::this_thread::get_id() == uiThread_; }
   void processEvents() override {}
@@ -60,6 +64,7 @@ class HeadlessPlatform : public Platform {
   std::u16string clipboard_;
   std::vector<std::string> urls_;
   std::vector<std::string> shown_;
+  std::vector<std::string> notices_;
 };
 
 }  // namespace pansift

@@ -57,6 +57,9 @@ class Platform {
   virtual void openUrl(const std::string& url) = 0;
   virtual void showInFileManager(const std::string& path) = 0;
   virtual void openWithDefaultProgram(const std::string& path) = 0;
+  /// A desktop notification with `title` and `text` (local text), shown only while
+  /// none of the program's windows is the active one: the user is looking elsewhere.
+  virtual void notifyIfInactive(std::string_view title, std::string_view text) = 0;
   /// The chosen file's path (UTF-8), or empty when cancelled.
   virtual std::string chooseOpenFile(const OpenFileRequest& request) = 0;
   virtual bool isUiThread() const = 0;

@@ -116,9 +116,9 @@ QWebEnginePage* LoginPage::createWindow(WebWindowType) {
   return this;
 }
 
-std::string PrepareWay1Browser(const std::string& programDir) {
+std::string PrepareWay1Browser(const std::string& cacheDir) {
   if (!HelperProcessFound()) return {};
-  return NewLoginProfileDir(programDir);
+  return NewLoginProfileDir(cacheDir);
 }
 
 LoginWindow::LoginWindow(MainWindow& controller, LoginWay way, const std::string& profileDir,
@@ -278,7 +278,7 @@ bool LoginChooser::eventFilter(QObject* watched, QEvent* event) {
 
 void LoginChooser::openWay1() {
   way1_->setEnabled(false);
-  std::string profileDir = PrepareWay1Browser(controller_.app().programDir);
+  std::string profileDir = PrepareWay1Browser(controller_.app().dirs.cache);
   if (!controller_.onLoginWay1Chosen(!profileDir.empty())) {
     RemoveLoginProfileDir(profileDir);
     way1_->setEnabled(true);

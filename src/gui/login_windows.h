@@ -32,9 +32,9 @@ class LoginPage : public QWebEnginePage {
 };
 
 /// Prepares way 1's browser: when the WebEngine helper process exists, empties the
-/// profile area under ProgramDir/cache and returns the new profile folder; "" when
-/// the browser cannot start.
-std::string PrepareWay1Browser(const std::string& programDir);
+/// profile area in the cache folder `cacheDir` and returns the new profile folder;
+/// "" when the browser cannot start.
+std::string PrepareWay1Browser(const std::string& cacheDir);
 
 /// "百度帐号登陆_方式1" (its profile in `profileDir`, from PrepareWay1Browser, which
 /// the window deletes when it goes: its cookies have been handed over by then) or

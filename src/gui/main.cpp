@@ -59,26 +59,24 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("PanSift"));
+  // Wayland finds the window's icon and menu entry by the desktop file's name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.pansift.PanSift"));
   parser.process(application);
   if (parser.isSet(versionOption)) {
     printVersion();
     return 0;
   }
-  // The transport reads the extra trusted certificates from the environment.
-  if (parser.isSet(caFileOption))
-    setenv("PANSIFT_CA_FILE", parser.value(caFileOption).toLocal8Bit().constData(), 1);
-
-  pansift::ProgramDirChoice dir = pansift::ChooseProgramDir(
-      parser.isSet(dataDirOption) ? parser.value(dataDirOption).toStdString() : std::string(),
-      QCoreApplication::applicationDirPath().toStdString());
+  const auto optionText = [&parser](const QCommandLineOption& option) {
+    return parser.isSet(option) ? parser.value(option).toStdString() : std::string();
+  };
+  pansift::FrontEndOptions options{optionText(dataDirOption), optionText(netdiskOption),
+                                   optionText(passportOption), optionText(portalOption),
+                                   optionText(caFileOption)};
+  pansift::ProgramDirChoice dir =
+      pansift::PrepareFrontEnd(options, QCoreApplication::applicationDirPath().toStdString());
   pansift::QtPlatform platform;
-  pansift::AppState app(platform, dir.path);
-  if (parser.isSet(netdiskOption))
-    app.origins.netdisk = pansift::TrimOrigin(parser.value(netdiskOption).toStdString());
-  if (parser.isSet(passportOption))
-    app.origins.passport = pansift::TrimOrigin(parser.value(passportOption).toStdString());
-  if (parser.isSet(portalOption))
-    app.origins.portal = pansift::TrimOrigin(parser.value(portalOption).toStdString());
+  pansift::AppState app(platform, dir.dirs);
+  pansift::ApplyFrontEndOptions(app, options);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     app.screenDpi =
         static_cast<int>(std::min(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()));
@@ -89,12 +87,7 @@ int main(int argc, char** argv) {
   // Loads the saved accounts on a thread of its own, shows the back-end notice and
   // empties err.txt.
   window.controller().start();
-  // netset.ini has been read: every request of the run goes through the back end it chose.
-  pansift::SelectTransport(app.curlMode);
-  if (dir.fellBack) {
-    pansift::AppendLog(app, pansift::L8("程序所在目录不可写，设置和日志保存在：") +
-                                pansift::Utf8ToLocal(dir.path));
-  }
+  pansift::FinishFrontEndStart(app, dir);
   int exitCode = application.exec();
   // Closing the window ends the program at once: workers still waiting for the
   // service (or for a prompt that can no longer be shown) are not waited for.

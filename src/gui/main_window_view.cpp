@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -19,9 +20,12 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
 
 #include "accounts/account_store.h"
 #include "app/main_window.h"
@@ -33,6 +37,7 @@
 #include "gui/model_mirror.h"
 #include "gui/post_if_alive.h"
 #include "gui/qt_text.h"
+#include "pipeline/task_context.h"
 
 namespace pansift {
 namespace {
@@ -408,6 +413,18 @@ void MainWindowView::buildStatusBar() {
   showStatus(FromLocal(app_.status.text()));
   bar->addWidget(fixed);
   bar->addWidget(statusText_, 1);
+  progress_ = new QProgressBar(bar);
+  progress_->setObjectName(QStringLiteral("checkProgress"));
+  progress_->setFixedWidth(180);
+  progress_->setFormat(QStringLiteral("%v / %m"));
+  progress_->setVisible(false);
+  bar->addPermanentWidget(progress_);
+  // The counters change on the task's threads many times a second: a look four
+  // times a second is all the eye needs, and costs the task nothing.
+  auto* progressTimer = new QTimer(this);
+  progressTimer->setObjectName(QStringLiteral("checkProgressTimer"));
+  connect(progressTimer, &QTimer::timeout, this, &MainWindowView::updateProgress);
+  progressTimer->start(250);
   QPointer<MainWindowView> guard = this;
   statusSubscription_ = app_.status.subscribe([guard](const StatusChanged& change) {
     QString text = FromLocal(change.text);
@@ -421,6 +438,27 @@ void MainWindowView::showStatus(const QString& text) {
   // carries the caption).
   statusText_->setText(text);
   statusText_->setAccessibleName(text);
+}
+
+void MainWindowView::updateProgress() {
+  CheckTask& task = controller_->checkTask();
+  if (!form_.taskRunning() && !task.active()) {
+    progress_->setVisible(false);
+    return;
+  }
+  const TaskContext& context = task.context();
+  const long long total = context.checkTotal.load();
+  // Before the check phase the catalogue is still growing and nothing is checked.
+  const long long catalogued = total >= 0 ? total : app_.prereadCount.load();
+  const long long checked = total >= 0 ? std::min(context.checkedRows.load(), total) : 0;
+  // QProgressBar counts in int; a bigger catalogue is shown in proportion.
+  const double scale = catalogued > INT_MAX ? static_cast<double>(INT_MAX) / catalogued : 1.0;
+  progress_->setRange(0, static_cast<int>(std::max(catalogued, 1LL) * scale));
+  progress_->setValue(static_cast<int>(checked * scale));
+  progress_->setFormat(QString::number(checked) + QStringLiteral(" / ") +
+                       QString::number(catalogued));
+  progress_->setAccessibleName(progress_->format());
+  progress_->setVisible(true);
 }
 
 void MainWindowView::bindForm() {

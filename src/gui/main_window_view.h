@@ -14,6 +14,7 @@
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QTreeWidget;
 
 namespace pansift {
@@ -71,6 +72,9 @@ class MainWindowView : public QMainWindow {
   void bindForm();
   void appendLogText(const QString& text);
   void showStatus(const QString& text);
+  /// The status bar's progress bar: shown while a task runs, rows checked of rows
+  /// catalogued; read from the task's counters on a timer.
+  void updateProgress();
   void place(QWidget* widget, const QRect& design, double moveX = 0, double moveY = 0,
              double growX = 0, double growY = 0);
   void applyAnchors();
@@ -93,6 +97,7 @@ class MainWindowView : public QMainWindow {
   std::vector<Anchor> anchors_;
   QPlainTextEdit* logPane_ = nullptr;
   QLabel* statusText_ = nullptr;
+  QProgressBar* progress_ = nullptr;
   QTreeWidget* accountList_ = nullptr;
   QMenu* accountMenu_ = nullptr;
   QMenu* treeMenu_ = nullptr;

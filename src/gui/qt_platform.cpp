@@ -172,6 +172,27 @@ void QtPlatform::showInFileManager(const std::string& path) {
   });
 }
 
+void QtPlatform::notifyIfInactive(std::string_view title, std::string_view text) {
+  QString summary = FromLocal(title);
+  QString body = FromLocal(text);
+  post([summary, body] {
+    if (QApplication::activeWindow() != nullptr) return;
+    // The freedesktop notification service; without one there is nobody to tell.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // The body is markup to some servers: a file name in it is text.
+    call << QStringLiteral("PanSift") << 0u << QStringLiteral("org.pansift.PanSift") << summary
+         << body.toHtmlEscaped() << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("org.pansift.PanSift")}}
+         << -1;
+    bus.asyncCall(call);
+  });
+}
+
 void QtPlatform::openWithDefaultProgram(const std::string& path) {
   QString file = QString::fromUtf8(path.c_str());
   post([file] { QDesktopServices::openUrl(QUrl::fromLocalFile(file)); });

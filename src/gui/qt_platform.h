@@ -24,6 +24,8 @@ class QtPlatform : public Platform {
   void openUrl(const std::string& url) override;
   void showInFileManager(const std::string& path) override;
   void openWithDefaultProgram(const std::string& path) override;
+  /// Through the freedesktop notification service on the session bus.
+  void notifyIfInactive(std::string_view title, std::string_view text) override;
   std::string chooseOpenFile(const OpenFileRequest& request) override;
   bool isUiThread() const override;
   void processEvents() override;

@@ -363,6 +363,8 @@ void CheckTask::runCheckPhase() {
     summary += L8("，检查数据库读写失败次数： ") + std::to_string(failures);
   AppendLog(app_, summary);
   SetStatus(app_, L8("检查任务完成。"));
+  // Someone who left a long task running hears that it ended.
+  app_.platform.notifyIfInactive(L8("检查任务完成。"), summary);
   endTask();
 }
 

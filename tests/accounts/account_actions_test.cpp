@@ -44,7 +44,7 @@ TEST_F(AccountsTest, DeletingKeepsOrdinalsAndAsksFirst) {
 // account removed: it goes with the account, and only when the removal is confirmed.
 TEST_F(AccountsTest, DeletingAnAccountRemovesTheLoginProfilesLeftBehind) {
   namespace fs = std::filesystem;
-  const fs::path leftover = NewLoginProfileDir(dir.path());
+  const fs::path leftover = NewLoginProfileDir(app.dirs.cache);
   ASSERT_FALSE(leftover.empty());
   RemoveLoginProfileDir(leftover);
   fs::create_directories(leftover);  // written by the closing browser after that
@@ -59,7 +59,7 @@ TEST_F(AccountsTest, DeletingAnAccountRemovesTheLoginProfilesLeftBehind) {
   DeleteSelectedAccount(app, store);
   EXPECT_EQ(store.rowCount(), 0);
   EXPECT_FALSE(fs::exists(leftover));
-  EXPECT_TRUE(fs::is_empty(LoginProfileArea(dir.path())));
+  EXPECT_TRUE(fs::is_empty(LoginProfileArea(app.dirs.cache)));
 }
 
 TEST_F(AccountsTest, SwitchingSetsTheOperatingAccountFromTheSelectedRow) {

@@ -184,7 +184,7 @@ TEST_F(LoginFlowTest, ClosingWithoutALoginAsksAndOnlyYesCloses) {
 TEST_F(LoginFlowTest, EachWay1ProfileStartsInANewEmptyFolderAndEarlierOnesAreGone) {
   namespace fs = std::filesystem;
   const fs::path area = LoginProfileArea(dir.path());
-  EXPECT_EQ(area.parent_path(), fs::path(dir.path()) / "cache");
+  EXPECT_EQ(area.parent_path(), fs::path(dir.path()));
   const fs::path first = NewLoginProfileDir(dir.path());
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(first.parent_path(), area);
@@ -213,7 +213,7 @@ TEST_F(LoginFlowTest, EachWay1ProfileStartsInANewEmptyFolderAndEarlierOnesAreGon
   // A file where the cache folder should be: no profile can be placed.
   testing::TempDir blocked;
   std::ofstream(fs::path(blocked.path()) / "cache") << "not a folder";
-  EXPECT_EQ(NewLoginProfileDir(blocked.path()), "");
+  EXPECT_EQ(NewLoginProfileDir(blocked.file("cache")), "");
 }
 
 // The profile holds the login's cookies: only its user may enter the area and the

@@ -75,21 +75,49 @@ TEST(StartUp, MissingSettingsMeanCurlOffAndNoMessage) {
   EXPECT_TRUE(platform.prompts().empty());
 }
 
-TEST(ProgramDir, FallsBackToTheUserDataFolderWhenNotWritable) {
+// The user's four XDG folders below `root` while the object lives.
+class UserFolders {
+ public:
+  explicit UserFolders(std::string root) : root_(std::move(root)) {
+    for (const auto& [variable, name] : kFolders) setenv(variable, (root_ + name).c_str(), 1);
+  }
+  ~UserFolders() {
+    for (const auto& [variable, name] : kFolders) unsetenv(variable);
+  }
+  UserFolders(const UserFolders&) = delete;
+  UserFolders& operator=(const UserFolders&) = delete;
+
+  ProgramDirs expected() const {
+    return {root_ + "/config/pansift", root_ + "/data/pansift", root_ + "/state/pansift",
+            root_ + "/cache/pansift"};
+  }
+
+ private:
+  static constexpr std::pair<const char*, const char*> kFolders[] = {{"XDG_CONFIG_HOME", "/config"},
+                                                                     {"XDG_DATA_HOME", "/data"},
+                                                                     {"XDG_STATE_HOME", "/state"},
+                                                                     {"XDG_CACHE_HOME", "/cache"}};
+  std::string root_;
+};
+
+void ExpectFolders(const ProgramDirs& dirs) {
+  for (const std::string& folder : {dirs.config, dirs.data, dirs.state, dirs.cache})
+    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+}
+
+TEST(ProgramDir, FallsBackToTheUserFoldersWhenNotWritable) {
   testing::TempDir dir;
-  EXPECT_EQ(ResolveProgramDir(dir.path()).path, dir.path());
+  EXPECT_EQ(ResolveProgramDir(dir.path()).dirs, ProgramDirs::In(dir.path()));
+  EXPECT_EQ(ProgramDirs::In(dir.path()).cache, dir.file("cache"));
   EXPECT_FALSE(ResolveProgramDir(dir.path()).fellBack);
 
   std::string readOnly = dir.file("ro");
   mkdir(readOnly.c_str(), 0500);
-  std::string data = dir.file("data");
-  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  UserFolders user(dir.file("xdg"));
   ProgramDirChoice choice = ResolveProgramDir(geteuid() == 0 ? "/nonexistent/dir" : readOnly);
-  unsetenv("XDG_DATA_HOME");
   EXPECT_TRUE(choice.fellBack);
-  EXPECT_EQ(choice.path, data + "/pansift");
-  struct stat st {};
-  EXPECT_EQ(stat(choice.path.c_str(), &st), 0);
+  EXPECT_EQ(choice.dirs, user.expected());
+  ExpectFolders(choice.dirs);
 }
 
 TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
@@ -97,7 +125,7 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
   const std::string uid = std::to_string(geteuid());
   const std::string own = dir.file("pansift-" + uid);
   // Neither the program's folder nor a user data folder can be used.
-  setenv("XDG_DATA_HOME", "/proc/pansift-cannot-be-made", 1);
+  UserFolders user("/proc/pansift-cannot-be-made");
   unsetenv("XDG_RUNTIME_DIR");
   setenv("TMPDIR", dir.path().c_str(), 1);
   auto resolve = [] { return ResolveProgramDir("/nonexistent/dir"); };
@@ -109,9 +137,9 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
 
   ProgramDirChoice made = resolve();
   EXPECT_TRUE(made.fellBack);
-  EXPECT_EQ(made.path, own);
-  EXPECT_TRUE(isPrivate(made.path));
-  EXPECT_EQ(resolve().path, own);  // found again next time
+  EXPECT_EQ(made.dirs, ProgramDirs::In(own));
+  EXPECT_TRUE(isPrivate(own));
+  EXPECT_EQ(resolve().dirs.data, own);  // found again next time
 
   struct Case {
     const char* what;
@@ -133,40 +161,49 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
     std::filesystem::remove_all(own);
     c.prepare();
     ProgramDirChoice choice = resolve();
-    EXPECT_NE(choice.path, own);
-    EXPECT_TRUE(choice.path.starts_with(own + "-")) << choice.path;
-    EXPECT_TRUE(isPrivate(choice.path)) << choice.path;
+    const std::string folder = choice.dirs.data;
+    EXPECT_EQ(choice.dirs, ProgramDirs::In(folder));
+    EXPECT_TRUE(folder.starts_with(own + "-")) << folder;
+    EXPECT_TRUE(isPrivate(folder)) << folder;
   }
   if (geteuid() == 0) {
     // A private folder of another user.
     std::filesystem::remove_all(own);
     mkdir(own.c_str(), 0700);
     ASSERT_EQ(chown(own.c_str(), 12345, 12345), 0);
-    EXPECT_NE(resolve().path, own);
+    EXPECT_NE(resolve().dirs.data, own);
   }
-  unsetenv("XDG_DATA_HOME");
   unsetenv("TMPDIR");
 }
 
-TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserDataFolder) {
+TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserFolders) {
   testing::TempDir dir;
-  std::string data = dir.file("data");
-  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  UserFolders user(dir.file("xdg"));
+  // An earlier version kept the back-end switch with the accounts.
+  std::filesystem::create_directories(user.expected().data);
+  WriteAll(user.expected().data + "/netset.ini", "{\"curl\":\"1\"}");
   // A build folder: beside the executable. An install (bin/ beside share/pansift): the
-  // user's folder, even where the bin folder is writable.
+  // user's folders, even where the bin folder is writable.
   std::filesystem::create_directories(dir.file("build/src"));
   std::filesystem::create_directories(dir.file("prefix/bin"));
   std::filesystem::create_directories(dir.file("prefix/share/pansift"));
   ProgramDirChoice build = ChooseProgramDir({}, dir.file("build/src"));
   ProgramDirChoice installed = ChooseProgramDir({}, dir.file("prefix/bin"));
   ProgramDirChoice given = ChooseProgramDir(dir.file("given/sub"), dir.file("prefix/bin"));
-  unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(build.path, dir.file("build/src"));
-  EXPECT_EQ(installed.path, data + "/pansift");
+  EXPECT_EQ(build.dirs, ProgramDirs::In(dir.file("build/src")));
+  EXPECT_EQ(installed.dirs, user.expected());
   EXPECT_FALSE(installed.fellBack);
-  EXPECT_TRUE(std::filesystem::is_directory(installed.path));
-  EXPECT_EQ(given.path, dir.file("given/sub"));
-  EXPECT_TRUE(std::filesystem::is_directory(given.path));
+  ExpectFolders(installed.dirs);
+  EXPECT_EQ(given.dirs, ProgramDirs::In(dir.file("given/sub")));
+  EXPECT_TRUE(std::filesystem::is_directory(given.dirs.data));
+
+  HeadlessPlatform platform;
+  AppState app(platform, installed.dirs);
+  StartUp(app);
+  EXPECT_TRUE(app.curlMode) << "the switch was not carried over to the settings folder";
+  EXPECT_TRUE(std::filesystem::exists(user.expected().config + "/netset.ini"));
+  EXPECT_TRUE(std::filesystem::exists(user.expected().state + "/err.txt"));
+  EXPECT_FALSE(std::filesystem::exists(user.expected().data + "/err.txt"));
 }
 
 TEST(QueryClose, AsksAccordingToTheTaskAndClosesOnlyOnOk) {

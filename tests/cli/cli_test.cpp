@@ -747,6 +747,62 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_EQ(CatalogueRows(), cliCatalogue);
 }
 
+// A scheduled check reports only what is new: the history (history.db in the data
+// folder) keeps every finding across runs, with its first and last sighting and state.
+TEST_F(CliTest, TheHistoryKeepsEveryFindingAndASecondCheckMarksOnlyTheNewOnes) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  const auto blockedOf = [](const CliRun& run) {
+    std::map<std::string, std::pair<bool, std::string>> found;  // path: new, state
+    JsonDoc result;
+    EXPECT_TRUE(result.parseUtf8(run.out)) << run.out;
+    for (int i = 0; i < result.count("blocked"); ++i) {
+      const std::string at = "blocked[" + std::to_string(i) + "]";
+      found[UnicodeToUtf8(result.getUnicode(at + ".path"))] = {
+          result.getJson(at + ".new") == "true", result.getText(at + ".state")};
+    }
+    return found;
+  };
+  CliRun first = cli({"check", "/", "--depth", "0", "--json"});
+  ASSERT_EQ(first.code, kExitDone) << first.err;
+  const std::string a = "/电影 2023/a&b's, [1].mp4";
+  const std::string b = "/电影 2023/😀 emoji~name.mp4";
+  EXPECT_EQ(blockedOf(first), (std::map<std::string, std::pair<bool, std::string>>{
+                                  {a, {true, "pending"}}, {b, {true, "pending"}}}));
+
+  const std::string added = "/电影 2023/new \"q\" \\u0031 &amp; 😀.mp4";
+  service.sim.addFile(user, added, 1, true);
+  CliRun second = cli({"--yes", "check", "/", "--depth", "0", "--json", "--delete"});
+  ASSERT_EQ(second.code, kExitDone) << second.err;
+  EXPECT_EQ(blockedOf(second),
+            (std::map<std::string, std::pair<bool, std::string>>{
+                {a, {false, "deleted"}}, {b, {false, "deleted"}}, {added, {true, "deleted"}}}));
+
+  CliRun history = cli({"history", "--json"});
+  ASSERT_EQ(history.code, kExitDone) << history.err;
+  JsonDoc records;
+  ASSERT_TRUE(records.parseUtf8(history.out)) << history.out;
+  ASSERT_EQ(records.count(""), 3) << history.out;
+  std::set<std::string> paths;
+  for (int i = 0; i < 3; ++i) {
+    const std::string at = "[" + std::to_string(i) + "]";
+    paths.insert(UnicodeToUtf8(records.getUnicode(at + ".path")));
+    // The account as the saved list names it.
+    EXPECT_EQ(UnicodeToUtf8(records.getUnicode(at + ".account")), "网盘_用户__");
+    EXPECT_EQ(records.getText(at + ".state"), "deleted");
+    const std::string firstSeen = records.getText(at + ".first_seen");
+    EXPECT_EQ(firstSeen.size(), std::string("2026-12-11T10:00:00+00:00").size()) << firstSeen;
+    EXPECT_LE(firstSeen, records.getText(at + ".last_seen"));
+  }
+  EXPECT_EQ(paths, (std::set<std::string>{a, b, added}));
+  EXPECT_EQ(cli({"history", "--since", "2999-01-01", "--json"}).out, "[]\n");
+  EXPECT_EQ(cli({"--account", "nobody", "history", "--json"}).out, "[]\n");
+  EXPECT_EQ(cli({"--account", "网盘_用户__", "history", "--json"}).out, history.out);
+  CliRun text = cli({"history"});
+  EXPECT_TRUE(Contains(text.out, "\tdeleted\t")) << text.out;
+  EXPECT_EQ(cli({"history", "--since", "last week"}).code, kExitUsage);
+}
+
 TEST_F(CliTest, HalvingAsksAboutHalvesOfARefusedBatch) {
   saveBoth();
   CliRun run = cli({"check", "/电影 2023", "-d", "1", "--halving", "--batch", "3",
@@ -832,6 +888,7 @@ TEST_F(CliTest, CheckDeletesExactlyTheBlockedFileOfEachSiblingPair) {
     const std::string at = "blocked[" + std::to_string(i) + "]";
     reported.insert(UnicodeToUtf8(result.getUnicode(at + ".path")));
     EXPECT_EQ(result.getText(at + ".status"), L8("删除成功")) << i;
+    EXPECT_EQ(result.getText(at + ".state"), "deleted") << i;
   }
   EXPECT_EQ(reported, blocked);
   for (const std::string& path : blocked) EXPECT_FALSE(service.sim.find(user, path)) << path;

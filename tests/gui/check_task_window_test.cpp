@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -46,8 +47,13 @@ class PromptRecordingPlatform : public QtPlatform {
     prompts.push_back(LocalToUtf8(text));
     return kIdTimeout;
   }
+  void notifyIfInactive(std::string_view title, std::string_view text) override {
+    std::lock_guard lock(mutex);
+    notices.push_back(LocalToUtf8(title) + ": " + LocalToUtf8(text));
+  }
   std::mutex mutex;
   std::vector<std::string> prompts;  // UTF-8
+  std::vector<std::string> notices;  // UTF-8
 };
 
 QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text) {
@@ -155,6 +161,13 @@ TEST_F(CheckTaskWindow, AFolderIsScannedAndCheckedAndItsBlockedFilesListed) {
   EXPECT_TRUE(text.contains(Ui("文件已被和谐：/电影/sub/deep/blocked.avi"))) << text.toStdString();
   EXPECT_EQ(app.status.text(), L8("检查任务完成。"));
   EXPECT_EQ(service.sim.log().rejected(), 0u);
+  {
+    // The end is told to a user who looks elsewhere, in the summary's words.
+    std::lock_guard lock(platform.mutex);
+    EXPECT_EQ(platform.notices,
+              std::vector<std::string>{"检查任务完成。: 已检测完成，总检测文件数量： 6 "
+                                       "，其中被和谐文件(禁止下载的文件)数量： 2"});
+  }
 
   // The blocked-file window lists each blocked file once.
   BlockedWindowView* blocked = window.blockedWindow();
@@ -170,6 +183,38 @@ TEST_F(CheckTaskWindow, AFolderIsScannedAndCheckedAndItsBlockedFilesListed) {
   }
   EXPECT_TRUE(names.contains(Ui("坏.mkv"))) << names.join(QStringLiteral("|")).toStdString();
   EXPECT_TRUE(names.contains(Ui("blocked.avi"))) << names.join(QStringLiteral("|")).toStdString();
+}
+
+// During a task the status bar shows rows checked of rows catalogued, and names them to
+// assistive technology; it goes when the task ends.
+TEST_F(CheckTaskWindow, TheStatusBarsProgressBarFollowsTheCheck) {
+  const char* user = "检查*用户";
+  service.sim.addAccount({.userName = user});
+  for (int i = 0; i < 5; ++i) service.sim.addFile(user, "/电影/" + std::to_string(i) + ".mp4", 1);
+  addAccountRow(user);
+  refresh->click();
+  ASSERT_TRUE(PumpUntil([&] {
+    return refresh->isEnabled() && tree->topLevelItemCount() == 1 &&
+           tree->topLevelItem(0)->childCount() == 1;
+  }));
+  tree->setCurrentItem(ChildNamed(tree->topLevelItem(0), Ui("电影")));
+  depth->setText(QStringLiteral("0"));
+  auto* progress = window.findChild<QProgressBar*>(QStringLiteral("checkProgress"));
+  ASSERT_NE(progress, nullptr);
+  EXPECT_FALSE(progress->isVisible());
+
+  // The check phase's first probe waits: every row is catalogued, none checked.
+  service.sim.faults().holdRequestsOf(service.sim.cookies(user), "/api/download");
+  start->click();
+  ASSERT_TRUE(PumpUntil([&] {
+    return service.sim.faults().heldRequests() > 0 && progress->isVisible() &&
+           progress->maximum() == 5;
+  })) << progress->maximum();
+  EXPECT_EQ(progress->value(), 0);
+  EXPECT_EQ(progress->accessibleName(), QStringLiteral("0 / 5"));
+  service.sim.faults().releaseHeld();
+  ASSERT_TRUE(taskFinished()) << log->toPlainText().toStdString();
+  EXPECT_TRUE(PumpUntil([&] { return !progress->isVisible(); }));
 }
 
 // A number box reads full-width digits as digits: depth "１" is one level, not 0

@@ -1,6 +1,6 @@
 # cmake -DBUILD_DIR=... -DPREFIX=... -DGUI=ON|OFF -DMAN=ON|OFF -DVERSION=... -P install_test.cmake
 # Installs the build into PREFIX and checks that the installed programs find their
-# files there (the help page in share/, settings in $XDG_DATA_HOME/pansift), that
+# files there (the help page in share/, its own files in the XDG folders), that
 # the man pages, completion, copyright and changelog are where man, bash and
 # Debian look, and that both programs tell their version.
 file(REMOVE_RECURSE "${PREFIX}")
@@ -18,7 +18,9 @@ set(expected
   share/bash-completion/completions/pansift-cli
   share/doc/pansift/copyright
   share/doc/pansift/changelog.Debian.gz
-  share/lintian/overrides/pansift)
+  share/lintian/overrides/pansift
+  lib/systemd/user/pansift-check.service
+  lib/systemd/user/pansift-check.timer)
 set(programs pansift-cli)
 if(GUI)
   list(APPEND expected bin/pansift share/applications/org.pansift.PanSift.desktop)
@@ -107,11 +109,12 @@ if(NOT result EQUAL 0 OR NOT out MATCHES "accounts" OR NOT out MATCHES "Exit cod
   message(FATAL_ERROR "installed pansift-cli --help: ${result}\n${out}${err}")
 endif()
 
-# An installed program keeps its files in $XDG_DATA_HOME/pansift, and offers the
-# installed help page for a text that is no cookie string.
-set(xdg "${PREFIX}/xdg-data")
+# An installed program keeps its files in the XDG folders (settings, data, state,
+# cache), and offers the installed help page for a text that is no cookie string.
+set(xdg "${PREFIX}/xdg")
 execute_process(
-  COMMAND "${CMAKE_COMMAND}" -E env "XDG_DATA_HOME=${xdg}" "HOME=${PREFIX}"
+  COMMAND "${CMAKE_COMMAND}" -E env "XDG_CONFIG_HOME=${xdg}/config" "XDG_DATA_HOME=${xdg}/data"
+          "XDG_STATE_HOME=${xdg}/state" "XDG_CACHE_HOME=${xdg}/cache" "HOME=${PREFIX}"
           "${PREFIX}/bin/pansift-cli" --yes accounts add "not a cookie string"
   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT result EQUAL 2)
@@ -120,8 +123,13 @@ endif()
 if(NOT err MATCHES "file://${PREFIX}/share/pansift/docs/cookies.html")
   message(FATAL_ERROR "the installed help page was not offered:\n${err}")
 endif()
-if(NOT EXISTS "${xdg}/pansift/err.txt")
-  message(FATAL_ERROR "the installed program did not keep its files in ${xdg}/pansift")
+foreach(kind config data state cache)
+  if(NOT IS_DIRECTORY "${xdg}/${kind}/pansift")
+    message(FATAL_ERROR "the installed program made no ${xdg}/${kind}/pansift")
+  endif()
+endforeach()
+if(NOT EXISTS "${xdg}/state/pansift/err.txt" OR EXISTS "${PREFIX}/bin/err.txt")
+  message(FATAL_ERROR "the installed program did not keep err.txt in ${xdg}/state/pansift")
 endif()
 
 # The menu entry and the metainfo pass the desktop's own checks where those are installed.
@@ -133,6 +141,22 @@ if(desktop_validate AND GUI)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "desktop-file-validate: ${out}${err}")
   endif()
+endif()
+# The weekly check's units pass systemd's own check, and the service runs the
+# installed pansift-cli.
+find_program(systemd_analyze systemd-analyze)
+if(systemd_analyze)
+  execute_process(COMMAND "${systemd_analyze}" verify --man=no
+                          "${PREFIX}/lib/systemd/user/pansift-check.service"
+                          "${PREFIX}/lib/systemd/user/pansift-check.timer"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0 OR NOT err STREQUAL "")
+    message(FATAL_ERROR "systemd-analyze verify: ${out}${err}")
+  endif()
+endif()
+file(READ "${PREFIX}/lib/systemd/user/pansift-check.service" service)
+if(NOT service MATCHES "exec \"${PREFIX}/bin/pansift-cli\" check / --depth 0 --all-accounts --resume --json")
+  message(FATAL_ERROR "the service does not run the installed pansift-cli:\n${service}")
 endif()
 find_program(appstreamcli appstreamcli)
 if(appstreamcli)

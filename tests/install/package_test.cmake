@@ -37,7 +37,9 @@ set(expected
   "-rw-r--r-- root/root .* ./usr/share/doc/pansift/copyright"
   "-rw-r--r-- root/root .* ./usr/share/doc/pansift/changelog.Debian.gz"
   "-rw-r--r-- root/root .* ./usr/share/applications/org.pansift.PanSift.desktop"
-  "-rw-r--r-- root/root .* ./usr/share/metainfo/org.pansift.PanSift.metainfo.xml")
+  "-rw-r--r-- root/root .* ./usr/share/metainfo/org.pansift.PanSift.metainfo.xml"
+  "-rw-r--r-- root/root .* ./usr/lib/systemd/user/pansift-check.service"
+  "-rw-r--r-- root/root .* ./usr/lib/systemd/user/pansift-check.timer")
 foreach(line IN LISTS expected)
   if(NOT contents MATCHES "(^|\n)${line}\n")
     message(FATAL_ERROR "the package lacks ${line}:\n${contents}")

@@ -128,7 +128,7 @@ TEST_F(LoginWindowTest, ControlsSitWhereDesigned) {
       {LoginWay::kWay2, "loginView", QRect(8, 32, 1200, 560)},
   };
   for (LoginWay way : {LoginWay::kWay1, LoginWay::kWay2}) {
-    std::string profileDir = way == LoginWay::kWay1 ? PrepareWay1Browser(app.programDir) : "";
+    std::string profileDir = way == LoginWay::kWay1 ? PrepareWay1Browser(app.dirs.cache) : "";
     LoginWindow window(controller, way, profileDir);
     EXPECT_EQ(window.size(), way == LoginWay::kWay1 ? QSize(1222, 643) : QSize(1222, 623));
     for (const Control& c : controls) {
@@ -143,7 +143,7 @@ TEST_F(LoginWindowTest, ControlsSitWhereDesigned) {
 }
 
 TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
-  std::string profileDir = PrepareWay1Browser(app.programDir);
+  std::string profileDir = PrepareWay1Browser(app.dirs.cache);
   ASSERT_FALSE(profileDir.empty());
   auto window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1, profileDir);
   EXPECT_EQ(window->windowTitle(), Ui("百度帐号登陆_方式1"));
@@ -182,7 +182,7 @@ TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
   EXPECT_FALSE(std::filesystem::exists(profileDir));
 
   // Way 1 again: the profile folder was emptied, so the service sees no login.
-  std::string nextDir = PrepareWay1Browser(app.programDir);
+  std::string nextDir = PrepareWay1Browser(app.dirs.cache);
   ASSERT_FALSE(nextDir.empty());
   EXPECT_NE(nextDir, profileDir);
   window = std::make_unique<LoginWindow>(controller, LoginWay::kWay1, nextDir);

@@ -82,7 +82,7 @@ TEST_F(IdentityTest, UnreachableServiceGivesNothingButTheReason) {
   EXPECT_EQ(app.lastTransferError.get(), id.transferError);
   const std::string line = "无法访问网盘服务：" + id.transferError + "\r\n";
   EXPECT_NE(LocalToUtf8(app.log.text()).find(line), std::string::npos) << app.log.text();
-  std::ifstream errors(app.pathBeside("err.txt"), std::ios::binary);
+  std::ifstream errors(app.stateFile("err.txt"), std::ios::binary);
   EXPECT_EQ(LocalToUtf8(std::string(std::istreambuf_iterator<char>(errors), {})), line);
 }
 
