@@ -28,6 +28,7 @@
 #include "gui/qt_text.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
+#include "support/clocks.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
