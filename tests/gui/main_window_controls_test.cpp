@@ -27,9 +27,9 @@
 #include "core/main_form.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_text.h"
+#include "support/app_rig.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
-#include "support/temp_dir.h"
 #include "util/codepage.h"
 
 namespace pansift {
@@ -49,11 +49,8 @@ const std::string kThreeAccounts =
        "{\"user\":\"丙\",\"cookies\":\"BDUSS=3\",\"uk\":\"33\",\"bdstoken\":\"t3\"}]}");
 
 // A window over models the test can reach, with a scripted platform.
-class WindowTest : public ::testing::Test {
+class WindowTest : public ::testing::Test, protected testing::AppRig {
  protected:
-  testing::TempDir dir;
-  HeadlessPlatform platform;
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow controller{app, form, accounts};

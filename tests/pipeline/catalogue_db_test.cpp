@@ -15,8 +15,8 @@
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "pipeline/locked_catalogue.h"
+#include "support/app_rig.h"
 #include "support/catalogue_rows.h"
-#include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 #include "util/text.h"
@@ -67,7 +67,7 @@ class ScriptedClock final : public Clock {
   std::function<void(int)> onSleep;
 };
 
-class CatalogueDbTest : public ::testing::Test {
+class CatalogueDbTest : public ::testing::Test, protected testing::BasicAppRig<ScriptedClock> {
  protected:
   std::string dbPath() const { return dir.file(kCatalogueFileName); }
   void createAndOpen() {
@@ -82,10 +82,6 @@ class CatalogueDbTest : public ::testing::Test {
     return std::stoll(CatalogueRows(dbPath(), "select count(*) from list")[0][0]);
   }
 
-  testing::TempDir dir;
-  ScriptedClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   CatalogueDb db{app};
 };
 
