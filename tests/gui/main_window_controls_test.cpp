@@ -17,7 +17,6 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include "accounts/account_store.h"
@@ -31,16 +30,12 @@
 #include "support/pump.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift {
 namespace {
 
 using testing::PumpUntil;
-
-void WriteAll(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 const std::string kThreeAccounts =
     L8("{\"dataname\":\"cookies\",\"num\":3,\"data\":["
@@ -256,7 +251,7 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
 }
 
 TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
-  WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
+  WriteFileBytes(dir.file("baiduset.ini"), kThreeAccounts);
   controller.start();
   controller.waitForAccountLoader();
   ASSERT_TRUE(PumpUntil(
@@ -275,7 +270,7 @@ TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
 }
 
 TEST_F(WindowTest, NoAccountFileLeavesAnEmptyListOnTheAccountTab) {
-  WriteAll(dir.file("baiduset.ini"), "\x01garbage");
+  WriteFileBytes(dir.file("baiduset.ini"), "\x01garbage");
   tabs()->setCurrentIndex(kTabAddCookie);
   controller.start();
   controller.waitForAccountLoader();
@@ -404,7 +399,7 @@ TEST_F(WindowTest, GrowsWithTheWindowAndKeepsItsDesignSizeAsTheLeast) {
 
 // Saves a picture of each tab when PANSIFT_SCREENSHOT_DIR names a folder.
 TEST_F(WindowTest, Screenshots) {
-  WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
+  WriteFileBytes(dir.file("baiduset.ini"), kThreeAccounts);
   controller.start();
   controller.waitForAccountLoader();
   window.show();

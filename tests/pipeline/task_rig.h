@@ -7,8 +7,6 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +26,7 @@
 #include "tree/folder_tree.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift::testing {
 
@@ -78,10 +77,7 @@ struct TaskRig {
   /// The log pane's text as UTF-8.
   std::string log() const { return LocalToUtf8(app.log.text()); }
   std::string status() const { return LocalToUtf8(app.status.text()); }
-  std::string errors() const {
-    std::ifstream in(dir.file("err.txt"), std::ios::binary);
-    return LocalToUtf8(std::string(std::istreambuf_iterator<char>(in), {}));
-  }
+  std::string errors() const { return LocalToUtf8(ReadFileBytes(dir.file("err.txt")).bytes); }
   /// The texts of the prompts shown so far (UTF-8).
   std::vector<std::string> promptTexts() const {
     std::vector<std::string> texts;
