@@ -91,13 +91,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* text) {
   return label;
 }
 
-QPushButton* MakeButton(QWidget* parent, FormButton button, const MainForm& form) {
-  auto* widget = new QPushButton(FromLocal(form.caption(button)), parent);
-  widget->setObjectName(Ui(ControlName(button)));
-  widget->setAccessibleName(widget->text());
-  return widget;
-}
-
 }  // namespace
 
 struct MainWindowView::Owned {
@@ -168,7 +161,7 @@ void MainWindowView::place(QWidget* widget, const QRect& design, double moveX, d
 }
 
 void MainWindowView::buildTabs(QWidget* central) {
-  auto* tabs = new QTabWidget(central);
+  auto* tabs = tabs_ = new QTabWidget(central);
   tabs->setObjectName(Ui("高级选择夹1"));
   place(tabs, QRect(8, 8, 312, 456), 0, 0, 0, 1);
   const std::array<const char*, 3> titles = {"选择百度帐号", "手动添加cookie", "清理和谐文件"};
@@ -238,7 +231,7 @@ void MainWindowView::buildAccountList(QWidget* page) {
 }
 
 void MainWindowView::buildAddCookieTab(QWidget* page) {
-  auto* cookies = new QPlainTextEdit(page);
+  auto* cookies = cookiesBox_ = new QPlainTextEdit(page);
   cookies->setObjectName(Ui(ControlName(FormText::kCookies)));
   cookies->setAccessibleName(Ui("手动添加cookie"));
   cookies->setPlainText(FromLocal(form_.text(FormText::kCookies)));
@@ -246,7 +239,7 @@ void MainWindowView::buildAddCookieTab(QWidget* page) {
   connect(cookies, &QPlainTextEdit::textChanged, this,
           [this, cookies] { form_.setText(FormText::kCookies, ToLocal(cookies->toPlainText())); });
 
-  QPushButton* add = MakeButton(page, FormButton::kAddAccount, form_);
+  QPushButton* add = makeButton(page, FormButton::kAddAccount);
   place(add, OnTabPage(19, 402, 272, 32), 0, 1, 0, 0);
   connect(add, &QPushButton::clicked, this, [this] { controller_->onAddAccountClicked(); });
 }
@@ -255,7 +248,8 @@ void MainWindowView::buildCleanTab(QWidget* page) {
   for (const LabelledBox& row : kCleanTabBoxes) {
     QLabel* label = MakeLabel(page, row.labelName, row.labelText);
     place(label, row.labelRect);
-    auto* box = new QLineEdit(FromLocal(form_.text(row.box)), page);
+    auto* box = textBoxes_[static_cast<size_t>(row.box)] =
+        new QLineEdit(FromLocal(form_.text(row.box)), page);
     box->setObjectName(Ui(ControlName(row.box)));
     box->setAccessibleName(label->text());
     label->setBuddy(box);
@@ -275,15 +269,17 @@ void MainWindowView::buildCleanTab(QWidget* page) {
     bool (MainForm::*get)() const;
     void (MainForm::*set)(bool);
     QRect rect;
+    QCheckBox* MainWindowView::*kept;
   };
   const std::array<CheckPlace, 2> checks = {{
       {"选择框_删除文件", "检测到被和谐文件时删除文件", &MainForm::deleteFiles,
-       &MainForm::setDeleteFiles, OnTabPage(17, 341, 191, 24)},
+       &MainForm::setDeleteFiles, OnTabPage(17, 341, 191, 24), &MainWindowView::deleteFilesBox_},
       {"选择框_对半查找", "对半查找和谐文件（请求更少）", &MainForm::halvingSearch,
-       &MainForm::setHalvingSearch, OnTabPage(17, 366, 191, 24)},
+       &MainForm::setHalvingSearch, OnTabPage(17, 366, 191, 24),
+       &MainWindowView::halvingSearchBox_},
   }};
   for (const CheckPlace& c : checks) {
-    auto* box = new QCheckBox(Ui(c.text), page);
+    auto* box = this->*c.kept = new QCheckBox(Ui(c.text), page);
     box->setObjectName(Ui(c.name));
     box->setAccessibleName(box->text());
     box->setChecked((form_.*c.get)());
@@ -304,7 +300,7 @@ void MainWindowView::buildCleanTab(QWidget* page) {
       {FormButton::kStartCheck, OnTabPage(200, 394, 95, 32), &MainWindow::onStartCheckClicked},
   }};
   for (const ButtonPlace& b : buttons) {
-    QPushButton* widget = MakeButton(page, b.button, form_);
+    QPushButton* widget = makeButton(page, b.button);
     place(widget, b.rect);
     auto handler = b.handler;
     connect(widget, &QPushButton::clicked, this, [this, handler] { (controller_->*handler)(); });
@@ -312,22 +308,22 @@ void MainWindowView::buildCleanTab(QWidget* page) {
 }
 
 void MainWindowView::buildBottomLeft(QWidget* central) {
-  QPushButton* login = MakeButton(central, FormButton::kLogin, form_);
+  QPushButton* login = makeButton(central, FormButton::kLogin);
   place(login, QRect(231, 484, 89, 27), 0, 1);
   connect(login, &QPushButton::clicked, this, [this] { controller_->onLoginClicked(); });
   controller_->setLoginChooser([this] {
     LoginChooser chooser(*controller_, this);
     chooser.exec();
   });
-  QPushButton* save = MakeButton(central, FormButton::kSaveCookies, form_);
+  QPushButton* save = makeButton(central, FormButton::kSaveCookies);
   place(save, QRect(231, 526, 89, 24), 0, 1);
   connect(save, &QPushButton::clicked, this, [this] { controller_->onSaveCookiesClicked(); });
-  QPushButton* refresh = MakeButton(central, FormButton::kRefreshRoot, form_);
+  QPushButton* refresh = makeButton(central, FormButton::kRefreshRoot);
   place(refresh, QRect(233, 570, 88, 31), 0, 1);
   connect(refresh, &QPushButton::clicked, this, [this] { controller_->onRefreshRootClicked(); });
 
   // The four sort orders are one group; listings read the choice when they start.
-  auto* group = new QButtonGroup(this);
+  auto* group = sortOrders_ = new QButtonGroup(this);
   group->setObjectName(QStringLiteral("sortOrderGroup"));
   group->setExclusive(true);
   const std::array<std::pair<const char*, QRect>, 4> radios = {{
@@ -370,7 +366,7 @@ void MainWindowView::buildTree(QWidget* central) {
     treeMenu_->popup(tree->viewport()->mapToGlobal(pos));
   });
 
-  auto* hint =
+  auto* hint = refreshHint_ =
       MakeLabel(central, "透明标签_刷新提示", "点击左下方“刷新根目录”按钮显示网盘文件列表");
   hint->setAlignment(Qt::AlignCenter);
   // The hint lies over the tree without taking its clicks.
@@ -461,6 +457,14 @@ void MainWindowView::updateProgress() {
   progress_->setVisible(true);
 }
 
+QPushButton* MainWindowView::makeButton(QWidget* parent, FormButton button) {
+  auto* widget = new QPushButton(FromLocal(form_.caption(button)), parent);
+  widget->setObjectName(Ui(ControlName(button)));
+  widget->setAccessibleName(widget->text());
+  buttons_[static_cast<size_t>(button)] = widget;
+  return widget;
+}
+
 void MainWindowView::bindForm() {
   syncForm();
   formSubscription_ = mirror(form_, &MainWindowView::syncForm);
@@ -472,37 +476,29 @@ Subscription MainWindowView::mirror(Model& model, void (MainWindowView::*sync)()
 }
 
 void MainWindowView::syncForm() {
-  for (int i = 0; i < static_cast<int>(FormText::kCount); ++i) {
-    auto box = static_cast<FormText>(i);
-    std::string value = form_.text(box);
-    QWidget* widget = findChild<QWidget*>(Ui(ControlName(box)));
-    if (auto* line = qobject_cast<QLineEdit*>(widget)) {
-      if (ToLocal(line->text()) != value) line->setText(FromLocal(value));
-    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(widget)) {
-      if (ToLocal(multi->toPlainText()) != value) multi->setPlainText(FromLocal(value));
-    }
+  const std::string cookies = form_.text(FormText::kCookies);
+  if (ToLocal(cookiesBox_->toPlainText()) != cookies) cookiesBox_->setPlainText(FromLocal(cookies));
+  for (size_t i = 0; i < textBoxes_.size(); ++i) {
+    std::string value = form_.text(static_cast<FormText>(i));
+    QLineEdit* line = textBoxes_[i];
+    if (line && ToLocal(line->text()) != value) line->setText(FromLocal(value));
   }
-  for (int i = 0; i < static_cast<int>(FormButton::kCount); ++i) {
+  for (size_t i = 0; i < buttons_.size(); ++i) {
     auto button = static_cast<FormButton>(i);
-    if (auto* widget = findChild<QPushButton*>(Ui(ControlName(button)))) {
-      QString caption = FromLocal(form_.caption(button));
-      if (widget->text() != caption) {
-        widget->setText(caption);
-        widget->setAccessibleName(caption);
-      }
-      widget->setEnabled(form_.enabled(button));
+    QPushButton* widget = buttons_[i];
+    QString caption = FromLocal(form_.caption(button));
+    if (widget->text() != caption) {
+      widget->setText(caption);
+      widget->setAccessibleName(caption);
     }
+    widget->setEnabled(form_.enabled(button));
   }
-  if (auto* box = findChild<QCheckBox*>(Ui("选择框_删除文件")))
-    box->setChecked(form_.deleteFiles());
-  if (auto* box = findChild<QCheckBox*>(Ui("选择框_对半查找")))
-    box->setChecked(form_.halvingSearch());
-  if (auto* radio = findChild<QRadioButton*>(Ui(ControlName(form_.sortOrder()))))
+  deleteFilesBox_->setChecked(form_.deleteFiles());
+  halvingSearchBox_->setChecked(form_.halvingSearch());
+  if (QAbstractButton* radio = sortOrders_->button(static_cast<int>(form_.sortOrder())))
     radio->setChecked(true);
-  if (auto* tabs = findChild<QTabWidget*>(Ui("高级选择夹1")))
-    tabs->setCurrentIndex(form_.selectedTab());
-  if (auto* hint = findChild<QLabel*>(Ui("透明标签_刷新提示")))
-    hint->setVisible(form_.refreshHintVisible());
+  tabs_->setCurrentIndex(form_.selectedTab());
+  refreshHint_->setVisible(form_.refreshHintVisible());
 }
 
 void MainWindowView::syncAccounts() {

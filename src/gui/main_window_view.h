@@ -6,15 +6,23 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
+#include "core/main_form.h"
 #include "util/observable.h"
 
+class QButtonGroup;
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
+class QTabWidget;
 class QTreeWidget;
 
 namespace pansift {
@@ -22,7 +30,6 @@ namespace pansift {
 class BlockedWindowView;
 struct AppState;
 class AccountStore;
-class MainForm;
 class MainWindow;
 
 class MainWindowView : public QMainWindow {
@@ -69,6 +76,8 @@ class MainWindowView : public QMainWindow {
   void buildTree(QWidget* central);
   void buildLogGroup(QWidget* central);
   void buildStatusBar();
+  /// A button of the form, kept for syncForm.
+  QPushButton* makeButton(QWidget* parent, FormButton button);
   void bindForm();
   void appendLogText(const QString& text);
   void showStatus(const QString& text);
@@ -99,6 +108,16 @@ class MainWindowView : public QMainWindow {
   QLabel* statusText_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QTreeWidget* accountList_ = nullptr;
+  // The widgets that mirror the form, as build() made them.
+  QTabWidget* tabs_ = nullptr;
+  QPlainTextEdit* cookiesBox_ = nullptr;
+  // By FormText; the cookies, a box of several lines, are in cookiesBox_.
+  std::array<QLineEdit*, static_cast<size_t>(FormText::kCount)> textBoxes_{};
+  std::array<QPushButton*, static_cast<size_t>(FormButton::kCount)> buttons_{};  // by FormButton
+  QCheckBox* deleteFilesBox_ = nullptr;
+  QCheckBox* halvingSearchBox_ = nullptr;
+  QButtonGroup* sortOrders_ = nullptr;  // button ids are SortOrder values
+  QLabel* refreshHint_ = nullptr;
   QMenu* accountMenu_ = nullptr;
   QMenu* treeMenu_ = nullptr;
   BlockedWindowView* blockedWindow_ = nullptr;  // owned; a top-level window of its own

@@ -12,7 +12,7 @@
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "core/main_form.h"
-#include "support/temp_dir.h"
+#include "support/app_rig.h"
 #include "util/codepage.h"
 
 namespace pansift {
@@ -34,11 +34,8 @@ inline AccountRecord Account(const char* userUtf8, const char* cookies, const ch
   return r;
 }
 
-class AccountsTest : public ::testing::Test {
+class AccountsTest : public ::testing::Test, protected AppRig {
  protected:
-  TempDir dir;
-  HeadlessPlatform platform;
-  AppState app{platform, dir.path()};
   AccountStore store;
   MainForm form;
 

@@ -1,7 +1,6 @@
 #include "accounts/add_account.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,7 +14,7 @@
 #include "core/headless_platform.h"
 #include "core/main_form.h"
 #include "simulator.h"
-#include "support/temp_dir.h"
+#include "support/sim_app.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 
@@ -53,12 +52,11 @@ std::string Status(AccountStatus status) {
   return AccountStatusText(status);
 }
 
-class AddAccountTest : public ::testing::Test {
+class AddAccountTest : public ::testing::Test,
+                       protected testing::BasicSimApp<FakeClock, PromptHookPlatform> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim.start());
-    setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
-    app.origins.netdisk = sim.netdiskOrigin();
+    ASSERT_TRUE(started);
     statusSubscription = app.status.subscribe([this](const StatusChanged& change) {
       std::lock_guard lock(mutex);
       statuses.push_back(change.text);
@@ -82,11 +80,6 @@ class AddAccountTest : public ::testing::Test {
     return done();
   }
 
-  sim::Simulator sim;
-  testing::TempDir dir;
-  FakeClock clock;
-  PromptHookPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore store;
   std::mutex mutex;

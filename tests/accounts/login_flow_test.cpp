@@ -11,6 +11,7 @@
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
+#include "support/app_rig.h"
 #include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
@@ -137,13 +138,7 @@ TEST(IsLoginDone, NeedsBothNamesInAnyLetterCase) {
   }
 }
 
-class LoginFlowTest : public ::testing::Test {
- protected:
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
-};
+class LoginFlowTest : public ::testing::Test, protected testing::AppRig {};
 
 TEST_F(LoginFlowTest, ClosingAfterALoginAddsWithoutAsking) {
   LoginCloseDecision decision = DecideLoginClose(app, LoginWay::kWay1, "BDUSS=1; STOKEN=2; ");

@@ -6,8 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "accounts/account_store.h"
 #include "accounts/add_account.h"
@@ -23,14 +21,10 @@
 #include "tree/tree_operations.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Sends standard output and error to files while it lives.
 class CapturedStreams {
@@ -49,7 +43,7 @@ class CapturedStreams {
   // Both streams' text, once restored.
   std::string text() {
     restore();
-    return ReadAll(files_[0]) + ReadAll(files_[1]);
+    return ReadFileBytes(files_[0]).bytes + ReadFileBytes(files_[1]).bytes;
   }
 
  private:
@@ -120,7 +114,7 @@ TEST(CookieLeaks, RepliesThatQuoteTheCookiesLeaveNoTraceOfThem) {
     AppendLog(app, "reply: " + ReadIdentity(app, cookies, 1).replyText);
     std::string out = streams.text();
 
-    const std::string errors = ReadAll(dir.file("err.txt"));
+    const std::string errors = ReadFileBytes(dir.file("err.txt")).bytes;
     ASSERT_NE(errors.find("BDUSS=***"), std::string::npos) << errors;  // the reply got there
     ASSERT_NE(failedStatus.find("BDUSS=***"), std::string::npos) << failedStatus;
     for (const char* secret : {"BID-SECRET", "BDUSS-SECRET", "STOKEN-SECRET"}) {

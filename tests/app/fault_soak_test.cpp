@@ -24,6 +24,7 @@
 #include "file_tree.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
+#include "support/clocks.h"
 #include "support/wait_until.h"
 #include "util/codepage.h"
 #include "util/escapes.h"

@@ -13,18 +13,10 @@
 #include "core/headless_platform.h"
 #include "support/temp_dir.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(CurlSwitch, OnlyTheExactMarkerBeforeAnyNulCounts) {
   testing::TempDir dir;
@@ -42,7 +34,7 @@ TEST(CurlSwitch, OnlyTheExactMarkerBeforeAnyNulCounts) {
       {"", false},
   };
   for (const Case& c : cases) {
-    WriteAll(dir.file("netset.ini"), c.bytes);
+    WriteFileBytes(dir.file("netset.ini"), c.bytes);
     EXPECT_EQ(ReadCurlSwitch(dir.file("netset.ini")), c.on) << c.bytes;
   }
   EXPECT_FALSE(ReadCurlSwitch(dir.file("missing.ini")));
@@ -50,19 +42,19 @@ TEST(CurlSwitch, OnlyTheExactMarkerBeforeAnyNulCounts) {
 
 TEST(StartUp, ReadsTheSwitchShowsTheNoticeAndEmptiesTheErrorLog) {
   testing::TempDir dir;
-  WriteAll(dir.file("netset.ini"), "{\"curl\":\"1\"}");
-  WriteAll(dir.file("err.txt"), "left from the last run\r\n");
+  WriteFileBytes(dir.file("netset.ini"), "{\"curl\":\"1\"}");
+  WriteFileBytes(dir.file("err.txt"), "left from the last run\r\n");
   HeadlessPlatform platform;
   AppState app(platform, dir.path());
   StartUp(app);
   EXPECT_TRUE(app.curlMode);
   EXPECT_EQ(app.status.text(), CurlNotice(true));
-  EXPECT_EQ(ReadAll(dir.file("err.txt")), "");
+  EXPECT_EQ(ReadFileBytes(dir.file("err.txt")).bytes, "");
   EXPECT_NE(CurlNotice(true).find(L8("      通过")), std::string::npos);
 
   AppendErrorLine(app, "one");
   AppendErrorLine(app, "two");
-  EXPECT_EQ(ReadAll(dir.file("err.txt")), "one\r\ntwo\r\n");
+  EXPECT_EQ(ReadFileBytes(dir.file("err.txt")).bytes, "one\r\ntwo\r\n");
 }
 
 TEST(StartUp, MissingSettingsMeanCurlOffAndNoMessage) {

@@ -11,19 +11,15 @@
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "core/main_form.h"
-#include "support/temp_dir.h"
+#include "support/app_rig.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 
 namespace pansift {
 namespace {
 
-class BlockedListTest : public ::testing::Test {
+class BlockedListTest : public ::testing::Test, protected testing::AppRig {
  protected:
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   BlockedList list;
 };

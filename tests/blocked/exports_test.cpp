@@ -8,7 +8,7 @@
 #include "blocked/blocked_actions.h"
 #include "core/app_state.h"
 #include "core/headless_platform.h"
-#include "support/temp_dir.h"
+#include "support/app_rig.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 #include "util/files.h"
@@ -190,12 +190,8 @@ TEST(Exports, UnicodeSplittingFollowsTheRulesOfSplitText) {
   }
 }
 
-class ExportFilesTest : public ::testing::Test {
+class ExportFilesTest : public ::testing::Test, protected testing::AppRig {
  protected:
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   BlockedList list;
   BlockedForm form;
 

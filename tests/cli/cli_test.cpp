@@ -31,13 +31,14 @@
 #include "pansift_version.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/locked_catalogue.h"
-#include "pipeline/task_rig.h"
 #include "support/catalogue_rows.h"
+#include "support/clocks.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 #include "util/codepage.h"
 #include "util/escapes.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift::cli {
@@ -48,11 +49,6 @@ struct CliRun {
   std::string out;
   std::string err;
 };
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -150,7 +146,7 @@ class CliTest : public ::testing::Test {
   }
 
   std::vector<AccountRecord> savedRows() const {
-    return AccountsFromFileBytes(ReadAll(dir.file("baiduset.ini")));
+    return AccountsFromFileBytes(ReadFileBytes(dir.file("baiduset.ini")).bytes);
   }
 
   void TearDown() override { std::filesystem::current_path(previousDir); }
@@ -716,7 +712,7 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
 
   // The exported table reads back as the window's table import reads it.
-  std::vector<BlockedRow> imported = ParseTable(DecodeOwnFile(ReadAll(table)));
+  std::vector<BlockedRow> imported = ParseTable(DecodeOwnFile(ReadFileBytes(table).bytes));
   std::set<std::string> importedIds;
   for (const BlockedRow& row : imported) importedIds.insert(row.fsid);
   EXPECT_EQ(importedIds, (std::set<std::string>{"388670939482157", "388670939482159"}));
@@ -1057,8 +1053,8 @@ TEST_F(CliTest, ASecondCheckOnTheSameCatalogueIsRefused) {
   int status = 0;
   ASSERT_EQ(waitpid(first, &status, 0), first);
   ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), kExitDone) << ReadAll(dir.file("err.txt"));
-  const std::string out = ReadAll(dir.file("out.txt"));
+  EXPECT_EQ(WEXITSTATUS(status), kExitDone) << ReadFileBytes(dir.file("err.txt")).bytes;
+  const std::string out = ReadFileBytes(dir.file("out.txt")).bytes;
   EXPECT_TRUE(out.starts_with("{\"folder\":\"/电影 2023\",\"total\":3,")) << out;
   EXPECT_EQ(BlockedOf(out).size(), 2u) << out;
 
@@ -1077,16 +1073,16 @@ TEST_F(CliTest, ASecondCtrlCEndsTheProgramAtOnce) {
 
   EXPECT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
   kill(pid, SIGINT);
-  EXPECT_TRUE(
-      testing::WaitUntil([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
+  EXPECT_TRUE(testing::WaitUntil(
+      [this] { return Contains(ReadFileBytes(dir.file("err.txt")).bytes, "stopping"); }));
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   service.sim.faults().releaseHeld();
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
-  EXPECT_EQ(ReadAll(dir.file("out.txt")), "");
-  EXPECT_TRUE(Contains(ReadAll(dir.file("err.txt")), "确定停止检查任务？ [yes]"));
+  EXPECT_EQ(ReadFileBytes(dir.file("out.txt")).bytes, "");
+  EXPECT_TRUE(Contains(ReadFileBytes(dir.file("err.txt")).bytes, "确定停止检查任务？ [yes]"));
 }
 
 // SIGTERM (a service manager, a time limit) stops as the first Ctrl-C does: the

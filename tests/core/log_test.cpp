@@ -7,7 +7,7 @@
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
-#include "support/temp_dir.h"
+#include "support/app_rig.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -23,12 +23,7 @@ bool HasStamp(const std::string& line) {
   return true;
 }
 
-class LogTest : public ::testing::Test {
- protected:
-  testing::TempDir dir;
-  HeadlessPlatform platform;
-  AppState app{platform, dir.path()};
-};
+class LogTest : public ::testing::Test, protected testing::AppRig {};
 
 TEST_F(LogTest, DeleteMessagesAreFollowedByAnEmptyLine) {
   AppendLog(app, L8("文件删除成功。"));

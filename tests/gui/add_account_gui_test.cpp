@@ -82,18 +82,10 @@ TEST(AddAccountWindow, PastedCookiesAppearAsARowAfterClickingTheAddButton) {
 }
 
 // The event table starts the operations on workers of its own; the window is not needed.
-class AccountEventsTest : public ::testing::Test {
+class AccountEventsTest : public ::testing::Test, protected testing::SimApp {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(service.started);
-    app.origins.netdisk = service.sim.netdiskOrigin();
-  }
+  void SetUp() override { ASSERT_TRUE(service.started); }
 
-  testing::SimService service;
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow window{app, form, accounts};

@@ -28,9 +28,9 @@
 #include "gui/qt_text.h"
 #include "pipeline/catalogue_db.h"
 #include "pipeline/task_rig.h"
+#include "support/clocks.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
-#include "support/temp_dir.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
@@ -62,11 +62,11 @@ class PumpingPlatform final : public HeadlessPlatform {
 
 // The main window over the simulator with the folder /c selected; its files f01..
 // get the catalogue ids 1.. in that order. The catalogue is made in a folder of its own.
-class CheckTaskButtons : public ::testing::Test {
+class CheckTaskButtons : public ::testing::Test,
+                         protected testing::BasicSimApp<testing::HookClock, PumpingPlatform> {
  protected:
   CheckTaskButtons() {
     std::filesystem::current_path(dir.path());
-    service.point(app);
     cookies = service.sim.addAccount({.userName = testing::kUser});
     app.currentCookies.set(cookies);
     form.setText(FormText::kDepth, "0");
@@ -141,13 +141,8 @@ class CheckTaskButtons : public ::testing::Test {
     return asked;
   }
 
-  testing::SimService service;
-  testing::TempDir dir;
   std::filesystem::path cwd = std::filesystem::current_path();
   std::string cookies;
-  testing::HookClock clock;
-  PumpingPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow controller{app, form, accounts};

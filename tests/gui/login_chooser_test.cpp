@@ -18,8 +18,8 @@
 #include "gui/login_windows.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_text.h"
+#include "support/app_rig.h"
 #include "support/pump.h"
-#include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 
@@ -28,12 +28,8 @@ namespace {
 
 using testing::PumpUntil;
 
-class LoginChooserTest : public ::testing::Test {
+class LoginChooserTest : public ::testing::Test, protected testing::AppRig {
  protected:
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow controller{app, form, accounts};

@@ -17,7 +17,6 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include "accounts/account_store.h"
@@ -27,20 +26,16 @@
 #include "core/main_form.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_text.h"
+#include "support/app_rig.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
-#include "support/temp_dir.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift {
 namespace {
 
 using testing::PumpUntil;
-
-void WriteAll(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 const std::string kThreeAccounts =
     L8("{\"dataname\":\"cookies\",\"num\":3,\"data\":["
@@ -49,11 +44,8 @@ const std::string kThreeAccounts =
        "{\"user\":\"丙\",\"cookies\":\"BDUSS=3\",\"uk\":\"33\",\"bdstoken\":\"t3\"}]}");
 
 // A window over models the test can reach, with a scripted platform.
-class WindowTest : public ::testing::Test {
+class WindowTest : public ::testing::Test, protected testing::AppRig {
  protected:
-  testing::TempDir dir;
-  HeadlessPlatform platform;
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow controller{app, form, accounts};
@@ -259,7 +251,7 @@ TEST_F(WindowTest, WidgetsAndTheFormFollowEachOther) {
 }
 
 TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
-  WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
+  WriteFileBytes(dir.file("baiduset.ini"), kThreeAccounts);
   controller.start();
   controller.waitForAccountLoader();
   ASSERT_TRUE(PumpUntil(
@@ -278,7 +270,7 @@ TEST_F(WindowTest, LoadingThreeAccountsFillsTheListAndShowsTheCleanTab) {
 }
 
 TEST_F(WindowTest, NoAccountFileLeavesAnEmptyListOnTheAccountTab) {
-  WriteAll(dir.file("baiduset.ini"), "\x01garbage");
+  WriteFileBytes(dir.file("baiduset.ini"), "\x01garbage");
   tabs()->setCurrentIndex(kTabAddCookie);
   controller.start();
   controller.waitForAccountLoader();
@@ -407,7 +399,7 @@ TEST_F(WindowTest, GrowsWithTheWindowAndKeepsItsDesignSizeAsTheLeast) {
 
 // Saves a picture of each tab when PANSIFT_SCREENSHOT_DIR names a folder.
 TEST_F(WindowTest, Screenshots) {
-  WriteAll(dir.file("baiduset.ini"), kThreeAccounts);
+  WriteFileBytes(dir.file("baiduset.ini"), kThreeAccounts);
   controller.start();
   controller.waitForAccountLoader();
   window.show();

@@ -23,7 +23,6 @@
 #include "simulator.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
-#include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
 
@@ -81,11 +80,10 @@ class Browser {
   QString loadedUrl_;
 };
 
-class LoginWindowTest : public ::testing::Test {
+class LoginWindowTest : public ::testing::Test, protected testing::SimApp {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service.started);
-    service.point(app);
     cookies = service.sim.addAccount({.userName = "浏览器*用户", .uk = "7770001"});
   }
   void TearDown() override { controller.waitForWorkers(); }
@@ -98,11 +96,6 @@ class LoginWindowTest : public ::testing::Test {
     window->grab().save(QString::fromUtf8(folder) + QLatin1Char('/') + QString::fromUtf8(name));
   }
 
-  testing::SimService service;
-  testing::TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   MainForm form;
   AccountStore accounts;
   MainWindow controller{app, form, accounts};

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "net/http.h"
 #include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -105,8 +104,7 @@ TEST_F(ListingTest, TenFailuresCostTenWaitsAndOneErrorLine) {
   EXPECT_EQ(ListFolderPage(env.app, account, ListingOrder{}, "/gone", 1), "");
   EXPECT_EQ(env.sim.log().count("/api/list"), 10);
   EXPECT_EQ(env.clock.sleptMs(), 10 * 500);
-  std::ifstream in(env.dir.file("err.txt"), std::ios::binary);
-  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string log = ReadFileBytes(env.dir.file("err.txt")).bytes;
   EXPECT_EQ(log.rfind("/gone----3----{\"errno\":2", 0), 0u) << log;
   EXPECT_EQ(SplitText(log, "\r\n").size(), 1u);
 }
@@ -168,10 +166,7 @@ class ListingPerBackEnd : public ::testing::TestWithParam<Transport> {
     });
   }
   void TearDown() override { SelectTransport(before == Transport::Curl); }
-  std::string errorLog() const {
-    std::ifstream in(env.dir.file("err.txt"), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::string errorLog() const { return ReadFileBytes(env.dir.file("err.txt")).bytes; }
 
   testing::SimApp env;
   Credentials account;

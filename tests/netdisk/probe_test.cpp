@@ -67,11 +67,10 @@ const char* const kPauseLine =
 const char* const kStillLimitedLine =
     "检测文件和谐状态时请求太快，经过暂停后仍然请求失败。可能是此网盘检测太快，等24小时后再试。";
 
-class ProbeTest : public ::testing::Test {
+class ProbeTest : public ::testing::Test, protected testing::BasicSimApp<RecordingClock> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service.started);
-    service.point(app);
     account = {"prober", service.sim.addAccount({.userName = "prober"}), {}};
     plain = std::to_string(service.sim.addFile("prober", "/a.txt", 1));
     plain2 = std::to_string(service.sim.addFile("prober", "/b.txt", 1));
@@ -83,12 +82,6 @@ class ProbeTest : public ::testing::Test {
   std::uint64_t downloads() { return sim.log().count("/api/download"); }
   std::uint64_t fetches() { return sim.log().count("/api/gettemplatevariable"); }
 
-  testing::SimService service;
-  sim::Simulator& sim = service.sim;
-  testing::TempDir dir;
-  RecordingClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   Credentials account;
   std::string pauseBox = "30";
   std::function<std::string()> pauseText = [this] { return pauseBox; };

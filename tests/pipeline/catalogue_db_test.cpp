@@ -8,17 +8,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
 #include "pipeline/locked_catalogue.h"
+#include "support/app_rig.h"
 #include "support/catalogue_rows.h"
-#include "support/temp_dir.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace pansift {
@@ -26,11 +26,6 @@ namespace {
 
 using testing::CatalogueRows;
 using testing::Rows;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 CatalogueRow Entry(int n, std::string type = "0") {
   CatalogueRow row;
@@ -67,7 +62,7 @@ class ScriptedClock final : public Clock {
   std::function<void(int)> onSleep;
 };
 
-class CatalogueDbTest : public ::testing::Test {
+class CatalogueDbTest : public ::testing::Test, protected testing::BasicAppRig<ScriptedClock> {
  protected:
   std::string dbPath() const { return dir.file(kCatalogueFileName); }
   void createAndOpen() {
@@ -75,17 +70,13 @@ class CatalogueDbTest : public ::testing::Test {
     ASSERT_TRUE(db.openCatalogue(dir.path()));
   }
   std::vector<std::string> errorLines() const {
-    std::vector<std::string> lines = SplitText(ReadFile(dir.file("err.txt")), "\r\n");
+    std::vector<std::string> lines = SplitText(ReadFileBytes(dir.file("err.txt")).bytes, "\r\n");
     return lines;
   }
   long long rowCount() {
     return std::stoll(CatalogueRows(dbPath(), "select count(*) from list")[0][0]);
   }
 
-  testing::TempDir dir;
-  ScriptedClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
   CatalogueDb db{app};
 };
 
@@ -93,7 +84,7 @@ class CatalogueDbTest : public ::testing::Test {
 
 TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
   ASSERT_TRUE(db.createCatalogue(dir.path()));
-  const std::string bytes = ReadFile(dbPath());
+  const std::string bytes = ReadFileBytes(dbPath()).bytes;
   ASSERT_GE(bytes.size(), 100u);
   auto u8 = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
   auto be32 = [&](size_t at) {
@@ -182,7 +173,7 @@ TEST_F(CatalogueDbTest, CreateReplacesALinkInsteadOfWritingThroughIt) {
     std::ofstream(target, std::ios::trunc) << "keep me";
     c.place();
     ASSERT_TRUE(db.createCatalogue(dir.path()));
-    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_EQ(ReadFileBytes(target).bytes, "keep me");
     EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
     const fs::file_status status = fs::symlink_status(dbPath());
     EXPECT_EQ(status.type(), fs::file_type::regular);
@@ -192,7 +183,7 @@ TEST_F(CatalogueDbTest, CreateReplacesALinkInsteadOfWritingThroughIt) {
     ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
     EXPECT_EQ(rowCount(), 2);
     db.closeCatalogue();
-    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_EQ(ReadFileBytes(target).bytes, "keep me");
     fs::remove(dbPath());
     fs::remove(dbPath() + "-journal");
   }

@@ -7,13 +7,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <fstream>
-#include <functional>
-#include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,81 +18,17 @@
 #include "core/main_form.h"
 #include "pipeline/check_task.h"
 #include "support/catalogue_rows.h"
+// The clocks and the latch the pipeline's tests drive a rig with.
+#include "support/clocks.h"
+#include "support/latch.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
 #include "tree/folder_tree.h"
 #include "util/clock.h"
 #include "util/codepage.h"
+#include "util/files.h"
 
 namespace pansift::testing {
-
-/// A test clock whose sleeps advance at once, and which lets a test act at a
-/// chosen wait: the hook sees every sleep (on the sleeping thread) before it returns.
-class HookClock final : public Clock {
- public:
-  TimePoint now() override { return TimePoint(std::chrono::milliseconds(elapsedMs_.load())); }
-  void sleepFor(std::chrono::milliseconds duration) override {
-    if (duration.count() > 0) elapsedMs_ += duration.count();
-    std::function<void(std::chrono::milliseconds)> hook;
-    {
-      std::lock_guard lock(mutex_);
-      hook = hook_;
-    }
-    if (hook) hook(duration);
-    std::this_thread::yield();
-  }
-  void setHook(std::function<void(std::chrono::milliseconds)> hook) {
-    std::lock_guard lock(mutex_);
-    hook_ = std::move(hook);
-  }
-
- private:
-  std::atomic<long long> elapsedMs_{0};
-  std::mutex mutex_;
-  std::function<void(std::chrono::milliseconds)> hook_;
-};
-
-/// A test clock for long runs: time advances by the whole wait at once, but each
-/// wait also sleeps a twentieth of it for real, so that polling loops (the
-/// dispatchers' 20 ms and 100 ms waits) do not spin on a shared machine.
-class ScaledClock final : public Clock {
- public:
-  TimePoint now() override { return TimePoint(std::chrono::milliseconds(elapsedMs_.load())); }
-  void sleepFor(std::chrono::milliseconds duration) override {
-    if (duration.count() <= 0) return;
-    elapsedMs_ += duration.count();
-    std::this_thread::sleep_for(std::chrono::microseconds(duration.count() * 50));
-  }
-
- private:
-  std::atomic<long long> elapsedMs_{0};
-};
-
-/// Holds the threads that reach it until the test opens it.
-class Latch {
- public:
-  void arriveAndWait() {
-    std::unique_lock lock(mutex_);
-    arrived_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
-  }
-  bool waitForArrival() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return arrived_; });
-  }
-  void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool arrived_ = false;
-  bool open_ = false;
-};
 
 inline constexpr const char* kUser = "测试*用户";
 
@@ -145,10 +77,7 @@ struct TaskRig {
   /// The log pane's text as UTF-8.
   std::string log() const { return LocalToUtf8(app.log.text()); }
   std::string status() const { return LocalToUtf8(app.status.text()); }
-  std::string errors() const {
-    std::ifstream in(dir.file("err.txt"), std::ios::binary);
-    return LocalToUtf8(std::string(std::istreambuf_iterator<char>(in), {}));
-  }
+  std::string errors() const { return LocalToUtf8(ReadFileBytes(dir.file("err.txt")).bytes); }
   /// The texts of the prompts shown so far (UTF-8).
   std::vector<std::string> promptTexts() const {
     std::vector<std::string> texts;

@@ -11,7 +11,7 @@
 #include "core/headless_platform.h"
 #include "net/http.h"
 #include "simulator.h"
-#include "support/temp_dir.h"
+#include "support/app_rig.h"
 #include "util/clock.h"
 
 namespace pansift::testing {
@@ -39,18 +39,19 @@ struct SimService {
   bool started = false;
 };
 
-/// The simulator and a headless program pointed at it.
-class SimApp {
+/// The simulator and a headless program pointed at it (BasicAppRig), the simulator
+/// made first and stopped last. A test that acts at a wait or on a prompt brings its
+/// own clock or platform.
+template <class TestClock = FakeClock, class TestPlatform = HeadlessPlatform>
+class BasicSimApp : public SimService, public BasicAppRig<TestClock, TestPlatform> {
  public:
-  explicit SimApp(sim::SimulatorOptions options = {}) : service(options) { service.point(app); }
+  explicit BasicSimApp(sim::SimulatorOptions options = {}) : SimService(options) {
+    point(this->app);
+  }
 
-  SimService service;
-  sim::Simulator& sim = service.sim;
-  const bool& started = service.started;
-  TempDir dir;
-  FakeClock clock;
-  HeadlessPlatform platform{&clock};
-  AppState app{platform, dir.path()};
+  SimService& service = *this;
 };
+
+using SimApp = BasicSimApp<>;
 
 }  // namespace pansift::testing
