@@ -389,6 +389,11 @@ TEST_F(SimEndpoints, TheLogKeepsRequestsAsReceived) {
   EXPECT_EQ(sim.log().total(), 3u);
   sim.log().clear();
   EXPECT_EQ(sim.log().count("/api/list"), 0u);
+
+  // A browser asks for the page's icon by itself: no fault of the client's.
+  EXPECT_EQ(netdisk->get("/favicon.ico").status, 404);
+  EXPECT_EQ(sim.log().last()->rejection, "");
+  EXPECT_EQ(sim.log().last()->status, 404);
 }
 
 }  // namespace
