@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "accounts/account_store.h"
 #include "core/app_state.h"
@@ -62,6 +63,8 @@ class AddAccountTest : public ::testing::Test,
       statuses.push_back(change.text);
     });
   }
+  // Every request the program sent must have been one the service takes.
+  void TearDown() override { EXPECT_EQ(sim.log().rejections(), std::vector<std::string>{}); }
 
   // A live login on the service; its name holds a "*" the program shows as "_".
   std::string addLive(const char* userUtf8, const char* uk = "", const char* bdstoken = "") {

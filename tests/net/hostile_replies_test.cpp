@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "net/http.h"
 #include "simulator.h"
@@ -40,6 +42,15 @@ class HostileReplies : public ::testing::TestWithParam<Transport> {
   void SetUp() override {
     sim_->faults().reset();
     sim_->log().clear();
+  }
+  // The simulator serves the whole suite: each test answers for its own requests,
+  // every one of which the service must take.
+  void TearDown() override {
+    std::vector<std::string> rejected;
+    for (const sim::LoggedRequest& r : sim_->log().entries()) {
+      if (!r.rejection.empty()) rejected.push_back(r.target + ": " + r.rejection);
+    }
+    EXPECT_EQ(rejected, std::vector<std::string>{});
   }
 
   HttpResponse list(int timeoutMs = 0) {

@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "codec.h"
+#include "net/http.h"
+#include "netdisk/probe.h"
+#include "netdisk/sign.h"
+#include "support/back_ends.h"
 #include "support/sim_app.h"
 #include "util/codepage.h"
 
@@ -267,12 +273,77 @@ TEST_F(FileOperationsTest, UnreachableOrRefusingServiceFailsWithoutWaits) {
   EXPECT_EQ(moved.errnoText, "");
   EXPECT_EQ(requests("/api/filemanager"), 3u);
   // A wrong token is refused by the service, not retried.
+  env.service.rejectionsExpected = true;
   sim.addFile("owner", "/x.txt", 1);
   EXPECT_EQ(MoveFile(app, {"owner", cookies, "other"}, u"/x.txt", u"/", u"x.txt").outcome,
             MoveOutcome::kFailed);
   EXPECT_EQ(requests("/api/filemanager"), 4u);
   EXPECT_EQ(env.clock.sleptMs(), 0);
 }
+
+// Every request of the file operations and the probe, through each back end, with
+// names that a form must encode: the service takes each one as sent (the check at
+// the end of the test names any it rejected), and each does its work.
+class RequestsPerBackEnd : public ::testing::TestWithParam<Transport> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env.started);
+    before = SelectedTransport();
+    SelectTransport(GetParam() == Transport::Curl);
+    owner = {"owner", env.sim.addAccount({.userName = "owner", .bdstoken = "tok"}), "tok"};
+    env.app.currentCookies.set(owner.cookies);
+  }
+  void TearDown() override { SelectTransport(before == Transport::Curl); }
+
+  testing::SimApp env;
+  Credentials owner;
+  Transport before = Transport::Platform;
+};
+
+TEST_P(RequestsPerBackEnd, TheServiceTakesEveryRequestAsSent) {
+  sim::Simulator& sim = env.sim;
+  const std::string name = "a&b=c+d%41 \"q\" \\u0031 (1)*'~!,;:@#$[].mp4";
+  const std::u16string name16 = Utf8ToUnicode(name) + u"😀";
+  const std::string nameUtf8 = name + "😀";
+  const std::string folder = "/新 & \"目录\" =+%41\\u0031";
+
+  for (DeleteMode mode : {DeleteMode::kSync, DeleteMode::kAsync, DeleteMode::kAuto}) {
+    for (DeleteVariant variant : {DeleteVariant::kMenu, DeleteVariant::kOnDetection}) {
+      sim.addFile("owner", "/d/" + nameUtf8, 1);
+      EXPECT_EQ(DeleteFile(env.app, owner, u"/d/" + name16, mode, variant).outcome,
+                DeleteOutcome::kDeleted);
+      EXPECT_FALSE(sim.find("owner", "/d/" + nameUtf8));
+    }
+  }
+
+  EXPECT_TRUE(CheckTargetFolder(env.app, owner, Utf8ToLocal(folder)).missing);
+  CreatedFolder created = CreateFolder(env.app, owner, Utf8ToLocal(folder));
+  EXPECT_EQ(created.path, Utf8ToUnicode(folder)) << created.reply;
+  EXPECT_TRUE(sim.find("owner", folder));
+  sim.addFile("owner", "/d/" + nameUtf8, 1);
+  MoveResult moved = MoveFile(env.app, owner, u"/d/" + name16, created.path, name16 + u"(2)");
+  EXPECT_EQ(moved.outcome, MoveOutcome::kMoved) << moved.reply;
+  EXPECT_TRUE(sim.find("owner", folder + "/" + nameUtf8 + "(2)"));
+
+  // Probes with signs until one held each of "+", "/" and "=".
+  const std::string ids = std::to_string(sim.addFile("owner", "/p/1.txt", 1)) + "," +
+                          std::to_string(sim.addFile("owner", "/p/2.txt", 1));
+  bool plus = false, slash = false, equals = false;
+  for (int probe = 0; probe < 50 && !(plus && slash && equals); ++probe) {
+    ClearSignCache(env.app);
+    EXPECT_EQ(ProbeDownload(env.app, owner, ids, [] { return std::string("0"); }),
+              ProbeOutcome::kNotBlocked);
+    const std::string sign = GetSign(env.app, owner, false).sign;
+    plus = plus || sign.find('+') != std::string::npos;
+    slash = slash || sign.find('/') != std::string::npos;
+    equals = equals || sign.find('=') != std::string::npos;
+  }
+  EXPECT_TRUE(plus && slash && equals);
+  EXPECT_EQ(sim.log().rejections(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, RequestsPerBackEnd, testing::kBothBackEnds,
+                         testing::BackEndName);
 
 }  // namespace
 }  // namespace pansift

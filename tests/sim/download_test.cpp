@@ -13,7 +13,7 @@ namespace {
 using testing::HttpReply;
 using testing::SimClient;
 
-class SimDownload : public ::testing::Test {
+class SimDownload : public testing::SimTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sim.start());
@@ -37,12 +37,12 @@ class SimDownload : public ::testing::Test {
     return client->get(testing::DownloadTarget(plain, s.sign, s.timestamp), cookies);
   }
 
-  Simulator sim;
   std::unique_ptr<SimClient> client;
   std::string cookies, plain;
 };
 
 TEST_F(SimDownload, QueryKeysMustComeInTheProgramsOrder) {
+  expectRejections();  // sends requests the service refuses
   Sign s = fetch();
   const std::string tail =
       "&fidlist=%5B" + plain + "%5D&type=dlink&vip=0&sign=" + s.sign + "&timestamp=" + s.timestamp;
@@ -73,6 +73,7 @@ TEST_F(SimDownload, QueryKeysMustComeInTheProgramsOrder) {
 }
 
 TEST_F(SimDownload, EachSignGoesWithItsOwnFetchsTimestamp) {
+  expectRejections();  // sends requests the service refuses
   Sign first = fetch();
   Sign second = fetch();
   EXPECT_NE(first.sign, second.sign);

@@ -31,7 +31,7 @@ std::string Between(const std::string& text, const std::string& left, const std:
   return b == std::string::npos ? std::string() : text.substr(a, b - a);
 }
 
-class SimEndpoints : public ::testing::Test {
+class SimEndpoints : public testing::SimTest {
  protected:
   void SetUp() override {
     std::string error;
@@ -58,7 +58,6 @@ class SimEndpoints : public ::testing::Test {
     return netdisk->get(testing::DownloadTarget(fids, sign.first, sign.second), cookies);
   }
 
-  Simulator sim;
   std::unique_ptr<SimClient> netdisk;
   std::string live, expired;
 };
@@ -112,6 +111,7 @@ TEST_F(SimEndpoints, RootPageRedirectsAndCarriesTheLoginsUserData) {
 }
 
 TEST_F(SimEndpoints, FollowListTellsALiveLoginFromADeadOne) {
+  expectRejections();  // sends requests the service refuses
   EXPECT_TRUE(netdisk->get(testing::FollowListTarget(), live).has("errno\":0,"));
   EXPECT_TRUE(netdisk->get(testing::FollowListTarget(), expired).has("errno\":-6,"));
   EXPECT_TRUE(netdisk->get(testing::FollowListTarget(), "BDUSS=nobody").has("errno\":-6,"));
@@ -125,6 +125,7 @@ TEST_F(SimEndpoints, FollowListTellsALiveLoginFromADeadOne) {
 }
 
 TEST_F(SimEndpoints, ListingAnswersInTheServicesShapeAndPages) {
+  expectRejections();  // sends requests the service refuses
   testing::HttpReply root = netdisk->get(testing::ListTarget("%2F", 1, 100, "name", "0"), live);
   EXPECT_EQ(root.body.rfind("{\"errno\":0,\"guid_info\":\"\",\"list\":[{\"server_filename\":\"", 0),
             0u)
@@ -213,6 +214,7 @@ TEST_F(SimEndpoints, SignedDownloadAnswersByTheBlockedFlag) {
 }
 
 TEST_F(SimEndpoints, DeleteAnswersForEachOutcome) {
+  expectRejections();  // sends requests the service refuses
   const std::string movie =
       "%2F%E7%94%B5%E5%BD%B1+2023%2Fa%26b%27s%2C+%5B1%5D.mp4";  // /电影 2023/a&b's, [1].mp4
   auto& fm = sim.faults().fileManager;
@@ -359,6 +361,7 @@ TEST_F(SimEndpoints, LoginPagesSetCookiesThatTheNetdiskOriginAccepts) {
 }
 
 TEST_F(SimEndpoints, TheLogKeepsRequestsAsReceived) {
+  expectRejections();  // sends requests the service refuses
   std::string target = testing::ListTarget("%2F%E7%94%B5%E5%BD%B1+2023%7E", 1, 100, "name", "1");
   netdisk->get(target, live);
   netdisk->post(testing::DeleteTarget(kLiveToken), testing::DeleteBody("%2Fnope"), live);
@@ -386,6 +389,11 @@ TEST_F(SimEndpoints, TheLogKeepsRequestsAsReceived) {
   EXPECT_EQ(sim.log().total(), 3u);
   sim.log().clear();
   EXPECT_EQ(sim.log().count("/api/list"), 0u);
+
+  // A browser asks for the page's icon by itself: no fault of the client's.
+  EXPECT_EQ(netdisk->get("/favicon.ico").status, 404);
+  EXPECT_EQ(sim.log().last()->rejection, "");
+  EXPECT_EQ(sim.log().last()->status, 404);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 using testing::HttpReply;
 using testing::SimClient;
 
-class SimFaults : public ::testing::Test {
+class SimFaults : public testing::SimTest {
  protected:
   void SetUp() override {
     cookies = sim.addAccount({.userName = "fault*user"});
@@ -25,7 +25,6 @@ class SimFaults : public ::testing::Test {
   HttpReply list() { return client->get(testing::ListTarget("%2F"), cookies); }
   bool listWorks() { return list().has("{\"errno\":0,\"guid_info\""); }
 
-  Simulator sim;
   std::string cookies;
   std::string fileId;  // of /a.txt: a download asks about the login's own file
   std::unique_ptr<SimClient> client;

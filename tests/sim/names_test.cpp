@@ -69,7 +69,7 @@ std::pair<std::string, std::vector<std::string>> Answer(const HttpReply& reply) 
   return {v.string("errno"), paths};
 }
 
-class SimNames : public ::testing::Test {
+class SimNames : public testing::SimTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sim.start());
@@ -100,7 +100,6 @@ class SimNames : public ::testing::Test {
   }
   bool has(const std::string& path) const { return sim.find(kUser, path).has_value(); }
 
-  Simulator sim;
   std::unique_ptr<SimClient> netdisk;
   std::string cookies, token;
 };
@@ -202,6 +201,7 @@ TEST_F(SimNames, NoOtherFormOfAPathStandsForTheFile) {
 // it by hand either break it (refused, nothing touched) or say something else —
 // which is why the program must write it with a JSON writer.
 TEST_F(SimNames, AFilelistIsReadAsJsonWhateverItWasMeantToSay) {
+  expectRejections();  // sends requests the service refuses
   struct Case {
     const char* what;
     std::string body;  // the form body as sent

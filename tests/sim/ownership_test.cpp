@@ -41,7 +41,7 @@ std::pair<std::string, std::vector<std::string>> Answer(const HttpReply& reply) 
   return {v.string("errno"), items};
 }
 
-class SimOwnership : public ::testing::Test {
+class SimOwnership : public testing::SimTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sim.start());
@@ -95,13 +95,13 @@ class SimOwnership : public ::testing::Test {
     return sim.find(user, path).has_value();
   }
 
-  Simulator sim;
   std::unique_ptr<SimClient> netdisk;
   std::string otherCookies, otherToken;
   std::uint64_t ownersFileId = 0, othersFileId = 0, ownersSameId = 0;
 };
 
 TEST_F(SimOwnership, AProbeOfAnotherLoginsFsIdIsNotFoundAndRejected) {
+  expectRejections();  // sends requests the service refuses
   // One of the other login's own files, deleted before it is asked about: still its own.
   const std::uint64_t deletedId = sim.addFile(kOther, "/乙的/gone.mp4", 1);
   sim.withTree(kOther, [](FileTree& tree) { tree.remove("/乙的/gone.mp4"); });
@@ -146,6 +146,7 @@ TEST_F(SimOwnership, AProbeOfAnotherLoginsFsIdIsNotFoundAndRejected) {
 }
 
 TEST_F(SimOwnership, AFileOperationOnAnotherLoginsPathIsNoSuchFileAndRejected) {
+  expectRejections();  // sends requests the service refuses
   struct Case {
     const char* what;
     std::function<HttpReply()> send;

@@ -1,15 +1,36 @@
 // A plain HTTPS client for the simulator's own tests: sends targets exactly as
 // written (no encoding, no redirects) and trusts the simulator's certificate.
+// SimTest, the fixture they share, ends each test with the check that the
+// simulator rejected nothing.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "simulator.h"
 
 namespace pansift::sim::testing {
+
+/// A simulator for one test. A request it rejects fails the test, unless the test
+/// sends malformed requests on purpose and says so with expectRejections().
+class SimTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (!rejectionsExpected_) {
+      EXPECT_EQ(sim.log().rejections(), std::vector<std::string>{});
+    }
+  }
+  void expectRejections() { rejectionsExpected_ = true; }
+
+  Simulator sim;
+
+ private:
+  bool rejectionsExpected_ = false;
+};
 
 struct HttpReply {
   bool ok = false;  // a reply arrived
@@ -38,10 +59,11 @@ class SimClient {
   HttpReply get(const std::string& target, const std::string& cookies = {}) {
     return convert(client_.Get(target.c_str(), headers(cookies)));
   }
+  /// A POST with the form's Content-Type, or another one ("": none).
   HttpReply post(const std::string& target, const std::string& body,
-                 const std::string& cookies = {}) {
-    return convert(
-        client_.Post(target.c_str(), headers(cookies), body, "application/x-www-form-urlencoded"));
+                 const std::string& cookies = {},
+                 const std::string& contentType = "application/x-www-form-urlencoded") {
+    return convert(client_.Post(target.c_str(), headers(cookies), body, contentType));
   }
 
   static std::string hostOf(const std::string& origin) {

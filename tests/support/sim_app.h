@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/headless_platform.h"
@@ -24,8 +25,14 @@ struct SimService {
     setenv("PANSIFT_CA_FILE", sim.caFile().c_str(), 1);
   }
   // The program keeps connections open for reuse; the simulator's stop would wait
-  // for each of them to time out.
-  ~SimService() { CloseIdleConnections(); }
+  // for each of them to time out. Every request the program sent must have been
+  // one the service takes, whatever the test looked at.
+  ~SimService() {
+    CloseIdleConnections();
+    if (!rejectionsExpected) {
+      EXPECT_EQ(sim.log().rejections(), std::vector<std::string>{});
+    }
+  }
   SimService(const SimService&) = delete;
   SimService& operator=(const SimService&) = delete;
   /// Points `app` at the simulator's origins.
@@ -37,6 +44,8 @@ struct SimService {
 
   sim::Simulator sim;
   bool started = false;
+  /// Set by a test that sends requests the service rejects on purpose.
+  bool rejectionsExpected = false;
 };
 
 /// The simulator and a headless program pointed at it (BasicAppRig), the simulator

@@ -313,6 +313,13 @@ std::string FormDecode(std::string_view text) {
   return out;
 }
 
+bool IsUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    if (!ValidUtf8Char(bytes, i)) return false;
+  }
+  return true;
+}
+
 QueryItems ParseQuery(std::string_view raw) {
   QueryItems items;
   size_t start = 0;

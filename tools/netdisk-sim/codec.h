@@ -16,6 +16,8 @@ using QueryItems = std::vector<std::pair<std::string, std::string>>;
 /// Percent-decoding as a form does it: "+" is a space, "%XX" a byte; a broken
 /// escape stays as it is.
 std::string FormDecode(std::string_view text);
+/// Whether `bytes` are well-formed UTF-8 (shortest forms, no surrogates).
+bool IsUtf8(std::string_view bytes);
 /// Splits "a=1&b=2" into decoded pairs, in order, duplicates kept.
 QueryItems ParseQuery(std::string_view raw);
 /// The first value of `key`; `found` tells an empty value from a missing key.

@@ -8,6 +8,7 @@ namespace pansift::sim {
 
 Reply AnswerCreate(Service& service, const Call& call) {
   std::string bad = CheckCreateQuery(call.entry.query);
+  if (bad.empty()) bad = CheckFormContentType(call.entry.header("Content-Type"));
   if (bad.empty()) bad = CheckCreateForm(call.entry.body);
   if (!bad.empty()) return service.reject(bad);
   if (std::optional<Reply> refused = service.refuseFileOp(call.query, call.account))

@@ -124,7 +124,10 @@ Reply Route(Service& service, Origin origin, LoggedRequest& entry) {
   r.contentType = kHtml;
   r.body =
       "<html><head><title>404 Not Found</title></head><body><h1>404 Not Found</h1></body></html>";
-  r.rejection = "no such endpoint: " + entry.method + " " + entry.path;
+  // A browser showing a login page asks its origin for an icon by itself: not a
+  // request of the client's, so not its fault.
+  if (!(get && entry.path == "/favicon.ico"))
+    r.rejection = "no such endpoint: " + entry.method + " " + entry.path;
   return r;
 }
 

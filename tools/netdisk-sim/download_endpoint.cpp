@@ -2,26 +2,13 @@
 // this login fetched, with the timestamp of that fetch (sign_book.h); a batch
 // that names a file that is not the login's gets errno -9 (and is logged as
 // rejected), one with a blocked file errno -1, any other the links of its files.
+#include <charconv>
+
 #include "endpoints.h"
 #include "query_checks.h"
 
 namespace pansift::sim {
 namespace {
-
-// Raw value of a key in a raw query, without decoding.
-std::string RawQueryValue(std::string_view raw, std::string_view key) {
-  size_t start = 0;
-  while (start <= raw.size()) {
-    size_t end = raw.find('&', start);
-    if (end == std::string_view::npos) end = raw.size();
-    std::string_view piece = raw.substr(start, end - start);
-    size_t eq = piece.find('=');
-    if (piece.substr(0, eq) == key)
-      return std::string(eq == std::string_view::npos ? "" : piece.substr(eq + 1));
-    start = end + 1;
-  }
-  return {};
-}
 
 // The download's replies that stand in for the sign check (DownloadFaults).
 std::optional<Reply> DownloadFault(Service& service, LoggedRequest& entry) {
@@ -100,20 +87,27 @@ Reply Links(Service& service, Call& call, Account& account, const std::vector<st
 Reply AnswerDownload(Service& service, Call& call) {
   const QueryItems& q = call.query;
   std::string bad = CheckDownloadQuery(call.entry.query);
+  // Every id of the list is a number the service could have handed out.
   JsonValue fidlist;
+  std::vector<std::uint64_t> ids;
   if (bad.empty() && (!ParseJson(QueryValue(q, "fidlist"), fidlist) || !fidlist.isArray() ||
                       fidlist.items.empty()))
     bad = "fidlist is not a JSON array of ids";
-  if (bad.empty() && RawQueryValue(call.entry.query, "fidlist").rfind("%5B", 0) != 0)
-    bad = "fidlist is not encoded";
+  for (size_t i = 0; bad.empty() && i < fidlist.items.size(); ++i) {
+    const JsonValue& v = fidlist.items[i];
+    std::uint64_t id = 0;
+    const char* end = v.text.data() + v.text.size();
+    auto [stop, error] = std::from_chars(v.text.data(), end, id);
+    if (v.type != JsonValue::Type::Number || error != std::errc() || stop != end)
+      bad = "fidlist item " + std::to_string(i + 1) + " '" + v.text + "' is no fs_id";
+    ids.push_back(id);
+  }
   if (!bad.empty()) return service.reject(bad);
   if (std::optional<Reply> refused = service.refuseDeadLogin(call.account)) return *refused;
   Account& account = *call.account;
-  std::vector<std::uint64_t> ids;
   std::vector<std::string> foreign;
-  for (const JsonValue& v : fidlist.items) {
-    ids.push_back(std::strtoull(v.text.c_str(), nullptr, 10));
-    if (std::string whose = service.foreignId(account, ids.back()); !whose.empty())
+  for (std::uint64_t id : ids) {
+    if (std::string whose = service.foreignId(account, id); !whose.empty())
       foreign.push_back(std::move(whose));
   }
   // Asking about another login's files is the client's fault, whatever answers it.

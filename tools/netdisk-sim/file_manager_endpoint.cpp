@@ -1,5 +1,6 @@
 // /api/filemanager: deletes and moves (a rename is a move with a new name) on
-// the login's tree. The filelist form value is read as strict JSON; each path
+// the login's tree. The body is a strictly encoded form with the form's
+// Content-Type; its filelist value is read as strict JSON; each path
 // names only the entry whose own path it is, and each gets its errno in the
 // reply's info: -9 also for a path of another login's tree (logged as
 // rejected). The faults of deletes (busy, identity check) answer first.
@@ -9,21 +10,25 @@
 namespace pansift::sim {
 namespace {
 
-// The shape of a filelist: a delete names paths, a move names objects with a path
-// and a dest (ondup and newname, when given, are strings too). "" when it fits.
+// The shape of a filelist: a delete names paths, a move names objects with
+// exactly a path, a dest, an ondup mode and a newname, all strings. "" when it fits.
 std::string CheckFileList(const JsonValue& list, bool isDelete) {
   for (const JsonValue& item : list.items) {
     if (isDelete) {
       if (item.type != JsonValue::Type::String) return "filelist of a delete is not of paths";
       continue;
     }
-    auto isString = [&](std::string_view key, bool required) {
+    auto isString = [&](std::string_view key) {
       const JsonValue* v = item.get(key);
-      return v ? v->type == JsonValue::Type::String : !required;
+      return v && v->type == JsonValue::Type::String;
     };
-    if (!item.isObject() || !isString("path", true) || !isString("dest", true) ||
-        !isString("ondup", false) || !isString("newname", false))
+    // Four distinct members, so nothing else and nothing twice.
+    if (!item.isObject() || item.members.size() != 4 || !isString("path") || !isString("dest") ||
+        !isString("ondup") || !isString("newname"))
       return "filelist of a move is not of {path,dest,ondup,newname}";
+    const std::string ondup = item.string("ondup");
+    if (ondup != "newcopy" && ondup != "fail" && ondup != "overwrite")
+      return "ondup '" + ondup + "' is none of newcopy, fail, overwrite";
   }
   return {};
 }
@@ -95,7 +100,7 @@ Reply Operate(Service& service, const Call& call, const JsonValue& list,
       const JsonValue& item = list.items[i];
       std::string path = item.string("path");
       std::string dest = item.string("dest");
-      std::string ondup = item.string("ondup", "fail");
+      std::string ondup = item.string("ondup");
       OnDup mode = ondup == "newcopy"     ? OnDup::NewCopy
                    : ondup == "overwrite" ? OnDup::Overwrite
                                           : OnDup::Fail;
@@ -125,6 +130,8 @@ Reply Operate(Service& service, const Call& call, const JsonValue& list,
 Reply AnswerFileManager(Service& service, const Call& call) {
   const QueryItems& q = call.query;
   std::string bad = CheckFileManagerQuery(call.entry.query);
+  if (bad.empty()) bad = CheckFormContentType(call.entry.header("Content-Type"));
+  if (bad.empty()) bad = CheckFileManagerForm(call.entry.body);
   const bool isDelete = QueryValue(q, "opera") == "delete";
   JsonValue list;
   bool hasList = false;

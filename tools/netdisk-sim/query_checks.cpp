@@ -1,6 +1,10 @@
 #include "query_checks.h"
 
+#include <strings.h>
+
 #include <utility>
+
+#include "codec.h"
 
 namespace pansift::sim {
 namespace {
@@ -27,6 +31,38 @@ RawItems SplitRawQuery(std::string_view raw) {
   return items;
 }
 
+// The raw value of `key`, or "".
+std::string RawValue(const RawItems& items, std::string_view key) {
+  for (const auto& item : items) {
+    if (item.first == key) return item.second;
+  }
+  return {};
+}
+
+// A value as a log line quotes it: long ones (a fidlist of a big batch) cut short.
+std::string Quoted(std::string_view value) {
+  constexpr size_t kShown = 120;
+  if (value.size() <= kShown) return "'" + std::string(value) + "'";
+  return "'" + std::string(value.substr(0, kShown)) + "...' (" + std::to_string(value.size()) +
+         " bytes)";
+}
+
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Takes `escape` ("%2C", any case of its hex digits) off the front of `rest`.
+bool TakeEscape(std::string_view& rest, std::string_view escape) {
+  if (rest.size() < escape.size() || strncasecmp(rest.data(), escape.data(), escape.size()) != 0)
+    return false;
+  rest.remove_prefix(escape.size());
+  return true;
+}
+
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s) {
@@ -46,6 +82,8 @@ bool IsOneOf(std::string_view value, std::string_view choices) {
   }
 }
 
+constexpr std::string_view kFixedLogIdPrefix = "479995006038637";
+
 std::string CheckValue(const KeyRule& rule, const std::string& value) {
   auto wrong = [&](const std::string& expected) {
     return "key " + rule.key + " is '" + value + "', expected " + expected;
@@ -59,16 +97,18 @@ std::string CheckValue(const KeyRule& rule, const std::string& value) {
       return value.empty() ? wrong("a value") : "";
     case Kind::Digits:
       return AllDigits(value) ? "" : wrong("digits");
-    case Kind::Digits16:
+    case Kind::NewLogId:
       return AllDigits(value) && value.size() == 16 ? "" : wrong("16 digits");
-    case Kind::LogId:
-      return AllDigits(value) && (value.size() == 16 || value.size() == 20)
+    case Kind::FixedLogId:
+      return AllDigits(value) && value.size() == 20 && value.starts_with(kFixedLogIdPrefix)
                  ? ""
-                 : wrong("16 or 20 digits");
+                 : wrong(std::string(kFixedLogIdPrefix) + " and 5 digits");
     case Kind::OneOf:
       return IsOneOf(value, rule.text) ? "" : wrong("one of " + rule.text);
     case Kind::Dir:
       return value.starts_with("%2F") ? "" : wrong("a path starting with %2F");
+    case Kind::Decoded:
+      return FormDecode(value) == rule.text ? "" : wrong("'" + rule.text + "' once decoded");
   }
   return {};
 }
@@ -80,9 +120,9 @@ KeyRule Of(const char* key, Kind kind, const char* text = "") {
   return {key, kind, text};
 }
 
-// The keys every web API call opens with; a log id is 16 digits, or 20 for the
-// deletes' fixed one.
-QueryForm WebApiKeys(Kind logId = Kind::LogId) {
+// The keys every web API call opens with; a log id is a fresh one of 16 digits,
+// the deletes' the fixed prefix and five digits.
+QueryForm WebApiKeys(Kind logId = Kind::NewLogId) {
   return {Exact("clienttype", "0"), Exact("app_id", "250528"), Exact("web", "1"),
           Of("dp-logid", logId)};
 }
@@ -119,7 +159,7 @@ QueryForm ListingForm(const std::string& t) {
 }
 
 QueryForm MoveFolderTestForm() {
-  return Join({WebApiKeys(Kind::Digits16),
+  return Join({WebApiKeys(Kind::NewLogId),
                {Exact("order", "time"), Exact("desc", "1"), Of("dir", Kind::Dir),
                 Exact("num", "100"), Exact("page", "1")}});
 }
@@ -161,13 +201,38 @@ std::string CheckListQuery(std::string_view rawQuery) {
 
 std::string CheckFollowListQuery(std::string_view rawQuery) {
   static const QueryForm kForm =
-      Join({WebApiKeys(Kind::Digits16), {Exact("start", "0"), Exact("limit", "10")}});
+      Join({WebApiKeys(Kind::NewLogId), {Exact("start", "0"), Exact("limit", "10")}});
   return CheckQueryForm(rawQuery, kForm);
 }
 
 std::string CheckTemplateVariableQuery(std::string_view rawQuery) {
   static const QueryForm kForm = Join({WebApiKeys(), {Of("fields", Kind::NonEmpty)}});
-  return CheckQueryForm(rawQuery, kForm);
+  if (std::string bad = CheckQueryForm(rawQuery, kForm); !bad.empty()) return bad;
+  const std::string fields = RawValue(SplitRawQuery(rawQuery), "fields");
+  // [%22name%22,%22name%22,...]: the page leaves brackets and commas as they are.
+  std::vector<std::string_view> names;
+  std::string_view rest = fields;
+  bool wellFormed = !rest.empty() && rest.front() == '[' && rest.back() == ']';
+  if (wellFormed) rest = rest.substr(1, rest.size() - 2);
+  while (wellFormed) {
+    wellFormed = TakeEscape(rest, "%22");
+    size_t length = 0;
+    while (length < rest.size() && (IsAlnum(rest[length]) || rest[length] == '_')) ++length;
+    names.push_back(rest.substr(0, length));
+    rest.remove_prefix(length);
+    wellFormed = wellFormed && length > 0 && TakeEscape(rest, "%22");
+    if (!wellFormed || rest.empty()) break;
+    wellFormed = rest.front() == ',';
+    rest.remove_prefix(1);
+  }
+  if (!wellFormed) {
+    return "key fields is " + Quoted(fields) +
+           ", expected [%22sign1%22,%22sign2%22,...] as the web page writes it";
+  }
+  for (std::string_view name : names) {
+    if (name == "sign2") return {};
+  }
+  return "key fields does not ask for sign2";
 }
 
 std::string CheckDownloadQuery(std::string_view rawQuery) {
@@ -175,15 +240,62 @@ std::string CheckDownloadQuery(std::string_view rawQuery) {
       Join({WebApiKeys(),
             {Of("fidlist", Kind::NonEmpty), Exact("type", "dlink"), Exact("vip", "0"),
              Of("sign", Kind::NonEmpty), Of("timestamp", Kind::Digits)}});
-  return CheckQueryForm(rawQuery, kForm);
+  if (std::string bad = CheckQueryForm(rawQuery, kForm); !bad.empty()) return bad;
+  const RawItems items = SplitRawQuery(rawQuery);
+  // %5B id %2C id ... %5D: the list encoded whole, its ids plain decimal numbers.
+  const std::string fidlist = RawValue(items, "fidlist");
+  std::string_view rest = fidlist;
+  bool wellFormed = TakeEscape(rest, "%5B");
+  while (wellFormed) {
+    size_t length = 0;
+    while (length < rest.size() && rest[length] >= '0' && rest[length] <= '9') ++length;
+    wellFormed = length > 0 && (length == 1 || rest.front() != '0');
+    rest.remove_prefix(length);
+    if (!wellFormed || TakeEscape(rest, "%5D")) break;
+    wellFormed = TakeEscape(rest, "%2C");
+  }
+  if (!wellFormed || !rest.empty()) {
+    return "key fidlist is " + Quoted(fidlist) +
+           ", expected an encoded JSON array of fs_ids (%5B1%2C2%5D)";
+  }
+  // Base64 with its "+", "/" and "=" encoded: a raw "+" would be read as a space.
+  const std::string sign = RawValue(items, "sign");
+  rest = sign;
+  while (wellFormed && !rest.empty()) {
+    if (IsAlnum(rest.front())) {
+      rest.remove_prefix(1);
+    } else {
+      wellFormed = TakeEscape(rest, "%2B") || TakeEscape(rest, "%2F") || TakeEscape(rest, "%3D");
+    }
+  }
+  if (!wellFormed) {
+    return "key sign is " + Quoted(sign) + ", expected Base64 with +, / and = percent-encoded";
+  }
+  return {};
 }
 
 std::string CheckFileManagerQuery(std::string_view rawQuery) {
-  static const QueryForm kForm =
-      Join({{Of("async", Kind::OneOf, "0|1|2"), Of("onnest", Kind::NonEmpty),
-             Of("opera", Kind::OneOf, "delete|move"), Of("bdstoken", Kind::Any)},
-            WebApiKeys()});
-  return CheckQueryForm(rawQuery, kForm);
+  static const QueryForm kDelete =
+      Join({{Of("async", Kind::OneOf, "0|1|2"), Exact("onnest", "fail"), Exact("opera", "delete"),
+             Of("bdstoken", Kind::Any)},
+            WebApiKeys(Kind::FixedLogId)});
+  static const QueryForm kMove = Join({{Exact("async", "0"), Exact("onnest", "fail"),
+                                        Exact("opera", "move"), Of("bdstoken", Kind::Any)},
+                                       WebApiKeys(Kind::NewLogId)});
+  // Neither: the delete's form with either operation names what is wrong.
+  static const QueryForm kEither = [] {
+    QueryForm form = kDelete;
+    form[2] = Of("opera", Kind::OneOf, "delete|move");
+    return form;
+  }();
+  const std::string opera = RawValue(SplitRawQuery(rawQuery), "opera");
+  return CheckQueryForm(rawQuery, opera == "move" ? kMove : opera == "delete" ? kDelete : kEither);
+}
+
+std::string CheckFileManagerForm(std::string_view rawBody) {
+  if (std::string bad = CheckFormEncoding(rawBody); !bad.empty()) return bad;
+  static const QueryForm kForm = {Of("filelist", Kind::NonEmpty)};
+  return CheckQueryForm(rawBody, kForm);
 }
 
 std::string CheckCreateQuery(std::string_view rawQuery) {
@@ -193,9 +305,56 @@ std::string CheckCreateQuery(std::string_view rawQuery) {
 }
 
 std::string CheckCreateForm(std::string_view rawBody) {
+  if (std::string bad = CheckFormEncoding(rawBody); !bad.empty()) return bad;
   static const QueryForm kForm = {Of("path", Kind::NonEmpty), Exact("isdir", "1"),
-                                  Of("block_list", Kind::NonEmpty)};
-  return CheckQueryForm(rawBody, kForm);
+                                  Of("block_list", Kind::Decoded, "[]")};
+  if (std::string bad = CheckQueryForm(rawBody, kForm); !bad.empty()) return bad;
+  if (!IsUtf8(FormDecode(RawValue(SplitRawQuery(rawBody), "path"))))
+    return "key path is not UTF-8 once decoded";
+  return {};
+}
+
+std::string CheckFormEncoding(std::string_view rawBody) {
+  auto at = [](size_t i) { return " at byte " + std::to_string(i + 1); };
+  if (rawBody.empty()) return "the form is empty";
+  size_t pairStart = 0;
+  bool hasEquals = false;
+  for (size_t i = 0; i <= rawBody.size(); ++i) {
+    if (i == rawBody.size() || rawBody[i] == '&') {
+      if (i == pairStart) return "the form has an empty pair" + at(i);
+      if (!hasEquals) return "the form has a pair without '='" + at(i);
+      pairStart = i + 1;
+      hasEquals = false;
+      continue;
+    }
+    const char c = rawBody[i];
+    if (c == '=') {
+      if (i == pairStart) return "the form has a pair without a key" + at(i);
+      if (hasEquals) return "the form has a raw '=' in a value" + at(i);
+      hasEquals = true;
+    } else if (c == '%') {
+      if (i + 2 >= rawBody.size() || !IsHex(rawBody[i + 1]) || !IsHex(rawBody[i + 2]))
+        return "the form has a '%' that starts no escape" + at(i);
+      i += 2;
+    } else if (!IsAlnum(c) && std::string_view("-._~!*'()+").find(c) == std::string_view::npos) {
+      const auto byte = static_cast<unsigned char>(c);
+      static const char* hex = "0123456789ABCDEF";
+      const std::string shown = byte > 0x20 && byte < 0x7F
+                                    ? "'" + std::string(1, c) + "'"
+                                    : std::string("byte 0x") + hex[byte >> 4] + hex[byte & 0xF];
+      return "the form has a raw " + shown + at(i) + ", which a form must encode";
+    }
+  }
+  return {};
+}
+
+std::string CheckFormContentType(std::string_view contentType) {
+  constexpr std::string_view kForm = "application/x-www-form-urlencoded";
+  std::string_view type = contentType.substr(0, contentType.find(';'));
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  if (type.size() == kForm.size() && strncasecmp(type.data(), kForm.data(), kForm.size()) == 0)
+    return {};
+  return "Content-Type is '" + std::string(contentType) + "', expected " + std::string(kForm);
 }
 
 }  // namespace pansift::sim

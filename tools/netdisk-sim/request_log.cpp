@@ -26,11 +26,31 @@ LoggedRequest ReceivedRequest(Origin origin, const httplib::Request& request) {
   return entry;
 }
 
+namespace {
+
+// A rejected request as the end-of-test check names it; long targets and bodies
+// (a big probe batch) cut short.
+std::string DescribeRejection(const LoggedRequest& request) {
+  constexpr size_t kShown = 300;
+  auto cut = [](const std::string& text) {
+    return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+  };
+  std::string text = request.method + " " + cut(request.target);
+  if (!request.body.empty()) text += " [" + cut(request.body) + "]";
+  return text + ": " + request.rejection;
+}
+
+}  // namespace
+
 void RequestLog::add(LoggedRequest request) {
   std::lock_guard lock(mutex_);
   ++counts_[request.endpoint];
   ++total_;
-  if (!request.rejection.empty()) ++rejected_;
+  if (!request.rejection.empty()) {
+    ++rejected_;
+    if (++rejectionsSinceStart_ <= kRejectionsNamed)
+      rejections_.push_back(DescribeRejection(request));
+  }
   entries_.push_back(std::move(request));
   while (entries_.size() > limit_) entries_.pop_front();
 }
@@ -71,6 +91,16 @@ std::uint64_t RequestLog::total() const {
 std::uint64_t RequestLog::rejected() const {
   std::lock_guard lock(mutex_);
   return rejected_;
+}
+
+std::vector<std::string> RequestLog::rejections() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> named = rejections_;
+  if (rejectionsSinceStart_ > named.size()) {
+    named.push_back("... and " + std::to_string(rejectionsSinceStart_ - named.size()) +
+                    " more rejected");
+  }
+  return named;
 }
 
 void RequestLog::clear() {

@@ -58,6 +58,11 @@ class RequestLog {
   /// Requests that were the client's fault (a key missing or wrong, another
   /// login's fs_id or path): those with a rejection.
   std::uint64_t rejected() const;
+  /// Every rejected request since start, as "METHOD target [body]: why", for the
+  /// check that ends a test: clear() and the entry limit forget none of them. The
+  /// first kRejectionsNamed are named, a last line counts the rest.
+  std::vector<std::string> rejections() const;
+  static constexpr size_t kRejectionsNamed = 20;
   void clear();
   /// Keeps only the newest `limit` entries (counters keep counting).
   void setLimit(size_t limit);
@@ -68,6 +73,8 @@ class RequestLog {
   std::map<std::string, std::uint64_t, std::less<>> counts_;
   std::uint64_t total_ = 0;
   std::uint64_t rejected_ = 0;
+  std::vector<std::string> rejections_;  // the first kRejectionsNamed since start
+  std::uint64_t rejectionsSinceStart_ = 0;
   size_t limit_ = 20000;
 };
 
