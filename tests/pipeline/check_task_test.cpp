@@ -745,7 +745,8 @@ TEST(CheckTask, HalvingMarksOnlyWhatAProbeAnsweredAndHoldsAtTheGates) {
 // A task's catalogue that another program keeps locked, from three points on: each
 // step is given up after its tries, the log names the file and SQLite's words, and
 // the task ends with a summary that says the catalogue failed instead of waiting
-// for ever.
+// for ever. The catalogue writes through a log, so the lock holds the writes only:
+// reads go on.
 TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
   struct Case {
     const char* what;
@@ -779,7 +780,7 @@ TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
     int failures = 0;
     for (const std::string& line : SplitText(rig.log(), "\r\n"))
       failures += line.find(failure) != std::string::npos ? 1 : 0;
-    EXPECT_GE(failures, 2) << rig.log();  // at least a read of the check and its count
+    EXPECT_GE(failures, 1) << rig.log();
     EXPECT_EQ(retryWaits.load(), failures * (kCatalogueTries - 1));
     EXPECT_NE(SummaryLine(rig).find("，检查数据库读写失败次数： " + std::to_string(failures)),
               std::string::npos)
@@ -787,9 +788,8 @@ TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
     EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
     EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
     EXPECT_FALSE(rig.task->active());
-    // Nothing was asked about or marked without reading the catalogue.
+    // Nothing was marked: every mark is a write.
     for (const auto& row : rig.rows()) EXPECT_EQ(row[kColOther1], "<null>") << row[kColFolder];
-    EXPECT_EQ(rig.sim().log().count("/api/download"), 0u);
   }
 }
 
