@@ -36,7 +36,12 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
       checkTask_(app, form, tree_,
                  [this](const Credentials& account, const std::string& fsId,
                         const std::string& path) { recordBlockedFile(account, fsId, path); }),
-      workers_(ReportToLog(app)) {}
+      workers_(ReportToLog(app)) {
+  checkTask_.context().onEarlierBlockedFiles = [this](const Credentials& account,
+                                                      const std::vector<MarkedBlockedFile>& files) {
+    listEarlierBlockedFiles(account, files);
+  };
+}
 
 MainWindow::~MainWindow() {
   workers_.waitAll();
@@ -142,7 +147,11 @@ void MainWindow::onTreeMenuStartCheck() {
 }
 
 void MainWindow::onStartCheckClicked() {
-  checkTask_.startCheck();
+  checkTask_.startCheck(ResumeChoice::kAsk);
+}
+
+StartOutcome MainWindow::onStartCheckRequested(ResumeChoice choice) {
+  return checkTask_.startCheck(choice);
 }
 
 void MainWindow::onPauseCheckClicked() {
@@ -160,6 +169,15 @@ void MainWindow::onBlockedFilesClicked() {
 void MainWindow::recordBlockedFile(const Credentials& account, const std::string& fsid,
                                    const std::string& path) {
   RecordBlockedFile(app_, form_, blocked_, account, fsid, path, NetdiskPathOfStored(path));
+}
+
+void MainWindow::listEarlierBlockedFiles(const Credentials& account,
+                                         const std::vector<MarkedBlockedFile>& files) {
+  std::vector<EarlierBlockedFile> rows;
+  rows.reserve(files.size());
+  for (const MarkedBlockedFile& file : files)
+    rows.push_back({file.fsId, file.path, NetdiskPathOfStored(file.path)});
+  ListEarlierBlockedFiles(app_, blocked_, account, rows);
 }
 
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {

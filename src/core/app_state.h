@@ -56,6 +56,8 @@ struct AppState {
   SharedText currentUserName;
   SharedText currentCookies;
   SharedText currentBdstoken;
+  /// Its uk when known (empty otherwise): which account a task's catalogue belongs to.
+  SharedText currentUk;
   /// The operating account as one record, for work that keeps acting for it.
   Credentials operatingAccount() const;
 
