@@ -41,6 +41,7 @@ bool SwitchOperatingAccount(AppState& app, const AccountStore& store) {
   // The row's token until the tree's refresh reads the account anew: the previous
   // account's token must never go out with this account's cookies.
   app.currentBdstoken.set(row.bdstoken);
+  app.currentUk.set(row.uk);
   return true;
 }
 

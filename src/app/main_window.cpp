@@ -46,6 +46,10 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
     if (std::optional<BlockedRow> row = blocked_.row(change.row))
       history_->recordState(LocalToUtf8(row->account), row->fsid, FindingState(*row));
   });
+  checkTask_.context().onEarlierBlockedFiles = [this](const Credentials& account,
+                                                      const std::vector<MarkedBlockedFile>& files) {
+    listEarlierBlockedFiles(account, files);
+  };
 }
 
 MainWindow::~MainWindow() {
@@ -156,11 +160,15 @@ void MainWindow::onTreeMenuStartCheck() {
 }
 
 void MainWindow::onStartCheckClicked() {
+  onStartCheckRequested(ResumeChoice::kAsk);
+}
+
+StartOutcome MainWindow::onStartCheckRequested(ResumeChoice choice) {
   {
     std::lock_guard lock(newFindingsMutex_);
     newFindings_.clear();
   }
-  checkTask_.startCheck();
+  return checkTask_.startCheck(choice);
 }
 
 void MainWindow::onPauseCheckClicked() {
@@ -197,6 +205,15 @@ void MainWindow::recordBlockedFile(const Credentials& account, const std::string
 bool MainWindow::isNewFinding(const std::string& account, const std::string& fsid) const {
   std::lock_guard lock(newFindingsMutex_);
   return newFindings_.contains({account, fsid});
+}
+
+void MainWindow::listEarlierBlockedFiles(const Credentials& account,
+                                         const std::vector<MarkedBlockedFile>& files) {
+  std::vector<EarlierBlockedFile> rows;
+  rows.reserve(files.size());
+  for (const MarkedBlockedFile& file : files)
+    rows.push_back({file.fsId, file.path, NetdiskPathOfStored(file.path)});
+  ListEarlierBlockedFiles(app_, blocked_, account, rows);
 }
 
 void MainWindow::onBlockedMenu(BlockedMenuItem item) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "accounts/login_flow.h"
 #include "blocked/blocked_actions.h"
@@ -69,6 +70,9 @@ class MainWindow {
   /// with the account of the task that found it.
   void recordBlockedFile(const Credentials& account, const std::string& fsid,
                          const std::string& path);
+  /// What a resumed check calls with the blocked files its earlier runs found.
+  void listEarlierBlockedFiles(const Credentials& account,
+                               const std::vector<MarkedBlockedFile>& files);
 
   /// The start-up work once the window shows: starts LoadAccounts on a thread of
   /// its own, shows the back-end notice and empties err.txt.
@@ -92,9 +96,12 @@ class MainWindow {
   void onTreeNodeEvent();                    // 树型框1: a node opened (double-click)
   void onTreeMenuStartCheck();               // "文件目录树菜单": "开始检测选中目录"
   void onStartCheckClicked();                // 按钮_开始检查
-  void onPauseCheckClicked();                // 按钮_暂停检查
-  void onStopCheckClicked();                 // 按钮_停止检查
-  void onBlockedFilesClicked();              // 按钮7: shows the blocked-file window
+  /// The command line's check: 按钮_开始检查 with the choice about an unfinished
+  /// task given instead of asked.
+  StartOutcome onStartCheckRequested(ResumeChoice choice);
+  void onPauseCheckClicked();    // 按钮_暂停检查
+  void onStopCheckClicked();     // 按钮_停止检查
+  void onBlockedFilesClicked();  // 按钮7: shows the blocked-file window
   // The blocked-file window.
   void onBlockedMenu(BlockedMenuItem item);  // "已和谐文件列表菜单"
   void onBlockedButton(BlockedButton button);

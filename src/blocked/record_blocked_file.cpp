@@ -1,6 +1,7 @@
 #include "blocked/record_blocked_file.h"
 
 #include <mutex>
+#include <unordered_set>
 
 #include "blocked/blocked_actions.h"
 #include "core/app_state.h"
@@ -87,6 +88,17 @@ BlockedRow BlockedRowFor(AppState& app, const Credentials& account, std::string_
   row.account = account.userName;
   row.deleteStatus = L8(kStatusPending);
   return row;
+}
+
+void ListEarlierBlockedFiles(AppState& app, BlockedList& list, const Credentials& account,
+                             const std::vector<EarlierBlockedFile>& files) {
+  std::lock_guard lock(app.listLock);
+  std::unordered_set<std::string> listed;
+  for (const BlockedRow& row : list.rows()) listed.insert(row.fsid);
+  for (const EarlierBlockedFile& file : files) {
+    if (!listed.insert(file.fsid).second) continue;
+    list.record(BlockedRowFor(app, account, file.fsid, file.storedPath, file.netdiskPath));
+  }
 }
 
 void RecordBlockedFile(AppState& app, const MainForm& form, BlockedList& list,

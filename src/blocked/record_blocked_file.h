@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "blocked/blocked_list.h"
 #include "core/credentials.h"
@@ -22,6 +23,21 @@ class MainForm;
 /// under listLock.
 BlockedRow BlockedRowFor(AppState& app, const Credentials& account, std::string_view fsid,
                          std::string_view storedPath, std::u16string_view netdiskPath);
+
+/// A blocked file an earlier run of a resumed task found, as ListEarlierBlockedFiles
+/// takes it: its fsid, its path as the catalogue stores it and as the service lists it.
+struct EarlierBlockedFile {
+  std::string fsid;
+  std::string storedPath;
+  std::u16string netdiskPath;
+};
+
+/// Lists the files an earlier run of a resumed task found blocked, as
+/// RecordBlockedFile does but without asking the service anything: a file whose
+/// fsid is listed already keeps its row as it is (what became of its delete), any
+/// other gets a new row "待处理". Under listLock.
+void ListEarlierBlockedFiles(AppState& app, BlockedList& list, const Credentials& account,
+                             const std::vector<EarlierBlockedFile>& files);
 
 /// Adds (or rewrites) the row; with 选择框_删除文件 ticked, deletes the file with
 /// `account`'s login, one delete at a time across all checker workers (claims

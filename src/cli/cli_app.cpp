@@ -513,6 +513,7 @@ struct CheckOptions {
   std::optional<int> deleteInterval;
   bool deleteFiles = false;
   bool halving = false;
+  bool resume = false;
   bool json = false;
   std::string exportTable;
 };
@@ -656,7 +657,15 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   // The task's closing notice is no news to --quiet.
   if (console.quiet()) s.platform().hideOnce(kFinished);
   ProgressSampler sampler;
-  window.onStartCheckClicked();
+  // Without --resume a check starts anew, as the window does when No is answered.
+  const StartOutcome started =
+      window.onStartCheckRequested(options.resume ? ResumeChoice::kResume : ResumeChoice::kAnew);
+  if (options.resume && started == StartOutcome::kResumed)
+    console.line("resuming the unfinished check of this folder in the catalogue");
+  if (options.resume && started == StartOutcome::kStartedAnew)
+    console.line(
+        "no unfinished check of this folder, account and depth in the catalogue: "
+        "starting anew");
   int stopsHandled = 0;
   gCheckTakesStops = true;
   // A task runs while 按钮_开始检查 is disabled; after a stop its threads may still drain.
@@ -708,6 +717,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
     const long long total = std::max(task.checkTotal.load(), 0LL);
     const long long folders = std::clamp(task.checkFolders.load(), 0LL, total);
     result.add("total", total);
+    result.add("resumed", started == StartOutcome::kResumed);
     result.add("files", total - folders);
     result.add("folders", folders);
     result.addRaw("blocked", blocked.text());
@@ -953,9 +963,12 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   check->add_flag("--halving", checkOptions.halving,
                   "Find the blocked files of a refused batch by asking about halves instead of "
                   "every file: fewer requests (对半查找和谐文件)");
+  check->add_flag("--resume", checkOptions.resume,
+                  "Continue the check the catalogue holds unfinished for this account, folder "
+                  "and depth (after a stop, a crash or a lost network); without one, start anew");
   check->add_flag("--json", checkOptions.json,
-                  "Print one JSON document when the task ends: folder, total (entries), files, "
-                  "folders, blocked, undecided, failed_folders");
+                  "Print one JSON document when the task ends: folder, total (entries), resumed, "
+                  "files, folders, blocked, undecided, failed_folders");
   check
       ->add_option("--export-table", checkOptions.exportTable,
                    "Also write the blocked files to FILE in the window's table export format")

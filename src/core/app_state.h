@@ -61,6 +61,8 @@ struct AppState {
   /// UTF-8: why the last identity read that reached nothing reached nothing (a CA
   /// file that cannot be used, a certificate that is not trusted, no connection).
   SharedText lastTransferError;
+  /// Its uk when known (empty otherwise): which account a task's catalogue belongs to.
+  SharedText currentUk;
   /// The operating account as one record, for work that keeps acting for it.
   Credentials operatingAccount() const;
 

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -55,6 +57,73 @@ constexpr const char* kWorkingIndexes =
     "CREATE INDEX IF NOT EXISTS `target_lookup` ON `list` (`target`);"
     "CREATE INDEX IF NOT EXISTS `unlisted_folders` ON `list` (`queried`) "
     "WHERE type='1' AND queried='0';";
+
+// The task the rows belong to (TaskRecord): its own row has `listing` NULL. Each
+// folder row the dispatcher has taken and whose listing has not ended has a row
+// holding only its id in `listing`; a resumed task lists those folders again.
+constexpr const char* kTaskTable =
+    "CREATE TABLE IF NOT EXISTS `task` (`uk` TEXT, `folder` TEXT, `depth` INTEGER, "
+    "`phase` TEXT, `started` TEXT, `listing` INTEGER);";
+
+// A killed program loses no committed transaction with a write-ahead log, and the
+// next open completes or drops what it left half-written, so the file is never
+// damaged. synchronous=NORMAL syncs the log only when it is copied into the file,
+// so a commit does not wait for the disk (bench/README.md); what a power failure
+// may cost is the last few transactions, never the file.
+constexpr const char* kDurability = "PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;";
+
+constexpr const char* kPhaseNames[] = {"list", "crawl", "check", "done"};
+
+const char* PhaseName(TaskPhase phase) {
+  return kPhaseNames[static_cast<size_t>(phase)];
+}
+
+std::optional<TaskPhase> PhaseNamed(std::string_view name) {
+  for (size_t i = 0; i < std::size(kPhaseNames); ++i) {
+    if (name == kPhaseNames[i]) return static_cast<TaskPhase>(i);
+  }
+  return std::nullopt;
+}
+
+// The UTF-8 text of a column of the current row ("" for NULL).
+std::string ColumnUtf8(sqlite3_stmt* statement, int column) {
+  const unsigned char* text = sqlite3_column_text(statement, column);
+  return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// The task record of an open catalogue and its counts; nothing without a record.
+std::optional<StoredTask> ReadTask(sqlite3* db) {
+  std::optional<StoredTask> stored;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT uk, folder, depth, phase, started FROM task "
+                         "WHERE listing IS NULL LIMIT 1",
+                         -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    const std::optional<TaskPhase> phase = PhaseNamed(ColumnUtf8(statement, 3));
+    if (phase) {
+      stored.emplace();
+      stored->record.uk = Utf8ToLocal(ColumnUtf8(statement, 0));
+      stored->record.folder = Utf8ToUnicode(ColumnUtf8(statement, 1));
+      stored->record.depth = sqlite3_column_int(statement, 2);
+      stored->record.phase = *phase;
+      stored->record.startedAt = Utf8ToLocal(ColumnUtf8(statement, 4));
+    }
+  }
+  sqlite3_finalize(statement);
+  if (!stored) return stored;
+  statement = nullptr;
+  if (sqlite3_prepare_v2(db, LocalToUtf8(RowCountsQuery()).c_str(), -1, &statement, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    stored->rows = sqlite3_column_int64(statement, 0);
+    stored->checked = sqlite3_column_int64(statement, 1);
+  } else {
+    stored.reset();
+  }
+  sqlite3_finalize(statement);
+  return stored;
+}
 
 constexpr int kBeginRetries = 10;
 constexpr std::chrono::milliseconds kBeginRetryWait{50};
@@ -273,8 +342,9 @@ bool CatalogueDb::createCatalogue(const std::string& folder) {
     if (image.empty()) {
       lastError_ = "the empty catalogue could not be built";
     } else {
-      // A journal left by an interrupted task would be played back into the new file.
-      std::remove((path_ + "-journal").c_str());
+      // A journal or write-ahead log left by an interrupted task would be played
+      // back into the new file.
+      for (const char* suffix : {"-journal", "-wal", "-shm"}) std::remove((path_ + suffix).c_str());
       // A new file renamed over the name: whatever was there, a symbolic link
       // included, is replaced, and nothing a link points to is written. The mode is
       // the usual one (0666 less the umask).
@@ -299,20 +369,21 @@ bool CatalogueDb::openCatalogue(const std::string& folder) {
     return false;
   }
   failures_ = 0;
-  // Only speed depends on these: a catalogue that cannot take them still works. The
-  // catalogue is a working set written anew (createCatalogue) before every task and
-  // read by nothing else, so its transactions need not wait for the disk nor keep a
-  // journal file: if the program dies in the middle of one, the file may be left
-  // damaged, and the next task replaces it before opening it. Both halve the cost of
-  // an insert batch (bench/catalogue_bench).
+  // A catalogue that cannot take these still works: it is slower, or its task
+  // cannot be resumed.
+  sqlite3_exec(db, kDurability, nullptr, nullptr, nullptr);
   sqlite3_exec(db, kWorkingIndexes, nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "PRAGMA synchronous=OFF;PRAGMA journal_mode=MEMORY;", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, kTaskTable, nullptr, nullptr, nullptr);
   db_ = db;
   return true;
 }
 
 void CatalogueDb::closeCatalogue() {
   std::lock_guard lock(app_.catalogueLock);
+  // Back to the template's rollback journal, so that the file left behind reads as
+  // any SQLite file does, without a log beside it. Refused while another
+  // connection reads the file; it then stays as it is, which is as good.
+  if (db_) sqlite3_exec(db_, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
   // close_v2: a result set still open keeps the handle alive until it is closed,
   // instead of the close failing and the connection leaking.
   sqlite3_close_v2(db_);
@@ -369,6 +440,55 @@ CatalogueQuery CatalogueDb::queryRows(std::string_view sql) {
     return {};
   }
   return CatalogueQuery(statement, &lastError_);
+}
+
+bool CatalogueDb::recordTask(const TaskRecord& record) {
+  std::lock_guard lock(app_.catalogueLock);
+  if (!db_ || sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return false;
+  bool ok = sqlite3_exec(db_, "DELETE FROM task;", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_stmt* insert = nullptr;
+  ok = ok && sqlite3_prepare_v2(db_,
+                                "INSERT INTO task (uk, folder, depth, phase, started) "
+                                "VALUES (?1, ?2, ?3, ?4, ?5)",
+                                -1, &insert, nullptr) == SQLITE_OK;
+  if (ok) {
+    // Bound, not quoted into the text: the folder is stored exactly as the service
+    // names it, emoji and all, which local text could not hold.
+    const std::string uk = LocalToUtf8(record.uk);
+    const std::string folder = UnicodeToUtf8(record.folder);
+    const std::string started = LocalToUtf8(record.startedAt);
+    sqlite3_bind_text(insert, 1, uk.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 2, folder.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert, 3, record.depth);
+    sqlite3_bind_text(insert, 4, PhaseName(record.phase), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert, 5, started.c_str(), -1, SQLITE_TRANSIENT);
+    ok = sqlite3_step(insert) == SQLITE_DONE;
+  }
+  sqlite3_finalize(insert);
+  if (ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  lastError_ = sqlite3_errmsg(db_);
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CatalogueDb::recordPhase(TaskPhase phase) {
+  std::lock_guard lock(app_.catalogueLock);
+  return executeStatement(std::string("UPDATE task SET phase='") + PhaseName(phase) +
+                          "' WHERE listing IS NULL;");
+}
+
+std::optional<StoredTask> ReadStoredTask(const std::string& folder) {
+  // Read-write, without creating: a log left by a killed program can only be
+  // completed by a connection that may write. Not through a symbolic link, which
+  // would lead that write to another file.
+  sqlite3* db = nullptr;
+  std::optional<StoredTask> stored;
+  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK)
+    stored = ReadTask(db);
+  sqlite3_close_v2(db);
+  return stored;
 }
 
 bool CatalogueDb::retry(const std::function<bool()>& attempt,
@@ -430,19 +550,35 @@ CatalogueDb& Catalogue(AppState& app) {
 
 // ---- Statements ----
 
-std::string InsertEntryStatement(const CatalogueRow& row) {
-  std::string sql =
-      "INSERT INTO list "
-      "('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
-      "'target') VALUES (";
+namespace {
+
+constexpr const char* kInsertInto =
+    "INSERT INTO list "
+    "('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+    "'target') ";
+
+// The values of an entry's row, in the column order of kInsertInto, `queried` "0".
+std::string EntryValues(const CatalogueRow& row) {
+  std::string values;
   for (const std::string* value :
        {&row.folder, &row.filename, &row.order, &row.type, &row.time, &row.size, &row.ordersign}) {
-    sql += Quote(*value);
-    sql += ',';
+    values += Quote(*value);
+    values += ',';
   }
-  sql += "'0',";
-  sql += Quote(row.count) + ',' + Quote(row.lowernum) + ',' + Quote(row.target) + ");";
-  return sql;
+  values += "'0',";
+  values += Quote(row.count) + ',' + Quote(row.lowernum) + ',' + Quote(row.target);
+  return values;
+}
+
+}  // namespace
+
+std::string InsertEntryStatement(const CatalogueRow& row) {
+  return kInsertInto + std::string("VALUES (") + EntryValues(row) + ");";
+}
+
+std::string InsertNewEntryStatement(const CatalogueRow& row) {
+  return kInsertInto + std::string("SELECT ") + EntryValues(row) +
+         " WHERE NOT EXISTS (SELECT 1 FROM list WHERE target=" + Quote(row.target) + ");";
 }
 
 std::string NextFolderQuery() {
@@ -453,15 +589,29 @@ std::string MarkFolderQueriedStatement(long long id) {
   return "UPDATE list  SET queried='1' WHERE id=" + std::to_string(id) + ";";
 }
 
+std::string TakeFolderStatement(long long id) {
+  return MarkFolderQueriedStatement(id) + "INSERT INTO task (listing) VALUES (" +
+         std::to_string(id) + ");";
+}
+
+std::string FolderListedStatement(long long id) {
+  return "DELETE FROM task WHERE listing=" + std::to_string(id) + ";";
+}
+
+std::string ReopenUnlistedFoldersStatement() {
+  return "UPDATE list SET queried='0' WHERE type='1' AND id IN "
+         "(SELECT listing FROM task WHERE listing IS NOT NULL);"
+         "DELETE FROM task WHERE listing IS NOT NULL;";
+}
+
 std::string UncheckedRowsQuery() {
   static const std::string text =
       L8("select * from list where other_1 is null or other_1='检查中'");
   return text;
 }
 
-std::string UncheckedFolderRowsQuery() {
-  static const std::string text =
-      L8("select * from list where (other_1 is null or other_1='检查中') and type='1'");
+std::string FolderRowsQuery() {
+  static const std::string text = "select * from list where type='1'";
   return text;
 }
 
@@ -483,6 +633,19 @@ std::string RowByTargetQuery(std::string_view fsId) {
 std::string MarkNormalStatement(std::string_view fsId) {
   static const std::string head = L8("update list set other_1='正常' where target=");
   return head + Quote(fsId) + ";";
+}
+
+std::string RowCountsQuery() {
+  static const std::string text =
+      L8("select count(*), count(case when other_1 in ('正常','已和谐') then 1 end), "
+         "count(case when other_1='已和谐' then 1 end), max(id) from list");
+  return text;
+}
+
+std::string BlockedRowsQuery() {
+  static const std::string text =
+      L8("select target, folder from list where other_1='已和谐' order by id");
+  return text;
 }
 
 }  // namespace pansift

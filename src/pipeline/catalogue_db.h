@@ -1,6 +1,8 @@
 // The catalogue: the SQLite file `vintrel.db` holding one row per Netdisk entry of
 // the running scan-and-check task, the one connection to it, and every statement
-// the task issues.
+// the task issues. Beside the template's table `list`, the table `task` records
+// which task the rows belong to and how far it came, so that a task cut short by a
+// stop, a crash or a lost network can be resumed.
 //
 // All texts crossing this interface are local text (GBK); the file stores UTF-8.
 // The connection is shared by the task's threads: every use of it (a statement, or
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,6 +49,38 @@ enum CatalogueColumn : int {
   kColTarget = 11,
   kColOther1 = 12,
 };
+
+/// How far a task has come, as table `task` records it.
+enum class TaskPhase {
+  kList,   // the selected folder's own listing
+  kCrawl,  // its folders are handed out and listed
+  kCheck,  // every folder is listed; the check phase
+  kDone,   // the check phase ran to its end
+};
+
+/// The task a catalogue belongs to: whose folder, which one, how deep, how far it
+/// came and when it started.
+struct TaskRecord {
+  std::string uk;         // the account's uk
+  std::u16string folder;  // the selected folder, as the service names it
+  int depth = 0;          // the depth box's number; 0: no limit
+  TaskPhase phase = TaskPhase::kList;
+  std::string startedAt;  // local time, "yyyy-MM-dd hh:mm:ss"
+};
+
+/// A catalogue's task record and how much of the task is done.
+struct StoredTask {
+  TaskRecord record;
+  long long rows = 0;     // entries catalogued
+  long long checked = 0;  // entries marked "正常" or "已和谐"
+};
+
+/// Reads the task record of the catalogue in `folder` (the current directory when
+/// empty) through a connection of its own, without logging anything: nothing when
+/// there is no catalogue, it cannot be read, or it holds no record (a file made
+/// before records were kept). Completes what a killed program left in the file's
+/// write-ahead log, as any open does. The caller holds the catalogue's claim.
+std::optional<StoredTask> ReadStoredTask(const std::string& folder = {});
 
 /// One row of table `list` (local text). `folder` and `filename` hold the entry's
 /// path and name entity-encoded twice (StoredName); `other1` is the check result,
@@ -131,10 +166,14 @@ class CatalogueDb {
   /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
   /// connection that is still open first. Adds two indexes of its own to the file
   /// (kept when it closes): the lookups by `target` and the next unlisted folder
-  /// would otherwise scan the whole table once per file and once per folder. False
-  /// when it cannot be opened; the log then names the file and SQLite's message.
+  /// would otherwise scan the whole table once per file and once per folder; and
+  /// the table `task` when it is missing. Writes through a write-ahead log while
+  /// open. False when it cannot be opened; the log then names the file and
+  /// SQLite's message.
   bool openCatalogue(const std::string& folder = {});
   /// Closes the connection; it counts as closed afterwards whatever the close said.
+  /// The file is left with a rollback journal, as the template has it, when no
+  /// other connection holds it.
   void closeCatalogue();
   bool isOpen() const { return db_ != nullptr; }
 
@@ -148,6 +187,13 @@ class CatalogueDb {
   /// Prepares the first statement of `sql` (local text). The caller holds
   /// catalogueLock until it has closed the result.
   CatalogueQuery queryRows(std::string_view sql);
+
+  /// Makes `record` the catalogue's task record (there is one), in a transaction
+  /// of its own. Takes catalogueLock; logs nothing: a task whose record could not
+  /// be written runs all the same, it only cannot be resumed.
+  bool recordTask(const TaskRecord& record);
+  /// Records the phase the task has reached, as recordTask.
+  bool recordPhase(TaskPhase phase);
 
   /// Runs `attempt` until it returns true, at most kCatalogueTries times, waiting
   /// kCatalogueRetryWait on the clock between tries. `attempt` takes catalogueLock
@@ -203,10 +249,22 @@ std::string InsertEntryStatement(const CatalogueRow& row);
 std::string NextFolderQuery();
 /// Marks a folder row as taken.
 std::string MarkFolderQueriedStatement(long long id);
+/// Marks a folder row as taken and notes in table `task` that its listing has
+/// begun, in one text: a folder is never taken without the note.
+std::string TakeFolderStatement(long long id);
+/// The listing of the folder row `id` has ended: its note goes.
+std::string FolderListedStatement(long long id);
+/// For a resumed task: the folder rows whose listing began and never ended are
+/// handed out again, and their notes go.
+std::string ReopenUnlistedFoldersStatement();
+/// Adds an entry as InsertEntryStatement does, unless a row holds its fs_id
+/// already: a resumed task lists a folder again whose listing was cut short.
+std::string InsertNewEntryStatement(const CatalogueRow& row);
 /// Every row without a check result; its Count is the check phase's total.
 std::string UncheckedRowsQuery();
-/// The folder rows among them.
-std::string UncheckedFolderRowsQuery();
+/// Every folder row: the folders among the whole task's entries (an earlier run's
+/// marked ones included when the task is resumed).
+std::string FolderRowsQuery();
 /// The unchecked rows with from < id <= to.
 std::string UncheckedRangeQuery(long long from, long long to);
 /// Marks the file with this fs_id as blocked ("已和谐").
@@ -215,5 +273,10 @@ std::string MarkBlockedStatement(std::string_view fsId);
 std::string RowByTargetQuery(std::string_view fsId);
 /// Marks the file with this fs_id as not blocked ("正常").
 std::string MarkNormalStatement(std::string_view fsId);
+/// One row: every row, the rows marked "正常" or "已和谐", those marked "已和谐",
+/// and the highest id (empty when there is none).
+std::string RowCountsQuery();
+/// The rows marked "已和谐", in id order.
+std::string BlockedRowsQuery();
 
 }  // namespace pansift

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/app_state.h"
 #include "core/log.h"
@@ -40,11 +43,14 @@ auto Prompt(AppState& app, const char* caption, std::string_view text, int timeo
   return TimedMessageBox(app.platform, L8(caption), text, timeoutMs, style);
 }
 
-// Month-day and time of now, "03-05 14:07:09".
-std::string TaskStamp() {
-  std::string stamp = FormatLocalTime(std::time(nullptr), TimeStyle::kDashes);
-  size_t dash = stamp.find('-');
-  return dash == std::string::npos ? stamp : stamp.substr(dash + 1);
+// Month-day and time of a task's start ("2024-03-05 14:07:09"): "03-05 14:07:09".
+std::string TaskStamp(const std::string& startedAt) {
+  size_t dash = startedAt.find('-');
+  return dash == std::string::npos ? startedAt : startedAt.substr(dash + 1);
+}
+
+std::string CheckedOfText(const StoredTask& stored) {
+  return std::to_string(stored.checked) + " / " + std::to_string(stored.rows);
 }
 
 // The number of catalogue rows `query` (UncheckedRowsQuery by default) matches; 0
@@ -125,14 +131,15 @@ bool CheckTask::waitFor(std::chrono::milliseconds timeout) {
   return threads_.waitAllFor(timeout) && context_.pool.isIdle();
 }
 
-void CheckTask::startCheck() {
+StartOutcome CheckTask::startCheck(ResumeChoice choice) {
   WorkerPool& pool = context_.pool;
   // A task still runs or drains: nothing of it (stamp, count, flags, button) changes.
   if (form_.taskRunning() || active() || !pool.isIdle() || !form_.claim(FormButton::kStartCheck)) {
     Prompt(app_, "提示", L8("当前有读取任务在运行中。"), kBusyPromptMs, kStyleInformation);
-    return;
+    return StartOutcome::kRefused;
   }
-  app_.taskStartedAt.set(TaskStamp());
+  const std::string startedAt = FormatLocalTime(std::time(nullptr), TimeStyle::kDashes);
+  app_.taskStartedAt.set(TaskStamp(startedAt));
   app_.blockedCount = 0;
   app_.stopRequested = false;
   context_.checkTotal = -1;
@@ -147,7 +154,7 @@ void CheckTask::startCheck() {
                                  L8(" ）过大，可能会导致检测频繁，是否继续？");
     if (Prompt(app_, "提示：", question, kPromptTimeoutMs, kStyleYesNoQuestion) != kIdYes) {
       refuseStart({});
-      return;
+      return StartOutcome::kRefused;
     }
   }
   const int checkThreads = form_.number(FormText::kCheckThreads);
@@ -160,15 +167,15 @@ void CheckTask::startCheck() {
   if (account.cookies.empty()) {
     form_.setSelectedTab(kTabAccounts);
     refuseStart(L8("请选切换要操作的cookies."));
-    return;
+    return StartOutcome::kRefused;
   }
   if (selected.path.empty()) {
     refuseStart(L8("没有选择要检查的目录。"));
-    return;
+    return StartOutcome::kRefused;
   }
   if (!selected.isFolder) {
     refuseStart(L8("选择的不是目录。"));
-    return;
+    return StartOutcome::kRefused;
   }
   if (form_.number(FormText::kPrereadThreads) >= kMaxPrereadThreads)
     form_.setText(FormText::kPrereadThreads, std::to_string(kMaxPrereadThreads));
@@ -177,27 +184,54 @@ void CheckTask::startCheck() {
   app_.depthText.set(form_.text(FormText::kDepth));
   if (app_.depthText.get().empty()) {
     refuseStart(L8("请设置要检查的深度。"));
-    return;
+    return StartOutcome::kRefused;
   }
   if (context_.catalogue.claim(catalogueFolder_) == CatalogueDb::Claim::kHeldElsewhere) {
     refuseStart(L8("另一个正在运行的检查任务在使用检查数据库 ") +
                 Utf8ToLocal(CataloguePath(catalogueFolder_)) +
                 L8("，不能同时使用。请等它结束，或在另一个目录中启动本程序。"));
-    return;
+    return StartOutcome::kRefused;
+  }
+  // Every check has passed and the catalogue is this task's: a task it holds
+  // unfinished for the same account, folder and depth may go on.
+  std::optional<StoredTask> unfinished;
+  if (choice != ResumeChoice::kAnew) unfinished = unfinishedTask(selected.unicodePath);
+  bool resume = false;
+  if (unfinished) {
+    resume = choice == ResumeChoice::kResume ||
+             Prompt(app_, "提示",
+                    L8("上次对该目录的检查未完成（已检查 ") + CheckedOfText(*unfinished) +
+                        L8(" 个文件），是否继续上次的检查？"),
+                    kPromptTimeoutMs, kStyleYesNoQuestion) == kIdYes;
   }
   // The refusals name the file and why it failed, or a restart is all one can try.
-  if (!context_.catalogue.createCatalogue(catalogueFolder_)) {
+  if (!resume && !context_.catalogue.createCatalogue(catalogueFolder_)) {
     context_.catalogue.release();
     refuseStart(L8("初始化.db失败，一般重即软件即可。\r\n\r\n") + context_.catalogue.lastFailure());
-    return;
+    return StartOutcome::kRefused;
   }
   if (!context_.catalogue.openCatalogue(catalogueFolder_)) {
     context_.catalogue.release();
     refuseStart(L8("连接vintrel.db失败。\r\n\r\n") + context_.catalogue.lastFailure());
-    return;
+    return StartOutcome::kRefused;
   }
-  static const std::string kReading = "正在读取选择目录下的文件明细：";
-  AppendLog(app_, L8(kReading) + selected.path, kReading + UnicodeToUtf8(selected.unicodePath));
+  if (resume) {
+    record_ = unfinished->record;
+    resumedRows_ = unfinished->rows;
+    // The files its earlier runs found keep the stamp of the task's start.
+    app_.taskStartedAt.set(TaskStamp(record_.startedAt));
+    static const std::string kGoingOn = "继续上次未完成的检查（已检查 ";
+    const std::string counts = CheckedOfText(*unfinished);
+    AppendLog(app_, L8(kGoingOn) + counts + L8(" 个文件）：") + UnicodeToLocal(record_.folder),
+              kGoingOn + LocalToUtf8(counts) + " 个文件）：" + UnicodeToUtf8(record_.folder));
+  } else {
+    record_ = {app_.currentUk.get(), selected.unicodePath, ParseBoxNumber(app_.depthText.get()),
+               TaskPhase::kList, startedAt};
+    resumedRows_ = 0;
+    static const std::string kReading = "正在读取选择目录下的文件明细：";
+    AppendLog(app_, L8(kReading) + selected.path, kReading + UnicodeToUtf8(selected.unicodePath));
+  }
+  context_.resumed = resume;
   context_.account = std::move(account);
   {
     std::lock_guard lock(stateMutex_);
@@ -205,6 +239,20 @@ void CheckTask::startCheck() {
     ++taskNumber_;
   }
   startTaskThread([this] { runScanTask(); });
+  return resume ? StartOutcome::kResumed : StartOutcome::kStartedAnew;
+}
+
+std::optional<StoredTask> CheckTask::unfinishedTask(const std::u16string& folder) const {
+  // Without the account's uk no task can be told to be its own.
+  const std::string uk = app_.currentUk.get();
+  if (uk.empty()) return std::nullopt;
+  std::optional<StoredTask> stored = ReadStoredTask(catalogueFolder_);
+  if (!stored) return std::nullopt;
+  const TaskRecord& record = stored->record;
+  if (record.phase == TaskPhase::kDone || record.uk != uk || record.folder != folder ||
+      record.depth != ParseBoxNumber(app_.depthText.get()))
+    return std::nullopt;
+  return stored;
 }
 
 void CheckTask::refuseStart(std::string_view message) {
@@ -263,6 +311,10 @@ void CheckTask::abandonTask(std::uint64_t number) {
 }
 
 void CheckTask::runScanTask() {
+  if (context_.resumed.load()) {
+    resumeScanTask();
+    return;
+  }
   const SelectedPath selected = SelectedTreePath(tree_);
   std::string refusal;
   // The account was taken at the start; only the selection can have changed since.
@@ -284,10 +336,67 @@ void CheckTask::runScanTask() {
     std::lock_guard lock(app_.folderQueueLock);
     context_.folders.clear();
   }
+  // The folder listed is the one selected now.
+  record_.folder = selected.unicodePath;
+  context_.catalogue.recordTask(record_);
   startTaskThread([this, path = ListingPathOf(selected.unicodePath)] {
     // Stopped before the listing was complete: no dispatch and no check phase follow.
     if (!CrawlFolder(context_, path, "01", "", true)) endWithoutCheck();
   });
+}
+
+void CheckTask::resumeScanTask() {
+  // The task's folder, whatever the tree selects by now.
+  app_.prereadCount = resumedRows_;
+  app_.selectedFolderPath.set(UnicodeToLocal(record_.folder));
+  {
+    std::lock_guard lock(app_.folderQueueLock);
+    context_.folders.clear();
+  }
+  // The folders whose listing was cut short are handed out again.
+  const std::string reopen = ReopenUnlistedFoldersStatement();
+  context_.catalogue.retry([&] { return context_.catalogue.executeLogged(reopen); },
+                           [this] { return RetriesEnd(context_); });
+  switch (record_.phase) {
+    case TaskPhase::kList:
+      // The selected folder's own listing was cut short: listed again, with no entry
+      // added twice, then its folders.
+      if (!CrawlFolder(context_, ListingPathOf(record_.folder), "01", "", true)) endWithoutCheck();
+      return;
+    case TaskPhase::kCrawl:
+      DispatchFolders(context_);
+      return;
+    case TaskPhase::kCheck:
+    case TaskPhase::kDone:
+      SetStatus(app_, L8("正在开启检查任务"));
+      if (context_.afterDispatch) context_.afterDispatch();
+      return;
+  }
+}
+
+std::optional<CheckTask::EarlierWork> CheckTask::takeUpEarlierWork() {
+  EarlierWork earlier;
+  std::vector<MarkedBlockedFile> blocked;
+  const bool read = context_.catalogue.retry(
+      [&] {
+        std::lock_guard lock(app_.catalogueLock);
+        blocked.clear();
+        CatalogueQuery counts = context_.catalogue.queryRows(RowCountsQuery());
+        if (!counts.step()) return false;
+        earlier.marked = std::atoll(counts.text(1).c_str());
+        earlier.lastId = std::atoll(counts.text(3).c_str());
+        counts.close();
+        CatalogueQuery rows = context_.catalogue.queryRows(BlockedRowsQuery());
+        while (rows.step()) blocked.push_back({rows.text(0), rows.text(1)});
+        return !rows.failed();
+      },
+      [this] { return RetriesEnd(context_); });
+  if (!read) return std::nullopt;
+  // Counted and listed again as found: the service is not asked about them again.
+  app_.blockedCount += static_cast<int>(blocked.size());
+  if (!blocked.empty() && context_.onEarlierBlockedFiles)
+    context_.onEarlierBlockedFiles(context_.account, blocked);
+  return earlier;
 }
 
 void CheckTask::runCheckPhase() {
@@ -301,9 +410,21 @@ void CheckTask::runCheckPhase() {
   static const std::string kStarting = "开始检测：";
   AppendLog(app_, L8(kStarting) + app_.selectedFolderPath.get(),
             kStarting + context_.folderPath.get());
-  const long long total = UncheckedRows(context_);
-  context_.checkFolders = UncheckedRows(context_, UncheckedFolderRowsQuery());
-  context_.checkedRows = 0;
+  long long total = UncheckedRows(context_);
+  context_.checkFolders = UncheckedRows(context_, FolderRowsQuery());
+  // Ranges are handed out up to the highest id; the rows of a new task are 1 to total.
+  long long lastId = total;
+  long long marked = 0;
+  if (context_.resumed.load()) {
+    // The phase counts the whole task, the rows an earlier run marked included;
+    // only the rows left unmarked are asked about.
+    if (const std::optional<EarlierWork> earlier = takeUpEarlierWork()) {
+      marked = earlier->marked;
+      lastId = std::max(earlier->lastId, total);
+      total += marked;
+    }
+  }
+  context_.checkedRows = marked;
   context_.checkTotal = total;
   const int threads = form_.number(FormText::kCheckThreads);
   pool.setMaxThreads(threads);
@@ -326,7 +447,7 @@ void CheckTask::runCheckPhase() {
       AppendLog(app_, StoppedText());
       SetStatus(app_, StoppedText());
     }
-    if (posting && pool.queuedCount() < 1 && pool.busyCount() < threads && from <= total) {
+    if (posting && pool.queuedCount() < 1 && pool.busyCount() < threads && from <= lastId) {
       // The box is read once per range and the range carries its end: a change of
       // the box can neither skip ids nor hand one id to two batches.
       const int step = form_.number(FormText::kFilesPerBatch);
@@ -338,16 +459,19 @@ void CheckTask::runCheckPhase() {
         pool.post([this](std::int32_t a, std::int32_t b) { CheckBatch(context_, a, b); },
                   static_cast<std::int32_t>(from), static_cast<std::int32_t>(to), "检查批次");
         from = to;
-        SetStatus(app_, kProgress + std::to_string(std::min(from, total)) + " / " +
-                            std::to_string(total));
+        SetStatus(app_, kProgress + std::to_string(std::min(from, lastId)) + " / " +
+                            std::to_string(lastId));
       }
     }
     ProcessEvents(app_.platform);
-    if (pool.isIdle() && (!posting || from > total)) break;
+    if (pool.isIdle() && (!posting || from > lastId)) break;
   }
 
   const long long undecided = UncheckedRows(context_);
   context_.undecidedRows = undecided;
+  // Ran to its end: nothing of it is left to resume.
+  if (!stopSeen && !app_.stopRequested.load() && !context_.closing.load())
+    context_.catalogue.recordPhase(TaskPhase::kDone);
   context_.catalogue.closeCatalogue();
   context_.catalogue.release();
   std::string summary = L8("已检测完成，总检测文件数量： ") + std::to_string(total) +

@@ -11,15 +11,22 @@
 // after a stop it is enabled again while the task's threads drain, and no new task
 // may start until they have ended, so two tasks never share the catalogue. The end
 // of a task enables it and resets the pause.
+//
+// A task records itself in its catalogue (account, folder, depth, phase, start), so
+// a task that did not run to its end can be resumed from there: the folders not yet
+// listed are listed, the rows not yet marked are checked, and the summary counts
+// the whole task.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/worker_threads.h"
+#include "pipeline/catalogue_db.h"
 #include "pipeline/task_context.h"
 
 namespace pansift {
@@ -41,6 +48,17 @@ SelectedPath SelectedTreePath(const FolderTree& tree);
 /// characters local text cannot hold written as "\u" escapes.
 std::string ListingPathOf(std::u16string_view unicodePath);
 
+/// What a start does with a task that the catalogue holds unfinished for the same
+/// account, folder and depth.
+enum class ResumeChoice {
+  kAsk,     // asks whether to resume it (the window); no answer in 15 s is No
+  kResume,  // resumes it
+  kAnew,    // starts anew without asking
+};
+
+/// How a start ended.
+enum class StartOutcome { kRefused, kStartedAnew, kResumed };
+
 class CheckTask {
  public:
   /// `onBlockedFile` is told about every blocked file found; `catalogueFolder` is
@@ -54,8 +72,11 @@ class CheckTask {
   ~CheckTask();
 
   // The handlers (UI thread).
-  /// 按钮_开始检查 and the tree menu's "开始检测选中目录".
-  void startCheck();
+  /// 按钮_开始检查 and the tree menu's "开始检测选中目录". After the checks of the
+  /// settings, `choice` decides whether a task the catalogue holds unfinished for
+  /// the same account, folder and depth is resumed; otherwise the catalogue is made
+  /// anew.
+  StartOutcome startCheck(ResumeChoice choice = ResumeChoice::kAsk);
   /// 按钮_停止检查.
   void stopCheck();
   /// 按钮_暂停检查: "暂停" pauses, "继续" resumes.
@@ -70,8 +91,22 @@ class CheckTask {
   TaskContext& context() { return context_; }
 
  private:
-  /// The scan thread: resolves the selection again and starts the top-level crawl.
+  /// The scan thread: resolves the selection again, records the task and starts the
+  /// top-level crawl.
   void runScanTask();
+  /// The scan thread of a resumed task: goes on from the phase it had reached.
+  void resumeScanTask();
+  /// The unfinished task the catalogue holds for this account, folder and depth.
+  std::optional<StoredTask> unfinishedTask(const std::u16string& folder) const;
+  /// At the start of a resumed task's check phase: lists and counts the blocked
+  /// files its earlier runs found, and returns the rows they marked and the highest
+  /// id, so that the phase counts the whole task. Nothing when the catalogue could
+  /// not be read (the log says why).
+  struct EarlierWork {
+    long long marked = 0;
+    long long lastId = 0;
+  };
+  std::optional<EarlierWork> takeUpEarlierWork();
   /// The check phase, on the dispatcher thread once the pre-read phase has ended.
   void runCheckPhase();
   /// The end of a task that reached the check phase.
@@ -105,6 +140,10 @@ class CheckTask {
   State state_ = State::kIdle;
   // Counts the tasks started: a handler that waited knows whether its task is still the one.
   std::uint64_t taskNumber_ = 0;
+  // The task record of the task started last: written by startCheck while no task
+  // runs, read by its threads.
+  TaskRecord record_;
+  long long resumedRows_ = 0;
   // Last, so it is joined first: its threads use everything above.
   WorkerThreads threads_;
 };

@@ -93,7 +93,9 @@ PageWrite CataloguePage(TaskContext& task, const std::vector<NetdiskEntry>& entr
       std::lock_guard lock(app.catalogueLock);
       ++app.prereadCount;
     }
-    batch += InsertEntryStatement(EntryRow(entries[i - 1], i, level, childLevel, positionKey));
+    const CatalogueRow row = EntryRow(entries[i - 1], i, level, childLevel, positionKey);
+    // A resumed task may list a folder again whose listing was cut short.
+    batch += task.resumed.load() ? InsertNewEntryStatement(row) : InsertEntryStatement(row);
     if (++pending >= groupSize) {
       if (const PageWrite written = FlushInserts(task, batch); written != PageWrite::kWritten)
         return written;
@@ -134,11 +136,21 @@ std::optional<FolderRow> NextFolderRow(TaskContext& task) {
   return row;
 }
 
-// Marks a folder row as taken; false when that could not be written.
+// Marks a folder row as taken, noting that its listing has begun; false when that
+// could not be written.
 bool MarkFolderTaken(TaskContext& task, const std::string& id) {
-  const std::string mark = MarkFolderQueriedStatement(std::strtoll(id.c_str(), nullptr, 10));
+  const std::string mark = TakeFolderStatement(std::strtoll(id.c_str(), nullptr, 10));
   return task.catalogue.retry([&] { return task.catalogue.executeLogged(mark); },
                               [&task] { return RetriesEnd(task); });
+}
+
+// The note of a folder whose listing has ended goes. One try, and nothing logged:
+// a note that stays only makes a resumed task list the folder again, which adds
+// no entry twice.
+void NoteFolderListed(TaskContext& task, std::string_view id) {
+  const std::string sql = FolderListedStatement(std::strtoll(std::string(id).c_str(), nullptr, 10));
+  std::lock_guard lock(task.app.catalogueLock);
+  task.catalogue.executeStatement(sql);
 }
 
 }  // namespace
@@ -170,9 +182,11 @@ FolderQueue& FolderQueueOf(AppState& app) {
   return *app.folderQueue;
 }
 
-std::string FolderItem(std::string_view count, std::string_view storedFolder,
+std::string FolderItem(std::string_view id, std::string_view count, std::string_view storedFolder,
                        std::string_view lowernum, std::string_view ordersign) {
-  std::string item(count);
+  std::string item(id);
+  item += kFolderItemSeparator;
+  item += count;
   item += kFolderItemSeparator;
   item += DecodeEntities(storedFolder);
   item += kFolderItemSeparator;
@@ -221,7 +235,10 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
       break;
   }
 
-  if (topLevel) task.startThread([&task] { DispatchFolders(task); });
+  if (topLevel) {
+    task.catalogue.recordPhase(TaskPhase::kCrawl);
+    task.startThread([&task] { DispatchFolders(task); });
+  }
   return true;
 }
 
@@ -246,7 +263,8 @@ void DispatchFolders(TaskContext& task) {
         takingRows = false;
       } else {
         if (task.closing.load()) break;
-        const std::string item = FolderItem(row->count, row->folder, row->lowernum, row->ordersign);
+        const std::string item =
+            FolderItem(row->id, row->count, row->folder, row->lowernum, row->ordersign);
         for (;;) {
           {
             std::lock_guard lock(app.folderQueueLock);
@@ -264,6 +282,10 @@ void DispatchFolders(TaskContext& task) {
     if (idle && noneLeft) break;
   }
   if (task.closing.load()) return;
+  // Every folder is listed: a resumed task goes on with the check. Not after a
+  // stop, which leaves folders unlisted, nor when the catalogue failed to hand
+  // them out.
+  if (takingRows && !app.stopRequested.load()) task.catalogue.recordPhase(TaskPhase::kCheck);
   SetStatus(app, L8("正在开启检查任务"));
   if (task.afterDispatch) task.afterDispatch();
 }
@@ -281,18 +303,25 @@ void CrawlTask(TaskContext& task) {
     }
   }
   if (!item) return;
-  // The path is the one field a name reaches, so it is what lies between the first
-  // separator and the last two: the count before it and the levels after it are digits.
+  // The path is the one field a name reaches, so it is what lies between the second
+  // separator and the last two: the id and count before it and the levels after it
+  // are digits.
   const std::string_view text = *item;
   const std::string_view sep = kFolderItemSeparator;
   const size_t first = text.find(sep);
+  if (first == std::string_view::npos) return;
+  const size_t second = text.find(sep, first + sep.size());
   const size_t last = text.rfind(sep);
-  if (first == std::string_view::npos || last <= first) return;
+  if (second == std::string_view::npos || last <= second) return;
   const size_t middle = text.rfind(sep, last - 1);
-  if (middle <= first || middle == std::string_view::npos) return;
-  CrawlFolder(task, text.substr(first + sep.size(), middle - first - sep.size()),
-              text.substr(middle + sep.size(), last - middle - sep.size()),
-              text.substr(last + sep.size()), false);
+  if (middle <= second || middle == std::string_view::npos) return;
+  const bool listed =
+      CrawlFolder(task, text.substr(second + sep.size(), middle - second - sep.size()),
+                  text.substr(middle + sep.size(), last - middle - sep.size()),
+                  text.substr(last + sep.size()), false);
+  // Listed, failed for good, or beyond the depth limit: the folder needs no listing
+  // again. Stopped: a resumed task lists it again.
+  if (listed || !app.stopRequested.load()) NoteFolderListed(task, text.substr(0, first));
 }
 
 }  // namespace pansift

@@ -37,15 +37,16 @@ FolderQueue& FolderQueueOf(AppState& app);
 /// The separator of a folder item's fields.
 inline constexpr const char* kFolderItemSeparator = "-|||||-";
 
-/// The item of one folder row: count, the stored folder decoded once, lowernum and
-/// ordersign, joined by kFolderItemSeparator.
-std::string FolderItem(std::string_view count, std::string_view storedFolder,
+/// The item of one folder row: its id, count, the stored folder decoded once,
+/// lowernum and ordersign, joined by kFolderItemSeparator.
+std::string FolderItem(std::string_view id, std::string_view count, std::string_view storedFolder,
                        std::string_view lowernum, std::string_view ordersign);
 
 /// Lists one folder and catalogues its entries. `folderPath` is in the form
 /// ListFolderPage takes; `level` the folder's two-digit level ("01" for the selected
 /// folder); `positionKey` its ordersign (empty for the selected folder). At the top
-/// level, starts the dispatcher thread when the listing is complete. Returns false
+/// level, when the listing is complete, records the task's crawl phase and starts
+/// the dispatcher thread. Returns false
 /// when it stopped before the end (a stop, or a folder beyond the depth limit or
 /// without a path); then no dispatcher was started. A folder whose listing failed
 /// (TaskContext::failedFolders) or whose entries the catalogue would not take (the
@@ -54,11 +55,13 @@ bool CrawlFolder(TaskContext& task, std::string_view folderPath, std::string_vie
                  std::string_view positionKey, bool topLevel);
 
 /// The dispatcher thread: hands each folder row not yet taken to a crawl task until
-/// none is left while the pool is idle, then runs task.afterDispatch.
+/// none is left while the pool is idle, records that the task has reached its check
+/// phase unless it was stopped, then runs task.afterDispatch.
 void DispatchFolders(TaskContext& task);
 
 /// A pool routine: takes one folder item from the queue (up to 100 tries 5 ms apart)
-/// and crawls that folder.
+/// and crawls that folder. Unless a stop cut the listing short, the catalogue then
+/// notes that the folder's listing has ended.
 void CrawlTask(TaskContext& task);
 
 }  // namespace pansift

@@ -29,6 +29,17 @@ class FolderQueue;
 using BlockedFileHandler = std::function<void(const Credentials& account, const std::string& fsId,
                                               const std::string& path)>;
 
+/// A blocked file an earlier run of a resumed task found: its fs_id and its path as
+/// the catalogue stores it.
+struct MarkedBlockedFile {
+  std::string fsId;
+  std::string path;
+};
+/// Called once when a resumed task's check phase begins, with every file the
+/// catalogue holds as blocked (no request is made for them), and the task's account.
+using EarlierBlockedHandler =
+    std::function<void(const Credentials& account, const std::vector<MarkedBlockedFile>& files)>;
+
 /// The folders whose listing failed for good during a task (after ListFolderPage's
 /// tries): the service's paths, in the order they failed. Their entries, from the
 /// failed page on, are missing from the catalogue. Shared by the crawl threads.
@@ -69,6 +80,11 @@ struct TaskContext {
   /// task carries its login, whichever account operates meanwhile. Written only
   /// while no task runs.
   Credentials account{};
+  /// Lists the blocked files a resumed task's earlier runs found; none when empty.
+  EarlierBlockedHandler onEarlierBlockedFiles{};
+  /// The task continues one an earlier run left unfinished in the catalogue: the
+  /// catalogue's rows stay, and an entry already catalogued is not added again.
+  std::atomic<bool> resumed{false};
   /// The program is ending: the dispatch loops leave at once.
   std::atomic<bool> closing{false};
   /// What a front end shows of the check phase: the rows it checks (-1 until it

@@ -110,6 +110,7 @@ std::string TakeOperatingCookies(AppState& app, AccountStore& accounts) {
     if (!rows.empty()) {
       app.currentUserName.set(rows[0].userName);
       app.currentCookies.set(rows[0].cookies);
+      app.currentUk.set(rows[0].uk);
     }
   }
   return app.currentCookies.get();
@@ -175,6 +176,7 @@ NodeId ShowAccountRoot(const RootRefresh& refresh, const AccountIdentity& identi
   if (!refresh.current()) return kNoNode;
   refresh.app.currentUserName.set(identity.userName);
   refresh.app.currentBdstoken.set(identity.bdstoken);
+  refresh.app.currentUk.set(identity.uk);
   if (refresh.tree.size() != 0) refresh.tree.clear();
   refresh.tree.setPictures();
   return refresh.tree.addNode(kNoNode, LocalToUnicode(identity.userName + L8("的网盘")),

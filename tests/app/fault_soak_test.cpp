@@ -1,14 +1,15 @@
 // A whole check task, with delete on detection, against a service that fails in
 // every way at once: slow, cut and dropped replies, empty replies, errno 2, refused
 // signs, a rate limit and busy deletes; paused and resumed in the middle, then run
-// again and stopped. Nothing may be lost, nothing marked without an answer, and
-// nothing deleted that is not blocked — also where a blocked file stands beside a
-// normal one whose name differs only by an entity word, a quote, a backslash,
-// literal "\u0031" text, "%20" or a control character (the generated tree's
-// folder of similar names). PANSIFT_SOAK_ENTRIES sets the size (small in ctest;
-// scripts/soak runs 5 000).
+// again, stopped, and resumed to its end. Nothing may be lost, nothing marked
+// without an answer, and nothing deleted that is not blocked — also where a blocked
+// file stands beside a normal one whose name differs only by an entity word, a
+// quote, a backslash, literal "\u0031" text, "%20" or a control character (the
+// generated tree's folder of similar names). PANSIFT_SOAK_ENTRIES sets the size
+// (small in ctest; scripts/soak runs 5 000).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -212,7 +213,15 @@ struct SoakRig {
                             NetdiskPathOfStored(path));
         },
         rig.dir.path());
+    rig.task->context().onEarlierBlockedFiles =
+        [this](const Credentials& account, const std::vector<MarkedBlockedFile>& files) {
+          std::vector<EarlierBlockedFile> rows;
+          for (const MarkedBlockedFile& file : files)
+            rows.push_back({file.fsId, file.path, NetdiskPathOfStored(file.path)});
+          ListEarlierBlockedFiles(rig.app, list, account, rows);
+        };
     rig.app.currentBdstoken.set(rig.sim().account(kUser)->bdstoken);
+    rig.app.currentUk.set(rig.sim().account(kUser)->uk);
     rig.form.setDeleteFiles(true);
     rig.form.setText(FormText::kPrereadThreads, "10");
     rig.form.setText(FormText::kFilesPerBatch, "20");
@@ -363,6 +372,52 @@ TEST(FaultSoak, EveryFaultAtOnceLosesNothingAndMarksNothingUnasked) {
   std::printf("soak: second run: stopped midway: %s, %zu blocked rows, %llu requests\n",
               stoppedMidway ? "yes" : "no", rows.size() - rowsBefore,
               static_cast<unsigned long long>(rig.sim().log().total()));
+  if (!stoppedMidway) return;
+
+  // The stopped check resumed, through the same faults: it lists nothing again,
+  // asks about none of the files the stopped run marked, and ends with the
+  // summary, marks and list of the whole check.
+  std::set<std::string> markedAtStop;
+  for (const auto& row : rig.rows()) {
+    if (row[kColOther1] != "<null>") markedAtStop.insert(row[kColTarget]);
+  }
+  const size_t rowsAtStop = rig.rows().size();
+  rig.sim().log().clear();
+  rig.sim().log().setLimit(1000000);
+  const size_t logBeforeResume = rig.log().size();
+  rig.platform.answerNext(kIdYes);
+  rig.task->startCheck();
+  rig.waitForEnd();
+  const std::vector<std::string> prompts = rig.promptTexts();
+  EXPECT_NE(std::find(prompts.begin(), prompts.end(),
+                      "上次对该目录的检查未完成（已检查 " + std::to_string(markedAtStop.size()) +
+                          " / " + std::to_string(rowsAtStop) + " 个文件），是否继续上次的检查？"),
+            prompts.end());
+  EXPECT_EQ(rig.sim().log().count("/api/list"), 0u);
+  size_t asked = 0;
+  for (const sim::LoggedRequest& request : rig.sim().log().entries("/api/download")) {
+    const std::string list = sim::QueryValue(sim::ParseQuery(request.query), "fidlist");
+    if (list.size() < 2) continue;
+    for (const std::string& id : SplitText(list.substr(1, list.size() - 2), ",")) {
+      ++asked;
+      EXPECT_FALSE(markedAtStop.count(id)) << "asked again: " << left.pathById.at(id);
+    }
+  }
+  EXPECT_EQ(rig.rows().size(), rowsAtStop);
+  const std::set<std::string> markedAtEnd = CheckMarks(rig, left);
+  CheckNoNormalFileDeleted(rig.sim(), truth, "resumed run");
+  CheckSummary(rig, logBeforeResume, "resumed run");
+  // Every file the whole check marked blocked is listed, once.
+  std::multiset<std::string> listed;
+  for (const BlockedRow& row : soak.list.rows()) {
+    if (markedAtEnd.count(row.fsid)) listed.insert(row.fsid);
+  }
+  EXPECT_EQ(listed, std::multiset<std::string>(markedAtEnd.begin(), markedAtEnd.end()));
+  EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
+  EXPECT_EQ(rig.sim().log().rejected(), 0u);
+  std::printf(
+      "soak: resumed run: %zu of %zu rows marked before, %zu ids asked about, %zu blocked\n",
+      markedAtStop.size(), rowsAtStop, asked, markedAtEnd.size());
 }
 
 }  // namespace

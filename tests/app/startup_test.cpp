@@ -173,7 +173,7 @@ TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserFolders) {
   UserFolders user(dir.file("xdg"));
   // An earlier version kept the back-end switch with the accounts.
   std::filesystem::create_directories(user.expected().data);
-  WriteAll(user.expected().data + "/netset.ini", "{\"curl\":\"1\"}");
+  ASSERT_TRUE(WriteFileBytes(user.expected().data + "/netset.ini", "{\"curl\":\"1\"}"));
   // A build folder: beside the executable. An install (bin/ beside share/pansift): the
   // user's folders, even where the bin folder is writable.
   std::filesystem::create_directories(dir.file("build/src"));

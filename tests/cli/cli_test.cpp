@@ -25,6 +25,7 @@
 #include "cli/cli_platform.h"
 #include "cli/console.h"
 #include "cli/json_out.h"
+#include "codec.h"
 #include "core/main_form.h"
 #include "https_server.h"
 #include "json/json_doc.h"
@@ -1096,15 +1097,15 @@ TEST_F(CliTest, SigtermStopsLikeTheFirstCtrlC) {
   ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
   kill(pid, SIGTERM);
   EXPECT_TRUE(
-      testing::WaitUntil([this] { return Contains(ReadAll(dir.file("err.txt")), "stopping"); }));
+      testing::WaitUntil([this] { return Contains(ReadFileBytes(dir.file("err.txt")).bytes, "stopping"); }));
   service.sim.faults().releaseHeld();
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
-  const std::string out = ReadAll(dir.file("out.txt"));
+  const std::string out = ReadFileBytes(dir.file("out.txt")).bytes;
   EXPECT_TRUE(out.starts_with("{\"folder\":\"/\",\"total\":10,\"files\":6,\"folders\":4,")) << out;
-  const std::string err = ReadAll(dir.file("err.txt"));
+  const std::string err = ReadFileBytes(dir.file("err.txt")).bytes;
   EXPECT_TRUE(Contains(err, "确定停止检查任务？ [yes]")) << err;
   EXPECT_FALSE(Contains(err, "检查任务已完成。")) << err;
 
@@ -1118,7 +1119,7 @@ TEST_F(CliTest, SigtermStopsLikeTheFirstCtrlC) {
   service.sim.faults().releaseHeld();
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
-  EXPECT_EQ(ReadAll(dir.file("out.txt")), "");
+  EXPECT_EQ(ReadFileBytes(dir.file("out.txt")).bytes, "");
 }
 
 // Results that do not reach stdout (a full disk, a pipe nobody reads any more) are
@@ -1146,9 +1147,9 @@ TEST_F(CliTest, ResultsThatCannotBeWrittenEndWithOne) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), kExitUsage);
-    EXPECT_TRUE(Contains(ReadAll(dir.file("err.txt")),
+    EXPECT_TRUE(Contains(ReadFileBytes(dir.file("err.txt")).bytes,
                          "pansift-cli: cannot write the results to stdout: " + c.reason + "\n"))
-        << ReadAll(dir.file("err.txt"));
+        << ReadFileBytes(dir.file("err.txt")).bytes;
   }
   close(full);
   close(pipeEnds[1]);
@@ -1205,8 +1206,8 @@ TEST_F(CliTest, ACaFileThatCannotBeUsedOrAnUntrustedCertificateIsNamed) {
                                       origin + "): " + c.said))
         << run.err;
     EXPECT_TRUE(Contains(run.err, "无法访问网盘服务：" + c.said)) << run.err;
-    EXPECT_TRUE(Contains(LocalToUtf8(ReadAll(dir.file("err.txt"))), "无法访问网盘服务：" + c.said))
-        << ReadAll(dir.file("err.txt"));
+    EXPECT_TRUE(Contains(LocalToUtf8(ReadFileBytes(dir.file("err.txt")).bytes), "无法访问网盘服务：" + c.said))
+        << ReadFileBytes(dir.file("err.txt")).bytes;
     EXPECT_FALSE(Contains(run.err, ": \n")) << run.err;
   }
   // The simulator is trusted again: all is well.
@@ -1357,6 +1358,243 @@ TEST_F(CliTest, LogLinesOnStderrNameThingsAsTheyAre) {
     EXPECT_TRUE(Contains(run.err, line)) << run.err;
   EXPECT_FALSE(Contains(run.err, "&amp;amp;")) << run.err;
   EXPECT_TRUE(run.out.starts_with("{\"folder\":\"" + folder + "\",")) << run.out;
+}
+
+// ---- resuming a check --------------------------------------------------------------
+
+// The folders the listings among `requests` asked for, below `under` (the task's:
+// the tree lists "/" too), in order.
+std::vector<std::string> ListedFolders(const std::vector<sim::LoggedRequest>& requests,
+                                       const std::string& under) {
+  std::vector<std::string> folders;
+  for (const sim::LoggedRequest& request : requests) {
+    if (request.endpoint != "/api/list") continue;
+    const sim::QueryItems query = sim::ParseQuery(request.query);
+    const std::string dir = sim::QueryValue(query, "dir");
+    if (dir == under || dir.starts_with(under + "/"))
+      folders.push_back(dir + " page " + sim::QueryValue(query, "page"));
+  }
+  return folders;
+}
+
+// The fs_ids the probes among `requests` asked about.
+std::multiset<std::string> ProbedIds(const std::vector<sim::LoggedRequest>& requests) {
+  std::multiset<std::string> ids;
+  for (const sim::LoggedRequest& request : requests) {
+    if (request.endpoint != "/api/download") continue;
+    const std::string list = Between(request.query, "fidlist=%5B", "%5D");
+    for (const std::string& id : SplitText(list, "%2C")) ids.insert(id);
+  }
+  return ids;
+}
+
+// The folders whose listing the catalogue of the current folder records as ended
+// (the selected one counting once its own listing is through).
+long long FoldersRecordedListed() {
+  const testing::Rows rows = testing::CatalogueRows(
+      "vintrel.db",
+      "select (select count(*) from list where type='1' and queried='1' and id not in "
+      "(select listing from task where listing is not null)) + "
+      "(select count(*) from task where listing is null and phase<>'list')");
+  return rows.empty() ? -1 : std::stoll(rows[0][0]);
+}
+
+// The fs_ids the catalogue of the current folder holds marked.
+std::set<std::string> MarkedIds() {
+  std::set<std::string> ids;
+  for (const auto& row :
+       testing::CatalogueRows("vintrel.db", "select target from list where other_1 is not null"))
+    ids.insert(row[0]);
+  return ids;
+}
+
+// A check killed (kill -9) while it reads folders or while it checks files, then run
+// again with --resume, ends as a clean run of the same check does: the same blocked
+// files, total and marks. The resumed run lists no folder the killed one had listed
+// and asks about no file the killed one had marked. The tree: a few thousand
+// entries, no folder over one page, blocked files at known places with awkward names.
+TEST_F(CliTest, AKilledCheckResumedEndsAsACleanRun) {
+  saveBoth();
+  const std::string user = "网盘*用户**";
+  sim::GenerateOptions generate;
+  generate.files = 3000;
+  generate.depth = 3;
+  generate.fanout = 5;
+  generate.blocked = 0;
+  generate.seed = 25;
+  generate.under = "/resume";
+  generate.siblingPairs = false;
+  service.sim.generate(user, generate);
+  const std::set<std::string> knownBlocked = {"/resume/坏 1.mp4", "/resume/甲/乙/坏&amp; 2.mkv",
+                                              "/resume/甲/乙/丙/it's \\u0031 3.avi",
+                                              "/resume/z😀/divide; 4.rmvb"};
+  for (const std::string& path : knownBlocked)
+    ASSERT_NE(service.sim.addFile(user, path, 9, true), 0u);
+  const std::vector<std::string> check = {"check", "/resume", "--depth",
+                                          "0",     "--json",  "--halving"};
+
+  // The clean run.
+  service.sim.log().clear();
+  const CliRun clean = cli(check);
+  ASSERT_EQ(clean.code, kExitDone) << clean.err;
+  JsonDoc cleanResult;
+  ASSERT_TRUE(cleanResult.parseUtf8(clean.out)) << clean.out;
+  std::set<std::string> cleanBlocked;
+  for (int i = 0; i < cleanResult.count("blocked"); ++i)
+    cleanBlocked.insert(
+        UnicodeToUtf8(cleanResult.getUnicode("blocked[" + std::to_string(i) + "].path")));
+  ASSERT_EQ(cleanBlocked, knownBlocked);
+  const std::multiset<std::string> cleanCatalogue = CatalogueRows();
+  const std::vector<std::string> cleanListed =
+      ListedFolders(service.sim.log().entries(), "/resume");
+  const std::set<std::string> everyFolder(cleanListed.begin(), cleanListed.end());
+  ASSERT_EQ(everyFolder.size(), cleanListed.size());
+  ASSERT_GT(everyFolder.size(), 150u);
+
+  struct Case {
+    const char* what;
+    const char* endpoint;  // held, then the program is killed while it waits for it
+    std::uint64_t after;   // requests to it answered first
+  } cases[] = {
+      {"killed while folders are read", "/api/list", 40},
+      {"killed while files are checked", "/api/download", 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    service.sim.faults().reset();
+    service.sim.log().clear();
+    const pid_t pid = spawnCli(check);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(testing::WaitUntil([&] { return service.sim.log().count(c.endpoint) >= c.after; },
+                                   std::chrono::minutes(5)));
+    service.sim.faults().holdRequestsOf(live, c.endpoint);
+    ASSERT_TRUE(testing::WaitUntil([&] { return service.sim.faults().heldRequests() > 0; }));
+    if (std::string(c.endpoint) == "/api/list") {
+      // Every listing answered so far has gone into the catalogue, so that "listed
+      // twice" below means listed again, not cut off between reply and catalogue.
+      ASSERT_TRUE(testing::WaitUntil([&] {
+        return FoldersRecordedListed() ==
+               static_cast<long long>(ListedFolders(service.sim.log().entries(), "/resume").size());
+      }));
+    }
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    const std::vector<std::string> listedBefore =
+        ListedFolders(service.sim.log().entries(), "/resume");
+    const std::set<std::string> markedBefore = MarkedIds();
+    // The held requests go on now, to a program that is gone: they are not its work.
+    const std::uint64_t answered = service.sim.log().total();
+    const int held = service.sim.faults().heldRequests();
+    service.sim.faults().releaseHeld();
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] { return service.sim.log().total() >= answered + static_cast<std::uint64_t>(held); }));
+    const size_t resumedFrom = service.sim.log().entries().size();
+
+    std::vector<std::string> resumeArgs = check;
+    resumeArgs.push_back("--resume");
+    const CliRun resumed = cli(resumeArgs);
+    ASSERT_EQ(resumed.code, kExitDone) << resumed.err;
+    EXPECT_TRUE(Contains(resumed.err, "resuming the unfinished check")) << resumed.err;
+    EXPECT_TRUE(Contains(resumed.out, "\"resumed\":true,")) << resumed.out;
+    EXPECT_EQ(BlockedOf(resumed.out), BlockedOf(clean.out));
+    EXPECT_EQ(Between(resumed.out, "\"total\":", ","), Between(clean.out, "\"total\":", ","));
+    EXPECT_EQ(CatalogueRows(), cleanCatalogue);
+
+    const std::vector<sim::LoggedRequest> all = service.sim.log().entries();
+    const std::vector<sim::LoggedRequest> ofResumed(all.begin() + static_cast<long>(resumedFrom),
+                                                    all.end());
+    const std::vector<std::string> listedAfter = ListedFolders(ofResumed, "/resume");
+    std::multiset<std::string> listed(listedBefore.begin(), listedBefore.end());
+    listed.insert(listedAfter.begin(), listedAfter.end());
+    for (const std::string& folder : everyFolder) EXPECT_EQ(listed.count(folder), 1u) << folder;
+    EXPECT_EQ(listed.size(), everyFolder.size());
+    for (const std::string& id : ProbedIds(ofResumed)) EXPECT_FALSE(markedBefore.count(id)) << id;
+    if (std::string(c.endpoint) == "/api/download") {
+      EXPECT_FALSE(markedBefore.empty());
+      EXPECT_TRUE(listedAfter.empty());
+    }
+    std::printf("%s: %zu folders listed before the kill, %zu after; %zu files marked before\n",
+                c.what, listedBefore.size(), listedAfter.size(), markedBefore.size());
+  }
+}
+
+// --resume goes on only with a check of the same account, folder and depth that the
+// catalogue holds unfinished, and says on stderr and in the JSON what it did;
+// without --resume a check starts anew whatever the catalogue holds.
+TEST_F(CliTest, ResumeGoesOnOnlyWithTheSameUnfinishedCheck) {
+  saveBoth();
+  sim::AccountSpec other;
+  other.userName = "丙用户";
+  const std::string otherCookies = service.sim.addAccount(other);
+  ASSERT_NE(service.sim.addFile("丙用户", "/文档/x.txt", 1), 0u);
+  ASSERT_EQ(cli({"accounts", "add", otherCookies}).code, kExitDone);
+
+  // An unfinished check of /文档 to depth 0: killed while a probe is on its way.
+  service.sim.faults().holdRequestsOf(live, "/api/download");
+  const pid_t pid = spawnCli({"check", "/文档", "--depth", "0", "--batch", "1"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  service.sim.faults().releaseHeld();
+  namespace fs = std::filesystem;
+  const fs::path saved = fs::path(dir.path()) / "saved";
+  fs::create_directory(saved);
+  for (const char* name : {"vintrel.db", "vintrel.db-wal", "vintrel.db-shm"}) {
+    if (fs::exists(name)) fs::copy_file(name, saved / name);
+  }
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    bool resumed;
+    std::string inErr;  // "" for no word about it
+  } cases[] = {
+      {"without --resume", {"check", "/文档", "--depth", "0", "--json"}, false, ""},
+      {"another depth",
+       {"check", "/文档", "--depth", "1", "--json", "--resume"},
+       false,
+       "starting anew"},
+      {"another folder",
+       {"check", "/文档/子目录", "--depth", "0", "--json", "--resume"},
+       false,
+       "starting anew"},
+      {"another account",
+       {"--account", "丙用户", "check", "/文档", "--depth", "0", "--json", "--resume"},
+       false,
+       "starting anew"},
+      {"the same check",
+       {"check", "/文档", "--depth", "0", "--json", "--resume"},
+       true,
+       "resuming the unfinished check"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* name : {"vintrel.db", "vintrel.db-wal", "vintrel.db-shm"}) {
+      fs::remove(name);
+      if (fs::exists(saved / name)) fs::copy_file(saved / name, name);
+    }
+    service.sim.log().clear();
+    const CliRun run = cli(c.args);
+    EXPECT_EQ(run.code, kExitDone) << run.err;
+    EXPECT_TRUE(Contains(run.out, c.resumed ? "\"resumed\":true," : "\"resumed\":false,"))
+        << run.out;
+    if (c.inErr.empty()) {
+      EXPECT_FALSE(Contains(run.err, "resuming") || Contains(run.err, "starting anew")) << run.err;
+    } else {
+      EXPECT_TRUE(Contains(run.err, c.inErr)) << run.err;
+    }
+    // Anew, every entry is listed; resumed, the catalogue's folders are not again.
+    EXPECT_EQ(ListedFolders(service.sim.log().entries(), "/文档").empty(), c.resumed);
+  }
+  // That check has ended: nothing is left to resume.
+  const CliRun again = cli({"check", "/文档", "--depth", "0", "--json", "--resume"});
+  EXPECT_EQ(again.code, kExitDone) << again.err;
+  EXPECT_TRUE(Contains(again.err, "starting anew")) << again.err;
+  EXPECT_TRUE(Contains(again.out, "\"resumed\":false,")) << again.out;
 }
 }  // namespace
 }  // namespace pansift::cli

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -27,6 +28,7 @@
 #include "gui/main_window_view.h"
 #include "gui/qt_platform.h"
 #include "gui/qt_text.h"
+#include "support/catalogue_rows.h"
 #include "support/pump.h"
 #include "support/sim_app.h"
 #include "support/temp_dir.h"
@@ -37,23 +39,36 @@ namespace {
 
 using testing::PumpUntil;
 
-// Prompts are recorded and answered at once with their time-out answer, so the
-// task's closing prompt does not hold the worker for its whole time-out.
+// Prompts are recorded and answered at once: with the answer set for their first
+// words, else with their time-out answer, so the task's closing prompt does not
+// hold the worker for its whole time-out.
 class PromptRecordingPlatform : public QtPlatform {
  public:
   MessageBoxResult messageBox(std::string_view, std::string_view text, int, MessageBoxStyle,
                               WindowId) override {
     std::lock_guard lock(mutex);
     prompts.push_back(LocalToUtf8(text));
+    for (const auto& [start, answer] : answers) {
+      if (prompts.back().starts_with(start)) return answer;
+    }
     return kIdTimeout;
   }
   void notifyIfInactive(std::string_view title, std::string_view text) override {
     std::lock_guard lock(mutex);
     notices.push_back(LocalToUtf8(title) + ": " + LocalToUtf8(text));
   }
+  void answer(const std::string& start, MessageBoxResult button) {
+    std::lock_guard lock(mutex);
+    answers[start] = button;
+  }
+  std::vector<std::string> recorded() {
+    std::lock_guard lock(mutex);
+    return prompts;
+  }
   std::mutex mutex;
-  std::vector<std::string> prompts;  // UTF-8
-  std::vector<std::string> notices;  // UTF-8
+  std::vector<std::string> prompts;                 // UTF-8
+  std::vector<std::string> notices;                 // UTF-8
+  std::map<std::string, MessageBoxResult> answers;  // by the prompt's first words (UTF-8)
 };
 
 QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text) {
@@ -324,6 +339,145 @@ TEST_F(CheckTaskWindow, SwitchingAccountsDuringACheckLeavesTheCheckWithItsAccoun
   }));
   EXPECT_EQ(list->model()->index(0, kBlockedAccount).data().toString(), Ui(userA));
   EXPECT_EQ(app.currentUserName.get(), L8(userB));
+}
+
+// The fs_ids of the catalogue's rows (in the current folder) that `where` picks.
+std::set<std::string> CatalogueIds(const std::string& where) {
+  std::set<std::string> ids;
+  for (const auto& row : testing::CatalogueRows("vintrel.db", "select target from list " + where))
+    ids.insert(row[0]);
+  return ids;
+}
+
+// The fs_ids the probes among `requests` asked about.
+std::multiset<std::string> ProbedIds(const std::vector<sim::LoggedRequest>& requests) {
+  std::multiset<std::string> ids;
+  for (const sim::LoggedRequest& request : requests) {
+    if (request.endpoint != "/api/download") continue;
+    const size_t from = request.query.find("fidlist=%5B") + 11;
+    const std::string list = request.query.substr(from, request.query.find("%5D", from) - from);
+    for (size_t at = 0; at <= list.size();) {
+      const size_t end = std::min(list.find("%2C", at), list.size());
+      ids.insert(list.substr(at, end - at));
+      at = end + 3;
+    }
+  }
+  return ids;
+}
+
+// A check stopped in its check phase, once it has found blocked files, then
+// 开始检查 again: Yes goes on where it was, No starts anew.
+class ResumeInTheWindow : public CheckTaskWindow {
+ protected:
+  static constexpr const char* kUser = "续查用户";
+  static constexpr const char* kQuestion = "上次对该目录的检查未完成（已检查 ";
+
+  void SetUp() override {
+    CheckTaskWindow::SetUp();
+    if (HasFatalFailure()) return;
+    service.sim.addAccount({.userName = kUser});
+    // In id order the two blocked files of the top come first, so the first batch
+    // finds them; the third is in the subfolder, checked last.
+    service.sim.addFile(kUser, "/大/0坏1.mp4", 1, true);
+    service.sim.addFile(kUser, "/大/0坏2.mp4", 1, true);
+    for (int i = 10; i < 46; ++i) service.sim.addFile(kUser, "/大/f" + std::to_string(i), 1);
+    service.sim.addFile(kUser, "/大/子/坏3.mkv", 1, true);
+    service.sim.addFile(kUser, "/大/子/ok.txt", 1);
+    addAccountRow(kUser);
+    refresh->click();
+    ASSERT_TRUE(treeShows(kUser, 1));
+    tree->setCurrentItem(ChildNamed(tree->topLevelItem(0), Ui("大")));
+    depth->setText(QStringLiteral("0"));
+    auto* batch = window.findChild<QLineEdit*>(Ui("编辑框_每次检查文件数量"));
+    ASSERT_NE(batch, nullptr);
+    batch->setText(QStringLiteral("5"));
+    platform.answer("确定停止检查任务？", kIdYes);
+
+    // Stopped with the first two blocked files marked and a probe on its way.
+    start->click();
+    ASSERT_TRUE(PumpUntil([&] { return CatalogueIds(kBlockedMark).size() == 2; }, 60000));
+    service.sim.faults().holdRequestsOf(service.sim.cookies(kUser), "/api/download");
+    ASSERT_TRUE(PumpUntil([&] { return service.sim.faults().heldRequests() > 0; }));
+    window.findChild<QPushButton*>(Ui("按钮_停止检查"))->click();
+    service.sim.faults().releaseHeld();
+    ASSERT_TRUE(taskFinished()) << log->toPlainText().toStdString();
+    markedAtStop = CatalogueIds("where other_1 is not null");
+    rows = testing::CatalogueRows("vintrel.db", "select id from list").size();
+    ASSERT_LT(markedAtStop.size(), rows);
+    service.sim.log().clear();
+  }
+
+  // Presses 开始检查 again, answers the question and waits for the second summary.
+  void startAgain(MessageBoxResult answer) {
+    platform.answer(kQuestion, answer);
+    start->click();
+    ASSERT_TRUE(PumpUntil(
+        [&] { return start->isEnabled() && log->toPlainText().count(Ui("已检测完成")) == 2; },
+        60000))
+        << log->toPlainText().toStdString();
+  }
+
+  std::string question() const {
+    return std::string(kQuestion) + std::to_string(markedAtStop.size()) + " / " +
+           std::to_string(rows) + " 个文件），是否继续上次的检查？";
+  }
+  QString lastSummary() const {
+    const QString text = log->toPlainText();
+    const qsizetype at = text.lastIndexOf(Ui("已检测完成"));
+    return text.mid(at, text.indexOf(QLatin1Char('\n'), at) - at);
+  }
+  QTreeView* blockedList() const {
+    return window.blockedWindow()->findChild<QTreeView*>(Ui("超级列表框2"));
+  }
+
+  static constexpr const char* kBlockedMark = "where other_1='已和谐'";
+  std::set<std::string> markedAtStop;
+  size_t rows = 0;
+};
+
+TEST_F(ResumeInTheWindow, YesGoesOnWhereTheCheckWasAndCountsTheWholeTask) {
+  // As after a restart of the program, the list starts empty: what the stopped
+  // check found comes back from the catalogue.
+  window.controller().blocked().clear();
+  startAgain(kIdYes);
+  const std::vector<std::string> prompts = platform.recorded();
+  EXPECT_NE(std::find(prompts.begin(), prompts.end(), question()), prompts.end());
+  EXPECT_TRUE(log->toPlainText().contains(Ui("继续上次未完成的检查")));
+
+  // Nothing listed again; no file asked about again that the stopped check had marked.
+  EXPECT_EQ(service.sim.log().count("/api/list"), 0u);
+  const std::multiset<std::string> probed = ProbedIds(service.sim.log().entries());
+  EXPECT_FALSE(probed.empty());
+  for (const std::string& id : probed) EXPECT_FALSE(markedAtStop.count(id)) << id;
+
+  // The summary and the blocked-file window hold the whole task.
+  EXPECT_EQ(lastSummary(), Ui("已检测完成，总检测文件数量： ") + QString::number(rows) +
+                               Ui(" ，其中被和谐文件(禁止下载的文件)数量： 3"));
+  EXPECT_EQ(CatalogueIds("where other_1 is null").size(), 0u);
+  EXPECT_EQ(CatalogueIds(kBlockedMark).size(), 3u);
+  QTreeView* list = blockedList();
+  ASSERT_NE(list, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return list->model()->rowCount() == 3; }));
+  QStringList names;
+  for (int r = 0; r < 3; ++r) names << list->model()->index(r, kBlockedName).data().toString();
+  names.sort();
+  EXPECT_EQ(names, (QStringList{Ui("0坏1.mp4"), Ui("0坏2.mp4"), Ui("坏3.mkv")}))
+      << names.join(QStringLiteral("|")).toStdString();
+  EXPECT_EQ(service.sim.log().rejected(), 0u);
+}
+
+TEST_F(ResumeInTheWindow, NoStartsAnew) {
+  startAgain(kIdNo);
+  const std::vector<std::string> prompts = platform.recorded();
+  EXPECT_NE(std::find(prompts.begin(), prompts.end(), question()), prompts.end());
+  // Everything listed and asked about again, in a catalogue made anew.
+  EXPECT_GT(service.sim.log().count("/api/list"), 0u);
+  const std::multiset<std::string> probed = ProbedIds(service.sim.log().entries());
+  for (const std::string& id : markedAtStop) EXPECT_TRUE(probed.count(id)) << id;
+  EXPECT_FALSE(log->toPlainText().contains(Ui("继续上次未完成的检查")));
+  EXPECT_EQ(lastSummary(), Ui("已检测完成，总检测文件数量： ") + QString::number(rows) +
+                               Ui(" ，其中被和谐文件(禁止下载的文件)数量： 3"));
+  EXPECT_EQ(CatalogueIds(kBlockedMark).size(), 3u);
 }
 
 }  // namespace

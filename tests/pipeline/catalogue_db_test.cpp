@@ -1,13 +1,18 @@
 #include "pipeline/catalogue_db.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -330,6 +335,15 @@ TEST(CatalogueStatements, TextsAreExact) {
       {MarkBlockedStatement("123"), "update list set other_1='已和谐' where target='123';"},
       {RowByTargetQuery("123"), "select * from list where target='123';"},
       {MarkNormalStatement("123"), "update list set other_1='正常' where target='123';"},
+      {TakeFolderStatement(42),
+       "UPDATE list  SET queried='1' WHERE id=42;INSERT INTO task (listing) VALUES (42);"},
+      {FolderListedStatement(42), "DELETE FROM task WHERE listing=42;"},
+      {InsertNewEntryStatement(Entry(7, "1")),
+       "INSERT INTO list "
+       "('folder','filename','order','type','time','size','ordersign','queried','count','lowernum',"
+       "'target') SELECT '/docs/file7','file7','01','1','2024年03月05日 "
+       "14时07分09秒','1007','001','0','7','02',"
+       "'900007' WHERE NOT EXISTS (SELECT 1 FROM list WHERE target='900007');"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(LocalToUtf8(text), expected);
 }
@@ -425,6 +439,141 @@ TEST_F(CatalogueDbTest, OpenAddsTheIndexesThatTheLookupsSearch) {
   ASSERT_TRUE(db.executeLogged(MarkNormalStatement("900002")));
   EXPECT_EQ(CatalogueRows(dbPath(), "select id from list where other_1 is not null order by id"),
             (Rows{{"2"}, {"4"}}));
+}
+
+// ---- The task's record ----
+
+// Beside the template, the catalogue holds the table `task` and the two indexes,
+// nothing else; the template's own objects stay as they are. While open it writes
+// through a log; once closed it is a rollback-journal file as the template was.
+TEST_F(CatalogueDbTest, OpenAddsOnlyTheTaskTableAndIndexesAndCloseLeavesNoLog) {
+  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  const Rows templateSchema = CatalogueRows(dbPath(), "select type, name, sql from sqlite_master");
+  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_EQ(CatalogueRows(dbPath(), "pragma journal_mode"), (Rows{{"wal"}}));
+  Rows names = CatalogueRows(dbPath(), "select name from sqlite_master order by name");
+  EXPECT_EQ(names, (Rows{{"aaa"},
+                         {"list"},
+                         {"sqlite_autoindex_list_1"},
+                         {"sqlite_sequence"},
+                         {"target_lookup"},
+                         {"task"},
+                         {"unlisted_folders"}}));
+  for (const auto& object : templateSchema) {
+    SCOPED_TRACE(object[1]);
+    EXPECT_EQ(CatalogueRows(dbPath(), "select type, name, sql from sqlite_master where name='" +
+                                          object[1] + "'"),
+              (Rows{object}));
+  }
+  ASSERT_TRUE(db.executeStatement(Batch(1, 3)));
+  db.closeCatalogue();
+  EXPECT_FALSE(std::filesystem::exists(dbPath() + "-wal"));
+  EXPECT_EQ(CatalogueRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
+  EXPECT_EQ(rowCount(), 3);
+  // Opened again, the indexes and the table are there once.
+  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select name from sqlite_master order by name"), names);
+}
+
+// A program killed in the middle of a transaction, after several committed ones:
+// the file is whole, holds every committed row and none of the cut transaction,
+// and the next task goes on with the next id.
+TEST_F(CatalogueDbTest, AKilledProgramLosesNoCommittedRowAndLeavesTheFileWhole) {
+  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A program of its own: its own record and connection, nothing of the parent's.
+    FakeClock childClock;
+    HeadlessPlatform childPlatform(&childClock);
+    AppState childApp(childPlatform, dir.path());
+    CatalogueDb childDb(childApp);
+    if (!childDb.openCatalogue(dir.path())) _exit(2);
+    for (int batch = 0; batch < 40; ++batch) {
+      if (!childDb.executeStatement(Batch(1 + batch * 50, 50))) _exit(3);
+    }
+    // Enough rows that the cut transaction's pages reach the file system.
+    std::lock_guard lock(childApp.catalogueLock);
+    CatalogueQuery begin = childDb.queryRows("BEGIN IMMEDIATE");
+    begin.step();
+    for (int n = 10001; n <= 14000; ++n) childDb.queryRows(InsertEntryStatement(Entry(n))).step();
+    raise(SIGKILL);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+  EXPECT_EQ(CatalogueRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select count(*), min(id), max(id), max(target) from list"),
+            (Rows{{"2000", "1", "2000", "902000"}}));
+  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  ASSERT_TRUE(db.executeStatement(InsertEntryStatement(Entry(2001))));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select max(id) from list"), (Rows{{"2001"}}));
+}
+
+// The task's record reads back exactly, a folder name that local text cannot hold
+// or that looks like SQL or escapes included; a catalogue without one reads as none.
+TEST_F(CatalogueDbTest, TheTaskRecordReadsBackExactly) {
+  EXPECT_FALSE(ReadStoredTask(dir.path()));  // no catalogue
+  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  EXPECT_FALSE(ReadStoredTask(dir.path()));  // the template has no table `task`
+  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_FALSE(ReadStoredTask(dir.path()));  // a table, no record
+
+  const std::u16string folders[] = {u"/", u"/电影 2023", u"/😀 it's'); DROP TABLE list; --",
+                                    u"/a&amp;b &quot;divide; \\u0031", u"/ctl\x01\x7f\n"};
+  for (const std::u16string& folder : folders) {
+    SCOPED_TRACE(UnicodeToUtf8(folder));
+    const TaskRecord record{"1098765432", folder, 3, TaskPhase::kList, "2026-12-11 14:07:09"};
+    ASSERT_TRUE(db.recordTask(record));
+    std::optional<StoredTask> stored = ReadStoredTask(dir.path());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->record.uk, record.uk);
+    EXPECT_EQ(stored->record.folder, folder);
+    EXPECT_EQ(stored->record.depth, 3);
+    EXPECT_EQ(stored->record.phase, TaskPhase::kList);
+    EXPECT_EQ(stored->record.startedAt, record.startedAt);
+  }
+  EXPECT_EQ(CatalogueRows(dbPath(), "select count(*) from task"), (Rows{{"1"}}));
+  EXPECT_EQ(rowCount(), 0);
+  // A catalogue reached through a symbolic link is none: reading may write.
+  std::filesystem::create_directory(dir.file("linked"));
+  std::filesystem::create_symlink(dbPath(), dir.file("linked/vintrel.db"));
+  EXPECT_FALSE(ReadStoredTask(dir.file("linked")));
+
+  // The phases, and the counts the resume question names.
+  ASSERT_TRUE(db.executeStatement(Batch(1, 5)));
+  ASSERT_TRUE(db.executeStatement(MarkNormalStatement("900001") + MarkBlockedStatement("900002")));
+  for (TaskPhase phase : {TaskPhase::kCrawl, TaskPhase::kCheck, TaskPhase::kDone}) {
+    ASSERT_TRUE(db.recordPhase(phase));
+    std::optional<StoredTask> stored = ReadStoredTask(dir.path());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->record.phase, phase);
+    EXPECT_EQ(stored->rows, 5);
+    EXPECT_EQ(stored->checked, 2);
+  }
+}
+
+// The folders whose listing began and did not end are handed out again by a
+// resumed task; an entry it lists again is not added twice.
+TEST_F(CatalogueDbTest, AResumedTaskListsAgainOnlyTheFoldersWhoseListingDidNotEnd) {
+  createAndOpen();
+  ASSERT_TRUE(db.executeStatement(
+      InsertEntryStatement(Entry(1, "1")) + InsertEntryStatement(Entry(2, "1")) +
+      InsertEntryStatement(Entry(3, "1")) + InsertEntryStatement(Entry(4, "0"))));
+  ASSERT_TRUE(db.executeStatement(TakeFolderStatement(1) + TakeFolderStatement(2)));
+  ASSERT_TRUE(db.executeStatement(FolderListedStatement(1)));
+  ASSERT_TRUE(db.executeStatement(ReopenUnlistedFoldersStatement()));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select id, queried from list order by id"),
+            (Rows{{"1", "1"}, {"2", "0"}, {"3", "0"}, {"4", "0"}}));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select count(*) from task"), (Rows{{"0"}}));
+
+  ASSERT_TRUE(db.executeStatement(InsertNewEntryStatement(Entry(4)) +
+                                  InsertNewEntryStatement(Entry(5)) +
+                                  InsertNewEntryStatement(Entry(5))));
+  EXPECT_EQ(CatalogueRows(dbPath(), "select id, target from list where id>3 order by id"),
+            (Rows{{"4", "900004"}, {"5", "900005"}}));
 }
 
 TEST_F(CatalogueDbTest, UnpreparableQueryHasNoRows) {
@@ -523,28 +672,84 @@ TEST_F(CatalogueDbTest, CloseWithAnOpenResultSetStillCloses) {
   EXPECT_EQ(rowCount(), 0);
 }
 
-// What a task retries: a statement, a row read and a count.
+// Another program that has moved table `list` away: neither a read nor a write of
+// the task's connection finds it while that lasts. (A lock of another program
+// holds the writes only: the catalogue writes through a log, and reads go on.)
+class TableMovedByAnotherProgram {
+ public:
+  explicit TableMovedByAnotherProgram(const std::string& path) {
+    sqlite3_open_v2(path.c_str(), &other_, SQLITE_OPEN_READWRITE, nullptr);
+    moved_ = sqlite3_exec(other_, "ALTER TABLE list RENAME TO list_elsewhere", nullptr, nullptr,
+                          nullptr) == SQLITE_OK;
+  }
+  TableMovedByAnotherProgram(const TableMovedByAnotherProgram&) = delete;
+  TableMovedByAnotherProgram& operator=(const TableMovedByAnotherProgram&) = delete;
+  ~TableMovedByAnotherProgram() {
+    restore();
+    sqlite3_close(other_);
+  }
+  bool moved() const { return moved_; }
+  void restore() {
+    if (moved_)
+      sqlite3_exec(other_, "ALTER TABLE list_elsewhere RENAME TO list", nullptr, nullptr, nullptr);
+    moved_ = false;
+  }
+
+ private:
+  sqlite3* other_ = nullptr;
+  bool moved_ = false;
+};
+
+// What a task retries: a statement, a row read and a count; and what another
+// program can do to make each of them fail, with SQLite's words for it.
 struct RetriedStep {
   const char* what;
   std::function<bool(CatalogueDb&, AppState&)> attempt;
+  bool lockHolds;  // another program's lock makes it fail; else only a moved table does
 };
 std::vector<RetriedStep> RetriedSteps() {
   return {
-      {"a statement", [](CatalogueDb& db, AppState&) { return db.executeLogged(Batch(10, 2)); }},
+      {"a statement", [](CatalogueDb& db, AppState&) { return db.executeLogged(Batch(10, 2)); },
+       true},
       {"a row read",
        [](CatalogueDb& db, AppState& app) {
          std::lock_guard lock(app.catalogueLock);
          CatalogueQuery q = db.queryRows(NextFolderQuery() + " or 1");
          q.step();
          return !q.failed();
-       }},
+       },
+       false},
       {"a count",
        [](CatalogueDb& db, AppState& app) {
          std::lock_guard lock(app.catalogueLock);
          return db.queryRows(UncheckedRowsQuery()).count() >= 0;
-       }},
+       },
+       false},
   };
 }
+
+// Another program in the way of `step` while it lives: its lock where that holds
+// the step, otherwise the table moved away.
+class InTheWay {
+ public:
+  InTheWay(const RetriedStep& step, const std::string& path) {
+    if (step.lockHolds) {
+      lock_ = std::make_unique<testing::LockedByAnotherProgram>(path);
+    } else {
+      moved_ = std::make_unique<TableMovedByAnotherProgram>(path);
+    }
+  }
+  bool active() const { return lock_ ? lock_->locked() : moved_->moved(); }
+  void end() {
+    if (lock_) lock_->unlock();
+    if (moved_) moved_->restore();
+  }
+  std::string reason() const { return lock_ ? "database is locked" : "no such table: list"; }
+
+ private:
+  std::unique_ptr<testing::LockedByAnotherProgram> lock_;
+  std::unique_ptr<TableMovedByAnotherProgram> moved_;
+};
 
 std::vector<std::string> LogLines(const AppState& app) {
   std::vector<std::string> lines;
@@ -557,11 +762,11 @@ std::vector<std::string> LogLines(const AppState& app) {
 TEST_F(CatalogueDbTest, AStepThatStaysLockedIsGivenUpAfterTenTriesAndLogged) {
   createAndOpen();
   ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
-  testing::LockedByAnotherProgram other(dbPath());
-  ASSERT_TRUE(other.locked());
   int expectedFailures = 0;
   for (const RetriedStep& step : RetriedSteps()) {
     SCOPED_TRACE(step.what);
+    InTheWay other(step, dbPath());
+    ASSERT_TRUE(other.active());
     clock.sleeps = 0;
     clock.sleptMs = 0;
     const size_t logBefore = LogLines(app).size();
@@ -575,22 +780,21 @@ TEST_F(CatalogueDbTest, AStepThatStaysLockedIsGivenUpAfterTenTriesAndLogged) {
     const std::vector<std::string> lines = LogLines(app);
     ASSERT_EQ(lines.size(), logBefore + 1);
     EXPECT_NE(
-        lines.back().find("检查数据库 " + dbPath() + " 读写失败（已试 10 次）：database is locked"),
+        lines.back().find("检查数据库 " + dbPath() + " 读写失败（已试 10 次）：" + other.reason()),
         std::string::npos)
         << lines.back();
   }
   // Each failed try of the statement left it in err.txt.
   EXPECT_EQ(errorLines().size(), static_cast<size_t>(kCatalogueTries));
-  other.unlock();
 
   // The lock ends during the waits: the next try succeeds, nothing more is logged.
   for (const RetriedStep& step : RetriedSteps()) {
     SCOPED_TRACE(step.what);
-    testing::LockedByAnotherProgram again(dbPath());
-    ASSERT_TRUE(again.locked());
+    InTheWay again(step, dbPath());
+    ASSERT_TRUE(again.active());
     clock.sleeps = 0;
     clock.onSleep = [&](int sleeps) {
-      if (sleeps == 3) again.unlock();
+      if (sleeps == 3) again.end();
     };
     const size_t logBefore = LogLines(app).size();
     EXPECT_TRUE(db.retry([&] { return step.attempt(db, app); }, [] { return false; }));
@@ -604,10 +808,10 @@ TEST_F(CatalogueDbTest, AStepThatStaysLockedIsGivenUpAfterTenTriesAndLogged) {
 
 TEST_F(CatalogueDbTest, AStopEndsTheRetriesBeforeTheNextWaitWithoutAFailure) {
   createAndOpen();
-  testing::LockedByAnotherProgram other(dbPath());
-  ASSERT_TRUE(other.locked());
   for (const RetriedStep& step : RetriedSteps()) {
     SCOPED_TRACE(step.what);
+    InTheWay other(step, dbPath());
+    ASSERT_TRUE(other.active());
     clock.sleeps = 0;
     int tries = 0;
     int asked = 0;

@@ -476,6 +476,102 @@ TEST(CheckTask, StopWhileCheckingEndsTheRemainingBatchesAtOnce) {
   EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
 }
 
+// A task stopped at each point of its way, then started again on the same folder,
+// account and depth and resumed: the catalogue ends with every entry once and every
+// file marked by an answer, the resumed run asks about no file the stopped one had
+// marked, and the summary counts the whole task.
+TEST(CheckTask, AStoppedTaskResumedEndsWithTheWholeTask) {
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds wait;  // stopped at the `at`th wait of this length
+    int at;
+    const char* phase;  // the phase the catalogue records at the stop
+  } cases[] = {
+      // 22 entries at the top go in by 20: two are left out.
+      {"in the selected folder's own listing", 5ms, 21, "list"},
+      // The dispatcher takes every folder left after the stop, listing none of them.
+      {"while a folder below is listed", 5ms, 25, "crawl"},
+      {"in the check phase", 100ms, 3, "check"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HeldTask held;
+    TaskRig& rig = held.rig;
+    rig.app.currentUk.set("1098765432");
+    rig.sim().addFile(kUser, "/r/a.txt", 1);
+    rig.sim().addFile(kUser, "/r/坏.mp4", 1, true);
+    for (int i = 1; i <= 17; ++i) rig.sim().addFile(kUser, "/r/f" + std::to_string(100 + i), 1);
+    rig.sim().addFile(kUser, "/r/one/x1", 1);
+    rig.sim().addFile(kUser, "/r/one/坏2", 1, true);
+    rig.sim().addFile(kUser, "/r/two/y1", 1);
+    rig.sim().addFile(kUser, "/r/two/deep/z1", 1);
+    rig.sim().addFile(kUser, "/r/three/z2", 1);
+    rig.form.setText(FormText::kPrereadThreads, "1");
+    rig.form.setText(FormText::kFilesPerBatch, "5");
+    rig.select(u"/r");
+    std::atomic<int> waits{0};
+    held.clock.setHook([&](std::chrono::milliseconds d) {
+      if (d == c.wait && ++waits == c.at) held.latch.arriveAndWait();
+    });
+    rig.task->startCheck();
+    ASSERT_TRUE(held.latch.waitForArrival());
+    rig.platform.answerNext(kIdYes);
+    rig.task->stopCheck();
+    held.latch.open();
+    rig.waitForEnd();
+    held.clock.setHook(nullptr);
+    EXPECT_EQ(testing::CatalogueRows(rig.dir.file("vintrel.db"),
+                                     "select phase from task where listing is null"),
+              (Rows{{c.phase}}));
+    std::set<std::string> markedAtStop;
+    for (const auto& [id, mark] : Marks(rig)) {
+      if (mark != "<null>") markedAtStop.insert(id);
+    }
+    const size_t rowsAtStop = rig.rows().size();
+    const size_t logFrom = rig.log().size();
+    rig.sim().log().clear();
+
+    rig.platform.answerNext(kIdYes);
+    rig.runToEnd();
+    const std::vector<std::string> prompts = rig.promptTexts();
+    EXPECT_NE(std::find(prompts.begin(), prompts.end(),
+                        "上次对该目录的检查未完成（已检查 " + std::to_string(markedAtStop.size()) +
+                            " / " + std::to_string(rowsAtStop) + " 个文件），是否继续上次的检查？"),
+              prompts.end());
+    std::multiset<std::string> catalogued;
+    for (const auto& row : rig.rows()) catalogued.insert(row[kColTarget]);
+    std::multiset<std::string> expected;
+    for (const char* path :
+         {"/r/a.txt", "/r/坏.mp4", "/r/one", "/r/one/x1", "/r/one/坏2", "/r/two", "/r/two/y1",
+          "/r/two/deep", "/r/two/deep/z1", "/r/three", "/r/three/z2"})
+      expected.insert(std::to_string(rig.sim().find(kUser, path)->fsId));
+    for (int i = 1; i <= 17; ++i)
+      expected.insert(
+          std::to_string(rig.sim().find(kUser, "/r/f" + std::to_string(100 + i))->fsId));
+    EXPECT_EQ(catalogued, expected);
+    const std::set<std::string> blocked = {
+        std::to_string(rig.sim().find(kUser, "/r/坏.mp4")->fsId),
+        std::to_string(rig.sim().find(kUser, "/r/one/坏2")->fsId)};
+    for (const auto& [id, mark] : Marks(rig))
+      EXPECT_EQ(mark, blocked.count(id) ? kMarkBlocked : kMarkNormal) << id;
+    for (const sim::LoggedRequest& probe : rig.sim().log().entries("/api/download")) {
+      const std::string list =
+          probe.query.substr(probe.query.find("fidlist=%5B") + 11,
+                             probe.query.find("%5D") - probe.query.find("fidlist=%5B") - 11);
+      for (const std::string& id : SplitText(list, "%2C"))
+        EXPECT_FALSE(markedAtStop.count(id)) << "asked again: " << id;
+    }
+    const std::string log = rig.log().substr(logFrom);
+    EXPECT_NE(log.find(kSummary + std::to_string(expected.size()) +
+                       " ，其中被和谐文件(禁止下载的文件)数量： 2\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(testing::CatalogueRows(rig.dir.file("vintrel.db"),
+                                     "select phase from task where listing is null"),
+              (Rows{{"done"}}));
+  }
+}
+
 TEST(CheckTask, PauseFreezesTheCrawlAndResumeContinues) {
   HeldTask held;
   TaskRig& rig = held.rig;
@@ -745,7 +841,8 @@ TEST(CheckTask, HalvingMarksOnlyWhatAProbeAnsweredAndHoldsAtTheGates) {
 // A task's catalogue that another program keeps locked, from three points on: each
 // step is given up after its tries, the log names the file and SQLite's words, and
 // the task ends with a summary that says the catalogue failed instead of waiting
-// for ever.
+// for ever. The catalogue writes through a log, so the lock holds the writes only:
+// reads go on.
 TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
   struct Case {
     const char* what;
@@ -779,7 +876,7 @@ TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
     int failures = 0;
     for (const std::string& line : SplitText(rig.log(), "\r\n"))
       failures += line.find(failure) != std::string::npos ? 1 : 0;
-    EXPECT_GE(failures, 2) << rig.log();  // at least a read of the check and its count
+    EXPECT_GE(failures, 1) << rig.log();
     EXPECT_EQ(retryWaits.load(), failures * (kCatalogueTries - 1));
     EXPECT_NE(SummaryLine(rig).find("，检查数据库读写失败次数： " + std::to_string(failures)),
               std::string::npos)
@@ -787,9 +884,8 @@ TEST(CheckTask, ACatalogueThatStaysLockedEndsTheTaskAndSaysWhy) {
     EXPECT_EQ(rig.promptTexts().back(), "检查任务已完成。");
     EXPECT_TRUE(rig.form.enabled(FormButton::kStartCheck));
     EXPECT_FALSE(rig.task->active());
-    // Nothing was asked about or marked without reading the catalogue.
+    // Nothing was marked: every mark is a write.
     for (const auto& row : rig.rows()) EXPECT_EQ(row[kColOther1], "<null>") << row[kColFolder];
-    EXPECT_EQ(rig.sim().log().count("/api/download"), 0u);
   }
 }
 

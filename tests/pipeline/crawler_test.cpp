@@ -201,8 +201,8 @@ TEST(FolderQueue, RefusesAnItemEqualToOneStillWaiting) {
   EXPECT_EQ(queue.pop(), "b");
   EXPECT_EQ(queue.pop(), "a");
   EXPECT_EQ(queue.pop(), std::nullopt);
-  EXPECT_EQ(FolderItem("3", "/a/it&amp;apos;s", "03", "001003"),
-            "3-|||||-/a/it&apos;s-|||||-03-|||||-001003");
+  EXPECT_EQ(FolderItem("12", "3", "/a/it&amp;apos;s", "03", "001003"),
+            "12-|||||-3-|||||-/a/it&apos;s-|||||-03-|||||-001003");
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 namespace pansift::testing {
 
 /// Another program holding a catalogue file in an exclusive transaction: every
-/// statement and read of the task's connection meets SQLITE_BUSY while it lasts.
+/// write of the task's connection meets SQLITE_BUSY while it lasts. Reads go on:
+/// the catalogue writes through a log.
 class LockedByAnotherProgram {
  public:
   explicit LockedByAnotherProgram(const std::string& path) {
