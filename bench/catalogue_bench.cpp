@@ -55,7 +55,8 @@ void BmInsertBatch(benchmark::State& state) {
   HeadlessPlatform platform;  // the real clock
   AppState app(platform, folder);
   CatalogueDb db(app);
-  if (folder.empty() || !db.createCatalogue(folder) || !db.openCatalogue(folder)) {
+  if (folder.empty() || !db.createCatalogue(CataloguePath(folder)) ||
+      !db.openCatalogue(CataloguePath(folder))) {
     state.SkipWithError("cannot create the catalogue");
     return;
   }
@@ -105,7 +106,8 @@ void BmInsertBatchJournal(benchmark::State& state) {
   CatalogueDb maker(app);
   sqlite3* db = nullptr;
   // The catalogue as a task has it, its indexes and table `task` included.
-  if (folder.empty() || !maker.createCatalogue(folder) || !maker.openCatalogue(folder)) {
+  if (folder.empty() || !maker.createCatalogue(CataloguePath(folder)) ||
+      !maker.openCatalogue(CataloguePath(folder))) {
     state.SkipWithError("cannot create the catalogue");
     return;
   }

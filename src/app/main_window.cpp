@@ -36,15 +36,18 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
       form_(form),
       accounts_(accounts),
       // Makes the worker pool: it exists from start-up on.
-      checkTask_(app, form, tree_,
-                 [this](const Credentials& account, const std::string& fsId,
-                        const std::string& path) { recordBlockedFile(account, fsId, path); }),
+      checkTask_(
+          app, form, tree_,
+          [this](const Credentials& account, const std::string& fsId, const std::string& path) {
+            recordBlockedFile(account, fsId, path);
+          },
+          app.dirs.catalogue),
       workers_(ReportToLog(app)) {
   history_ = std::make_unique<FindingsHistory>(app.dataFile(kHistoryFileName));
   historyStates_ = blocked_.subscribe([this](const BlockedChanged& change) {
     if (change.kind != BlockedChanged::Kind::kChanged) return;
     if (std::optional<BlockedRow> row = blocked_.row(change.row))
-      history_->recordState(LocalToUtf8(row->account), row->fsid, FindingState(*row));
+      history_->recordState(UserNameUtf8(row->account), row->fsid, FindingState(*row));
   });
   checkTask_.context().onEarlierBlockedFiles = [this](const Credentials& account,
                                                       const std::vector<MarkedBlockedFile>& files) {
@@ -186,7 +189,7 @@ void MainWindow::onBlockedFilesClicked() {
 void MainWindow::recordBlockedFile(const Credentials& account, const std::string& fsid,
                                    const std::string& path) {
   const std::u16string netdiskPath = NetdiskPathOfStored(path);
-  const std::string user = LocalToUtf8(account.userName);
+  const std::string user = UserNameUtf8(account.userName);
   switch (history_->recordFound(user, fsid, UnicodeToUtf8(netdiskPath), std::time(nullptr))) {
     case FindingsHistory::Found::kNew: {
       std::lock_guard lock(newFindingsMutex_);

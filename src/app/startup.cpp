@@ -110,6 +110,8 @@ ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string&
   if (!InstalledDataDir(executableDir).empty()) {
     ProgramDirChoice choice = ResolveProgramDir({});
     choice.fellBack = false;  // the usual place of an installed program, nothing to report
+    // Started from the desktop's menu, its current directory is $HOME or "/".
+    choice.dirs.catalogue = choice.dirs.state + "/vintrel.db";
     return choice;
   }
   return ResolveProgramDir(executableDir);
@@ -118,7 +120,9 @@ ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string&
 ProgramDirChoice PrepareFrontEnd(const FrontEndOptions& options, const std::string& executableDir) {
   // The transport reads the extra trusted certificates from the environment.
   if (!options.caFile.empty()) setenv("PANSIFT_CA_FILE", options.caFile.c_str(), 1);
-  return ChooseProgramDir(options.dataDir, executableDir);
+  ProgramDirChoice choice = ChooseProgramDir(options.dataDir, executableDir);
+  if (!options.catalogue.empty()) choice.dirs.catalogue = options.catalogue;
+  return choice;
 }
 
 void ApplyFrontEndOptions(AppState& app, const FrontEndOptions& options) {

@@ -27,8 +27,8 @@ ProgramDirChoice ResolveProgramDir(const std::string& executableDir);
 
 /// The folders of a front end: `dataDir` when given (created if needed); else the
 /// XDG folders for an installed program, whose own folder is shared by every user
-/// (even when root could write there); else ResolveProgramDir of the executable's
-/// folder.
+/// (even when root could write there), with the catalogue in the state folder;
+/// else ResolveProgramDir of the executable's folder.
 ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string& executableDir);
 
 /// What both front ends take from their command lines for their start.
@@ -38,6 +38,7 @@ struct FrontEndOptions {
   std::string passportOrigin;
   std::string portalOrigin;
   std::string caFile;
+  std::string catalogue;  // the check's catalogue file
 };
 
 // The start of either front end, in this order:

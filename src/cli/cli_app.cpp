@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -55,7 +56,10 @@ std::atomic<bool> gCheckTakesStops{false};
 
 struct GlobalOptions {
   FrontEndOptions start;
-  std::string account;  // UTF-8
+  std::vector<std::string> accounts;  // UTF-8, as --account names them
+  bool allAccounts = false;           // check: every saved account
+  /// The one account of a command that acts for one (the first saved one when empty).
+  std::string account() const { return accounts.empty() ? std::string() : accounts.back(); }
   bool yes = false;
   bool no = false;
   bool quiet = false;
@@ -155,8 +159,9 @@ class Session {
   Subscription logLines_;
 };
 
+// Local text from the service or the account file, its "\u" escapes decoded, UTF-8.
 std::string Utf8Of(const std::string& local) {
-  return UnicodeToUtf8(DecodeUnicodeEscapes(local));
+  return UserNameUtf8(local);
 }
 
 // What stderr says when the service could not be reached: why, as the last identity
@@ -644,7 +649,11 @@ int History(Session& s, const std::string& account, const std::string& since, bo
   return kExitDone;
 }
 
-int Check(Session& s, const std::string& account, const CheckOptions& options) {
+// One check for `account`. With `labelled` (one of several accounts' checks), the
+// progress and the JSON name the account; `printed`, when given, tells whether a
+// result went to stdout.
+int Check(Session& s, const std::string& account, const CheckOptions& options,
+          bool labelled = false, bool* printed = nullptr) {
   if (int code = OpenAccount(s, account); code != kExitDone) return code;
   NodeId id = kNoNode;
   if (int code = FindNode(s, options.path, id); code != kExitDone) return code;
@@ -657,6 +666,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   // The task's closing notice is no news to --quiet.
   if (console.quiet()) s.platform().hideOnce(kFinished);
   ProgressSampler sampler;
+  const std::string label = labelled ? TerminalText(account) + ": " : std::string();
   // Without --resume a check starts anew, as the window does when No is answered.
   const StartOutcome started =
       window.onStartCheckRequested(options.resume ? ResumeChoice::kResume : ResumeChoice::kAnew);
@@ -680,13 +690,13 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
       window.onStopCheckClicked();
       continue;
     }
-    console.progress(ProgressText(sampler.sample(s), console.terminal()));
+    console.progress(label + ProgressText(sampler.sample(s), console.terminal()));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   window.waitForWorkers();
   gCheckTakesStops = false;
   ProgressState last = sampler.sample(s);
-  console.progress(ProgressText(last, console.terminal()), true);
+  console.progress(label + ProgressText(last, console.terminal()), true);
   console.endProgress();
 
   TaskContext& task = window.checkTask().context();
@@ -700,6 +710,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   // were never checked, so the result is not complete.
   const std::vector<std::u16string> failedFolders = task.failedFolders.list();
   const int catalogueFailures = task.catalogue.failures();
+  if (printed) *printed = true;
   if (options.json) {
     JsonArray blocked;
     for (const BlockedRow& row : rows) {
@@ -708,10 +719,11 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
       object.add("path", BlockedPath(row));
       object.add("status", BlockedStatus(row));
       object.add("state", FindingState(row));
-      object.add("new", window.isNewFinding(LocalToUtf8(row.account), row.fsid));
+      object.add("new", window.isNewFinding(Utf8Of(row.account), row.fsid));
       blocked.add(object);
     }
     JsonObject result;
+    if (labelled) result.add("account", account);
     result.add("folder", folder);
     // Entries: files and folders alike are asked about.
     const long long total = std::max(task.checkTotal.load(), 0LL);
@@ -756,6 +768,84 @@ int Check(Session& s, const std::string& account, const CheckOptions& options) {
   if (task.undecidedRows.load() > 0 || !failedFolders.empty() || catalogueFailures > 0)
     return kExitService;
   return kExitDone;
+}
+
+// How serious an exit code is among several checks' codes: a dead login first, then a
+// service failure or an incomplete result, a stop, a usage error, success.
+int Seriousness(int code) {
+  switch (code) {
+    case kExitNoAccount:
+      return 4;
+    case kExitService:
+      return 3;
+    case kExitStopped:
+      return 2;
+    case kExitUsage:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// The catalogue of one account's check among several: the accounts' tasks must not
+// resume or overwrite each other's, so each has its own file beside the one named.
+std::string AccountCatalogue(const std::string& base, const AccountRecord& row, size_t index) {
+  std::filesystem::path path = CatalogueFile(base);
+  std::string id = row.uk;
+  if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+    id = "account" + std::to_string(index + 1);
+  path.replace_filename(path.stem().string() + "-" + id + path.extension().string());
+  return path.string();
+}
+
+// check --all-accounts, or --account given several times: one task per account, in
+// turn. A login the service refuses is reported and the others still run; with
+// --json each account's result is one line. The exit code is the most serious one.
+int CheckEveryAccount(Session& s, const GlobalOptions& global, const CheckOptions& options) {
+  std::vector<std::string> names = global.accounts;
+  const std::vector<AccountRecord> rows = s.accounts().rows();
+  if (global.allAccounts) {
+    names.clear();
+    for (const AccountRecord& row : rows) names.push_back(Utf8Of(row.userName));
+  }
+  if (names.empty()) {
+    Complain(s.console(), "no saved account in " + AccountFilePath(s.app()) +
+                              " (add one with: pansift-cli accounts add)");
+    return kExitNoAccount;
+  }
+  CheckTask& task = s.window().checkTask();
+  const std::string base = task.cataloguePath();
+  int worst = kExitDone;
+  for (const std::string& name : names) {
+    if (gStops.load() > 0) break;  // a Ctrl-C ends the whole run
+    s.console().note("checking account " + TerminalText(name));
+    const int row = s.accountRow(name);
+    int code = row < 0 ? ExitOfAccountRow(row) : kExitDone;
+    bool printed = false;
+    if (row >= 0) {
+      task.setCataloguePath(
+          AccountCatalogue(base, rows[static_cast<size_t>(row)], static_cast<size_t>(row)));
+      {
+        // Each account's list holds its own blocked files.
+        std::lock_guard lock(s.app().listLock);
+        s.window().blocked().clear();
+      }
+      code = Check(s, name, options, true, &printed);
+    }
+    // A check that printed nothing (its account or folder refused): its line says why.
+    if (options.json && !printed) {
+      JsonObject line;
+      line.add("account", name);
+      line.add("error", code == kExitNoAccount ? "login"
+                        : code == kExitService ? "service"
+                                               : "usage");
+      s.io().out << line.text() << '\n';
+      s.io().out.flush();
+    }
+    if (Seriousness(code) > Seriousness(worst)) worst = code;
+  }
+  task.setCataloguePath(base);
+  return worst;
 }
 
 // check --delete deletes files on the netdisk: a person at a terminal confirms it,
@@ -864,10 +954,15 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   cli.add_option("--ca-file", options.start.caFile,
                  "Also trust the certificates in this PEM file (also PANSIFT_CA_FILE)")
       ->option_text("FILE");
-  cli.add_option("--account", options.account,
+  cli.add_option("--catalogue", options.start.catalogue,
+                 "The check's catalogue (default: vintrel.db in the current folder, or in "
+                 "$XDG_STATE_HOME/pansift for an installed program)")
+      ->option_text("FILE");
+  cli.add_option("--account", options.accounts,
                  "The operating account by its user name, exactly as `accounts list` shows "
-                 "it (default: the first saved one)")
-      ->option_text("NAME");
+                 "it (default: the first saved one); check takes it several times")
+      ->option_text("NAME")
+      ->allow_extra_args(false);
   CLI::Option* yes = cli.add_flag("--yes,-y", options.yes, "Answer Yes (or OK) to every question");
   CLI::Option* no = cli.add_flag("--no,-n", options.no, "Answer No (or Cancel) to every question");
   yes->excludes(no);
@@ -963,6 +1058,12 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
   check->add_flag("--halving", checkOptions.halving,
                   "Find the blocked files of a refused batch by asking about halves instead of "
                   "every file: fewer requests (对半查找和谐文件)");
+  check
+      ->add_flag("--all-accounts", options.allAccounts,
+                 "Check every saved account in turn, each with its own catalogue "
+                 "(vintrel-<uk>.db); --account may also be given several times. With --json, "
+                 "one line per account, naming it")
+      ->excludes(cli.get_option("--account"));
   check->add_flag("--resume", checkOptions.resume,
                   "Continue the check the catalogue holds unfinished for this account, folder "
                   "and depth (after a stop, a crash or a lost network); without one, start anew");
@@ -993,6 +1094,10 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     for (std::string line; std::getline(lines, line);) io.err << TerminalText(line) << '\n';
     return WithOutputWritten(io, code == 0 ? kExitDone : kExitUsage);
   }
+  if (!*check && options.accounts.size() > 1) {
+    io.err << "pansift-cli: --account is given once, except for check\n";
+    return kExitUsage;
+  }
   if (*check) {
     if (int code = ConfirmDeletes(io, options, checkOptions); code != kExitDone) return code;
   }
@@ -1003,9 +1108,13 @@ int RunCli(int argc, const char* const* argv, const CliIo& io) {
     if (*add) return AccountsAdd(session, addCookies, addFile);
     if (*validate) return AccountsValidate(session, validateName, validateJson);
     if (*remove) return AccountsRemove(session, removeName);
-    if (*tree) return Tree(session, options.account, treeOptions);
-    if (*check) return Check(session, options.account, checkOptions);
-    if (*historyCommand) return History(session, options.account, historySince, historyJson);
+    if (*tree) return Tree(session, options.account(), treeOptions);
+    if (*check) {
+      if (options.allAccounts || options.accounts.size() > 1)
+        return CheckEveryAccount(session, options, checkOptions);
+      return Check(session, options.account(), checkOptions);
+    }
+    if (*historyCommand) return History(session, options.account(), historySince, historyJson);
     return static_cast<int>(kExitUsage);
   }();
   return WithOutputWritten(io, code);

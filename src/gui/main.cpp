@@ -45,8 +45,13 @@ int main(int argc, char** argv) {
   QCommandLineOption caFileOption(QStringLiteral("ca-file"),
                                   QStringLiteral("Also trust the certificates in this PEM file."),
                                   QStringLiteral("file"));
-  parser.addOptions(
-      {versionOption, dataDirOption, netdiskOption, passportOption, portalOption, caFileOption});
+  QCommandLineOption catalogueOption(
+      QStringLiteral("catalogue"),
+      QStringLiteral("The check's catalogue (default: vintrel.db in the current folder, or in "
+                     "$XDG_STATE_HOME/pansift for an installed program)."),
+      QStringLiteral("file"));
+  parser.addOptions({versionOption, dataDirOption, netdiskOption, passportOption, portalOption,
+                     caFileOption, catalogueOption});
   const auto printVersion = [] { std::fputs("pansift " PANSIFT_VERSION_TEXT "\n", stdout); };
   // --version needs no display: answered before Qt connects to one. A command line
   // with Qt's own options is left to the parse below, after Qt has taken those.
@@ -69,9 +74,9 @@ int main(int argc, char** argv) {
   const auto optionText = [&parser](const QCommandLineOption& option) {
     return parser.isSet(option) ? parser.value(option).toStdString() : std::string();
   };
-  pansift::FrontEndOptions options{optionText(dataDirOption), optionText(netdiskOption),
+  pansift::FrontEndOptions options{optionText(dataDirOption),  optionText(netdiskOption),
                                    optionText(passportOption), optionText(portalOption),
-                                   optionText(caFileOption)};
+                                   optionText(caFileOption),   optionText(catalogueOption)};
   pansift::ProgramDirChoice dir =
       pansift::PrepareFrontEnd(options, QCoreApplication::applicationDirPath().toStdString());
   pansift::QtPlatform platform;

@@ -226,6 +226,10 @@ size_t FindTopLevelFrom(std::string_view sql) {
 
 }  // namespace
 
+std::string CatalogueFile(const std::string& path) {
+  return path.empty() ? std::string(kCatalogueFileName) : path;
+}
+
 std::string CataloguePath(const std::string& folder) {
   if (folder.empty()) return kCatalogueFileName;
   std::string path = folder;
@@ -312,10 +316,10 @@ CatalogueDb::~CatalogueDb() {
   release();
 }
 
-CatalogueDb::Claim CatalogueDb::claim(const std::string& folder) {
+CatalogueDb::Claim CatalogueDb::claim(const std::string& path) {
   release();
   // flock, not a lock inside SQLite: it must hold while the file itself is replaced.
-  const std::string lockPath = CataloguePath(folder) + ".lock";
+  const std::string lockPath = CatalogueFile(path) + ".lock";
   int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return Claim::kNoLockFile;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -332,12 +336,12 @@ void CatalogueDb::release() {
   claimFd_ = -1;
 }
 
-bool CatalogueDb::createCatalogue(const std::string& folder) {
+bool CatalogueDb::createCatalogue(const std::string& path) {
   {
     std::lock_guard lock(app_.catalogueLock);
     // Writing under a live connection would leave it reading pages of the old file.
     closeCatalogue();
-    path_ = CataloguePath(folder);
+    path_ = CatalogueFile(path);
     const std::string& image = TemplateImage();
     if (image.empty()) {
       lastError_ = "the empty catalogue could not be built";
@@ -356,10 +360,10 @@ bool CatalogueDb::createCatalogue(const std::string& folder) {
   return false;
 }
 
-bool CatalogueDb::openCatalogue(const std::string& folder) {
+bool CatalogueDb::openCatalogue(const std::string& path) {
   std::unique_lock lock(app_.catalogueLock);
   closeCatalogue();
-  path_ = CataloguePath(folder);
+  path_ = CatalogueFile(path);
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     lastError_ = db ? sqlite3_errmsg(db) : "out of memory";
@@ -478,13 +482,13 @@ bool CatalogueDb::recordPhase(TaskPhase phase) {
                           "' WHERE listing IS NULL;");
 }
 
-std::optional<StoredTask> ReadStoredTask(const std::string& folder) {
+std::optional<StoredTask> ReadStoredTask(const std::string& path) {
   // Read-write, without creating: a log left by a killed program can only be
   // completed by a connection that may write. Not through a symbolic link, which
   // would lead that write to another file.
   sqlite3* db = nullptr;
   std::optional<StoredTask> stored;
-  if (sqlite3_open_v2(CataloguePath(folder).c_str(), &db,
+  if (sqlite3_open_v2(CatalogueFile(path).c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK)
     stored = ReadTask(db);
   sqlite3_close_v2(db);

@@ -75,12 +75,11 @@ struct StoredTask {
   long long checked = 0;  // entries marked "正常" or "已和谐"
 };
 
-/// Reads the task record of the catalogue in `folder` (the current directory when
-/// empty) through a connection of its own, without logging anything: nothing when
-/// there is no catalogue, it cannot be read, or it holds no record (a file made
-/// before records were kept). Completes what a killed program left in the file's
-/// write-ahead log, as any open does. The caller holds the catalogue's claim.
-std::optional<StoredTask> ReadStoredTask(const std::string& folder = {});
+/// Reads the task record of the catalogue file `path` (see CatalogueFile) through a connection of
+/// its own, without logging anything: nothing when there is no catalogue, it cannot be read, or it
+/// holds no record (a file made before records were kept). Completes what a killed program left in
+/// the file's write-ahead log, as any open does. The caller holds the catalogue's claim.
+std::optional<StoredTask> ReadStoredTask(const std::string& path = {});
 
 /// One row of table `list` (local text). `folder` and `filename` hold the entry's
 /// path and name entity-encoded twice (StoredName); `other1` is the check result,
@@ -150,27 +149,27 @@ class CatalogueDb {
   ~CatalogueDb();
 
   enum class Claim { kClaimed, kHeldElsewhere, kNoLockFile };
-  /// Claims `folder`/vintrel.db for this task: an exclusive lock on the file
-  /// vintrel.db.lock beside it, which ends with the process, so two programs never
-  /// write one catalogue. kHeldElsewhere while another holder has it; kNoLockFile
+  /// Claims the catalogue file `path` (see CatalogueFile) for this task: an
+  /// exclusive lock on the file "<path>.lock" beside it, which ends with the process, so two
+  /// programs never write one catalogue. kHeldElsewhere while another holder has it; kNoLockFile
   /// when the lock file cannot be made (the folder is not writable). Claiming again
   /// first gives up an earlier claim.
-  Claim claim(const std::string& folder = {});
+  Claim claim(const std::string& path = {});
   /// Gives the claim up; nothing when there is none.
   void release();
-  /// Overwrites `folder`/vintrel.db (the current directory when `folder` is empty)
-  /// with the empty catalogue. An open connection is closed first and a journal
+  /// Overwrites the catalogue file `path` (see CatalogueFile) with the empty
+  /// catalogue. An open connection is closed first and a journal
   /// left beside the old file is removed, so nothing of the old file survives.
   /// False when the file cannot be written; the log then names the file and why.
-  bool createCatalogue(const std::string& folder = {});
-  /// Opens `folder`/vintrel.db read-write; the file must exist. Closes a
+  bool createCatalogue(const std::string& path = {});
+  /// Opens the catalogue file `path` (see CatalogueFile) read-write; the file must exist. Closes a
   /// connection that is still open first. Adds two indexes of its own to the file
   /// (kept when it closes): the lookups by `target` and the next unlisted folder
   /// would otherwise scan the whole table once per file and once per folder; and
   /// the table `task` when it is missing. Writes through a write-ahead log while
   /// open. False when it cannot be opened; the log then names the file and
   /// SQLite's message.
-  bool openCatalogue(const std::string& folder = {});
+  bool openCatalogue(const std::string& path = {});
   /// Closes the connection; it counts as closed afterwards whatever the close said.
   /// The file is left with a rollback journal, as the template has it, when no
   /// other connection holds it.
@@ -226,6 +225,9 @@ class CatalogueDb {
   std::atomic<int> failures_{0};
 };
 
+/// The catalogue file a task uses when given `path`: vintrel.db in the current
+/// directory when `path` is empty.
+std::string CatalogueFile(const std::string& path);
 /// The path of the catalogue file in `folder` (the current directory when empty).
 std::string CataloguePath(const std::string& folder);
 

@@ -84,11 +84,11 @@ std::string ListingPathOf(std::u16string_view unicodePath) {
 }
 
 CheckTask::CheckTask(AppState& app, MainForm& form, const FolderTree& tree,
-                     BlockedFileHandler onBlockedFile, std::string catalogueFolder)
+                     BlockedFileHandler onBlockedFile, std::string cataloguePath)
     : app_(app),
       form_(form),
       tree_(tree),
-      catalogueFolder_(std::move(catalogueFolder)),
+      cataloguePath_(std::move(cataloguePath)),
       context_{app,
                form,
                CreateWorkerPool(app),
@@ -186,9 +186,9 @@ StartOutcome CheckTask::startCheck(ResumeChoice choice) {
     refuseStart(L8("请设置要检查的深度。"));
     return StartOutcome::kRefused;
   }
-  if (context_.catalogue.claim(catalogueFolder_) == CatalogueDb::Claim::kHeldElsewhere) {
+  if (context_.catalogue.claim(cataloguePath_) == CatalogueDb::Claim::kHeldElsewhere) {
     refuseStart(L8("另一个正在运行的检查任务在使用检查数据库 ") +
-                Utf8ToLocal(CataloguePath(catalogueFolder_)) +
+                Utf8ToLocal(CatalogueFile(cataloguePath_)) +
                 L8("，不能同时使用。请等它结束，或在另一个目录中启动本程序。"));
     return StartOutcome::kRefused;
   }
@@ -205,12 +205,12 @@ StartOutcome CheckTask::startCheck(ResumeChoice choice) {
                     kPromptTimeoutMs, kStyleYesNoQuestion) == kIdYes;
   }
   // The refusals name the file and why it failed, or a restart is all one can try.
-  if (!resume && !context_.catalogue.createCatalogue(catalogueFolder_)) {
+  if (!resume && !context_.catalogue.createCatalogue(cataloguePath_)) {
     context_.catalogue.release();
     refuseStart(L8("初始化.db失败，一般重即软件即可。\r\n\r\n") + context_.catalogue.lastFailure());
     return StartOutcome::kRefused;
   }
-  if (!context_.catalogue.openCatalogue(catalogueFolder_)) {
+  if (!context_.catalogue.openCatalogue(cataloguePath_)) {
     context_.catalogue.release();
     refuseStart(L8("连接vintrel.db失败。\r\n\r\n") + context_.catalogue.lastFailure());
     return StartOutcome::kRefused;
@@ -246,7 +246,7 @@ std::optional<StoredTask> CheckTask::unfinishedTask(const std::u16string& folder
   // Without the account's uk no task can be told to be its own.
   const std::string uk = app_.currentUk.get();
   if (uk.empty()) return std::nullopt;
-  std::optional<StoredTask> stored = ReadStoredTask(catalogueFolder_);
+  std::optional<StoredTask> stored = ReadStoredTask(cataloguePath_);
   if (!stored) return std::nullopt;
   const TaskRecord& record = stored->record;
   if (record.phase == TaskPhase::kDone || record.uk != uk || record.folder != folder ||

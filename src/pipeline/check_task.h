@@ -61,11 +61,11 @@ enum class StartOutcome { kRefused, kStartedAnew, kResumed };
 
 class CheckTask {
  public:
-  /// `onBlockedFile` is told about every blocked file found; `catalogueFolder` is
-  /// where vintrel.db is made (empty: the current directory). Makes the worker
+  /// `onBlockedFile` is told about every blocked file found; `cataloguePath` is the
+  /// catalogue file (empty: vintrel.db in the current directory). Makes the worker
   /// pool when start-up has not made it yet.
   CheckTask(AppState& app, MainForm& form, const FolderTree& tree, BlockedFileHandler onBlockedFile,
-            std::string catalogueFolder = {});
+            std::string cataloguePath = {});
   CheckTask(const CheckTask&) = delete;
   CheckTask& operator=(const CheckTask&) = delete;
   /// Stops a running task and waits until its threads and pool tasks have ended.
@@ -84,6 +84,10 @@ class CheckTask {
 
   /// Whether a started task's threads or pool tasks are still at work.
   bool active() const;
+  /// The catalogue file of the tasks started from now on (empty: vintrel.db in the
+  /// current directory). Only while no task is active.
+  void setCataloguePath(std::string path) { cataloguePath_ = std::move(path); }
+  const std::string& cataloguePath() const { return cataloguePath_; }
   /// Waits up to `timeout` for the task's threads to end and the pool to be idle;
   /// true when they have.
   bool waitFor(std::chrono::milliseconds timeout);
@@ -133,7 +137,7 @@ class CheckTask {
   AppState& app_;
   MainForm& form_;
   const FolderTree& tree_;
-  const std::string catalogueFolder_;
+  std::string cataloguePath_;
   TaskContext context_;
   // Also held while the pause caption changes, so that it always matches the state.
   mutable std::mutex stateMutex_;

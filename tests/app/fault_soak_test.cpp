@@ -212,7 +212,7 @@ struct SoakRig {
           RecordBlockedFile(rig.app, rig.form, list, account, fsId, path,
                             NetdiskPathOfStored(path));
         },
-        rig.dir.path());
+        CataloguePath(rig.dir.path()));
     rig.task->context().onEarlierBlockedFiles =
         [this](const Credentials& account, const std::vector<MarkedBlockedFile>& files) {
           std::vector<EarlierBlockedFile> rows;

@@ -80,8 +80,11 @@ class UserFolders {
   UserFolders& operator=(const UserFolders&) = delete;
 
   ProgramDirs expected() const {
-    return {root_ + "/config/pansift", root_ + "/data/pansift", root_ + "/state/pansift",
-            root_ + "/cache/pansift"};
+    return {root_ + "/config/pansift",
+            root_ + "/data/pansift",
+            root_ + "/state/pansift",
+            root_ + "/cache/pansift",
+            {}};
   }
 
  private:
@@ -183,10 +186,17 @@ TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserFolders) {
   ProgramDirChoice installed = ChooseProgramDir({}, dir.file("prefix/bin"));
   ProgramDirChoice given = ChooseProgramDir(dir.file("given/sub"), dir.file("prefix/bin"));
   EXPECT_EQ(build.dirs, ProgramDirs::In(dir.file("build/src")));
-  EXPECT_EQ(installed.dirs, user.expected());
+  ProgramDirs installedDirs = user.expected();
+  // Started from the desktop's menu, the current directory is $HOME or "/".
+  installedDirs.catalogue = installedDirs.state + "/vintrel.db";
+  EXPECT_EQ(installed.dirs, installedDirs);
   EXPECT_FALSE(installed.fellBack);
   ExpectFolders(installed.dirs);
   EXPECT_EQ(given.dirs, ProgramDirs::In(dir.file("given/sub")));
+  EXPECT_EQ(build.dirs.catalogue, "");  // the current directory
+  FrontEndOptions named;
+  named.catalogue = dir.file("my catalogue.db");
+  EXPECT_EQ(PrepareFrontEnd(named, dir.file("prefix/bin")).dirs.catalogue, named.catalogue);
   EXPECT_TRUE(std::filesystem::is_directory(given.dirs.data));
 
   HeadlessPlatform platform;

@@ -203,7 +203,9 @@ TEST(CliUsage, HelpEverywhereAndUsageErrorsExitWithOne) {
       {{"--yes", "--no", "accounts", "list"}, kExitUsage, "excludes"},
       {{"tree", "--bogus"}, kExitUsage, "bogus"},
       {{"accounts", "remove"}, kExitUsage, "NAME"},
-      {{"x"}, kExitUsage, "pansift-cli: unknown command 'x' (commands: accounts, tree, check)"},
+      {{"x"},
+       kExitUsage,
+       "pansift-cli: unknown command 'x' (commands: accounts, tree, history, check)"},
       {{"--yes", "lsit"}, kExitUsage, "unknown command 'lsit'"},
       {{"accounts", "lsit"},
        kExitUsage,
@@ -697,7 +699,8 @@ TEST_F(CliTest, CheckFindsTheSameBlockedFilesAndCatalogueAsTheWindow) {
       {"388670939482159", "/电影 2023/😀 emoji~name.mp4"}};
   EXPECT_EQ(BlockedOf(run.out), expected) << run.out;
   // Entries: six files and four folders.
-  EXPECT_TRUE(run.out.starts_with("{\"folder\":\"/\",\"total\":10,\"files\":6,\"folders\":4,"))
+  EXPECT_TRUE(run.out.starts_with(
+      "{\"folder\":\"/\",\"total\":10,\"resumed\":false,\"files\":6,\"folders\":4,"))
       << run.out;
   // No delete was asked for: the window's "待处理".
   EXPECT_TRUE(Contains(run.out, "\"status\":\"待处理\"")) << run.out;
@@ -798,6 +801,62 @@ TEST_F(CliTest, TheHistoryKeepsEveryFindingAndASecondCheckMarksOnlyTheNewOnes) {
   CliRun text = cli({"history"});
   EXPECT_TRUE(Contains(text.out, "\tdeleted\t")) << text.out;
   EXPECT_EQ(cli({"history", "--since", "last week"}).code, kExitUsage);
+}
+
+// Every saved account in one command: one task per account in turn, each with its own
+// catalogue; a dead login is reported and the others still run; the exit code is the
+// most serious one.
+TEST_F(CliTest, AllAccountsChecksEachSavedAccountInTurn) {
+  ASSERT_EQ(cli({"accounts", "add", live}).code, kExitDone);
+  const char* second = "第二&amp;用户";
+  const char* dead = "失效 用户";
+  for (const char* user : {second, dead}) {
+    service.sim.addAccount({.userName = user});
+    service.sim.addFile(user, "/电影 2023/" + std::string(user) + " 被封.mp4", 1, true);
+    service.sim.addFile(user, "/电影 2023/ok.mp4", 1);
+    ASSERT_EQ(cli({"accounts", "add", service.sim.cookies(user)}).code, kExitDone);
+  }
+  service.sim.setLogin(dead, sim::LoginState::Expired);
+
+  CliRun run = cli({"check", "/电影 2023", "--depth", "0", "--all-accounts", "--json"});
+  EXPECT_EQ(run.code, kExitNoAccount) << run.err;
+  std::vector<std::string> lines;
+  std::istringstream out(run.out);
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  std::map<std::string, std::set<std::string>> blockedByAccount;
+  std::map<std::string, std::string> errors;
+  for (const std::string& line : lines) {
+    JsonDoc result;
+    ASSERT_TRUE(result.parseUtf8(line)) << line;
+    const std::string account = UnicodeToUtf8(result.getUnicode("account"));
+    errors[account] = result.getText("error");
+    for (int i = 0; i < result.count("blocked"); ++i)
+      blockedByAccount[account].insert(
+          UnicodeToUtf8(result.getUnicode("blocked[" + std::to_string(i) + "].path")));
+  }
+  EXPECT_EQ(blockedByAccount,
+            (std::map<std::string, std::set<std::string>>{
+                {"网盘_用户__", {"/电影 2023/a&b's, [1].mp4", "/电影 2023/😀 emoji~name.mp4"}},
+                {second, {"/电影 2023/第二&amp;用户 被封.mp4"}}}));
+  EXPECT_EQ(errors, (std::map<std::string, std::string>{
+                        {"网盘_用户__", ""}, {second, ""}, {dead, "login"}}));
+  // The progress names each account; each had a catalogue of its own.
+  EXPECT_TRUE(Contains(run.err, "checking account 第二&amp;用户")) << run.err;
+  int catalogues = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.path().filename().string().starts_with("vintrel-") &&
+        entry.path().extension() == ".db")
+      ++catalogues;
+  EXPECT_EQ(catalogues, 2);
+
+  // --account several times: those accounts only, in that order; all live, exit 0.
+  CliRun two = cli({"--account", second, "--account", "网盘_用户__", "check", "/电影 2023",
+                    "--depth", "0", "--json"});
+  EXPECT_EQ(two.code, kExitDone) << two.err;
+  EXPECT_TRUE(two.out.starts_with("{\"account\":\"第二&amp;用户\"")) << two.out;
+  EXPECT_EQ(std::count(two.out.begin(), two.out.end(), '\n'), 2);
+  EXPECT_EQ(cli({"--account", second, "--account", dead, "tree"}).code, kExitUsage);
 }
 
 TEST_F(CliTest, HalvingAsksAboutHalvesOfARefusedBatch) {
@@ -1061,6 +1120,13 @@ TEST_F(CliTest, ASecondCheckOnTheSameCatalogueIsRefused) {
 
   // Once the first task has ended, a check starts again.
   EXPECT_EQ(cli({"check", "/电影 2023", "--depth", "0"}).code, kExitDone);
+  // --catalogue names the file, wherever it is.
+  const std::string other = dir.file("other place/my catalogue.db");
+  std::filesystem::create_directories(dir.file("other place"));
+  CliRun named = cli({"--catalogue", other, "check", "/电影 2023", "--depth", "0"});
+  EXPECT_EQ(named.code, kExitDone) << named.err;
+  EXPECT_EQ(testing::CatalogueRows(other, "select count(*) from list").size(), 1u);
+  EXPECT_FALSE(testing::CatalogueRows(other, "select * from list").empty());
 }
 
 // The program itself: the first Ctrl-C stops the task like the stop button, a second
@@ -1096,15 +1162,17 @@ TEST_F(CliTest, SigtermStopsLikeTheFirstCtrlC) {
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(testing::WaitUntil([this] { return service.sim.faults().heldRequests() > 0; }));
   kill(pid, SIGTERM);
-  EXPECT_TRUE(
-      testing::WaitUntil([this] { return Contains(ReadFileBytes(dir.file("err.txt")).bytes, "stopping"); }));
+  EXPECT_TRUE(testing::WaitUntil(
+      [this] { return Contains(ReadFileBytes(dir.file("err.txt")).bytes, "stopping"); }));
   service.sim.faults().releaseHeld();
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), kExitStopped);
   const std::string out = ReadFileBytes(dir.file("out.txt")).bytes;
-  EXPECT_TRUE(out.starts_with("{\"folder\":\"/\",\"total\":10,\"files\":6,\"folders\":4,")) << out;
+  EXPECT_TRUE(out.starts_with(
+      "{\"folder\":\"/\",\"total\":10,\"resumed\":false,\"files\":6,\"folders\":4,"))
+      << out;
   const std::string err = ReadFileBytes(dir.file("err.txt")).bytes;
   EXPECT_TRUE(Contains(err, "确定停止检查任务？ [yes]")) << err;
   EXPECT_FALSE(Contains(err, "检查任务已完成。")) << err;
@@ -1206,7 +1274,8 @@ TEST_F(CliTest, ACaFileThatCannotBeUsedOrAnUntrustedCertificateIsNamed) {
                                       origin + "): " + c.said))
         << run.err;
     EXPECT_TRUE(Contains(run.err, "无法访问网盘服务：" + c.said)) << run.err;
-    EXPECT_TRUE(Contains(LocalToUtf8(ReadFileBytes(dir.file("err.txt")).bytes), "无法访问网盘服务：" + c.said))
+    EXPECT_TRUE(Contains(LocalToUtf8(ReadFileBytes(dir.file("err.txt")).bytes),
+                         "无法访问网盘服务：" + c.said))
         << ReadFileBytes(dir.file("err.txt")).bytes;
     EXPECT_FALSE(Contains(run.err, ": \n")) << run.err;
   }

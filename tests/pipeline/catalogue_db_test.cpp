@@ -71,8 +71,8 @@ class CatalogueDbTest : public ::testing::Test, protected testing::BasicAppRig<S
  protected:
   std::string dbPath() const { return dir.file(kCatalogueFileName); }
   void createAndOpen() {
-    ASSERT_TRUE(db.createCatalogue(dir.path()));
-    ASSERT_TRUE(db.openCatalogue(dir.path()));
+    ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
+    ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   }
   std::vector<std::string> errorLines() const {
     std::vector<std::string> lines = SplitText(ReadFileBytes(dir.file("err.txt")).bytes, "\r\n");
@@ -88,7 +88,7 @@ class CatalogueDbTest : public ::testing::Test, protected testing::BasicAppRig<S
 // ---- The template ----
 
 TEST_F(CatalogueDbTest, CreateWritesEmptyTemplateWithExactHeaderAndSchema) {
-  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
   const std::string bytes = ReadFileBytes(dbPath()).bytes;
   ASSERT_GE(bytes.size(), 100u);
   auto u8 = [&](size_t at) { return static_cast<unsigned char>(bytes[at]); };
@@ -134,22 +134,22 @@ TEST_F(CatalogueDbTest, CreateReplacesAnOldCatalogueEvenWhileItIsOpen) {
   // A journal left behind by a crashed task must not be played back into the new file.
   std::ofstream(dir.file("vintrel.db-journal")) << "stale journal";
 
-  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
   EXPECT_FALSE(db.isOpen());
   EXPECT_FALSE(std::filesystem::exists(dir.file("vintrel.db-journal")));
-  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   EXPECT_EQ(rowCount(), 0);
   ASSERT_TRUE(db.executeStatement(Batch(1, 1)));
   EXPECT_EQ(CatalogueRows(dbPath(), "select id from list"), (Rows{{"1"}}));
 }
 
 TEST_F(CatalogueDbTest, OpenNeedsAnExistingFileAndCreateNeedsAWritableFolder) {
-  EXPECT_FALSE(db.openCatalogue(dir.path()));
+  EXPECT_FALSE(db.openCatalogue(CataloguePath(dir.path())));
   EXPECT_FALSE(std::filesystem::exists(dbPath()));
   EXPECT_FALSE(db.isOpen());
   EXPECT_FALSE(db.executeStatement(Batch(1, 1)));
   EXPECT_FALSE(db.queryRows(NextFolderQuery()).prepared());
-  EXPECT_FALSE(db.createCatalogue(dir.file("no-such-folder")));
+  EXPECT_FALSE(db.createCatalogue(CataloguePath(dir.file("no-such-folder"))));
 }
 
 // Whatever stands at the name, the catalogue made there is a new regular file of the
@@ -177,14 +177,14 @@ TEST_F(CatalogueDbTest, CreateReplacesALinkInsteadOfWritingThroughIt) {
     SCOPED_TRACE(c.what);
     std::ofstream(target, std::ios::trunc) << "keep me";
     c.place();
-    ASSERT_TRUE(db.createCatalogue(dir.path()));
+    ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
     EXPECT_EQ(ReadFileBytes(target).bytes, "keep me");
     EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
     const fs::file_status status = fs::symlink_status(dbPath());
     EXPECT_EQ(status.type(), fs::file_type::regular);
     EXPECT_EQ(static_cast<mode_t>(status.permissions() & fs::perms::all), 0666 & ~mask);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dbPath() + ".tmp")));
-    ASSERT_TRUE(db.openCatalogue(dir.path()));
+    ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
     ASSERT_TRUE(db.executeStatement(Batch(1, 2)));
     EXPECT_EQ(rowCount(), 2);
     db.closeCatalogue();
@@ -447,9 +447,9 @@ TEST_F(CatalogueDbTest, OpenAddsTheIndexesThatTheLookupsSearch) {
 // nothing else; the template's own objects stay as they are. While open it writes
 // through a log; once closed it is a rollback-journal file as the template was.
 TEST_F(CatalogueDbTest, OpenAddsOnlyTheTaskTableAndIndexesAndCloseLeavesNoLog) {
-  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
   const Rows templateSchema = CatalogueRows(dbPath(), "select type, name, sql from sqlite_master");
-  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   EXPECT_EQ(CatalogueRows(dbPath(), "pragma journal_mode"), (Rows{{"wal"}}));
   Rows names = CatalogueRows(dbPath(), "select name from sqlite_master order by name");
   EXPECT_EQ(names, (Rows{{"aaa"},
@@ -471,7 +471,7 @@ TEST_F(CatalogueDbTest, OpenAddsOnlyTheTaskTableAndIndexesAndCloseLeavesNoLog) {
   EXPECT_EQ(CatalogueRows(dbPath(), "pragma journal_mode"), (Rows{{"delete"}}));
   EXPECT_EQ(rowCount(), 3);
   // Opened again, the indexes and the table are there once.
-  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   EXPECT_EQ(CatalogueRows(dbPath(), "select name from sqlite_master order by name"), names);
 }
 
@@ -479,7 +479,7 @@ TEST_F(CatalogueDbTest, OpenAddsOnlyTheTaskTableAndIndexesAndCloseLeavesNoLog) {
 // the file is whole, holds every committed row and none of the cut transaction,
 // and the next task goes on with the next id.
 TEST_F(CatalogueDbTest, AKilledProgramLosesNoCommittedRowAndLeavesTheFileWhole) {
-  ASSERT_TRUE(db.createCatalogue(dir.path()));
+  ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -488,7 +488,7 @@ TEST_F(CatalogueDbTest, AKilledProgramLosesNoCommittedRowAndLeavesTheFileWhole) 
     HeadlessPlatform childPlatform(&childClock);
     AppState childApp(childPlatform, dir.path());
     CatalogueDb childDb(childApp);
-    if (!childDb.openCatalogue(dir.path())) _exit(2);
+    if (!childDb.openCatalogue(CataloguePath(dir.path()))) _exit(2);
     for (int batch = 0; batch < 40; ++batch) {
       if (!childDb.executeStatement(Batch(1 + batch * 50, 50))) _exit(3);
     }
@@ -507,7 +507,7 @@ TEST_F(CatalogueDbTest, AKilledProgramLosesNoCommittedRowAndLeavesTheFileWhole) 
   EXPECT_EQ(CatalogueRows(dbPath(), "pragma integrity_check"), (Rows{{"ok"}}));
   EXPECT_EQ(CatalogueRows(dbPath(), "select count(*), min(id), max(id), max(target) from list"),
             (Rows{{"2000", "1", "2000", "902000"}}));
-  ASSERT_TRUE(db.openCatalogue(dir.path()));
+  ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   ASSERT_TRUE(db.executeStatement(InsertEntryStatement(Entry(2001))));
   EXPECT_EQ(CatalogueRows(dbPath(), "select max(id) from list"), (Rows{{"2001"}}));
 }
@@ -515,11 +515,11 @@ TEST_F(CatalogueDbTest, AKilledProgramLosesNoCommittedRowAndLeavesTheFileWhole) 
 // The task's record reads back exactly, a folder name that local text cannot hold
 // or that looks like SQL or escapes included; a catalogue without one reads as none.
 TEST_F(CatalogueDbTest, TheTaskRecordReadsBackExactly) {
-  EXPECT_FALSE(ReadStoredTask(dir.path()));  // no catalogue
-  ASSERT_TRUE(db.createCatalogue(dir.path()));
-  EXPECT_FALSE(ReadStoredTask(dir.path()));  // the template has no table `task`
-  ASSERT_TRUE(db.openCatalogue(dir.path()));
-  EXPECT_FALSE(ReadStoredTask(dir.path()));  // a table, no record
+  EXPECT_FALSE(ReadStoredTask(CataloguePath(dir.path())));  // no catalogue
+  ASSERT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
+  EXPECT_FALSE(ReadStoredTask(CataloguePath(dir.path())));  // the template has no table `task`
+  ASSERT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
+  EXPECT_FALSE(ReadStoredTask(CataloguePath(dir.path())));  // a table, no record
 
   const std::u16string folders[] = {u"/", u"/电影 2023", u"/😀 it's'); DROP TABLE list; --",
                                     u"/a&amp;b &quot;divide; \\u0031", u"/ctl\x01\x7f\n"};
@@ -527,7 +527,7 @@ TEST_F(CatalogueDbTest, TheTaskRecordReadsBackExactly) {
     SCOPED_TRACE(UnicodeToUtf8(folder));
     const TaskRecord record{"1098765432", folder, 3, TaskPhase::kList, "2026-12-11 14:07:09"};
     ASSERT_TRUE(db.recordTask(record));
-    std::optional<StoredTask> stored = ReadStoredTask(dir.path());
+    std::optional<StoredTask> stored = ReadStoredTask(CataloguePath(dir.path()));
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->record.uk, record.uk);
     EXPECT_EQ(stored->record.folder, folder);
@@ -540,14 +540,14 @@ TEST_F(CatalogueDbTest, TheTaskRecordReadsBackExactly) {
   // A catalogue reached through a symbolic link is none: reading may write.
   std::filesystem::create_directory(dir.file("linked"));
   std::filesystem::create_symlink(dbPath(), dir.file("linked/vintrel.db"));
-  EXPECT_FALSE(ReadStoredTask(dir.file("linked")));
+  EXPECT_FALSE(ReadStoredTask(CataloguePath(dir.file("linked"))));
 
   // The phases, and the counts the resume question names.
   ASSERT_TRUE(db.executeStatement(Batch(1, 5)));
   ASSERT_TRUE(db.executeStatement(MarkNormalStatement("900001") + MarkBlockedStatement("900002")));
   for (TaskPhase phase : {TaskPhase::kCrawl, TaskPhase::kCheck, TaskPhase::kDone}) {
     ASSERT_TRUE(db.recordPhase(phase));
-    std::optional<StoredTask> stored = ReadStoredTask(dir.path());
+    std::optional<StoredTask> stored = ReadStoredTask(CataloguePath(dir.path()));
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->record.phase, phase);
     EXPECT_EQ(stored->rows, 5);
@@ -667,8 +667,8 @@ TEST_F(CatalogueDbTest, CloseWithAnOpenResultSetStillCloses) {
   EXPECT_FALSE(db.executeStatement(Batch(3, 1)));
   q.close();
   // The file is free again: it can be re-created and reopened.
-  EXPECT_TRUE(db.createCatalogue(dir.path()));
-  EXPECT_TRUE(db.openCatalogue(dir.path()));
+  EXPECT_TRUE(db.createCatalogue(CataloguePath(dir.path())));
+  EXPECT_TRUE(db.openCatalogue(CataloguePath(dir.path())));
   EXPECT_EQ(rowCount(), 0);
 }
 
@@ -860,7 +860,8 @@ TEST_F(CatalogueDbTest, CreateAndOpenFailuresNameTheFileAndWhy) {
     SCOPED_TRACE(c.what);
     c.place();
     const size_t logBefore = LogLines(app).size();
-    EXPECT_FALSE(c.create ? db.createCatalogue(c.folder) : db.openCatalogue(c.folder));
+    EXPECT_FALSE(c.create ? db.createCatalogue(CataloguePath(c.folder))
+                          : db.openCatalogue(CataloguePath(c.folder)));
     const std::vector<std::string> lines = LogLines(app);
     ASSERT_EQ(lines.size(), logBefore + 1);
     const std::string expected = std::string(c.create ? "无法创建" : "无法打开") + "检查数据库 " +

@@ -311,7 +311,7 @@ TEST(CheckTask, ASwitchOfAccountMidTaskLeavesTheTaskWithItsAccount) {
         std::lock_guard lock(reportedMutex);
         reportedFor.push_back(LocalToUtf8(account.userName) + " " + account.cookies);
       },
-      rig.dir.path());
+      CataloguePath(rig.dir.path()));
   rig.select(u"/d");
 
   rig.sim().faults().holdRequestsOf(cookiesA, "/api/list");
@@ -914,7 +914,7 @@ TEST(CheckTask, DestroyingTheTaskInTheMiddleOfASplitBatchReturns) {
   const bool returned = testing::WaitUntil([&] { return destroyed.load(); });
   EXPECT_TRUE(returned);
   // Unstuck so the test itself can end: with the catalogue back, the mark succeeds.
-  if (!returned) rig.app.catalogue->openCatalogue(rig.dir.path());
+  if (!returned) rig.app.catalogue->openCatalogue(CataloguePath(rig.dir.path()));
   closing.join();
   EXPECT_EQ(MarksByNumber(rig)[1], "<null>");
   EXPECT_EQ(rig.log().find("读写失败"), std::string::npos);  // a stop is no failure

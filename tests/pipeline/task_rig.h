@@ -104,7 +104,7 @@ struct TaskRig {
         std::lock_guard lock(blockedMutex);
         blocked.emplace_back(fsId, path);
       },
-      dir.path());
+      CataloguePath(dir.path()));
 };
 
 }  // namespace pansift::testing
