@@ -23,7 +23,7 @@ std::string TableFile(int rows) {
   return UnicodeToUtf8(TableText(list));
 }
 
-void BM_ImportTable(benchmark::State& state) {
+void ImportTableBench(benchmark::State& state) {
   std::string file = TableFile(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     BlockedList list;
@@ -34,7 +34,7 @@ void BM_ImportTable(benchmark::State& state) {
                           static_cast<int64_t>(file.size()));
   state.counters["rows"] = static_cast<double>(state.range(0));
 }
-BENCHMARK(BM_ImportTable)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportTableBench)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace pansift

@@ -85,7 +85,7 @@ bool UserFolders(ProgramDirs& dirs) {
 
 ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
   if (!executableDir.empty() && access(executableDir.c_str(), W_OK) == 0)
-    return {ProgramDirs::In(executableDir), false};
+    return {ProgramDirs::allIn(executableDir), false};
   if (ProgramDirs dirs; UserFolders(dirs)) return {dirs, true};
   // The last resort: the user's runtime folder or the temporary one, in a folder
   // of our own that nobody else can prepare.
@@ -98,7 +98,7 @@ ProgramDirChoice ResolveProgramDir(const std::string& executableDir) {
     if (base.empty()) base = "/tmp";
   }
   std::string folder = PrivateFolderIn(base);
-  return {ProgramDirs::In(folder.empty() ? executableDir : folder), true};
+  return {ProgramDirs::allIn(folder.empty() ? executableDir : folder), true};
 }
 
 ProgramDirChoice ChooseProgramDir(const std::string& dataDir, const std::string& executableDir) {

@@ -6,7 +6,7 @@
 namespace pansift {
 
 AppState::AppState(Platform& platformRef, const std::string& programDir)
-    : AppState(platformRef, ProgramDirs::In(programDir)) {}
+    : AppState(platformRef, ProgramDirs::allIn(programDir)) {}
 
 AppState::AppState(Platform& platformRef, ProgramDirs folders)
     : platform(platformRef), dirs(std::move(folders)) {}

@@ -18,7 +18,7 @@ struct ProgramDirs {
   bool operator==(const ProgramDirs&) const = default;
 
   /// Every kind in `folder`, the login profiles in its "cache" folder.
-  static ProgramDirs In(const std::string& folder) {
+  static ProgramDirs allIn(const std::string& folder) {
     return {folder, folder, folder, folder.empty() ? std::string("cache") : folder + "/cache", {}};
   }
 };

@@ -102,8 +102,8 @@ void ExpectFolders(const ProgramDirs& dirs) {
 
 TEST(ProgramDir, FallsBackToTheUserFoldersWhenNotWritable) {
   testing::TempDir dir;
-  EXPECT_EQ(ResolveProgramDir(dir.path()).dirs, ProgramDirs::In(dir.path()));
-  EXPECT_EQ(ProgramDirs::In(dir.path()).cache, dir.file("cache"));
+  EXPECT_EQ(ResolveProgramDir(dir.path()).dirs, ProgramDirs::allIn(dir.path()));
+  EXPECT_EQ(ProgramDirs::allIn(dir.path()).cache, dir.file("cache"));
   EXPECT_FALSE(ResolveProgramDir(dir.path()).fellBack);
 
   std::string readOnly = dir.file("ro");
@@ -132,7 +132,7 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
 
   ProgramDirChoice made = resolve();
   EXPECT_TRUE(made.fellBack);
-  EXPECT_EQ(made.dirs, ProgramDirs::In(own));
+  EXPECT_EQ(made.dirs, ProgramDirs::allIn(own));
   EXPECT_TRUE(isPrivate(own));
   EXPECT_EQ(resolve().dirs.data, own);  // found again next time
 
@@ -157,7 +157,7 @@ TEST(ProgramDir, TheLastResortIsAPrivateFolderNobodyElseCouldPrepare) {
     c.prepare();
     ProgramDirChoice choice = resolve();
     const std::string folder = choice.dirs.data;
-    EXPECT_EQ(choice.dirs, ProgramDirs::In(folder));
+    EXPECT_EQ(choice.dirs, ProgramDirs::allIn(folder));
     EXPECT_TRUE(folder.starts_with(own + "-")) << folder;
     EXPECT_TRUE(isPrivate(folder)) << folder;
   }
@@ -185,14 +185,14 @@ TEST(ProgramDir, AnInstalledProgramKeepsItsFilesInTheUserFolders) {
   ProgramDirChoice build = ChooseProgramDir({}, dir.file("build/src"));
   ProgramDirChoice installed = ChooseProgramDir({}, dir.file("prefix/bin"));
   ProgramDirChoice given = ChooseProgramDir(dir.file("given/sub"), dir.file("prefix/bin"));
-  EXPECT_EQ(build.dirs, ProgramDirs::In(dir.file("build/src")));
+  EXPECT_EQ(build.dirs, ProgramDirs::allIn(dir.file("build/src")));
   ProgramDirs installedDirs = user.expected();
   // Started from the desktop's menu, the current directory is $HOME or "/".
   installedDirs.catalogue = installedDirs.state + "/vintrel.db";
   EXPECT_EQ(installed.dirs, installedDirs);
   EXPECT_FALSE(installed.fellBack);
   ExpectFolders(installed.dirs);
-  EXPECT_EQ(given.dirs, ProgramDirs::In(dir.file("given/sub")));
+  EXPECT_EQ(given.dirs, ProgramDirs::allIn(dir.file("given/sub")));
   EXPECT_EQ(build.dirs.catalogue, "");  // the current directory
   FrontEndOptions named;
   named.catalogue = dir.file("my catalogue.db");

@@ -89,7 +89,7 @@ class LoginWindowTest : public ::testing::Test, protected testing::SimApp {
   void TearDown() override { controller.waitForWorkers(); }
 
   // Saves the window into the folder named by PANSIFT_SCREENSHOT_DIR, when set.
-  static void Screenshot(QWidget* window, const char* name) {
+  static void screenshot(QWidget* window, const char* name) {
     const char* folder = std::getenv("PANSIFT_SCREENSHOT_DIR");
     if (!folder || !*folder) return;
     PumpUntil([] { return false; }, 1000);  // let the page paint
@@ -144,7 +144,7 @@ TEST_F(LoginWindowTest, Way1LoginAddsTheAccountAndTheNextWay1StartsLoggedOut) {
   Browser browser(window->view());
   const LoginPages pages = LoginPagesFor(app.origins, LoginWay::kWay1);
   ASSERT_TRUE(browser.waitFor(pages.start));
-  Screenshot(window.get(), "login-way1.png");
+  screenshot(window.get(), "login-way1.png");
 
   // The user picks the account on the passport page; its cookies reach the Netdisk origin.
   browser.click("login-7770001");
@@ -199,7 +199,7 @@ TEST_F(LoginWindowTest, Way2AsksBeforeClosingWithoutLoginAndOpensNewWindowsInIts
   Browser browser(window->view());
   const LoginPages pages = LoginPagesFor(app.origins, LoginWay::kWay2);
   ASSERT_TRUE(browser.waitFor(pages.start));
-  Screenshot(window.get(), "login-way2.png");
+  screenshot(window.get(), "login-way2.png");
 
   // Not logged in: the question, and No keeps the window and its page.
   platform.answerNext(kIdNo);

@@ -270,7 +270,9 @@ TEST_F(SimStrictRequests, TheSignMaterialIsAskedForAsTheWebPageAsks) {
 // request instead of judging a sign it never got.
 TEST_F(SimStrictRequests, ADownloadIsTakenOnlyWithItsListAndSignEncoded) {
   expectRejections();
-  const auto [sign, timestamp] = signWithEveryEscape();
+  const auto signAndTime = signWithEveryEscape();
+  const std::string sign = signAndTime.first;
+  const std::string timestamp = signAndTime.second;
   ASSERT_FALSE(sign.empty());
   auto download = [&](const std::string& fids, const std::string& encodedSign) {
     return "/api/download?clienttype=0&app_id=250528&web=1&dp-logid=1234567890123456&fidlist=" +
