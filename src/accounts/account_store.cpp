@@ -1,13 +1,8 @@
 #include "accounts/account_store.h"
 
 #include "util/codepage.h"
-#include "util/escapes.h"
 
 namespace pansift {
-
-std::string UserNameUtf8(std::string_view local) {
-  return UnicodeToUtf8(DecodeUnicodeEscapes(local));
-}
 
 namespace {
 

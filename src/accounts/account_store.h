@@ -14,10 +14,6 @@
 
 namespace pansift {
 
-/// A saved user name (local text, non-GBK characters as "\u" escapes) as the user
-/// sees it, UTF-8: how the command line and the history name an account.
-std::string UserNameUtf8(std::string_view local);
-
 /// The columns of the account list, in order.
 enum AccountColumn : int {
   kColumnOrdinal = 0,

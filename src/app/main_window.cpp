@@ -16,6 +16,7 @@
 #include "core/main_form.h"
 #include "pipeline/catalogue_db.h"
 #include "util/codepage.h"
+#include "util/escapes.h"
 
 namespace pansift {
 
@@ -47,7 +48,7 @@ MainWindow::MainWindow(AppState& app, MainForm& form, AccountStore& accounts)
   historyStates_ = blocked_.subscribe([this](const BlockedChanged& change) {
     if (change.kind != BlockedChanged::Kind::kChanged) return;
     if (std::optional<BlockedRow> row = blocked_.row(change.row))
-      history_->recordState(UserNameUtf8(row->account), row->fsid, FindingState(*row));
+      history_->recordState(DecodeUnicodeEscapesUtf8(row->account), row->fsid, FindingState(*row));
   });
   checkTask_.context().onEarlierBlockedFiles = [this](const Credentials& account,
                                                       const std::vector<MarkedBlockedFile>& files) {
@@ -189,7 +190,7 @@ void MainWindow::onBlockedFilesClicked() {
 void MainWindow::recordBlockedFile(const Credentials& account, const std::string& fsid,
                                    const std::string& path) {
   const std::u16string netdiskPath = NetdiskPathOfStored(path);
-  const std::string user = UserNameUtf8(account.userName);
+  const std::string user = DecodeUnicodeEscapesUtf8(account.userName);
   switch (history_->recordFound(user, fsid, UnicodeToUtf8(netdiskPath), std::time(nullptr))) {
     case FindingsHistory::Found::kNew: {
       std::lock_guard lock(newFindingsMutex_);

@@ -64,7 +64,7 @@ class MainWindow {
   /// The history of findings (history.db in the data folder).
   FindingsHistory& history() { return *history_; }
   /// Whether the last check was the first to find the file (the history did not hold
-  /// it); `account` as UserNameUtf8 gives it.
+  /// it); `account` as DecodeUnicodeEscapesUtf8 gives it.
   bool isNewFinding(const std::string& account, const std::string& fsid) const;
   BlockedForm& blockedForm() { return blockedForm_; }
   /// What the checker calls for every blocked file it finds (on its worker thread),

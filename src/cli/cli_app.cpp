@@ -159,11 +159,6 @@ class Session {
   Subscription logLines_;
 };
 
-// Local text from the service or the account file, its "\u" escapes decoded, UTF-8.
-std::string Utf8Of(const std::string& local) {
-  return UserNameUtf8(local);
-}
-
 // What stderr says when the service could not be reached: why, as the last identity
 // read found it (a CA file that cannot be used, a certificate that is not trusted,
 // no connection), with the file or host it concerns.
@@ -197,16 +192,17 @@ int AccountsList(Session& s, bool json) {
     JsonArray array;
     for (const AccountRecord& row : rows) {
       JsonObject object;
-      object.add("user", Utf8Of(row.userName));
-      object.add("uk", Utf8Of(row.uk));
+      object.add("user", DecodeUnicodeEscapesUtf8(row.userName));
+      object.add("uk", DecodeUnicodeEscapesUtf8(row.uk));
       array.add(object);
     }
     io.out << array.text() << '\n';
     return kExitDone;
   }
   for (const AccountRecord& row : rows)
-    io.out << TerminalText(row.ordinal) << '\t' << TerminalText(Utf8Of(row.userName)) << '\t'
-           << TerminalText(Utf8Of(row.uk)) << '\n';
+    io.out << TerminalText(row.ordinal) << '\t'
+           << TerminalText(DecodeUnicodeEscapesUtf8(row.userName)) << '\t'
+           << TerminalText(DecodeUnicodeEscapesUtf8(row.uk)) << '\n';
   return kExitDone;
 }
 
@@ -250,7 +246,8 @@ int AccountsAdd(Session& s, const std::string& argument, const std::string& file
   // has no uk, and nothing can be done with it until its cookies are renewed.
   for (const AccountRecord& row : s.accounts().rows()) {
     if (row.cookies == *cookies && row.uk.empty()) {
-      Complain(s.console(), "the service does not accept the login of " + Utf8Of(row.userName));
+      Complain(s.console(), "the service does not accept the login of " +
+                                DecodeUnicodeEscapesUtf8(row.userName));
       return kExitNoAccount;
     }
   }
@@ -273,14 +270,15 @@ int AccountsValidate(Session& s, const std::string& name, bool json) {
   for (int row : rows) {
     AccountOutcome outcome = ValidateAccountRow(s.app(), s.accounts(), row);
     const bool reached = outcome != AccountOutcome::kUnreachable;
-    std::string status =
-        reached ? Utf8Of(s.accounts().cellText(row, kColumnStatus)) : std::string("unreachable");
-    const std::string user = Utf8Of(s.accounts().cellText(row, kColumnUserName));
+    std::string status = reached
+                             ? DecodeUnicodeEscapesUtf8(s.accounts().cellText(row, kColumnStatus))
+                             : std::string("unreachable");
+    const std::string user = DecodeUnicodeEscapesUtf8(s.accounts().cellText(row, kColumnUserName));
     if (!reached) unreachable = Unreachable(s);
     if (json) {
       JsonObject result;
       result.add("user", user);
-      result.add("uk", Utf8Of(s.accounts().cellText(row, kColumnUk)));
+      result.add("uk", DecodeUnicodeEscapesUtf8(s.accounts().cellText(row, kColumnUk)));
       result.add("valid", outcome == AccountOutcome::kValid);
       result.add("status", status);
       if (!reached) result.add("error", s.app().lastTransferError.get());
@@ -328,7 +326,7 @@ int OpenAccount(Session& s, const std::string& name) {
     case RefreshOutcome::kNoAccount:
     case RefreshOutcome::kInvalid:
       Complain(s.console(), "the service does not accept the cookies of " +
-                                Utf8Of(s.app().currentUserName.get()));
+                                DecodeUnicodeEscapesUtf8(s.app().currentUserName.get()));
       return kExitNoAccount;
     case RefreshOutcome::kUnreachable:
       Complain(s.console(), Unreachable(s));
@@ -455,7 +453,7 @@ int ListTree(Session& s, const std::u16string& path, const std::string& shown, i
   std::vector<NetdiskEntry> entries;
   if (int code = ListEntries(s, path, entries); code != kExitDone) return code;
   for (const NetdiskEntry& entry : entries) {
-    const std::string name = Utf8Of(entry.serverFilename);
+    const std::string name = DecodeUnicodeEscapesUtf8(entry.serverFilename);
     const std::u16string entryPath = DecodeUnicodeEscapes(entry.path);
     const std::string relative = shown + name;
     if (json) {
@@ -572,7 +570,8 @@ class ProgressSampler {
 // The status of a blocked file for the result: its delete status when a delete was
 // tried, else the catalogue's mark.
 std::string BlockedStatus(const BlockedRow& row) {
-  return row.deleteStatus.empty() ? std::string("已和谐") : Utf8Of(row.deleteStatus);
+  return row.deleteStatus.empty() ? std::string("已和谐")
+                                  : DecodeUnicodeEscapesUtf8(row.deleteStatus);
 }
 
 // A blocked file's Netdisk path as it really is: the list's path cell keeps the
@@ -719,7 +718,7 @@ int Check(Session& s, const std::string& account, const CheckOptions& options,
       object.add("path", BlockedPath(row));
       object.add("status", BlockedStatus(row));
       object.add("state", FindingState(row));
-      object.add("new", window.isNewFinding(Utf8Of(row.account), row.fsid));
+      object.add("new", window.isNewFinding(DecodeUnicodeEscapesUtf8(row.account), row.fsid));
       blocked.add(object);
     }
     JsonObject result;
@@ -806,13 +805,10 @@ int CheckEveryAccount(Session& s, const GlobalOptions& global, const CheckOption
   const std::vector<AccountRecord> rows = s.accounts().rows();
   if (global.allAccounts) {
     names.clear();
-    for (const AccountRecord& row : rows) names.push_back(Utf8Of(row.userName));
+    for (const AccountRecord& row : rows) names.push_back(DecodeUnicodeEscapesUtf8(row.userName));
   }
-  if (names.empty()) {
-    Complain(s.console(), "no saved account in " + AccountFilePath(s.app()) +
-                              " (add one with: pansift-cli accounts add)");
-    return kExitNoAccount;
-  }
+  // No saved account: the one-account lookup says so.
+  if (names.empty()) return ExitOfAccountRow(s.accountRow({}));
   CheckTask& task = s.window().checkTask();
   const std::string base = task.cataloguePath();
   int worst = kExitDone;

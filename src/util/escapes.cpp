@@ -142,6 +142,10 @@ std::u16string DecodeUnicodeEscapes(std::string_view local) {
   return out;
 }
 
+std::string DecodeUnicodeEscapesUtf8(std::string_view local) {
+  return UnicodeToUtf8(DecodeUnicodeEscapes(local));
+}
+
 std::string UnescapeReplyText(std::string_view local) {
   std::string_view body = local;
   if (!body.empty() && body[0] == '\r' && (body.size() < 2 || body[1] != '\n'))

@@ -12,6 +12,9 @@ namespace pansift {
 /// unit (0x0000 when there is none) and the four characters are consumed. A 0x0000
 /// unit made here is kept in the result; later conversions stop at it.
 std::u16string DecodeUnicodeEscapes(std::string_view local);
+/// DecodeUnicodeEscapes as UTF-8: a name from the service or the account file as
+/// the user sees it.
+std::string DecodeUnicodeEscapesUtf8(std::string_view local);
 
 /// A reply body made readable: the escapes of a single-quoted script string literal
 /// (\b \f \n \r \t \v, \xHH, octal \O \OO \OOO, \<any other character>), then
